@@ -1,0 +1,76 @@
+// One opened slide. The interface layer drives every format through these
+// operations; a format overrides what it supports, the rest report failure.
+#ifndef STRATA_MODEL_DATA_FILE_H_
+#define STRATA_MODEL_DATA_FILE_H_
+
+#include <cstdint>
+
+#include "strata/model/base_data.h"
+
+class CDataFile : public CBaseData {
+ public:
+  // Longest path the slide keeps, terminator excluded.
+  static constexpr int kMaxPathLength = 4095;
+
+  CDataFile();
+  // Destroys the reader (it does not close it: CloseFile does).
+  ~CDataFile() override;
+
+  // Remembers the path, creates the reader if there is none, opens it.
+  // Refuses null paths and paths longer than kMaxPathLength.
+  virtual bool OpenFile(const char* path);
+  virtual int LoadFile();
+  virtual int LoadFileBlock(int left, int top, int right, int bottom, float scale);
+  virtual CDataHeader* GetHeader();
+  virtual CLabelDataBlock* GetLabelBlock();
+  virtual CPreViewDataBlock* GetPreviewBlock();
+  virtual CDataBlock* CreateTileBlock();
+  virtual bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
+                                    int& width, int& height);
+  virtual int GetThumbnail(unsigned char** data, int& length, int& width, int& height);
+  virtual CThumDataBlock* GetThumbBlock();
+  virtual int CloseFile();
+  virtual int ReadRegion(float scale, int x, int y, int width, int height,
+                         unsigned char** out, int& length, bool encode);
+  virtual int ReadRegionMax(float scale, int x, int y, int width, int height,
+                            unsigned char** out, int& length, bool encode);
+  virtual bool CanReadRegionMax(float scale, int x, int y, int width, int height);
+  virtual unsigned char* ReadTileStream(float scale, int x, int y, int& length,
+                                        unsigned char** out);
+  virtual unsigned char* ReadTilePixels(float scale, int x, int y, int& length, int& width,
+                                        int& height, unsigned char** out);
+  virtual unsigned char* ReadTileAdjusted(float scale, int x, int y, int& length,
+                                          unsigned char** out, float p1, float p2, float p3,
+                                          float p4, float p5, float p6);
+  virtual bool GetLabelFromPath(const char* path, unsigned char** data, int& length,
+                                int& width, int& height);
+  virtual bool GetLabel(unsigned char** data, int& length, int& width, int& height);
+  virtual bool GetPreviewFromPath(const char* path, unsigned char** data, int& length,
+                                  int& width, int& height);
+  virtual bool GetPreview(unsigned char** data, int& length, int& width, int& height);
+  virtual bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
+                                        int& width, int& height);
+  virtual bool ReadScanTimeDuration(int& year, int& month, int& day, int& hour, int& minute,
+                                    int& second, int& hoursTaken, int& minutesTaken,
+                                    int& secondsTaken);
+
+  // Multi-channel operations; only ZTX slides supply them.
+  virtual int ReadRegionChannels(float scale, int x, int y, int width, int height,
+                                 unsigned char** out, int& length, bool encode, bool c1,
+                                 bool c2, bool c3, bool c4, bool c5, bool c6);
+  virtual unsigned char* ReadTileChannels(float scale, int x, int y, int& length,
+                                          unsigned char** out, bool c1, bool c2, bool c3,
+                                          bool c4, bool c5, bool c6);
+  virtual unsigned char* ReadTileAdjustedChannels(float scale, int x, int y, int& length,
+                                                  unsigned char** out, float p1, float p2,
+                                                  float p3, float p4, float p5, float p6,
+                                                  bool c1, bool c2, bool c3, bool c4, bool c5,
+                                                  bool c6);
+
+  const char* GetPath() const { return path_; }
+
+ protected:
+  char path_[4096];
+};
+
+#endif  // STRATA_MODEL_DATA_FILE_H_

@@ -1,0 +1,52 @@
+#include "strata/model/local_file_operation_tool.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "strata/platform/file_io.h"
+
+CLocalFileOperationTool::~CLocalFileOperationTool() { Close(); }
+
+bool CLocalFileOperationTool::Open(const char* path) {
+  if (path == nullptr) return false;
+  if (stream_ != nullptr) Close();
+  stream_ = strata::platform::OpenStream(path, "rb");
+  return stream_ != nullptr;
+}
+
+bool CLocalFileOperationTool::Close() {
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  return true;
+}
+
+bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer* buffer) {
+  if (stream_ == nullptr || buffer == nullptr || length < 0) return false;
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+  const std::size_t size = static_cast<std::size_t>(length);
+  unsigned char* array = new (std::nothrow) unsigned char[size == 0 ? 1 : size];
+  if (array == nullptr) return false;
+  std::size_t delivered = 0;
+  bool ok;
+  {
+    strata::platform::ScopedLock guard(ReaderLock());
+    ok = strata::platform::Seek64(stream_, static_cast<std::int64_t>(offset), SEEK_SET);
+    if (ok && size > 0) delivered = std::fread(array, 1, size, stream_);
+    if (ok && std::ferror(stream_)) {
+      std::clearerr(stream_);
+      ok = false;
+    }
+  }
+  if (!ok) {
+    delete[] array;
+    return false;
+  }
+  // Never leave bytes that the file did not deliver uninitialised.
+  if (delivered < size) std::memset(array + delivered, 0, size - delivered);
+  buffer->Attach(array, size, delivered);
+  return true;
+}

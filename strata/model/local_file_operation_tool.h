@@ -1,0 +1,27 @@
+// Byte-range reader over a local file: 64-bit positioned reads, seek and
+// read together under the reader's lock.
+#ifndef STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_
+#define STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_
+
+#include <cstdio>
+
+#include "strata/model/file_operation_tool.h"
+
+class CLocalFileOperationTool : public CFileOperationTool {
+ public:
+  CLocalFileOperationTool() = default;
+  // Does not close the stream: the owning slide closes it through CloseFile.
+  // A stream still open here is closed so that nothing leaks.
+  ~CLocalFileOperationTool() override;
+
+  // A read past the end of the file succeeds with no bytes delivered; the
+  // array is zero-filled beyond what was read.
+  bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
+  bool Open(const char* path) override;
+  bool Close() override;
+
+ private:
+  std::FILE* stream_ = nullptr;
+};
+
+#endif  // STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_

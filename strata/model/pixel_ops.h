@@ -1,0 +1,36 @@
+// Pixel helpers on 3-byte interleaved pixels, rows top-down without padding.
+// Every result is a new buffer from AllocateBuffer, or null when the size is
+// invalid or memory is short.
+#ifndef STRATA_MODEL_PIXEL_OPS_H_
+#define STRATA_MODEL_PIXEL_OPS_H_
+
+#include <cstdint>
+
+namespace strata {
+
+// Copies a width x height window at (left, top) of the canvas. Parts of the
+// window outside the canvas are white.
+unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canvasHeight,
+                          int left, int top, int width, int height);
+
+// Bilinear resize: destination pixel (j, i) samples the source at
+// (sw / dw * j, sh / dh * i); neighbours past the last column or row repeat
+// it; each channel's weighted sum is truncated towards zero.
+unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int sourceHeight,
+                              int destinationWidth, int destinationHeight);
+
+// Interleaves three grey planes into RGB; a null plane gives 0 in its channel.
+unsigned char* InterleavePlanes(const unsigned char* red, const unsigned char* green,
+                                const unsigned char* blue, int width, int height);
+
+// Copies a width x height block of RGB pixels into `canvas` with its top-left
+// at (left, top), clipped to the canvas.
+void PastePixels(unsigned char* canvas, int canvasWidth, int canvasHeight,
+                 const unsigned char* block, int width, int height, int left, int top);
+
+// Available physical memory in bytes.
+std::uint64_t AvailableMemoryBytes();
+
+}  // namespace strata
+
+#endif  // STRATA_MODEL_PIXEL_OPS_H_

@@ -1,0 +1,56 @@
+#include "strata/platform/file_io.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace strata::platform {
+
+std::FILE* OpenStream(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr) return nullptr;
+  std::string fullMode = mode;
+  fullMode += 'e';  // close-on-exec
+  std::FILE* stream = std::fopen(path, fullMode.c_str());
+  if (stream != nullptr && std::strcmp(mode, "rb") == 0) {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+  }
+  return stream;
+}
+
+bool Seek64(std::FILE* stream, std::int64_t offset, int origin) {
+  return stream != nullptr && fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+}
+
+std::int64_t Tell64(std::FILE* stream) {
+  return stream == nullptr ? -1 : static_cast<std::int64_t>(ftello(stream));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out) {
+  const std::time_t value = static_cast<std::time_t>(secondsSinceEpoch);
+  return localtime_r(&value, &out) != nullptr;
+}
+
+const char* EnvironmentValue(const char* name) {
+  return name == nullptr ? nullptr : std::getenv(name);
+}
+
+}  // namespace strata::platform

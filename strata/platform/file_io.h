@@ -1,0 +1,41 @@
+// Files: opening C streams, 64-bit positioning, existence and size checks,
+// local time. Everything the library does with the file system goes here.
+#ifndef STRATA_PLATFORM_FILE_IO_H_
+#define STRATA_PLATFORM_FILE_IO_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace strata::platform {
+
+// fopen with close-on-exec; null on failure. Streams opened for reading only
+// are unbuffered, so that each positioned read is a single system read.
+std::FILE* OpenStream(const char* path, const char* mode);
+
+// 64-bit seek (origin SEEK_SET, SEEK_CUR or SEEK_END); false on failure.
+bool Seek64(std::FILE* stream, std::int64_t offset, int origin);
+
+// Current 64-bit position, -1 on failure.
+std::int64_t Tell64(std::FILE* stream);
+
+bool FileExists(const std::string& path);
+
+// Size of a regular file in bytes, -1 when it cannot be told.
+std::int64_t FileSize(const std::string& path);
+
+// Renames a file, replacing the target; false on failure.
+bool RenameFile(const std::string& from, const std::string& to);
+
+bool RemoveFile(const std::string& path);
+
+// Seconds since 1970 to the machine's local calendar time; false on failure.
+bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out);
+
+// The value of an environment variable, or null.
+const char* EnvironmentValue(const char* name);
+
+}  // namespace strata::platform
+
+#endif  // STRATA_PLATFORM_FILE_IO_H_

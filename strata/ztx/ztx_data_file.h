@@ -1,0 +1,150 @@
+// The slide object of a ZTX file: open and load (whole or restricted to a
+// block), tile lookup and access, associated images, regions, lookup-table
+// adjustment and multi-channel output.
+//
+// A loaded slide serves concurrent tile and region reads: they only read the
+// tile map and the header and fetch bytes through the reader, whose lock
+// serialises positioned reads. The lookup table is guarded by its own lock.
+#ifndef STRATA_ZTX_ZTX_DATA_FILE_H_
+#define STRATA_ZTX_ZTX_DATA_FILE_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "strata/model/data_file.h"
+#include "strata/platform/lock.h"
+#include "strata/ztx/tile_info.h"
+
+class CZTXDataHeader;
+class CZTXLabelDataBlock;
+class CZTXPreViewDataBlock;
+class CZTXThumDataBlock;
+
+class CZTXDataFile : public CDataFile {
+ public:
+  CZTXDataFile();
+  ~CZTXDataFile() override;
+
+  // --- CDataFile operations (open, load, tiles) ---
+  int LoadFile() override;
+  int LoadFileBlock(int left, int top, int right, int bottom, float scale) override;
+  CDataHeader* GetHeader() override;
+  CLabelDataBlock* GetLabelBlock() override;
+  CPreViewDataBlock* GetPreviewBlock() override;
+  CDataBlock* CreateTileBlock() override;
+  CThumDataBlock* GetThumbBlock() override;
+  int CloseFile() override;
+  // Copies the stored tile into the caller's buffer at *out (which must hold
+  // it) and sets length; length 0 when there is no such tile. When out or *out
+  // is null only the stored length is reported.
+  unsigned char* ReadTileStream(float scale, int x, int y, int& length,
+                                unsigned char** out) override;
+  unsigned char* ReadTilePixels(float scale, int x, int y, int& length, int& width, int& height,
+                                unsigned char** out) override;
+  bool ReadScanTimeDuration(int& year, int& month, int& day, int& hour, int& minute,
+                            int& second, int& hoursTaken, int& minutesTaken,
+                            int& secondsTaken) override;
+
+  // --- associated images ---
+  bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length, int& width,
+                            int& height) override;
+  int GetThumbnail(unsigned char** data, int& length, int& width, int& height) override;
+  bool GetLabelFromPath(const char* path, unsigned char** data, int& length, int& width,
+                        int& height) override;
+  bool GetLabel(unsigned char** data, int& length, int& width, int& height) override;
+  bool GetPreviewFromPath(const char* path, unsigned char** data, int& length, int& width,
+                          int& height) override;
+  bool GetPreview(unsigned char** data, int& length, int& width, int& height) override;
+  bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
+                                int& width, int& height) override;
+
+  // --- regions, adjustment, channels ---
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
+                 int& length, bool encode) override;
+  int ReadRegionMax(float scale, int x, int y, int width, int height, unsigned char** out,
+                    int& length, bool encode) override;
+  bool CanReadRegionMax(float scale, int x, int y, int width, int height) override;
+  unsigned char* ReadTileAdjusted(float scale, int x, int y, int& length, unsigned char** out,
+                                  float p1, float p2, float p3, float p4, float p5,
+                                  float p6) override;
+  int ReadRegionChannels(float scale, int x, int y, int width, int height, unsigned char** out,
+                         int& length, bool encode, bool c1, bool c2, bool c3, bool c4, bool c5,
+                         bool c6) override;
+  unsigned char* ReadTileChannels(float scale, int x, int y, int& length, unsigned char** out,
+                                  bool c1, bool c2, bool c3, bool c4, bool c5,
+                                  bool c6) override;
+  unsigned char* ReadTileAdjustedChannels(float scale, int x, int y, int& length,
+                                          unsigned char** out, float p1, float p2, float p3,
+                                          float p4, float p5, float p6, bool c1, bool c2,
+                                          bool c3, bool c4, bool c5, bool c6) override;
+
+  // --- ZTX steps ---
+  // Reads the first 128 bytes, checks the marker, stores version and entry size.
+  int ProbeVersion();
+  float GetProbedVersion() const { return version_; }
+  int GetTileEntrySize() const { return tileEntrySize_; }
+  // The header as its ZTX class (null until GetHeader created it).
+  CZTXDataHeader* GetZtxHeader() const { return header_; }
+  // Leaves the whole index, expanded, in `buffer`; 0 or -1.
+  int LoadTileIndex(ByteBuffer& buffer);
+  // The record filed under the key of (scale, x, y), or null. Owned by the slide.
+  const TileInfo* FindTile(float scale, int x, int y) const;
+  std::size_t TileCount() const { return tiles_.size(); }
+  const std::map<std::string, TileInfo*>& Tiles() const { return tiles_; }
+  // The stored scale from which a region at `scale` is composed; 0 when there
+  // is no header or the scale is not a positive number.
+  float SelectSourceScale(float scale);
+  // True when `scale` is a level the file does not store and the tile was
+  // composed as a 256 x 256 JPEG into a new library buffer at *out.
+  bool ComposeMissingLevelTile(float scale, int x, int y, int& length, unsigned char** out);
+  // Reads `length` bytes at position + offset into the caller's buffer at *out
+  // (cleared first); *out is untouched when the read fails. Returns 0.
+  int ReadTileBytes(std::int64_t position, std::int64_t offset, int length,
+                    unsigned char** out);
+  // Reads a section's image stream into a new library buffer at *out.
+  bool ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
+                        unsigned char** out);
+  // The stored bytes of one tile into `bytes` (allocating); false on a failed
+  // or short read.
+  bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes);
+  // True when the header's image format tag names BMP streams.
+  bool TilesAreBmp();
+
+ private:
+  // Loads header, and for a full load the three section records, without the
+  // tile index; 0 or -1.
+  int LoadHeaderRecord();
+  int LoadSectionRecords();
+  // Inserts a record unless its key is filed already (then it is freed).
+  void InsertTile(const std::string& key, TileInfo* tile);
+  void ClearTiles();
+  // Decodes a stored stream (BMP or JPEG by the header tag) into RGB pixels.
+  unsigned char* DecodeStoredImage(const unsigned char* stream, int length, int& width,
+                                   int& height);
+  // Shared by the region composers: fetch, decode and place tiles.
+  int ComposeRegion(float scale, int x, int y, int width, int height, unsigned char** out,
+                    int& length, bool encode, const bool* channels);
+  // Rebuilds the lookup table for new parameters (under lutLock_).
+  void PrepareLookupTable(const float params[6], int table[256][3]);
+  // Thumbnail helpers.
+  bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
+  bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
+                         bool sizeFromTile);
+  bool ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
+
+  std::map<std::string, TileInfo*> tiles_;
+  CZTXLabelDataBlock* labelBlock_ = nullptr;
+  CZTXPreViewDataBlock* previewBlock_ = nullptr;
+  CZTXThumDataBlock* thumbBlock_ = nullptr;
+  float version_ = 0.0f;
+  int tileEntrySize_ = 0;
+  CZTXDataHeader* header_ = nullptr;
+  float lutParams_[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+  int lut_[256][3] = {};
+  bool lutBuilt_ = false;
+  strata::platform::Lock lutLock_;
+};
+
+#endif  // STRATA_ZTX_ZTX_DATA_FILE_H_
