@@ -1,0 +1,353 @@
+#include "strata/interface/image_operation_manager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "strata/foreign/bridge_data_file.h"
+#include "strata/foreign/openslide_data_file.h"
+#include "strata/foreign/unici_data_file.h"
+#include "strata/model/base_data.h"
+#include "strata/model/data_file.h"
+#include "strata/model/image_buffer.h"
+#include "strata/ztx/ztx_data_file.h"
+
+namespace {
+
+constexpr float kDllVersion = 2.0f;
+
+// Property items behind the header exports.
+constexpr int kMachineSerialItem = 29;
+constexpr int kScanLevelFirstItem = 32;
+constexpr int kScanLevelSecondItem = 31;
+constexpr int kChannelCountItem = 40;
+constexpr int kFirstChannelIdentifierItem = 49;
+
+template <typename Slide>
+CDataFile* MakeSlide() {
+  return new Slide();
+}
+
+// One row of the class choice: the first row any of whose texts occurs in the
+// path (case-sensitive) picks the class.
+struct FormatRule {
+  const char* texts[3];
+  CDataFile* (*make)();
+};
+
+const FormatRule kFormatRules[] = {
+    {{".ztx", ".ztxl", nullptr}, MakeSlide<CZTXDataFile>},
+    {{".ndpi", ".vms", ".vmu"}, MakeSlide<CNDPIDataFile>},
+    {{".svs", ".tif", nullptr}, MakeSlide<CSVSDataFile>},
+    {{".mrxs", nullptr, nullptr}, MakeSlide<CMIRAXDataFile>},
+    {{".bif", nullptr, nullptr}, MakeSlide<CBIFDataFile>},
+    {{".TMAP", nullptr, nullptr}, MakeSlide<CUNICIDataFile>},
+    {{".mds", nullptr, nullptr}, MakeSlide<CMOTICDataFile>},
+    {{".dmetrix", nullptr, nullptr}, MakeSlide<CDMETRIXDataFile>},
+};
+
+bool RuleMatches(const FormatRule& rule, const char* path) {
+  for (const char* text : rule.texts) {
+    if (text != nullptr && std::strstr(path, text) != nullptr) return true;
+  }
+  return false;
+}
+
+CDataHeader* HeaderOf(const IMAGE_INFO_STRUCT& handle) {
+  return handle.slide == nullptr ? nullptr : handle.slide->GetHeader();
+}
+
+// Opens and loads a fresh slide; any exception counts as a failed load.
+bool OpenAndLoad(CDataFile& slide, const char* path, bool asBlock, const FileBlock& block) {
+  try {
+    if (!slide.OpenFile(path)) return false;
+    const int loaded = asBlock ? slide.LoadFileBlock(block.left, block.top, block.right,
+                                                     block.bottom, block.scale)
+                               : slide.LoadFile();
+    return loaded == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CloseQuietly(CDataFile& slide) {
+  try {
+    slide.CloseFile();
+  } catch (...) {
+  }
+}
+
+void ClearImageOutputs(unsigned char** data, int& length, int& width, int& height) {
+  if (data != nullptr) *data = nullptr;
+  length = 0;
+  width = 0;
+  height = 0;
+}
+
+using PathImageOperation = bool (CDataFile::*)(const char*, unsigned char**, int&, int&, int&);
+
+// The associated image of a path: a fresh slide object opens, reads and closes
+// the file itself and is destroyed afterwards without CloseFile.
+bool PathImage(PathImageOperation operation, const char* path, unsigned char** data,
+               int& length, int& width, int& height) {
+  ClearImageOutputs(data, length, width, height);
+  if (path == nullptr || data == nullptr) return false;
+  try {
+    std::unique_ptr<CDataFile> slide(CImageOperationManager::CreateDataFile(path));
+    if (slide == nullptr) return false;
+    return ((*slide).*operation)(path, data, length, width, height);
+  } catch (...) {
+    ClearImageOutputs(data, length, width, height);
+    return false;
+  }
+}
+
+// The associated image of an open slide; `read` calls the slide operation.
+template <typename Read>
+bool HandleImage(const IMAGE_INFO_STRUCT& handle, unsigned char** data, int& length, int& width,
+                 int& height, Read read) {
+  ClearImageOutputs(data, length, width, height);
+  if (handle.slide == nullptr || data == nullptr) return false;
+  try {
+    return read(*handle.slide);
+  } catch (...) {
+    ClearImageOutputs(data, length, width, height);
+    return false;
+  }
+}
+
+}  // namespace
+
+CImageOperationManager::CImageOperationManager() = default;
+CImageOperationManager::~CImageOperationManager() = default;
+CImageOperationManager& CImageOperationManager::operator=(const CImageOperationManager&) {
+  return *this;
+}
+
+CDataFile* CImageOperationManager::CreateDataFile(const char* path) {
+  if (path == nullptr) return nullptr;
+  for (const FormatRule& rule : kFormatRules) {
+    if (RuleMatches(rule, path)) return rule.make();
+  }
+  return nullptr;
+}
+
+bool CImageOperationManager::CreateImageFile(const char* path, IMAGE_INFO_STRUCT& handle,
+                                             bool asBlock, FileBlock block) {
+  // A slide the handle held before is not closed here: callers close first.
+  handle.slide = nullptr;
+  if (path == nullptr) return false;
+  std::unique_ptr<CDataFile> slide(CreateDataFile(path));
+  if (slide == nullptr) return false;
+  if (!OpenAndLoad(*slide, path, asBlock, block)) {
+    CloseQuietly(*slide);
+    return false;
+  }
+  handle.slide = slide.release();
+  return true;
+}
+
+bool CImageOperationManager::DestoryImageFile(IMAGE_INFO_STRUCT& handle) {
+  std::unique_ptr<CDataFile> slide(handle.slide);
+  handle.slide = nullptr;
+  if (slide != nullptr) CloseQuietly(*slide);
+  return true;
+}
+
+bool CImageOperationManager::DeleteImageBlockStream(void* data) {
+  if (data == nullptr) return false;
+  strata::ReleaseBuffer(data);
+  return true;
+}
+
+float CImageOperationManager::GetDllVersion() { return kDllVersion; }
+
+bool CImageOperationManager::GetHeaderInfo(IMAGE_INFO_STRUCT handle, int& height, int& width,
+                                           int& scanScale, float& spendTime, double& scanTime,
+                                           float& captureResolution, int& blockSize) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr) return false;
+  height = header->GetHeight();
+  width = header->GetWidth();
+  scanScale = header->GetScanScale();
+  spendTime = static_cast<float>(header->GetSpendTime());
+  scanTime = static_cast<double>(header->GetScanTime());
+  captureResolution = header->GetCaptureResolution();
+  blockSize = header->GetBlockSize();
+  return true;
+}
+
+bool CImageOperationManager::GetVersionInfo(IMAGE_INFO_STRUCT handle, float& version) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr) return false;
+  version = header->GetVersion();
+  return true;
+}
+
+bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int& year,
+                                                 int& month, int& day, int& hour, int& minute,
+                                                 int& second, int& hoursTaken,
+                                                 int& minutesTaken, int& secondsTaken) {
+  if (handle.slide == nullptr) return false;
+  return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second, hoursTaken,
+                                            minutesTaken, secondsTaken);
+}
+
+bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr || serial == nullptr) return false;
+  const char* text = header->GetTextItem(kMachineSerialItem);
+  std::strcpy(serial, text == nullptr ? "" : text);
+  return true;
+}
+
+bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial,
+                                                 std::size_t size) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr || serial == nullptr || size == 0) return false;
+  const char* text = header->GetTextItem(kMachineSerialItem);
+  if (text == nullptr) text = "";
+  const std::size_t length = std::min(std::strlen(text), size - 1);
+  std::memcpy(serial, text, length);
+  serial[length] = '\0';
+  return true;
+}
+
+bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first,
+                                              int& second) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr) return false;
+  first = header->GetIntItem(kScanLevelFirstItem);
+  second = header->GetIntItem(kScanLevelSecondItem);
+  return true;
+}
+
+bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle,
+                                                       int& channelCount, char*& id1,
+                                                       char*& id2, char*& id3, char*& id4,
+                                                       char*& id5, char*& id6) {
+  CDataHeader* header = HeaderOf(handle);
+  if (header == nullptr) return false;
+  channelCount = header->GetIntItem(kChannelCountItem);
+  char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
+  int item = kFirstChannelIdentifierItem;
+  for (char** identifier : identifiers) {
+    const char* text = header->GetTextItem(item++);
+    // The texts belong to the slide; callers only read them.
+    *identifier = const_cast<char*>(text == nullptr ? "" : text);
+  }
+  return true;
+}
+
+unsigned char* CImageOperationManager::GetImageBlockStream(IMAGE_INFO_STRUCT& handle,
+                                                           float scale, int x, int y,
+                                                           int& length,
+                                                           unsigned char** buffer) {
+  if (handle.slide == nullptr) return nullptr;
+  return handle.slide->ReadTileStream(scale, x, y, length, buffer);
+}
+
+unsigned char* CImageOperationManager::GetImageDataBlockStream(IMAGE_INFO_STRUCT& handle,
+                                                               float scale, int x, int y,
+                                                               int& length, int& width,
+                                                               int& height,
+                                                               unsigned char** buffer) {
+  if (handle.slide == nullptr) return nullptr;
+  return handle.slide->ReadTilePixels(scale, x, y, length, width, height, buffer);
+}
+
+unsigned char* CImageOperationManager::ImageLUTadjust(IMAGE_INFO_STRUCT& handle, float scale,
+                                                      int x, int y, int& length,
+                                                      unsigned char** buffer, float p1,
+                                                      float p2, float p3, float p4, float p5,
+                                                      float p6) {
+  if (handle.slide == nullptr) return nullptr;
+  return handle.slide->ReadTileAdjusted(scale, x, y, length, buffer, p1, p2, p3, p4, p5, p6);
+}
+
+bool CImageOperationManager::GetImageDataRoi(IMAGE_INFO_STRUCT handle, float scale, int x,
+                                             int y, int width, int height, unsigned char** out,
+                                             int& length, bool flag) {
+  if (handle.slide == nullptr) return false;
+  return handle.slide->ReadRegion(scale, x, y, width, height, out, length, flag) != 0;
+}
+
+bool CImageOperationManager::GetImageDataMax(IMAGE_INFO_STRUCT handle, float scale, int x,
+                                             int y, int width, int height, unsigned char** out,
+                                             int& length, bool flag) {
+  if (handle.slide == nullptr) return false;
+  return handle.slide->ReadRegionMax(scale, x, y, width, height, out, length, flag) != 0;
+}
+
+bool CImageOperationManager::ISCanGetMax(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
+                                         int width, int height) {
+  if (handle.slide == nullptr) return false;
+  return handle.slide->CanReadRegionMax(scale, x, y, width, height);
+}
+
+bool CImageOperationManager::GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT handle, float scale,
+                                                           int x, int y, int width, int height,
+                                                           unsigned char** out, int& length,
+                                                           bool flag, bool c1, bool c2, bool c3,
+                                                           bool c4, bool c5, bool c6) {
+  if (handle.slide == nullptr) return false;
+  return handle.slide->ReadRegionChannels(scale, x, y, width, height, out, length, flag, c1, c2,
+                                          c3, c4, c5, c6) != 0;
+}
+
+unsigned char* CImageOperationManager::GetImageBlockStreamManyPassageway(
+    IMAGE_INFO_STRUCT& handle, float scale, int x, int y, int& length, unsigned char** buffer,
+    bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
+  if (handle.slide == nullptr) return nullptr;
+  return handle.slide->ReadTileChannels(scale, x, y, length, buffer, c1, c2, c3, c4, c5, c6);
+}
+
+unsigned char* CImageOperationManager::ImageLUTadjustManyPassageway(
+    IMAGE_INFO_STRUCT& handle, float scale, int x, int y, int& length, unsigned char** buffer,
+    float p1, float p2, float p3, float p4, float p5, float p6, bool c1, bool c2, bool c3,
+    bool c4, bool c5, bool c6) {
+  if (handle.slide == nullptr) return nullptr;
+  return handle.slide->ReadTileAdjustedChannels(scale, x, y, length, buffer, p1, p2, p3, p4, p5,
+                                                p6, c1, c2, c3, c4, c5, c6);
+}
+
+bool CImageOperationManager::GetLabelInfo(IMAGE_INFO_STRUCT handle, unsigned char** data,
+                                          int& length, int& width, int& height) {
+  return HandleImage(handle, data, length, width, height, [&](CDataFile& slide) {
+    return slide.GetLabel(data, length, width, height);
+  });
+}
+
+bool CImageOperationManager::GetLabelInfo(const char* path, unsigned char** data, int& length,
+                                          int& width, int& height) {
+  return PathImage(&CDataFile::GetLabelFromPath, path, data, length, width, height);
+}
+
+bool CImageOperationManager::GetPriviewInfo(IMAGE_INFO_STRUCT handle, unsigned char** data,
+                                            int& length, int& width, int& height) {
+  return HandleImage(handle, data, length, width, height, [&](CDataFile& slide) {
+    return slide.GetPreview(data, length, width, height);
+  });
+}
+
+bool CImageOperationManager::GetPriviewInfo(const char* path, unsigned char** data, int& length,
+                                            int& width, int& height) {
+  return PathImage(&CDataFile::GetPreviewFromPath, path, data, length, width, height);
+}
+
+bool CImageOperationManager::GetThumnailImage(IMAGE_INFO_STRUCT handle, unsigned char** data,
+                                              int& length, int& width, int& height) {
+  return HandleImage(handle, data, length, width, height, [&](CDataFile& slide) {
+    return slide.GetThumbnail(data, length, width, height) != 0;
+  });
+}
+
+bool CImageOperationManager::GetThumnailImage(const char* path, unsigned char** data,
+                                              int& length, int& width, int& height) {
+  return PathImage(&CDataFile::GetThumbnailFromPath, path, data, length, width, height);
+}
+
+bool CImageOperationManager::GetThumnailImageOnly(const char* path, unsigned char** data,
+                                                  int& length, int& width, int& height) {
+  return PathImage(&CDataFile::GetThumbnailOnlyFromPath, path, data, length, width, height);
+}
