@@ -53,7 +53,10 @@ struct ZtxWriterOptions {
   // Multi-channel slides: 0 for ordinary RGB tiles; otherwise 1-6 greyscale
   // JPEG streams per tile, one after another (items 40 and 49-54 describe them).
   int channelCount = 0;
-  std::vector<std::string> channelNames;
+  std::vector<std::string> channelNames;  // default names when shorter
+  // Threads that encode tiles; 0 uses every processor. The file is the same
+  // byte for byte whatever the count.
+  int threads = 0;
 };
 
 // One tile as written: where its bytes lie (relative to the index offset).
