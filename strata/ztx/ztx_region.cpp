@@ -1,34 +1,643 @@
-// Placeholder: region composition, lookup-table adjustment and channel output land here.
-#include "strata/ztx/ztx_data_file.h"
+// Regions, the scan-scale mosaic, lookup-table adjustment and multi-channel
+// output of a ZTX slide.
+//
+// Regions only read the slide (tile map, header, reader), so they may run on
+// several threads at once and beside tile reads. Tiles are decoded on the
+// calling thread, one after another, straight into the pixels the region is
+// cut from: at an unscaled request that is the output buffer itself.
+//
+// Tiles are placed by their grid position (column and row of the lookup), so
+// a missing tile leaves its own square white and shifts nothing; a decoded
+// tile larger than the block size is clipped to its square.
+//
+// The lookup table is shared by the slide and guarded by lutLock_: a caller
+// rebuilds it (when its parameters changed) and copies it out under the lock,
+// then maps its pixels from the copy without holding the lock.
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
 
-int CZTXDataFile::ReadRegion(float, int, int, int, int, unsigned char** out, int&, bool) {
-  if (out != nullptr) *out = nullptr;
-  return 0;
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/model/pixel_ops.h"
+#include "strata/ztx/ztx_channel_streams.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_lookup_table.h"
+
+namespace {
+
+struct BufferRelease {
+  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
+};
+using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+
+constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
+
+// Working buffers of one request must stay below two fifths of the available
+// memory and below 512 MiB.
+bool FitsMemoryBudget(std::uint64_t bytes) {
+  const std::uint64_t available = strata::AvailableMemoryBytes();
+  return bytes < kMemoryCeiling && bytes < available * 2 / 5;
 }
-int CZTXDataFile::ReadRegionMax(float, int, int, int, int, unsigned char** out, int&, bool) {
-  if (out != nullptr) *out = nullptr;
-  return 0;
+
+// (int) of a computed float, refusing values no int holds.
+bool TruncateToInt(double value, int& out) {
+  if (!std::isfinite(value) || value <= static_cast<double>(INT_MIN) - 1.0 ||
+      value >= static_cast<double>(INT_MAX) + 1.0) {
+    return false;
+  }
+  out = static_cast<int>(value);
+  return true;
 }
-bool CZTXDataFile::CanReadRegionMax(float, int, int, int, int) { return false; }
-unsigned char* CZTXDataFile::ReadTileAdjusted(float, int, int, int& length, unsigned char**,
-                                              float, float, float, float, float, float) {
+
+bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
+
+// The facts of the header that every region needs.
+struct SlideGeometry {
+  float scanScale = 0.0f;
+  int width = 0;
+  int height = 0;
+  int blockSize = 0;
+};
+
+bool ReadGeometry(CDataHeader* header, SlideGeometry& geometry) {
+  if (header == nullptr) return false;
+  geometry.scanScale = static_cast<float>(header->GetScanScale());
+  geometry.width = header->GetWidth();
+  geometry.height = header->GetHeight();
+  geometry.blockSize = header->GetBlockSize();
+  return geometry.scanScale > 0.0f && geometry.width > 0 && geometry.height > 0 &&
+         geometry.blockSize > 0;
+}
+
+// Where decoded tiles go: the tile grid of one stored level, and the window of
+// it that lands in `pixels` at (windowLeft, windowTop).
+struct TilePlacement {
+  float scale = 0.0f;      // stored level the tiles come from
+  int blockSize = 0;
+  std::int64_t gridLeft = 0;  // level position of the first tile
+  std::int64_t gridTop = 0;
+  int columns = 0;
+  int rows = 0;
+  int offsetX = 0;  // window start inside the grid
+  int offsetY = 0;
+  int windowWidth = 0;
+  int windowHeight = 0;
+  unsigned char* pixels = nullptr;
+  int pixelsWidth = 0;
+  int pixelsHeight = 0;
+  int windowLeft = 0;
+  int windowTop = 0;
+};
+
+// Copies the part of a decoded tile that lies inside both its grid square and
+// the window.
+void PlaceTile(const TilePlacement& target, int column, int row, const unsigned char* tile,
+               int tileWidth, int tileHeight) {
+  const std::int64_t cellX = static_cast<std::int64_t>(column) * target.blockSize;
+  const std::int64_t cellY = static_cast<std::int64_t>(row) * target.blockSize;
+  const std::int64_t x0 = std::max<std::int64_t>(cellX, target.offsetX);
+  const std::int64_t y0 = std::max<std::int64_t>(cellY, target.offsetY);
+  const std::int64_t x1 = std::min<std::int64_t>(
+      cellX + std::min(tileWidth, target.blockSize),
+      static_cast<std::int64_t>(target.offsetX) + target.windowWidth);
+  const std::int64_t y1 = std::min<std::int64_t>(
+      cellY + std::min(tileHeight, target.blockSize),
+      static_cast<std::int64_t>(target.offsetY) + target.windowHeight);
+  if (x0 >= x1 || y0 >= y1) return;
+  const std::size_t tileStride = static_cast<std::size_t>(tileWidth) * 3;
+  const unsigned char* source = tile + static_cast<std::size_t>(y0 - cellY) * tileStride +
+                                static_cast<std::size_t>(x0 - cellX) * 3;
+  strata::PastePixelsStrided(target.pixels, target.pixelsWidth, target.pixelsHeight, source,
+                             tileStride, static_cast<int>(x1 - x0), static_cast<int>(y1 - y0),
+                             static_cast<int>(target.windowLeft + x0 - target.offsetX),
+                             static_cast<int>(target.windowTop + y0 - target.offsetY));
+}
+
+// Grey or colour decoder output as RGB.
+PixelBuffer ExpandToRgb(unsigned char* decoded, int width, int height, int components) {
+  PixelBuffer owned(decoded);
+  if (owned == nullptr || components == 3) return owned;
+  if (components != 1) return nullptr;
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  PixelBuffer rgb(strata::AllocateBuffer(count * 3));
+  if (rgb == nullptr) return nullptr;
+  for (std::size_t p = 0; p < count; ++p) {
+    rgb[p * 3] = rgb[p * 3 + 1] = rgb[p * 3 + 2] = owned[p];
+  }
+  return rgb;
+}
+
+bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
+  return length >= 2 && stream[0] == 0xFF && stream[1] == 0xD8;
+}
+
+// A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
+// a BMP slide, so a JPEG start wins over the header's tag.
+PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
+                             int& width, int& height) {
+  width = height = 0;
+  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
+    return nullptr;
+  }
+  const int size = static_cast<int>(length);
+  if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
+    PixelBuffer pixels(strata::DecodeBmp24(stream, size, width, height));
+    if (pixels == nullptr) width = height = 0;
+    return pixels;
+  }
+  int components = 0;
+  unsigned char* decoded = strata::DecodeJpegComponents(stream, size, width, height, components);
+  PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
+  if (pixels == nullptr) width = height = 0;
+  return pixels;
+}
+
+// One grey plane from a channel stream (a colour stream gives its first
+// component).
+PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width, int& height) {
+  int components = 0;
+  PixelBuffer decoded(strata::DecodeJpegComponents(stream, length, width, height, components));
+  if (decoded == nullptr || components == 1) return decoded;
+  if (components != 3) return nullptr;
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  for (std::size_t p = 0; p < count; ++p) decoded[p] = decoded[p * 3];
+  return decoded;
+}
+
+// Colour pixels of a multi-channel tile: the channel in each place becomes
+// red, green or blue. Planes whose size differs from the first decoded one
+// count as absent. With no channel chosen the tile is black at the record's
+// size; when chosen channels exist but none decodes the tile fails.
+PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
+                                 const std::array<int, 3>& places, int recordWidth,
+                                 int recordHeight, int& width, int& height) {
+  std::int32_t lengths[strata::ztx::kMaxChannels];
+  strata::ztx::SplitChannelStreams(stored.data(), stored.size(), lengths);
+  std::size_t starts[strata::ztx::kMaxChannels] = {};
+  for (int c = 1; c < strata::ztx::kMaxChannels; ++c) {
+    starts[c] = starts[c - 1] + static_cast<std::size_t>(lengths[c - 1]);
+  }
+  PixelBuffer planes[3];
+  bool anyChosen = false;
+  width = height = 0;
+  for (int place = 0; place < 3; ++place) {
+    const int channel = places[place];
+    if (channel == 0) continue;
+    anyChosen = true;
+    if (lengths[channel - 1] == 0) continue;
+    int planeWidth = 0;
+    int planeHeight = 0;
+    PixelBuffer plane = DecodeGreyPlane(stored.data() + starts[channel - 1],
+                                        lengths[channel - 1], planeWidth, planeHeight);
+    if (plane == nullptr) continue;
+    if (width == 0) {
+      width = planeWidth;
+      height = planeHeight;
+    } else if (planeWidth != width || planeHeight != height) {
+      continue;
+    }
+    planes[place] = std::move(plane);
+  }
+  if (width == 0) {
+    if (anyChosen) return nullptr;
+    width = recordWidth;
+    height = recordHeight;
+  }
+  PixelBuffer pixels(strata::InterleavePlanes(planes[0].get(), planes[1].get(), planes[2].get(),
+                                              width, height));
+  if (pixels == nullptr) width = height = 0;
+  return pixels;
+}
+
+std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
+  const bool flags[strata::ztx::kMaxChannels] = {c1, c2, c3, c4, c5, c6};
+  return strata::ztx::SelectChannelPlaces(flags);
+}
+
+// Hands pixels out as they are or as a JPEG stream; false (nothing handed
+// out) when encoding fails.
+bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
+             int& length) {
+  std::size_t bytes = 0;
+  if (pixels == nullptr || !strata::CheckedPixelBytes(width, height, 3, bytes)) return false;
+  if (!encode) {
+    *out = pixels.release();
+    length = static_cast<int>(bytes);
+    return true;
+  }
+  unsigned char* stream = nullptr;
+  int streamLength = 0;
+  strata::EncodeJpeg(pixels.get(), static_cast<int>(bytes), &stream, streamLength, width,
+                     height);
+  if (stream == nullptr || streamLength <= 0) {
+    strata::ReleaseBuffer(stream);
+    return false;
+  }
+  *out = stream;
+  length = streamLength;
+  return true;
+}
+
+void ConsumeCallerBuffer(unsigned char** out) {
+  if (out == nullptr) return;
+  strata::ReleaseBuffer(*out);
+  *out = nullptr;
+}
+
+// The region rectangle at the requested scale, clipped to the slide, and the
+// window of the stored level it is composed from.
+struct RegionPlan {
+  int clippedWidth = 0;   // cw, ch: the part inside the slide
+  int clippedHeight = 0;
+  int pasteLeft = 0;      // where that part lies in the output
+  int pasteTop = 0;
+  TilePlacement tiles;    // without a pixel target yet
+};
+
+bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale, int x, int y,
+                int width, int height, RegionPlan& plan) {
+  if (!IsUsableScale(scale) || width <= 0 || height <= 0) return false;
+  const float ratio = scale / geometry.scanScale;
+  int scaledWidth = 0;
+  int scaledHeight = 0;
+  if (!TruncateToInt(static_cast<float>(geometry.width) * ratio + 0.5f, scaledWidth) ||
+      !TruncateToInt(static_cast<float>(geometry.height) * ratio + 0.5f, scaledHeight)) {
+    return false;
+  }
+  std::int64_t left = x;
+  std::int64_t top = y;
+  std::int64_t right = static_cast<std::int64_t>(x) + width;
+  std::int64_t bottom = static_cast<std::int64_t>(y) + height;
+  if (left > scaledWidth || top > scaledHeight || right < 0 || bottom < 0 || left >= right ||
+      top >= bottom) {
+    return false;
+  }
+  left = std::max<std::int64_t>(left, 0);
+  top = std::max<std::int64_t>(top, 0);
+  right = std::min<std::int64_t>(right, scaledWidth);
+  bottom = std::min<std::int64_t>(bottom, scaledHeight);
+  if (left >= right || top >= bottom) return false;
+  plan.clippedWidth = static_cast<int>(right - left);
+  plan.clippedHeight = static_cast<int>(bottom - top);
+  plan.pasteLeft = x < 0 ? static_cast<int>(-static_cast<std::int64_t>(x)) : 0;
+  plan.pasteTop = y < 0 ? static_cast<int>(-static_cast<std::int64_t>(y)) : 0;
+
+  const float source = slide.SelectSourceScale(scale);
+  if (!IsUsableScale(source)) return false;
+  const float factor = source / scale;
+  TilePlacement& tiles = plan.tiles;
+  tiles.scale = source;
+  tiles.blockSize = geometry.blockSize;
+  if (!TruncateToInt(static_cast<float>(plan.clippedWidth) * factor, tiles.windowWidth) ||
+      !TruncateToInt(static_cast<float>(plan.clippedHeight) * factor, tiles.windowHeight)) {
+    return false;
+  }
+  // A one-pixel request read from a coarser level still needs one pixel.
+  tiles.windowWidth = std::max(tiles.windowWidth, 1);
+  tiles.windowHeight = std::max(tiles.windowHeight, 1);
+  const float sourceX = static_cast<float>(left) * factor;
+  const float sourceY = static_cast<float>(top) * factor;
+  const float block = static_cast<float>(geometry.blockSize);
+  int firstColumn = 0;
+  int firstRow = 0;
+  if (!TruncateToInt(sourceX / block, firstColumn) || !TruncateToInt(sourceY / block, firstRow)) {
+    return false;
+  }
+  tiles.gridLeft = static_cast<std::int64_t>(firstColumn) * geometry.blockSize;
+  tiles.gridTop = static_cast<std::int64_t>(firstRow) * geometry.blockSize;
+  if (!TruncateToInt(sourceX - static_cast<float>(tiles.gridLeft), tiles.offsetX) ||
+      !TruncateToInt(sourceY - static_cast<float>(tiles.gridTop), tiles.offsetY)) {
+    return false;
+  }
+  tiles.offsetX = std::max(tiles.offsetX, 0);
+  tiles.offsetY = std::max(tiles.offsetY, 0);
+  const std::int64_t b = geometry.blockSize;
+  tiles.columns = static_cast<int>((tiles.offsetX + static_cast<std::int64_t>(tiles.windowWidth) + b - 1) / b);
+  tiles.rows = static_cast<int>((tiles.offsetY + static_cast<std::int64_t>(tiles.windowHeight) + b - 1) / b);
+  return true;
+}
+
+// The scan-scale mosaic rectangle of ReadRegionMax and CanReadRegionMax.
+bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int width, int height,
+                TilePlacement& tiles, std::uint64_t& canvasBytes) {
+  if (!IsUsableScale(scale) || width <= 0 || height <= 0) return false;
+  const float scan = geometry.scanScale;
+  int xs = 0, ys = 0, ws = 0, hs = 0;
+  if (!TruncateToInt(static_cast<float>(x) * scan / scale, xs) ||
+      !TruncateToInt(static_cast<float>(y) * scan / scale, ys) ||
+      !TruncateToInt(static_cast<float>(width) * scan / scale, ws) ||
+      !TruncateToInt(static_cast<float>(height) * scan / scale, hs)) {
+    return false;
+  }
+  const std::int64_t b = geometry.blockSize;
+  std::int64_t left = xs - xs % b;
+  std::int64_t top = ys - ys % b;
+  std::int64_t right = b * ((static_cast<std::int64_t>(xs) + ws) / b + 1);
+  std::int64_t bottom = b * ((static_cast<std::int64_t>(ys) + hs) / b + 1);
+  if (left > geometry.width || top > geometry.height || right < 0 || bottom < 0 ||
+      left >= right || top >= bottom) {
+    return false;
+  }
+  if (left < 0) {
+    right = left + ws;
+    left = 0;
+  }
+  if (top < 0) {
+    bottom = top + hs;
+    top = 0;
+  }
+  right = std::min<std::int64_t>(right, geometry.width);
+  bottom = std::min<std::int64_t>(bottom, geometry.height);
+  if (left >= right || top >= bottom) return false;
+  tiles.scale = scan;
+  tiles.blockSize = geometry.blockSize;
+  tiles.gridLeft = left;
+  tiles.gridTop = top;
+  tiles.columns = static_cast<int>((right - left + b - 1) / b);
+  tiles.rows = static_cast<int>((bottom - top + b - 1) / b);
+  const std::int64_t canvasWidth = tiles.columns * b;
+  const std::int64_t canvasHeight = tiles.rows * b;
+  std::size_t bytes = 0;
+  if (canvasWidth > INT_MAX || canvasHeight > INT_MAX ||
+      !strata::CheckedPixelBytes(canvasWidth, canvasHeight, 3, bytes)) {
+    canvasBytes = UINT64_MAX;
+    return true;  // planned, but over every budget
+  }
+  tiles.offsetX = tiles.offsetY = 0;
+  tiles.windowWidth = static_cast<int>(canvasWidth);
+  tiles.windowHeight = static_cast<int>(canvasHeight);
+  canvasBytes = bytes;
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Fetches, decodes and places every tile of the plan's grid; `places` null
+// means ordinary RGB tiles.
+void FillTiles(CZTXDataFile& slide, const TilePlacement& target,
+                      const std::array<int, 3>* places) {
+  const bool bmp = slide.TilesAreBmp();
+  std::vector<unsigned char> stored;
+  for (int column = 0; column < target.columns; ++column) {
+    const std::int64_t tileX = target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
+    if (tileX > INT_MAX) break;
+    for (int row = 0; row < target.rows; ++row) {
+      const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
+      if (tileY > INT_MAX) break;
+      const TileInfo* tile =
+          slide.FindTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY));
+      if (tile == nullptr || !slide.ReadStoredTile(*tile, stored)) continue;
+      int width = 0;
+      int height = 0;
+      PixelBuffer pixels =
+          places == nullptr
+              ? DecodeTileStream(stored.data(), stored.size(), bmp, width, height)
+              : ComposeChannelPixels(stored, *places, tile->width, tile->height, width, height);
+      if (pixels != nullptr) PlaceTile(target, column, row, pixels.get(), width, height);
+    }
+  }
+}
+
+}  // namespace
+
+int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height,
+                                unsigned char** out, int& length, bool encode,
+                                const bool* channels) {
+  if (out == nullptr) return 0;
+  *out = nullptr;
+  SlideGeometry geometry;
+  if (!ReadGeometry(GetHeader(), geometry)) return 0;
+  RegionPlan plan;
+  if (!PlanRegion(*this, geometry, scale, x, y, width, height, plan)) return 0;
+  TilePlacement& tiles = plan.tiles;
+  const bool unscaled =
+      tiles.windowWidth == plan.clippedWidth && tiles.windowHeight == plan.clippedHeight;
+
+  std::size_t outputBytes = 0, windowBytes = 0, resizedBytes = 0;
+  if (!strata::CheckedPixelBytes(width, height, 3, outputBytes) ||
+      !strata::CheckedPixelBytes(tiles.windowWidth, tiles.windowHeight, 3, windowBytes) ||
+      !strata::CheckedPixelBytes(plan.clippedWidth, plan.clippedHeight, 3, resizedBytes)) {
+    return 0;
+  }
+  const std::uint64_t workingBytes =
+      unscaled ? outputBytes
+               : static_cast<std::uint64_t>(outputBytes) + windowBytes + resizedBytes;
+  if (!FitsMemoryBudget(workingBytes)) return 0;
+
+  std::array<int, 3> places{};
+  if (channels != nullptr) {
+    places = PlacesFromFlags(channels[0], channels[1], channels[2], channels[3], channels[4],
+                             channels[5]);
+  }
+  const std::array<int, 3>* chosen = channels != nullptr ? &places : nullptr;
+
+  PixelBuffer output;
+  if (unscaled) {
+    // The window maps 1:1 onto the output: decode straight into it.
+    output.reset(strata::AllocateFilledBuffer(outputBytes, 255));
+    if (output == nullptr) return 0;
+    tiles.pixels = output.get();
+    tiles.pixelsWidth = width;
+    tiles.pixelsHeight = height;
+    tiles.windowLeft = plan.pasteLeft;
+    tiles.windowTop = plan.pasteTop;
+    FillTiles(*this, tiles, chosen);
+  } else {
+    PixelBuffer window(strata::AllocateFilledBuffer(windowBytes, 255));
+    if (window == nullptr) return 0;
+    tiles.pixels = window.get();
+    tiles.pixelsWidth = tiles.windowWidth;
+    tiles.pixelsHeight = tiles.windowHeight;
+    FillTiles(*this, tiles, chosen);
+    PixelBuffer resized(strata::ResizeBilinear(window.get(), tiles.windowWidth,
+                                               tiles.windowHeight, plan.clippedWidth,
+                                               plan.clippedHeight));
+    if (resized == nullptr) return 0;
+    window.reset();
+    if (plan.clippedWidth == width && plan.clippedHeight == height) {
+      output = std::move(resized);
+    } else {
+      output.reset(strata::AllocateFilledBuffer(outputBytes, 255));
+      if (output == nullptr) return 0;
+      strata::PastePixels(output.get(), width, height, resized.get(), plan.clippedWidth,
+                          plan.clippedHeight, plan.pasteLeft, plan.pasteTop);
+    }
+  }
+  return HandOut(std::move(output), width, height, encode, out, length) ? 1 : 0;
+}
+
+int CZTXDataFile::ReadRegion(float scale, int x, int y, int width, int height,
+                             unsigned char** out, int& length, bool encode) {
+  return ComposeRegion(scale, x, y, width, height, out, length, encode, nullptr);
+}
+
+int CZTXDataFile::ReadRegionChannels(float scale, int x, int y, int width, int height,
+                                     unsigned char** out, int& length, bool encode, bool c1,
+                                     bool c2, bool c3, bool c4, bool c5, bool c6) {
+  const bool channels[strata::ztx::kMaxChannels] = {c1, c2, c3, c4, c5, c6};
+  return ComposeRegion(scale, x, y, width, height, out, length, encode, channels);
+}
+
+int CZTXDataFile::ReadRegionMax(float scale, int x, int y, int width, int height,
+                                unsigned char** out, int& length, bool encode) {
+  if (out == nullptr) return 0;
+  *out = nullptr;
   length = 0;
+  SlideGeometry geometry;
+  if (!ReadGeometry(GetHeader(), geometry)) return 0;
+  TilePlacement tiles;
+  std::uint64_t canvasBytes = 0;
+  if (!PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes)) return 0;
+  if (!FitsMemoryBudget(canvasBytes)) return 0;
+  PixelBuffer canvas(strata::AllocateFilledBuffer(canvasBytes, 255));
+  if (canvas == nullptr) return 0;
+  tiles.pixels = canvas.get();
+  tiles.pixelsWidth = tiles.windowWidth;
+  tiles.pixelsHeight = tiles.windowHeight;
+  FillTiles(*this, tiles, nullptr);
+  return HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out, length)
+             ? 1
+             : 0;
+}
+
+bool CZTXDataFile::CanReadRegionMax(float scale, int x, int y, int width, int height) {
+  SlideGeometry geometry;
+  if (!ReadGeometry(GetHeader(), geometry)) return false;
+  TilePlacement tiles;
+  std::uint64_t canvasBytes = 0;
+  return PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes) &&
+         FitsMemoryBudget(canvasBytes);
+}
+
+// ---- single tiles: adjustment and channels ----
+
+namespace {
+
+// The tile's stream: composed for a level the file does not store, else as
+// stored. False when there is no such tile or it cannot be read.
+bool FetchTileStream(CZTXDataFile& slide, float scale, int x, int y,
+                     std::vector<unsigned char>& stream) {
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  if (slide.ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
+    PixelBuffer owned(composed);
+    if (owned == nullptr || composedLength <= 0) return false;
+    stream.assign(owned.get(), owned.get() + composedLength);
+    return true;
+  }
+  strata::ReleaseBuffer(composed);
+  const TileInfo* tile = slide.FindTile(scale, x, y);
+  return tile != nullptr && slide.ReadStoredTile(*tile, stream);
+}
+
+// Copies an unchanged stream to the caller: into the caller's buffer when one
+// is given (it must hold the stream, as for a plain tile read), else into a
+// new one.
+void DeliverUnchanged(const std::vector<unsigned char>& stream, unsigned char** out,
+                      int& length) {
+  if (*out == nullptr) *out = strata::AllocateBuffer(stream.size());
+  if (*out == nullptr) {
+    length = 0;
+    return;
+  }
+  std::memcpy(*out, stream.data(), stream.size());
+  length = static_cast<int>(stream.size());
+}
+
+}  // namespace
+
+void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) {
+  strata::platform::ScopedLock guard(lutLock_);
+  bool changed = !lutBuilt_;
+  for (int k = 0; k < strata::ztx::kLookupParameterCount && !changed; ++k) {
+    changed = params[k] != lutParams_[k];
+  }
+  if (changed) {
+    std::copy(params, params + strata::ztx::kLookupParameterCount, lutParams_);
+    strata::ztx::BuildLookupTable(params, lut_);
+    lutBuilt_ = true;
+  }
+  std::memcpy(table, lut_, sizeof(lut_));
+}
+
+unsigned char* CZTXDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
+                                              unsigned char** out, float p1, float p2,
+                                              float p3, float p4, float p5, float p6) {
+  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const bool keep[3] = {true, true, true};
+  return AdjustTile(scale, x, y, length, out, params, keep);
+}
+
+unsigned char* CZTXDataFile::ReadTileAdjustedChannels(float scale, int x, int y, int& length,
+                                                      unsigned char** out, float p1, float p2,
+                                                      float p3, float p4, float p5, float p6,
+                                                      bool c1, bool c2, bool c3, bool, bool,
+                                                      bool) {
+  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const bool keep[3] = {c1, c2, c3};
+  return AdjustTile(scale, x, y, length, out, params, keep);
+}
+
+// The caller's buffer is consumed (released and replaced) unless the
+// unchanged stream is copied into it.
+unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length,
+                                        unsigned char** out, const float params[6],
+                                        const bool keep[3]) {
+  length = 0;
+  if (out == nullptr) return nullptr;
+  std::vector<unsigned char> stream;
+  if (!FetchTileStream(*this, scale, x, y, stream)) {
+    ConsumeCallerBuffer(out);
+    return nullptr;
+  }
+  if (strata::ztx::IsNeutralAdjustment(params)) {
+    DeliverUnchanged(stream, out, length);
+    return nullptr;
+  }
+  ConsumeCallerBuffer(out);
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels =
+      DecodeTileStream(stream.data(), stream.size(), TilesAreBmp(), width, height);
+  if (pixels == nullptr) return nullptr;
+  int table[256][3];
+  PrepareLookupTable(params, table);
+  strata::ztx::ApplyLookupTable(table, keep, pixels.get(),
+                                static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
   return nullptr;
 }
-int CZTXDataFile::ReadRegionChannels(float, int, int, int, int, unsigned char** out, int&, bool,
-                                     bool, bool, bool, bool, bool, bool) {
-  if (out != nullptr) *out = nullptr;
-  return 0;
-}
-unsigned char* CZTXDataFile::ReadTileChannels(float, int, int, int& length, unsigned char**,
-                                              bool, bool, bool, bool, bool, bool) {
+
+unsigned char* CZTXDataFile::ReadTileChannels(float scale, int x, int y, int& length,
+                                              unsigned char** out, bool c1, bool c2, bool c3,
+                                              bool c4, bool c5, bool c6) {
   length = 0;
-  return nullptr;
-}
-unsigned char* CZTXDataFile::ReadTileAdjustedChannels(float, int, int, int& length,
-                                                      unsigned char**, float, float, float,
-                                                      float, float, float, bool, bool, bool,
-                                                      bool, bool, bool) {
-  length = 0;
+  if (out == nullptr) return nullptr;
+  ConsumeCallerBuffer(out);
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  if (ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
+    // A level the file does not store comes back as the composed colour tile.
+    *out = composed;
+    length = composed != nullptr ? composedLength : 0;
+    return nullptr;
+  }
+  strata::ReleaseBuffer(composed);
+  const TileInfo* tile = FindTile(scale, x, y);
+  std::vector<unsigned char> stored;
+  if (tile == nullptr || !ReadStoredTile(*tile, stored)) return nullptr;
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels = ComposeChannelPixels(stored, PlacesFromFlags(c1, c2, c3, c4, c5, c6),
+                                            tile->width, tile->height, width, height);
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
   return nullptr;
 }
