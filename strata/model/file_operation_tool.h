@@ -20,6 +20,9 @@ class CFileOperationTool {
   virtual bool Read(std::uint64_t offset, int length, ByteBuffer* buffer);
   virtual bool Open(const char* path);
   virtual bool Close();
+  // Size of the byte source in bytes, -1 when it cannot be told (an HTTP
+  // object, a closed reader). Lets parsers refuse sizes a file cannot hold.
+  virtual std::int64_t Size();
 
   // The reader's lock, held around one positioned read.
   void EnterLock();

@@ -24,6 +24,14 @@ bool CLocalFileOperationTool::Close() {
   return true;
 }
 
+std::int64_t CLocalFileOperationTool::Size() {
+  if (stream_ == nullptr) return -1;
+  strata::platform::ScopedLock guard(ReaderLock());
+  // Every read seeks first, so moving the position here disturbs nothing.
+  if (!strata::platform::Seek64(stream_, 0, SEEK_END)) return -1;
+  return strata::platform::Tell64(stream_);
+}
+
 bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer* buffer) {
   if (stream_ == nullptr || buffer == nullptr || length < 0) return false;
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;

@@ -19,6 +19,7 @@ class CLocalFileOperationTool : public CFileOperationTool {
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
   bool Open(const char* path) override;
   bool Close() override;
+  std::int64_t Size() override;
 
  private:
   std::FILE* stream_ = nullptr;

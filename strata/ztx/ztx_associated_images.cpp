@@ -1,21 +1,262 @@
-// Placeholder: label, preview and thumbnail access lands here.
-#include "strata/ztx/ztx_data_file.h"
+// Label, preview and thumbnail of a ZTX slide, for a loaded slide and
+// straight from a path.
+#include <cmath>
+#include <cstring>
+#include <vector>
 
-bool CZTXDataFile::GetThumbnailFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
+#include "strata/model/file_operation_tool.h"
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/model/pixel_ops.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_image_blocks.h"
+
+namespace {
+
+// What a section record says about its image.
+struct SectionImage {
+  std::int64_t position = 0;
+  bool present = false;
+  std::int64_t offset = 0;
+  int length = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// Owns a library buffer until it is handed to the caller.
+struct LibraryBuffer {
+  unsigned char* data = nullptr;
+  ~LibraryBuffer() { strata::ReleaseBuffer(data); }
+  unsigned char* Release() {
+    unsigned char* handed = data;
+    data = nullptr;
+    return handed;
+  }
+};
+
+bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data,
+                 int& length, int& width, int& height) {
+  if (!image.present || data == nullptr) return false;
+  unsigned char* bytes = nullptr;
+  if (!slide.ReadSectionBytes(image.position, image.offset, image.length, &bytes)) return false;
+  *data = bytes;
+  length = image.length;
+  width = image.width;
+  height = image.height;
+  return true;
 }
-int CZTXDataFile::GetThumbnail(unsigned char**, int&, int&, int&) { return 0; }
-bool CZTXDataFile::GetLabelFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
+
+}  // namespace
+
+bool CZTXDataFile::ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
+                                    unsigned char** out) {
+  if (out == nullptr || reader_ == nullptr || position <= 0 || offset <= 0 || length <= 0) {
+    return false;
+  }
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+  if (__builtin_add_overflow(position, offset, &start) ||
+      __builtin_add_overflow(start, static_cast<std::int64_t>(length), &end)) {
+    return false;
+  }
+  // A record pointing past the end of the file means the image is missing.
+  if (fileSize_ >= 0 && end > fileSize_) return false;
+  ByteBuffer buffer;
+  if (!reader_->Read(static_cast<std::uint64_t>(start), length, &buffer) ||
+      buffer.Filled() != static_cast<std::size_t>(length)) {
+    return false;
+  }
+  unsigned char* copy = strata::AllocateBuffer(static_cast<std::size_t>(length));
+  if (copy == nullptr) return false;
+  std::memcpy(copy, buffer.Storage(), static_cast<std::size_t>(length));
+  *out = copy;
+  return true;
 }
-bool CZTXDataFile::GetLabel(unsigned char**, int&, int&, int&) { return false; }
-bool CZTXDataFile::GetPreviewFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
+
+// ---------------------------------------------------------------- label, preview
+
+bool CZTXDataFile::GetLabel(unsigned char** data, int& length, int& width, int& height) {
+  if (header_ == nullptr || labelBlock_ == nullptr) return false;
+  SectionImage image;
+  image.position = header_->GetLabelOffset();
+  image.present = labelBlock_->GetPresence() != 0;
+  image.offset = labelBlock_->GetImageOffset();
+  image.length = labelBlock_->GetImageLength();
+  image.width = labelBlock_->GetImageWidth();
+  image.height = labelBlock_->GetImageHeight();
+  // A label whose bytes cannot be read is reported missing, not as success.
+  return CopySection(*this, image, data, length, width, height);
 }
-bool CZTXDataFile::GetPreview(unsigned char**, int&, int&, int&) { return false; }
-bool CZTXDataFile::GetThumbnailOnlyFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
+
+bool CZTXDataFile::GetPreview(unsigned char** data, int& length, int& width, int& height) {
+  if (header_ == nullptr || previewBlock_ == nullptr) return false;
+  SectionImage image;
+  image.position = header_->GetPreviewOffset();
+  image.present = previewBlock_->GetPresence() != 0;
+  image.offset = previewBlock_->GetImageOffset();
+  image.length = previewBlock_->GetImageLength();
+  image.width = previewBlock_->GetImageWidth();
+  image.height = previewBlock_->GetImageHeight();
+  return CopySection(*this, image, data, length, width, height);
 }
-bool CZTXDataFile::ReadSectionBytes(std::int64_t, std::int64_t, int, unsigned char**) {
-  return false;
+
+bool CZTXDataFile::GetLabelFromPath(const char* path, unsigned char** data, int& length,
+                                    int& width, int& height) {
+  if (path == nullptr || !OpenFile(path)) return false;
+  bool ok = LoadHeaderRecord() == 0 && LoadSectionRecords() == 0;
+  if (ok) ok = GetLabel(data, length, width, height);
+  CloseFile();
+  return ok;
+}
+
+bool CZTXDataFile::GetPreviewFromPath(const char* path, unsigned char** data, int& length,
+                                      int& width, int& height) {
+  if (path == nullptr || !OpenFile(path)) return false;
+  bool ok = LoadHeaderRecord() == 0 && LoadSectionRecords() == 0;
+  if (ok) ok = GetPreview(data, length, width, height);
+  CloseFile();
+  return ok;
+}
+
+// ---------------------------------------------------------------- thumbnail
+
+int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& width,
+                                      int& height) {
+  if (header_ == nullptr || thumbBlock_ == nullptr || data == nullptr) return 0;
+  unsigned char* stream = nullptr;
+  const int storedLength = thumbBlock_->GetImageLength();
+  if (!ReadSectionBytes(header_->GetThumbnailOffset(), thumbBlock_->GetImageOffset(),
+                        storedLength, &stream)) {
+    return 0;
+  }
+  int normalisedLength = storedLength;
+  int normalisedWidth = thumbBlock_->GetImageWidth();
+  int normalisedHeight = thumbBlock_->GetImageHeight();
+  if (!NormaliseThumbnail(&stream, normalisedLength, normalisedWidth, normalisedHeight)) {
+    return -1;
+  }
+  *data = stream;
+  length = normalisedLength;
+  width = normalisedWidth;
+  height = normalisedHeight;
+  return 1;
+}
+
+// Brings a stored thumbnail to the size the slide implies: the slide size
+// halved until it is within 64 pixels of the stored one (or below 64 x 64).
+// A thumbnail that matches in either direction is kept as stored; otherwise
+// it is placed top-left on a white canvas of the target size and re-encoded
+// as JPEG. *data is consumed on failure.
+bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width,
+                                      int& height) {
+  LibraryBuffer stored{*data};
+  *data = nullptr;
+  float targetWidth = static_cast<float>(header_->GetWidth());
+  float targetHeight = static_cast<float>(header_->GetHeight());
+  while (!(std::fabs(targetWidth - width) < 64.0f && std::fabs(targetHeight - height) < 64.0f) &&
+         !(targetWidth < 64.0f && targetHeight < 64.0f)) {
+    targetWidth *= 0.5f;
+    targetHeight *= 0.5f;
+  }
+  const int canvasWidth = static_cast<int>(targetWidth);
+  const int canvasHeight = static_cast<int>(targetHeight);
+  if (canvasWidth == width || canvasHeight == height) {
+    *data = stored.Release();
+    return true;
+  }
+  std::size_t canvasBytes = 0;
+  if (canvasWidth <= 0 || canvasHeight <= 0 ||
+      !strata::CheckedPixelBytes(canvasWidth, canvasHeight, 3, canvasBytes)) {
+    return false;
+  }
+  int decodedWidth = 0;
+  int decodedHeight = 0;
+  LibraryBuffer decoded{DecodeStoredImage(stored.data, length, decodedWidth, decodedHeight)};
+  if (decoded.data == nullptr) {
+    length = 0;
+    width = canvasWidth;
+    height = canvasHeight;
+    return false;
+  }
+  std::vector<unsigned char> canvas(canvasBytes, 255);
+  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.data, decodedWidth,
+                      decodedHeight, 0, 0);
+  unsigned char* encoded = nullptr;
+  int encodedLength = 0;
+  strata::EncodeJpeg(canvas.data(), static_cast<int>(canvasBytes), &encoded, encodedLength,
+                     canvasWidth, canvasHeight);
+  if (encoded == nullptr) return false;
+  *data = encoded;
+  length = encodedLength;
+  width = canvasWidth;
+  height = canvasHeight;
+  return true;
+}
+
+// The tile at (0, 0) of the level at which the slide fits in 256 x 256.
+bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& width,
+                                     int& height, bool sizeFromTile) {
+  if (header_ == nullptr || data == nullptr) return false;
+  float scale = static_cast<float>(header_->GetScanScale());
+  std::int64_t levelWidth = header_->GetWidth();
+  std::int64_t levelHeight = header_->GetHeight();
+  while (levelWidth > 256 || levelHeight > 256) {
+    levelWidth = static_cast<std::int64_t>(static_cast<double>(levelWidth) * 0.5 + 0.5);
+    levelHeight = static_cast<std::int64_t>(static_cast<double>(levelHeight) * 0.5 + 0.5);
+    scale *= 0.5f;
+  }
+  unsigned char* stream = nullptr;
+  int streamLength = 0;
+  if (!ReadTileAllocated(scale, 0, 0, &stream, streamLength)) return false;
+  int reportedWidth = static_cast<int>(levelWidth);
+  int reportedHeight = static_cast<int>(levelHeight);
+  if (sizeFromTile) {
+    const TileInfo* tile = FindTile(scale, 0, 0);
+    reportedWidth = tile != nullptr ? tile->width : 256;
+    reportedHeight = tile != nullptr ? tile->height : 256;
+  }
+  *data = stream;
+  length = streamLength;
+  width = reportedWidth;
+  height = reportedHeight;
+  return true;
+}
+
+int CZTXDataFile::GetThumbnail(unsigned char** data, int& length, int& width, int& height) {
+  const int stored = ReadStoredThumbnail(data, length, width, height);
+  if (stored != 0) return stored > 0 ? 1 : 0;
+  return FallbackThumbnail(data, length, width, height, false) ? 1 : 0;
+}
+
+bool CZTXDataFile::GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
+                                        int& width, int& height) {
+  if (path == nullptr || !OpenFile(path)) return false;
+  if (LoadHeaderRecord() != 0 || LoadSectionRecords() != 0) {
+    CloseFile();
+    return false;
+  }
+  const int stored = ReadStoredThumbnail(data, length, width, height);
+  if (stored != 0) {
+    CloseFile();
+    return stored > 0;
+  }
+  CloseFile();
+  // No stored thumbnail: load the tile index and fall back to a tile.
+  if (!OpenFile(path)) return false;
+  const bool ok = LoadFile() == 0 && FallbackThumbnail(data, length, width, height, true);
+  CloseFile();
+  return ok;
+}
+
+bool CZTXDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
+                                            int& width, int& height) {
+  if (path == nullptr || !OpenFile(path)) return false;
+  bool ok = LoadHeaderRecord() == 0 && GetThumbBlock() != nullptr;
+  if (ok) {
+    thumbBlock_->SetSectionPos(header_->GetThumbnailOffset());
+    ok = thumbBlock_->LoadRecord() == 0 && ReadStoredThumbnail(data, length, width, height) > 0;
+  }
+  CloseFile();
+  return ok;
 }

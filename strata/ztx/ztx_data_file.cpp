@@ -1,31 +1,526 @@
-// Placeholder: the ZTX reader lands here.
 #include "strata/ztx/ztx_data_file.h"
 
-CZTXDataFile::CZTXDataFile() = default;
-CZTXDataFile::~CZTXDataFile() = default;
-int CZTXDataFile::LoadFile() { return -1; }
-int CZTXDataFile::LoadFileBlock(int, int, int, int, float) { return -1; }
-CDataHeader* CZTXDataFile::GetHeader() { return nullptr; }
-CLabelDataBlock* CZTXDataFile::GetLabelBlock() { return nullptr; }
-CPreViewDataBlock* CZTXDataFile::GetPreviewBlock() { return nullptr; }
-CDataBlock* CZTXDataFile::CreateTileBlock() { return nullptr; }
-CThumDataBlock* CZTXDataFile::GetThumbBlock() { return nullptr; }
-int CZTXDataFile::CloseFile() { return 0; }
-unsigned char* CZTXDataFile::ReadTileStream(float, int, int, int& length, unsigned char**) {
-  length = 0;
-  return nullptr;
-}
-unsigned char* CZTXDataFile::ReadTilePixels(float, int, int, int&, int&, int&, unsigned char**) {
-  return nullptr;
-}
-bool CZTXDataFile::ReadScanTimeDuration(int&, int&, int&, int&, int&, int&, int&, int&, int&) {
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "strata/model/file_operation_tool.h"
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/model/pixel_ops.h"
+#include "strata/platform/file_io.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_block.h"
+
+using strata::ztx::SameVersion;
+
+namespace {
+
+constexpr int kProbeBytes = 128;
+constexpr int kCompressedEntrySize = 64;
+// The compressed index keeps the marker's 0x400 bit.
+constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
+// deflate cannot expand by more than about 1032:1; a count that claims more
+// than this from the stored bytes is a damaged header, not a big index.
+constexpr std::int64_t kMaxInflateRatio = 1032;
+// The block load counts whole 256-pixel tiles whatever the header says.
+constexpr std::int64_t kBlockLoadTile = 256;
+
+bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
+
+bool IsVersion11To20(float version) {
+  static const float kVersions[] = {1.1f, 1.2f, 1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 2.0f};
+  for (float constant : kVersions) {
+    if (SameVersion(version, constant)) return true;
+  }
   return false;
 }
-int CZTXDataFile::ProbeVersion() { return -1; }
-int CZTXDataFile::LoadTileIndex(ByteBuffer&) { return -1; }
-const TileInfo* CZTXDataFile::FindTile(float, int, int) const { return nullptr; }
-float CZTXDataFile::SelectSourceScale(float) { return 0.0f; }
-bool CZTXDataFile::ComposeMissingLevelTile(float, int, int, int&, unsigned char**) { return false; }
-int CZTXDataFile::ReadTileBytes(std::int64_t, std::int64_t, int, unsigned char**) { return 0; }
-bool CZTXDataFile::ReadStoredTile(const TileInfo&, std::vector<unsigned char>&) { return false; }
-bool CZTXDataFile::TilesAreBmp() { return false; }
+
+bool CheckedEnd(std::int64_t start, std::int64_t length, std::int64_t& end) {
+  if (start < 0 || length < 0) return false;
+  return !__builtin_add_overflow(start, length, &end);
+}
+
+}  // namespace
+
+// The rectangle and scale of a block load, and how many whole tiles it holds.
+struct CZTXDataFile::TileBlockFilter {
+  std::int64_t left;
+  std::int64_t top;
+  std::int64_t right;
+  std::int64_t bottom;
+  float scale;
+  std::int64_t expected;
+
+  bool Holds(CZTXDataBlock& block) const {
+    const std::int64_t x = block.GetTileX();
+    const std::int64_t y = block.GetTileY();
+    return x >= left && y >= top && x + block.GetTileWidth() <= right &&
+           y + block.GetTileHeight() <= bottom && block.GetTileScale() == scale;
+  }
+};
+
+CZTXDataFile::CZTXDataFile() = default;
+
+CZTXDataFile::~CZTXDataFile() {
+  ClearTiles();
+  delete header_;
+  delete labelBlock_;
+  delete previewBlock_;
+  delete thumbBlock_;
+}
+
+// ---------------------------------------------------------------- probing
+
+int CZTXDataFile::ProbeVersion() {
+  if (reader_ == nullptr) return -1;
+  ByteBuffer buffer;
+  if (!reader_->Read(0, kProbeBytes, &buffer)) return -1;
+  strata::ztx::NormaliseMarker(buffer.Peek(4));
+  std::uint32_t marker = 0;
+  unsigned char magic[8];
+  float version = 0.0f;
+  if (!ReadItems(&marker, 4, 1, buffer) || marker != strata::ztx::kZtxMarker) return -1;
+  if (!ReadItems(magic, 1, 8, buffer) || !ReadItems(&version, 4, 1, buffer)) return -1;
+  version_ = version;
+  tileEntrySize_ = SameVersion(version, 1.0f) ? CZTXDataBlock::kEntrySize
+                                              : CZTXDataBlock1100::kEntrySize;
+  fileSize_ = reader_->Size();
+  return 0;
+}
+
+CDataHeader* CZTXDataFile::GetHeader() {
+  if (header_ != nullptr) return header_;
+  CZTXDataHeader* created = nullptr;
+  if (SameVersion(version_, 1.0f)) {
+    created = new (std::nothrow) CZTXDataHeader();
+  } else if (SameVersion(version_, 1.1f)) {
+    created = new (std::nothrow) CZTXDataHeader1100();
+  } else if (SameVersion(version_, 1.2f)) {
+    created = new (std::nothrow) CZTXDataHeader1200();
+  } else if (IsVersion11To20(version_)) {
+    created = new (std::nothrow) CZTXDataHeader1300();
+  }
+  if (created == nullptr) return nullptr;
+  created->SetFileOperationTool(reader_);
+  header_ = created;
+  return header_;
+}
+
+CZTXDataBlock* CZTXDataFile::NewTileBlock() const {
+  CZTXDataBlock* block = nullptr;
+  if (SameVersion(version_, 1.0f)) {
+    block = new (std::nothrow) CZTXDataBlock();
+  } else if (IsVersion11To20(version_)) {
+    block = new (std::nothrow) CZTXDataBlock1100();
+  }
+  if (block != nullptr) block->SetFileOperationTool(reader_);
+  return block;
+}
+
+CDataBlock* CZTXDataFile::CreateTileBlock() { return NewTileBlock(); }
+
+CLabelDataBlock* CZTXDataFile::GetLabelBlock() {
+  if (labelBlock_ == nullptr) {
+    if (SameVersion(version_, 1.0f)) {
+      labelBlock_ = new (std::nothrow) CZTXLabelDataBlock();
+    } else if (IsVersion11To20(version_)) {
+      labelBlock_ = new (std::nothrow) CZTXLabelDataBlock1100();
+    }
+    if (labelBlock_ != nullptr) labelBlock_->SetFileOperationTool(reader_);
+  }
+  return labelBlock_;
+}
+
+CPreViewDataBlock* CZTXDataFile::GetPreviewBlock() {
+  if (previewBlock_ == nullptr) {
+    if (SameVersion(version_, 1.0f)) {
+      previewBlock_ = new (std::nothrow) CZTXPreViewDataBlock();
+    } else if (IsVersion11To20(version_)) {
+      previewBlock_ = new (std::nothrow) CZTXPreViewDataBlock1100();
+    }
+    if (previewBlock_ != nullptr) previewBlock_->SetFileOperationTool(reader_);
+  }
+  return previewBlock_;
+}
+
+CThumDataBlock* CZTXDataFile::GetThumbBlock() {
+  if (thumbBlock_ == nullptr) {
+    if (SameVersion(version_, 1.0f)) {
+      thumbBlock_ = new (std::nothrow) CZTXThumDataBlock();
+    } else if (IsVersion11To20(version_)) {
+      thumbBlock_ = new (std::nothrow) CZTXThumDataBlock1100();
+    }
+    if (thumbBlock_ != nullptr) thumbBlock_->SetFileOperationTool(reader_);
+  }
+  return thumbBlock_;
+}
+
+// ---------------------------------------------------------------- loading
+
+int CZTXDataFile::LoadHeaderRecord() {
+  if (ProbeVersion() != 0) return -1;
+  if (GetHeader() == nullptr) return -1;
+  // Unlike the historical loader, a header that failed to read fails the load:
+  // its fields would otherwise be partly unset.
+  return header_->LoadRecord() == 0 ? 0 : -1;
+}
+
+int CZTXDataFile::LoadSectionRecords() {
+  if (header_ == nullptr || GetPreviewBlock() == nullptr) return -1;
+  // An absent or damaged image shows later as a failed fetch.
+  previewBlock_->SetSectionPos(header_->GetPreviewPos());
+  previewBlock_->LoadRecord();
+  if (GetLabelBlock() == nullptr) return -1;
+  labelBlock_->SetSectionPos(header_->GetLabelPos());
+  labelBlock_->LoadRecord();
+  if (GetThumbBlock() == nullptr) return -1;
+  thumbBlock_->SetSectionPos(header_->GetThumbnailOffset());
+  thumbBlock_->LoadRecord();
+  return 0;
+}
+
+int CZTXDataFile::LoadFile() {
+  try {
+    if (LoadHeaderRecord() != 0 || LoadSectionRecords() != 0) return -1;
+    return FillTileMap(nullptr);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int CZTXDataFile::LoadFileBlock(int left, int top, int right, int bottom, float scale) {
+  try {
+    if (LoadHeaderRecord() != 0) return -1;
+    if (left == 0 && top == 0 && right == 0 && bottom == 0) return 0;
+    TileBlockFilter filter{left, top, right, bottom, scale, 0};
+    const std::int64_t columns =
+        filter.right / kBlockLoadTile - (filter.left + kBlockLoadTile - 1) / kBlockLoadTile;
+    const std::int64_t rows =
+        filter.bottom / kBlockLoadTile - (filter.top + kBlockLoadTile - 1) / kBlockLoadTile;
+    filter.expected = columns * rows;
+    return FillTileMap(&filter);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int CZTXDataFile::FillTileMap(const TileBlockFilter* filter) {
+  if (header_ == nullptr) return -1;
+  std::unique_ptr<CZTXDataBlock> block(NewTileBlock());
+  if (block == nullptr) return -1;
+  ByteBuffer index;
+  if (LoadTileIndex(index) != 0) return -1;
+  ClearTiles();
+  const int count = header_->GetTileCount();
+  std::string key;
+  for (int entry = 0; entry < count; ++entry) {
+    if (block->ReadEntry(&index) != 0) return -1;
+    if (filter != nullptr && !filter->Holds(*block)) continue;
+    TileInfo* tile = block->MakeTileInfo(key, 0);
+    if (tile == nullptr) return -1;
+    InsertTile(key, tile);
+    // A block load stops once every whole tile of the rectangle is present.
+    if (filter != nullptr && static_cast<std::int64_t>(tiles_.size()) == filter->expected) break;
+  }
+  return 0;
+}
+
+int CZTXDataFile::LoadTileIndex(ByteBuffer& buffer) {
+  if (header_ == nullptr || reader_ == nullptr) return -1;
+  // The raw marker, without the header's normalisation: its 0x400 bit says
+  // whether the index is zlib-compressed.
+  ByteBuffer markerBytes;
+  std::uint32_t marker = 0;
+  if (!reader_->Read(0, 4, &markerBytes) || !ReadItems(&marker, 4, 1, markerBytes)) return -1;
+  const std::int64_t count = header_->GetTileCount();
+  const std::int64_t indexOffset = header_->GetIndexOffset();
+  if (count < 0 || indexOffset < 0) return -1;
+  if ((marker & kCompressedIndexBits) == kCompressedIndexBits) {
+    return LoadCompressedIndex(buffer, count, indexOffset);
+  }
+  return LoadPlainIndex(buffer, count, indexOffset);
+}
+
+int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count,
+                                 std::int64_t indexOffset) {
+  if (tileEntrySize_ != CZTXDataBlock::kEntrySize &&
+      tileEntrySize_ != CZTXDataBlock1100::kEntrySize) {
+    return -1;
+  }
+  if (count == 0) return 0;
+  const std::int64_t bytes = count * tileEntrySize_;
+  std::int64_t end = 0;
+  if (bytes > std::numeric_limits<int>::max() || !CheckedEnd(indexOffset, bytes, end)) return -1;
+  if (fileSize_ >= 0 && end > fileSize_) return -1;
+  if (!reader_->Read(static_cast<std::uint64_t>(indexOffset), static_cast<int>(bytes), &buffer)) {
+    return -1;
+  }
+  return buffer.Filled() == static_cast<std::size_t>(bytes) ? 0 : -1;
+}
+
+int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
+                                      std::int64_t indexOffset) {
+  // Compression keeps 64-byte entries only; a 1.0 index cannot be stored so.
+  if (tileEntrySize_ != kCompressedEntrySize) return -1;
+  ByteBuffer lengthBytes;
+  std::uint32_t stored = 0;
+  if (!reader_->Read(static_cast<std::uint64_t>(indexOffset), 4, &lengthBytes) ||
+      !ReadItems(&stored, 4, 1, lengthBytes)) {
+    return -1;
+  }
+  if (count == 0) return 0;
+  const std::int64_t compressedLength = stored;
+  const std::int64_t expanded = count * kCompressedEntrySize;
+  std::int64_t end = 0;
+  if (compressedLength == 0 || compressedLength > std::numeric_limits<int>::max() ||
+      !CheckedEnd(indexOffset, 4 + compressedLength, end)) {
+    return -1;
+  }
+  if (fileSize_ >= 0 && end > fileSize_) return -1;
+  if (expanded > static_cast<std::int64_t>(strata::kMaxBufferBytes) ||
+      expanded > compressedLength * kMaxInflateRatio + 64) {
+    return -1;
+  }
+  ByteBuffer compressed;
+  if (!reader_->Read(static_cast<std::uint64_t>(indexOffset) + 4,
+                     static_cast<int>(compressedLength), &compressed) ||
+      compressed.Filled() != static_cast<std::size_t>(compressedLength)) {
+    return -1;
+  }
+  std::unique_ptr<unsigned char[]> entries(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(expanded)]);
+  if (entries == nullptr) return -1;
+  uLongf produced = static_cast<uLongf>(expanded);
+  const int result = uncompress(entries.get(), &produced, compressed.Storage(),
+                                static_cast<uLong>(compressedLength));
+  // Anything but exactly tileCount entries is a damaged index.
+  if (result != Z_OK || static_cast<std::int64_t>(produced) != expanded) return -1;
+  buffer.Attach(entries.release(), static_cast<std::size_t>(expanded));
+  return 0;
+}
+
+void CZTXDataFile::InsertTile(const std::string& key, TileInfo* tile) {
+  std::unique_ptr<TileInfo> owned(tile);
+  // The first record filed under a key wins; a later duplicate is dropped.
+  if (tiles_.emplace(key, owned.get()).second) owned.release();
+}
+
+void CZTXDataFile::ClearTiles() {
+  for (auto& entry : tiles_) delete entry.second;
+  tiles_.clear();
+}
+
+int CZTXDataFile::CloseFile() {
+  if (reader_ != nullptr) reader_->Close();
+  return 0;
+}
+
+// ---------------------------------------------------------------- tiles
+
+const TileInfo* CZTXDataFile::FindTile(float scale, int x, int y) const {
+  // A block of its own per lookup: concurrent lookups share only the map.
+  std::unique_ptr<CZTXDataBlock> block(NewTileBlock());
+  if (block == nullptr) return nullptr;
+  std::string key;
+  block->MakeKey(key, scale, x, y);
+  const auto found = tiles_.find(key);
+  return found == tiles_.end() ? nullptr : found->second;
+}
+
+float CZTXDataFile::SelectSourceScale(float scale) {
+  if (header_ == nullptr || !IsUsableScale(scale)) return 0.0f;
+  const float scanScale = static_cast<float>(header_->GetScanScale());
+  const int mode = header_->GetIntItem(33);
+  if (scale > scanScale) return scanScale;
+  const float ratio = scanScale / scale;
+  float upper = scanScale;
+  // Levels halve (mode 0) or, while near the scan level, step by 4 (mode 1)
+  // or 16 (mode 2). lower reaches 0 for any positive scale, so this ends.
+  for (;;) {
+    float lower = upper * 0.5f;
+    if (ratio < 16.0f) {
+      if (mode == 1) lower *= 0.5f;
+      if (mode == 2) lower *= 0.125f;
+    }
+    if (upper >= scale && scale >= lower) return scale / lower > 1.5f ? upper : lower;
+    upper = lower;
+  }
+}
+
+bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& length,
+                                           unsigned char** out) {
+  if (header_ == nullptr || out == nullptr || !IsUsableScale(scale)) return false;
+  const float scanScale = static_cast<float>(header_->GetScanScale());
+  if (scanScale <= 0.0f) return false;
+  const float ratio = scale / scanScale;
+  const int mode = header_->GetIntItem(33);
+  bool missing = false;
+  if (mode == 1) missing = ratio == 0.5f || ratio == 0.125f;
+  if (mode == 2) missing = ratio == 0.5f || ratio == 0.25f || ratio == 0.125f;
+  if (!missing) return false;
+  return ReadRegion(scale, x, y, 256, 256, out, length, true) != 0;
+}
+
+bool CZTXDataFile::StoredTilePlausible(const TileInfo& tile) const {
+  if (header_ == nullptr || tile.length <= 0) return false;
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+  if (!CheckedEnd(header_->GetIndexOffset(), tile.offset, start) ||
+      !CheckedEnd(start, tile.length, end)) {
+    return false;
+  }
+  return fileSize_ < 0 || end <= fileSize_;
+}
+
+int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int length,
+                                unsigned char** out) {
+  if (out == nullptr || *out == nullptr || length <= 0 || reader_ == nullptr) return -1;
+  std::int64_t start = 0;
+  if (!CheckedEnd(position, offset, start)) return -1;
+  ByteBuffer bytes;
+  if (!reader_->Read(static_cast<std::uint64_t>(start), length, &bytes)) return -1;
+  // A short read must not pass stale caller bytes off as tile data.
+  if (bytes.Filled() != static_cast<std::size_t>(length)) return -1;
+  std::memset(*out, 0, static_cast<std::size_t>(length));
+  std::memcpy(*out, bytes.Storage(), static_cast<std::size_t>(length));
+  return 0;
+}
+
+bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {
+  if (reader_ == nullptr || !StoredTilePlausible(tile)) return false;
+  ByteBuffer buffer;
+  const std::int64_t start = header_->GetIndexOffset() + tile.offset;
+  if (!reader_->Read(static_cast<std::uint64_t>(start), tile.length, &buffer) ||
+      buffer.Filled() != static_cast<std::size_t>(tile.length)) {
+    return false;
+  }
+  bytes.assign(buffer.Storage(), buffer.Storage() + tile.length);
+  return true;
+}
+
+unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& length,
+                                            unsigned char** out) {
+  if (!IsUsableScale(scale)) {
+    length = 0;
+    return nullptr;
+  }
+  const bool callerBuffer = out != nullptr && *out != nullptr;
+  if (callerBuffer && ComposeMissingLevelTile(scale, x, y, length, out)) return nullptr;
+  const TileInfo* tile = FindTile(scale, x, y);
+  if (tile == nullptr) {
+    length = 0;
+    return nullptr;
+  }
+  if (header_ == nullptr) return nullptr;
+  if (!StoredTilePlausible(*tile)) {
+    length = 0;
+    return nullptr;
+  }
+  length = tile->length;
+  // Without a buffer the caller only learns the stored length.
+  if (!callerBuffer) return nullptr;
+  if (ReadTileBytes(header_->GetIndexOffset(), tile->offset, tile->length, out) != 0) length = 0;
+  return nullptr;
+}
+
+bool CZTXDataFile::ReadTileAllocated(float scale, int x, int y, unsigned char** out,
+                                     int& length) {
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  if (ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
+    if (composed == nullptr || composedLength <= 0) {
+      strata::ReleaseBuffer(composed);
+      return false;
+    }
+    *out = composed;
+    length = composedLength;
+    return true;
+  }
+  strata::ReleaseBuffer(composed);
+  const TileInfo* tile = IsUsableScale(scale) ? FindTile(scale, x, y) : nullptr;
+  std::vector<unsigned char> bytes;
+  if (tile == nullptr || !ReadStoredTile(*tile, bytes)) return false;
+  unsigned char* copy = strata::AllocateBuffer(bytes.size());
+  if (copy == nullptr) return false;
+  std::memcpy(copy, bytes.data(), bytes.size());
+  *out = copy;
+  length = static_cast<int>(bytes.size());
+  return true;
+}
+
+unsigned char* CZTXDataFile::ReadTilePixels(float scale, int x, int y, int& length, int& width,
+                                            int& height, unsigned char** out) {
+  if (out == nullptr) {
+    length = width = height = 0;
+    return nullptr;
+  }
+  if (*out != nullptr) {
+    ReadTileStream(scale, x, y, length, out);
+  } else if (!ReadTileAllocated(scale, x, y, out, length)) {
+    // No caller buffer: the stream is fetched into one of our own.
+    length = 0;
+  }
+  if (header_ == nullptr) return nullptr;
+  int decodedWidth = 0;
+  int decodedHeight = 0;
+  unsigned char* pixels = nullptr;
+  if (*out != nullptr && length > 0) {
+    pixels = DecodeStoredImage(*out, length, decodedWidth, decodedHeight);
+  }
+  // The stream buffer is consumed: the caller gets the pixels in its place.
+  strata::ReleaseBuffer(*out);
+  *out = pixels;
+  if (pixels == nullptr) decodedWidth = decodedHeight = 0;
+  width = decodedWidth;
+  height = decodedHeight;
+  length = decodedWidth * decodedHeight * 3;
+  return nullptr;
+}
+
+bool CZTXDataFile::TilesAreBmp() {
+  return header_ != nullptr && strata::IsBmpFormatTag(header_->GetImageFormat());
+}
+
+unsigned char* CZTXDataFile::DecodeStoredImage(const unsigned char* stream, int length,
+                                               int& width, int& height) {
+  if (stream == nullptr || length <= 0) return nullptr;
+  if (TilesAreBmp()) return strata::DecodeBmp24(stream, length, width, height);
+  int components = 0;
+  unsigned char* decoded =
+      strata::DecodeJpegComponents(stream, length, width, height, components);
+  if (decoded == nullptr || components == 3) return decoded;
+  // Callers always receive three channels; a grey stream is widened.
+  unsigned char* rgb = components == 1
+                           ? strata::InterleavePlanes(decoded, decoded, decoded, width, height)
+                           : nullptr;
+  strata::ReleaseBuffer(decoded);
+  return rgb;
+}
+
+bool CZTXDataFile::ReadScanTimeDuration(int& year, int& month, int& day, int& hour, int& minute,
+                                        int& second, int& hoursTaken, int& minutesTaken,
+                                        int& secondsTaken) {
+  if (header_ == nullptr) return false;
+  const std::uint32_t duration = header_->GetScanDuration();
+  const std::int64_t scanTime = header_->GetScanTime();
+  if (duration == 0 || scanTime == 0) return false;
+  std::tm local{};
+  if (!strata::platform::ToLocalTime(scanTime, local)) return false;
+  year = local.tm_year + 1900;
+  month = local.tm_mon + 1;
+  day = local.tm_mday;
+  hour = local.tm_hour;
+  minute = local.tm_min;
+  second = local.tm_sec;
+  hoursTaken = static_cast<int>(duration / 3600000u);
+  minutesTaken = static_cast<int>(duration % 3600000u / 60000u);
+  secondsTaken = static_cast<int>(duration % 3600000u % 60000u / 1000u);
+  return true;
+}

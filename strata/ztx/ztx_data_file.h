@@ -21,6 +21,7 @@ class CZTXDataHeader;
 class CZTXLabelDataBlock;
 class CZTXPreViewDataBlock;
 class CZTXThumDataBlock;
+class CZTXDataBlock;
 
 class CZTXDataFile : public CDataFile {
  public:
@@ -100,7 +101,8 @@ class CZTXDataFile : public CDataFile {
   // composed as a 256 x 256 JPEG into a new library buffer at *out.
   bool ComposeMissingLevelTile(float scale, int x, int y, int& length, unsigned char** out);
   // Reads `length` bytes at position + offset into the caller's buffer at *out
-  // (cleared first); *out is untouched when the read fails. Returns 0.
+  // (cleared first). 0 on success; -1, with *out untouched, when the read
+  // fails or delivers fewer bytes.
   int ReadTileBytes(std::int64_t position, std::int64_t offset, int length,
                     unsigned char** out);
   // Reads a section's image stream into a new library buffer at *out.
@@ -117,6 +119,18 @@ class CZTXDataFile : public CDataFile {
   // tile index; 0 or -1.
   int LoadHeaderRecord();
   int LoadSectionRecords();
+  // Walks the index into the tile map, keeping only entries that `filter`
+  // holds (all when null); 0 or -1.
+  struct TileBlockFilter;
+  int FillTileMap(const TileBlockFilter* filter);
+  int LoadPlainIndex(ByteBuffer& buffer, std::int64_t count, std::int64_t indexOffset);
+  int LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count, std::int64_t indexOffset);
+  // The tile block class of the probed version, or null.
+  CZTXDataBlock* NewTileBlock() const;
+  // True when a record's stream lies inside the file and fits a buffer.
+  bool StoredTilePlausible(const TileInfo& tile) const;
+  // One tile (stored or composed) into a new library buffer.
+  bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
   // Inserts a record unless its key is filed already (then it is freed).
   void InsertTile(const std::string& key, TileInfo* tile);
   void ClearTiles();
@@ -132,7 +146,9 @@ class CZTXDataFile : public CDataFile {
   bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
                          bool sizeFromTile);
-  bool ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
+  // 1: stored thumbnail read and normalised; 0: none stored or readable;
+  // -1: stored but it cannot be decoded.
+  int ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
 
   std::map<std::string, TileInfo*> tiles_;
   CZTXLabelDataBlock* labelBlock_ = nullptr;
@@ -141,6 +157,7 @@ class CZTXDataFile : public CDataFile {
   float version_ = 0.0f;
   int tileEntrySize_ = 0;
   CZTXDataHeader* header_ = nullptr;
+  std::int64_t fileSize_ = -1;  // -1 when the reader cannot tell
   float lutParams_[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
   int lut_[256][3] = {};
   bool lutBuilt_ = false;
