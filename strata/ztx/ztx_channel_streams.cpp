@@ -39,10 +39,10 @@ std::size_t SkipEntropyData(const unsigned char* data, std::size_t size, std::si
 
 }  // namespace
 
-std::array<int, 3> SelectChannelPlaces(const bool flags[kMaxChannels]) {
+std::array<int, 3> SelectChannelPlaces(const bool flags[kChannelStreamCount]) {
   std::array<int, 3> places = {0, 0, 0};
   int taken = 0;
-  for (int channel = 1; channel <= kMaxChannels; ++channel) {
+  for (int channel = 1; channel <= kChannelStreamCount; ++channel) {
     if (!flags[channel - 1] || taken >= 3) continue;
     places[taken++] = channel;
   }
@@ -73,11 +73,11 @@ std::size_t JpegStreamLength(const unsigned char* data, std::size_t size) {
 }
 
 int SplitChannelStreams(const unsigned char* data, std::size_t size,
-                        std::int32_t lengths[kMaxChannels]) {
-  for (int c = 0; c < kMaxChannels; ++c) lengths[c] = 0;
+                        std::int32_t lengths[kChannelStreamCount]) {
+  for (int c = 0; c < kChannelStreamCount; ++c) lengths[c] = 0;
   int found = 0;
   std::size_t position = 0;
-  while (found < kMaxChannels && data != nullptr && position < size) {
+  while (found < kChannelStreamCount && data != nullptr && position < size) {
     const std::size_t length = JpegStreamLength(data + position, size - position);
     if (length == 0 || length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
       break;

@@ -11,13 +11,13 @@
 
 namespace strata::ztx {
 
-constexpr int kMaxChannels = 6;
+constexpr int kChannelStreamCount = 6;
 
 // The red, green and blue places filled from six channel flags: each set
 // flag, in flag order, takes the next free place; flags 1-3 always find one,
 // flags 4-6 only while a place is free. Entries are channel numbers 1-6, or 0
 // for an empty place.
-std::array<int, 3> SelectChannelPlaces(const bool flags[kMaxChannels]);
+std::array<int, 3> SelectChannelPlaces(const bool flags[kChannelStreamCount]);
 
 // Length of the JPEG stream at the start of `data` up to and including its
 // end-of-image marker (0xFFD9), or 0 when the bytes do not hold one whole
@@ -30,7 +30,7 @@ std::size_t JpegStreamLength(const unsigned char* data, std::size_t size);
 // another in `data` (0 for channels that are not there) and returns how many
 // were found. Walking stops at the first byte that does not start a stream.
 int SplitChannelStreams(const unsigned char* data, std::size_t size,
-                        std::int32_t lengths[kMaxChannels]);
+                        std::int32_t lengths[kChannelStreamCount]);
 
 }  // namespace strata::ztx
 

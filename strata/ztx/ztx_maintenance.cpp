@@ -1,6 +1,233 @@
-// Placeholder: in-place label replacement and index compression land here.
-#include "strata/interface/image_operation_manager.h"
+#include "strata/ztx/ztx_maintenance.h"
 
-bool CImageOperationManager::ChangeLabelInfo(const char*, const char*) { return false; }
-bool CImageOperationManager::CompressBlockDataInfo(const char*) { return false; }
-bool CImageOperationManager::UnCompressBlockDataInfo(const char*) { return false; }
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "strata/interface/image_operation_manager.h"
+#include "strata/model/image_buffer.h"
+#include "strata/platform/file_io.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_image_blocks.h"
+
+namespace strata::ztx {
+namespace {
+
+constexpr std::uint32_t kCompressedPattern = 0xEEEE04F1;
+constexpr std::uint32_t kCompressedBit = 0x400;
+constexpr int kIndexEntryBytes = 64;  // the only entry size an index round-trips with
+constexpr std::int64_t kLabelLengthField = 20;
+
+struct StreamCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using Stream = std::unique_ptr<std::FILE, StreamCloser>;
+
+// A ZTX slide object for the path, opened through its reader and closed
+// (CloseFile) exactly once when the session ends.
+class SlideSession {
+ public:
+  explicit SlideSession(const char* path) {
+    slide_.reset(CImageOperationManager::CreateDataFile(path));
+    ztx_ = dynamic_cast<CZTXDataFile*>(slide_.get());
+    if (ztx_ != nullptr) opened_ = ztx_->OpenFile(path);
+  }
+  ~SlideSession() { Close(); }
+  SlideSession(const SlideSession&) = delete;
+  SlideSession& operator=(const SlideSession&) = delete;
+
+  CZTXDataFile* slide() const { return opened_ ? ztx_ : nullptr; }
+  void Close() {
+    if (ztx_ != nullptr && !closed_) ztx_->CloseFile();
+    closed_ = true;
+  }
+
+ private:
+  std::unique_ptr<CDataFile> slide_;
+  CZTXDataFile* ztx_ = nullptr;
+  bool opened_ = false;
+  bool closed_ = false;
+};
+
+bool IsRemote(const char* path) { return std::strstr(path, "http:") != nullptr; }
+
+bool ReadExactly(std::FILE* stream, void* data, std::size_t size) {
+  return size == 0 || std::fread(data, 1, size, stream) == size;
+}
+
+bool WriteExactly(std::FILE* stream, const void* data, std::size_t size) {
+  return size == 0 || std::fwrite(data, 1, size, stream) == size;
+}
+
+bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
+  unsigned char bytes[4];
+  if (!platform::Seek64(stream, offset, SEEK_SET) || !ReadExactly(stream, bytes, 4)) return false;
+  value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  return true;
+}
+
+bool WriteU32At(std::FILE* stream, std::int64_t offset, std::uint32_t value) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value),
+                                  static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value >> 16),
+                                  static_cast<unsigned char>(value >> 24)};
+  return platform::Seek64(stream, offset, SEEK_SET) && WriteExactly(stream, bytes, 4);
+}
+
+// Closes a stream that was written to and reports whether its buffered bytes
+// reached the file.
+bool FinishWrites(Stream& stream) {
+  const bool flushed = std::fflush(stream.get()) == 0;
+  const bool closed = std::fclose(stream.release()) == 0;
+  return flushed && closed;
+}
+
+bool IsCompressedMarker(std::uint32_t marker) {
+  return (marker & kCompressedPattern) == kCompressedPattern;
+}
+
+// What both index operations need to know about a slide, read through its
+// header after every check passed.
+struct IndexFacts {
+  std::int64_t indexOffset = 0;
+  std::size_t plainBytes = 0;  // tileCount x 64
+  std::int64_t fileSize = 0;
+};
+
+bool LoadIndexFacts(const char* path, IndexFacts& facts) {
+  if (path == nullptr || IsRemote(path) || std::strstr(path, ".ztx") == nullptr) return false;
+  SlideSession session(path);
+  CZTXDataFile* slide = session.slide();
+  if (slide == nullptr || slide->ProbeVersion() != 0) return false;
+  // Version 1.0 entries are 68 bytes: a 64-byte round trip would cut them.
+  if (slide->GetTileEntrySize() != kIndexEntryBytes) return false;
+  if (slide->GetHeader() == nullptr) return false;
+  CZTXDataHeader* header = slide->GetZtxHeader();
+  if (header == nullptr || header->LoadRecord() != 0) return false;
+  const int tileCount = header->GetTileCount();
+  facts.indexOffset = header->GetIndexOffset();
+  facts.fileSize = platform::FileSize(path);
+  if (tileCount <= 0 || facts.indexOffset <= 0 || facts.fileSize <= 0 ||
+      !CheckedPixelBytes(tileCount, kIndexEntryBytes, 1, facts.plainBytes)) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
+  if (slidePath == nullptr || labelPath == nullptr || IsRemote(slidePath)) return false;
+  std::int64_t labelPosition = 0;
+  std::int64_t streamPosition = 0;
+  std::int64_t oldLength = 0;
+  {
+    SlideSession session(slidePath);
+    CZTXDataFile* slide = session.slide();
+    if (slide == nullptr || slide->LoadFile() != 0) return false;
+    auto* header = slide->GetZtxHeader();
+    auto* label = dynamic_cast<CZTXLabelDataBlock*>(slide->GetLabelBlock());
+    if (header == nullptr || label == nullptr) return false;
+    labelPosition = header->GetLabelOffset();
+    streamPosition = label->GetImageOffset();
+    oldLength = label->GetImageLength();
+  }
+  const std::int64_t slideSize = platform::FileSize(slidePath);
+  const std::int64_t labelSize = platform::FileSize(labelPath);
+  // The new stream must fit the old one's space, which must lie in the file.
+  if (labelPosition <= 0 || streamPosition <= 0 || labelSize <= 0 || labelSize > oldLength ||
+      labelPosition > slideSize - kLabelLengthField - 4 ||
+      streamPosition > slideSize - labelPosition - oldLength) {
+    return false;
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(labelSize));
+  {
+    Stream label(platform::OpenStream(labelPath, "rb"));
+    if (label == nullptr || !ReadExactly(label.get(), bytes.data(), bytes.size())) return false;
+  }
+  Stream slide(platform::OpenStream(slidePath, "rb+"));
+  if (slide == nullptr) return false;
+  const bool written =
+      WriteU32At(slide.get(), labelPosition + kLabelLengthField,
+                 static_cast<std::uint32_t>(labelSize)) &&
+      platform::Seek64(slide.get(), labelPosition + streamPosition, SEEK_SET) &&
+      WriteExactly(slide.get(), bytes.data(), bytes.size());
+  return FinishWrites(slide) && written;
+}
+
+bool CompressTileIndex(const char* slidePath) {
+  IndexFacts facts;
+  if (!LoadIndexFacts(slidePath, facts)) return false;
+  if (facts.indexOffset > facts.fileSize - static_cast<std::int64_t>(facts.plainBytes)) {
+    return false;
+  }
+  Stream file(platform::OpenStream(slidePath, "rb+"));
+  std::uint32_t marker = 0;
+  if (file == nullptr || !ReadU32At(file.get(), 0, marker)) return false;
+  if (IsCompressedMarker(marker)) return true;
+  std::vector<unsigned char> plain(facts.plainBytes);
+  if (!platform::Seek64(file.get(), facts.indexOffset, SEEK_SET) ||
+      !ReadExactly(file.get(), plain.data(), plain.size())) {
+    return false;
+  }
+  // The compressed form must fit where the plain index was.
+  std::vector<unsigned char> packed(plain.size());
+  uLongf packedLength = static_cast<uLongf>(packed.size());
+  if (compress(packed.data(), &packedLength, plain.data(), static_cast<uLong>(plain.size())) !=
+          Z_OK ||
+      packedLength + 4 > plain.size()) {
+    return false;
+  }
+  const bool written = WriteU32At(file.get(), 0, marker | kCompressedPattern) &&
+                       WriteU32At(file.get(), facts.indexOffset,
+                                  static_cast<std::uint32_t>(packedLength)) &&
+                       WriteExactly(file.get(), packed.data(), packedLength);
+  return FinishWrites(file) && written;
+}
+
+bool ExpandTileIndex(const char* slidePath) {
+  IndexFacts facts;
+  if (!LoadIndexFacts(slidePath, facts)) return false;
+  Stream file(platform::OpenStream(slidePath, "rb+"));
+  std::uint32_t marker = 0;
+  if (file == nullptr || !ReadU32At(file.get(), 0, marker)) return false;
+  if (!IsCompressedMarker(marker)) return true;
+  std::uint32_t packedLength = 0;
+  if (!ReadU32At(file.get(), facts.indexOffset, packedLength) || packedLength == 0 ||
+      packedLength > facts.plainBytes ||
+      facts.indexOffset + 4 > facts.fileSize - static_cast<std::int64_t>(packedLength)) {
+    return false;
+  }
+  std::vector<unsigned char> packed(packedLength);
+  if (!ReadExactly(file.get(), packed.data(), packed.size())) return false;
+  std::vector<unsigned char> plain(facts.plainBytes);
+  uLongf plainLength = static_cast<uLongf>(plain.size());
+  if (uncompress(plain.data(), &plainLength, packed.data(), packedLength) != Z_OK ||
+      plainLength != plain.size()) {
+    return false;
+  }
+  const bool written = WriteU32At(file.get(), 0, marker & ~kCompressedBit) &&
+                       platform::Seek64(file.get(), facts.indexOffset, SEEK_SET) &&
+                       WriteExactly(file.get(), plain.data(), plain.size());
+  return FinishWrites(file) && written;
+}
+
+}  // namespace strata::ztx
+
+bool CImageOperationManager::ChangeLabelInfo(const char* slidePath, const char* labelPath) {
+  return strata::ztx::ReplaceLabelStream(slidePath, labelPath);
+}
+
+bool CImageOperationManager::CompressBlockDataInfo(const char* slidePath) {
+  return strata::ztx::CompressTileIndex(slidePath);
+}
+
+bool CImageOperationManager::UnCompressBlockDataInfo(const char* slidePath) {
+  return strata::ztx::ExpandTileIndex(slidePath);
+}

@@ -177,10 +177,10 @@ PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width,
 PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
                                  const std::array<int, 3>& places, int recordWidth,
                                  int recordHeight, int& width, int& height) {
-  std::int32_t lengths[strata::ztx::kMaxChannels];
+  std::int32_t lengths[strata::ztx::kChannelStreamCount];
   strata::ztx::SplitChannelStreams(stored.data(), stored.size(), lengths);
-  std::size_t starts[strata::ztx::kMaxChannels] = {};
-  for (int c = 1; c < strata::ztx::kMaxChannels; ++c) {
+  std::size_t starts[strata::ztx::kChannelStreamCount] = {};
+  for (int c = 1; c < strata::ztx::kChannelStreamCount; ++c) {
     starts[c] = starts[c - 1] + static_cast<std::size_t>(lengths[c - 1]);
   }
   PixelBuffer planes[3];
@@ -216,7 +216,7 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
 }
 
 std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
-  const bool flags[strata::ztx::kMaxChannels] = {c1, c2, c3, c4, c5, c6};
+  const bool flags[strata::ztx::kChannelStreamCount] = {c1, c2, c3, c4, c5, c6};
   return strata::ztx::SelectChannelPlaces(flags);
 }
 
@@ -482,7 +482,7 @@ int CZTXDataFile::ReadRegion(float scale, int x, int y, int width, int height,
 int CZTXDataFile::ReadRegionChannels(float scale, int x, int y, int width, int height,
                                      unsigned char** out, int& length, bool encode, bool c1,
                                      bool c2, bool c3, bool c4, bool c5, bool c6) {
-  const bool channels[strata::ztx::kMaxChannels] = {c1, c2, c3, c4, c5, c6};
+  const bool channels[strata::ztx::kChannelStreamCount] = {c1, c2, c3, c4, c5, c6};
   return ComposeRegion(scale, x, y, width, height, out, length, encode, channels);
 }
 

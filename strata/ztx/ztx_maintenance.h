@@ -1,0 +1,27 @@
+// In-place rewrites of a local ZTX file: replacing the label stream and
+// compressing or expanding the tile index. Every check runs before the first
+// byte is written, so a refused operation leaves the file as it was; a
+// failure during the writes themselves (disk full) is reported but cannot be
+// undone. None of them may run while the file is read elsewhere: for a moment
+// the marker and the index disagree.
+#ifndef STRATA_ZTX_ZTX_MAINTENANCE_H_
+#define STRATA_ZTX_ZTX_MAINTENANCE_H_
+
+namespace strata::ztx {
+
+// Writes the bytes of `labelPath` over the label stream when they fit into
+// the old stream's space (the old tail stays), and the new length into the
+// label record. True exactly when the label was written.
+bool ReplaceLabelStream(const char* slidePath, const char* labelPath);
+
+// Replaces the tileCount x 64-byte index by u32 length + zlib data and sets
+// the marker's 0x400 bit. True when done or already compressed.
+bool CompressTileIndex(const char* slidePath);
+
+// Restores the plain index and clears the marker's 0x400 bit. True when done
+// or already plain.
+bool ExpandTileIndex(const char* slidePath);
+
+}  // namespace strata::ztx
+
+#endif  // STRATA_ZTX_ZTX_MAINTENANCE_H_
