@@ -424,21 +424,18 @@ void reader::ComposeRow(cv::Mat& canvas, const TileGrid& grid, std::int64_t row,
   }
 }
 
-// Decodes straight into the canvas when the tile has the full block size;
-// other sizes are decoded apart and copied, which fails for a tile that does
-// not fit the canvas.
+// A tile of another size than the block is placed at its own size, which
+// fails for one that does not fit the canvas. The tile image is emptied first
+// because a stream that no decoder accepts leaves the target untouched.
 void reader::PlaceTile(cv::Mat& canvas, const cv::Rect& cell, const unsigned char* stream,
                        int length, cv::Mat& tileImage) {
   const cv::Mat encoded(1, length, CV_8U, const_cast<unsigned char*>(stream));
-  cv::Mat target = canvas(cell);
-  tileImage = target;
+  tileImage.release();
   cv::imdecode(encoded, cv::IMREAD_COLOR, &tileImage);
   if (tileImage.empty()) {
-    target.setTo(kWhite);  // a failed decode may have written part of the cell
     throw cv::Exception(cv::Error::StsError, "tile stream cannot be decoded", "PlaceTile",
                         __FILE__, __LINE__);
   }
-  if (tileImage.data == target.data) return;
   tileImage.copyTo(canvas(cv::Rect(cell.x, cell.y, tileImage.cols, tileImage.rows)));
 }
 
