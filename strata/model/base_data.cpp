@@ -25,11 +25,14 @@ int CZTXDataItem::LoadItem(ByteBuffer& buffer) {
     length_ = 0;
     return -1;
   }
+  // A reloaded item may be longer than before: never reuse the old value.
+  delete[] value_;
+  value_ = new (std::nothrow) unsigned char[static_cast<std::size_t>(length_) + 1];
   if (value_ == nullptr) {
-    value_ = new (std::nothrow) unsigned char[static_cast<std::size_t>(length_) + 1];
-    if (value_ == nullptr) return -1;
-    std::memset(value_, 0, static_cast<std::size_t>(length_) + 1);
+    length_ = 0;
+    return -1;
   }
+  std::memset(value_, 0, static_cast<std::size_t>(length_) + 1);
   return ReadItems(value_, 1, static_cast<std::size_t>(length_), buffer) ? 0 : -1;
 }
 

@@ -1,0 +1,81 @@
+/* The C interface from a plain C99 program: the header compiles as C, the
+ * exports link, and the basic open/close contract holds. */
+#include <stdio.h>
+#include <string.h>
+
+#include <strata/strata.h>
+
+static int failures = 0;
+
+static void check(int condition, const char* what) {
+  if (!condition) {
+    fprintf(stderr, "FAILED: %s\n", what);
+    ++failures;
+  }
+}
+
+static void check_version(void) {
+  float version = -1.0f;
+  float returned = GetDllVersionFunc(&version);
+  check(returned == 2.0f, "GetDllVersionFunc returns 2.0");
+  check(version == 2.0f, "GetDllVersionFunc stores 2.0");
+}
+
+static void check_missing_slide(void) {
+  IMAGE_INFO_STRUCT handle;
+  handle.slide = NULL;
+  check(!InitImageFileFunc(&handle, "/nonexistent-strata-folder/missing.ztx"),
+        "opening a missing slide fails");
+  check(handle.slide == NULL, "the handle stays empty");
+  check(UnInitImageFileFunc(&handle), "closing an empty handle succeeds");
+  check(!DeleteImageDataFunc(NULL), "DeleteImageDataFunc(NULL) fails");
+}
+
+static void check_empty_handle(void) {
+  IMAGE_INFO_STRUCT handle;
+  int height = -1, width = -1, scale = -1, block = -1;
+  float spend = -1.0f, resolution = -1.0f;
+  double when = -1.0;
+  unsigned char* data = (unsigned char*)&handle;
+  int length = -1, image_width = -1, image_height = -1;
+  handle.slide = NULL;
+  check(!GetHeaderInfoFunc(handle, &height, &width, &scale, &spend, &when, &resolution, &block),
+        "header facts of an empty handle fail");
+  check(height == -1 && width == -1, "header outputs untouched");
+  check(!GetLableInfoFunc(handle, &data, &length, &image_width, &image_height),
+        "label of an empty handle fails");
+  check(data == NULL && length == 0 && image_width == 0 && image_height == 0,
+        "label outputs cleared");
+}
+
+/* A file named like a slide of a format without block support opens as a
+ * block (nothing is loaded) but not fully. */
+static void check_block_open(void) {
+  const char* path = "c_api_probe.svs";
+  IMAGE_INFO_STRUCT handle;
+  FILE* file = fopen(path, "wb");
+  handle.slide = NULL;
+  check(file != NULL, "probe file created");
+  if (file == NULL) return;
+  fputs("not a slide", file);
+  fclose(file);
+  check(!InitImageFileFunc(&handle, path), "full open of the probe fails");
+  check(InitImageFileFuncAsBlock(&handle, path, 0, 0, 0, 0, 0.0f), "block open succeeds");
+  check(handle.slide != NULL, "the handle holds the slide");
+  check(UnInitImageFileFunc(&handle), "closing succeeds");
+  check(handle.slide == NULL, "the handle is empty again");
+  remove(path);
+}
+
+int main(void) {
+  check_version();
+  check_missing_slide();
+  check_empty_handle();
+  check_block_open();
+  if (failures != 0) {
+    fprintf(stderr, "%d check(s) failed\n", failures);
+    return 1;
+  }
+  printf("c_api: all checks passed\n");
+  return 0;
+}
