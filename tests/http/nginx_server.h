@@ -16,12 +16,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
-
-#include "support/test_files.h"
+#include <vector>
 
 namespace strata::test {
 
@@ -29,9 +31,13 @@ class NginxServer {
  public:
   static constexpr const char* kBinary = "/usr/sbin/nginx";
 
-  explicit NginxServer(const std::string& root) : root_(root) {
-    mkdir((prefix_.path() + "/logs").c_str(), 0700);
-    mkdir((prefix_.path() + "/temp").c_str(), 0700);
+  // Serves `root`; without one, serves the folder DocumentRoot() that the
+  // server makes and removes itself.
+  explicit NginxServer(const std::string& root = std::string())
+      : prefix_(MakePrivateFolder()), root_(root.empty() ? prefix_ + "/html" : root) {
+    mkdir((prefix_ + "/logs").c_str(), 0700);
+    mkdir((prefix_ + "/temp").c_str(), 0700);
+    mkdir((prefix_ + "/html").c_str(), 0700);
     if (access(kBinary, X_OK) != 0) {
       failure_ = std::string(kBinary) + " is not installed";
       return;
@@ -40,7 +46,11 @@ class NginxServer {
     for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) TryStart(FreeLoopbackPort());
   }
 
-  ~NginxServer() { Stop(); }
+  ~NginxServer() {
+    Stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(prefix_, ignored);
+  }
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
 
@@ -52,7 +62,8 @@ class NginxServer {
   std::string Url(const std::string& name) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
   }
-  std::string AccessLogPath() const { return prefix_.path() + "/logs/access.log"; }
+  std::string AccessLogPath() const { return prefix_ + "/logs/access.log"; }
+  const std::string& DocumentRoot() const { return root_; }
 
   // Requests logged so far. nginx writes a line just after the response has
   // gone out, so a caller that just got its answer waits for it briefly.
@@ -83,6 +94,14 @@ class NginxServer {
   }
 
  private:
+  static std::string MakePrivateFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "strata-nginx-XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return name.data();
+  }
+
   static int CountLines(const std::string& path) {
     std::ifstream in(path);
     int lines = 0;
@@ -116,7 +135,7 @@ class NginxServer {
   }
 
   std::string Configuration(int port) const {
-    const std::string& p = prefix_.path();
+    const std::string& p = prefix_;
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\n";
     // Under root nginx would switch to an unprivileged user that cannot
@@ -144,14 +163,14 @@ class NginxServer {
   }
 
   void TryStart(int port) {
-    const std::string confPath = prefix_.path() + "/nginx.conf";
+    const std::string confPath = prefix_ + "/nginx.conf";
     {
       std::ofstream out(confPath, std::ios::trunc);
       out << Configuration(port);
     }
-    const std::string prefix = prefix_.path() + "/";
-    const std::string errorLog = prefix_.path() + "/logs/error.log";
-    const std::string consoleLog = prefix_.path() + "/logs/console.log";
+    const std::string prefix = prefix_ + "/";
+    const std::string errorLog = prefix_ + "/logs/error.log";
+    const std::string consoleLog = prefix_ + "/logs/console.log";
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
@@ -196,8 +215,8 @@ class NginxServer {
     return text.size() > 600 ? text.substr(text.size() - 600) : text;
   }
 
+  std::string prefix_;
   std::string root_;
-  TempDir prefix_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string failure_;
