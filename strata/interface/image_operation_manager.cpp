@@ -7,12 +7,16 @@
 #include "strata/foreign/bridge_data_file.h"
 #include "strata/foreign/openslide_data_file.h"
 #include "strata/foreign/unici_data_file.h"
+#include "strata/interface/boundary_guard.h"
 #include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
 #include "strata/ztx/ztx_data_file.h"
 
 namespace {
+
+using strata::Guarded;
+using Bytes = unsigned char*;
 
 constexpr float kDllVersion = 2.0f;
 
@@ -59,23 +63,22 @@ CDataHeader* HeaderOf(const IMAGE_INFO_STRUCT& handle) {
 
 // Opens and loads a fresh slide; any exception counts as a failed load.
 bool OpenAndLoad(CDataFile& slide, const char* path, bool asBlock, const FileBlock& block) {
-  try {
+  return Guarded(false, [&] {
     if (!slide.OpenFile(path)) return false;
     const int loaded = asBlock ? slide.LoadFileBlock(block.left, block.top, block.right,
                                                      block.bottom, block.scale)
                                : slide.LoadFile();
     return loaded == 0;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 void CloseQuietly(CDataFile& slide) {
-  try {
-    slide.CloseFile();
-  } catch (...) {
-  }
+  Guarded(0, [&] { return slide.CloseFile(); });
 }
+
+// What an associated-image read that threw reports, so that its outputs are
+// cleared again: a slide may have written them before throwing.
+constexpr int kRaised = -1;
 
 void ClearImageOutputs(unsigned char** data, int& length, int& width, int& height) {
   if (data != nullptr) *data = nullptr;
@@ -92,14 +95,12 @@ bool PathImage(PathImageOperation operation, const char* path, unsigned char** d
                int& length, int& width, int& height) {
   ClearImageOutputs(data, length, width, height);
   if (path == nullptr || data == nullptr) return false;
-  try {
+  const int result = Guarded(kRaised, [&] {
     std::unique_ptr<CDataFile> slide(CImageOperationManager::CreateDataFile(path));
-    if (slide == nullptr) return false;
-    return ((*slide).*operation)(path, data, length, width, height);
-  } catch (...) {
-    ClearImageOutputs(data, length, width, height);
-    return false;
-  }
+    return slide != nullptr && ((*slide).*operation)(path, data, length, width, height) ? 1 : 0;
+  });
+  if (result == kRaised) ClearImageOutputs(data, length, width, height);
+  return result == 1;
 }
 
 // The associated image of an open slide; `read` calls the slide operation.
@@ -108,12 +109,9 @@ bool HandleImage(const IMAGE_INFO_STRUCT& handle, unsigned char** data, int& len
                  int& height, Read read) {
   ClearImageOutputs(data, length, width, height);
   if (handle.slide == nullptr || data == nullptr) return false;
-  try {
-    return read(*handle.slide);
-  } catch (...) {
-    ClearImageOutputs(data, length, width, height);
-    return false;
-  }
+  const int result = Guarded(kRaised, [&] { return read(*handle.slide) ? 1 : 0; });
+  if (result == kRaised) ClearImageOutputs(data, length, width, height);
+  return result == 1;
 }
 
 }  // namespace
@@ -127,7 +125,7 @@ CImageOperationManager& CImageOperationManager::operator=(const CImageOperationM
 CDataFile* CImageOperationManager::CreateDataFile(const char* path) {
   if (path == nullptr) return nullptr;
   for (const FormatRule& rule : kFormatRules) {
-    if (RuleMatches(rule, path)) return rule.make();
+    if (RuleMatches(rule, path)) return Guarded<CDataFile*>(nullptr, rule.make);
   }
   return nullptr;
 }
@@ -165,23 +163,27 @@ float CImageOperationManager::GetDllVersion() { return kDllVersion; }
 bool CImageOperationManager::GetHeaderInfo(IMAGE_INFO_STRUCT handle, int& height, int& width,
                                            int& scanScale, float& spendTime, double& scanTime,
                                            float& captureResolution, int& blockSize) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr) return false;
-  height = header->GetHeight();
-  width = header->GetWidth();
-  scanScale = header->GetScanScale();
-  spendTime = static_cast<float>(header->GetSpendTime());
-  scanTime = static_cast<double>(header->GetScanTime());
-  captureResolution = header->GetCaptureResolution();
-  blockSize = header->GetBlockSize();
-  return true;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    height = header->GetHeight();
+    width = header->GetWidth();
+    scanScale = header->GetScanScale();
+    spendTime = static_cast<float>(header->GetSpendTime());
+    scanTime = static_cast<double>(header->GetScanTime());
+    captureResolution = header->GetCaptureResolution();
+    blockSize = header->GetBlockSize();
+    return true;
+  });
 }
 
 bool CImageOperationManager::GetVersionInfo(IMAGE_INFO_STRUCT handle, float& version) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr) return false;
-  version = header->GetVersion();
-  return true;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    version = header->GetVersion();
+    return true;
+  });
 }
 
 bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int& year,
@@ -189,54 +191,66 @@ bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int&
                                                  int& second, int& hoursTaken,
                                                  int& minutesTaken, int& secondsTaken) {
   if (handle.slide == nullptr) return false;
-  return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second, hoursTaken,
-                                            minutesTaken, secondsTaken);
+  return Guarded(false, [&] {
+    return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second,
+                                              hoursTaken, minutesTaken, secondsTaken);
+  });
 }
 
 bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr || serial == nullptr) return false;
-  const char* text = header->GetTextItem(kMachineSerialItem);
-  std::strcpy(serial, text == nullptr ? "" : text);
-  return true;
+  if (serial == nullptr) return false;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    const char* text = header->GetTextItem(kMachineSerialItem);
+    std::strcpy(serial, text == nullptr ? "" : text);
+    return true;
+  });
 }
 
 bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial,
                                                  std::size_t size) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr || serial == nullptr || size == 0) return false;
-  const char* text = header->GetTextItem(kMachineSerialItem);
-  if (text == nullptr) text = "";
-  const std::size_t length = std::min(std::strlen(text), size - 1);
-  std::memcpy(serial, text, length);
-  serial[length] = '\0';
-  return true;
+  if (serial == nullptr || size == 0) return false;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    const char* text = header->GetTextItem(kMachineSerialItem);
+    if (text == nullptr) text = "";
+    const std::size_t length = std::min(std::strlen(text), size - 1);
+    std::memcpy(serial, text, length);
+    serial[length] = '\0';
+    return true;
+  });
 }
 
 bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first,
                                               int& second) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr) return false;
-  first = header->GetIntItem(kScanLevelFirstItem);
-  second = header->GetIntItem(kScanLevelSecondItem);
-  return true;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    first = header->GetIntItem(kScanLevelFirstItem);
+    second = header->GetIntItem(kScanLevelSecondItem);
+    return true;
+  });
 }
 
 bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle,
                                                        int& channelCount, char*& id1,
                                                        char*& id2, char*& id3, char*& id4,
                                                        char*& id5, char*& id6) {
-  CDataHeader* header = HeaderOf(handle);
-  if (header == nullptr) return false;
-  channelCount = header->GetIntItem(kChannelCountItem);
-  char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
-  int item = kFirstChannelIdentifierItem;
-  for (char** identifier : identifiers) {
-    const char* text = header->GetTextItem(item++);
-    // The texts belong to the slide; callers only read them.
-    *identifier = const_cast<char*>(text == nullptr ? "" : text);
-  }
-  return true;
+  return Guarded(false, [&] {
+    CDataHeader* header = HeaderOf(handle);
+    if (header == nullptr) return false;
+    channelCount = header->GetIntItem(kChannelCountItem);
+    char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
+    int item = kFirstChannelIdentifierItem;
+    for (char** identifier : identifiers) {
+      const char* text = header->GetTextItem(item++);
+      // The texts belong to the slide; callers only read them.
+      *identifier = const_cast<char*>(text == nullptr ? "" : text);
+    }
+    return true;
+  });
 }
 
 unsigned char* CImageOperationManager::GetImageBlockStream(IMAGE_INFO_STRUCT& handle,
@@ -244,7 +258,9 @@ unsigned char* CImageOperationManager::GetImageBlockStream(IMAGE_INFO_STRUCT& ha
                                                            int& length,
                                                            unsigned char** buffer) {
   if (handle.slide == nullptr) return nullptr;
-  return handle.slide->ReadTileStream(scale, x, y, length, buffer);
+  return Guarded<Bytes>(nullptr, [&] {
+    return handle.slide->ReadTileStream(scale, x, y, length, buffer);
+  });
 }
 
 unsigned char* CImageOperationManager::GetImageDataBlockStream(IMAGE_INFO_STRUCT& handle,
@@ -253,7 +269,9 @@ unsigned char* CImageOperationManager::GetImageDataBlockStream(IMAGE_INFO_STRUCT
                                                                int& height,
                                                                unsigned char** buffer) {
   if (handle.slide == nullptr) return nullptr;
-  return handle.slide->ReadTilePixels(scale, x, y, length, width, height, buffer);
+  return Guarded<Bytes>(nullptr, [&] {
+    return handle.slide->ReadTilePixels(scale, x, y, length, width, height, buffer);
+  });
 }
 
 unsigned char* CImageOperationManager::ImageLUTadjust(IMAGE_INFO_STRUCT& handle, float scale,
@@ -262,27 +280,35 @@ unsigned char* CImageOperationManager::ImageLUTadjust(IMAGE_INFO_STRUCT& handle,
                                                       float p2, float p3, float p4, float p5,
                                                       float p6) {
   if (handle.slide == nullptr) return nullptr;
-  return handle.slide->ReadTileAdjusted(scale, x, y, length, buffer, p1, p2, p3, p4, p5, p6);
+  return Guarded<Bytes>(nullptr, [&] {
+    return handle.slide->ReadTileAdjusted(scale, x, y, length, buffer, p1, p2, p3, p4, p5, p6);
+  });
 }
 
 bool CImageOperationManager::GetImageDataRoi(IMAGE_INFO_STRUCT handle, float scale, int x,
                                              int y, int width, int height, unsigned char** out,
                                              int& length, bool flag) {
   if (handle.slide == nullptr) return false;
-  return handle.slide->ReadRegion(scale, x, y, width, height, out, length, flag) != 0;
+  return Guarded(false, [&] {
+    return handle.slide->ReadRegion(scale, x, y, width, height, out, length, flag) != 0;
+  });
 }
 
 bool CImageOperationManager::GetImageDataMax(IMAGE_INFO_STRUCT handle, float scale, int x,
                                              int y, int width, int height, unsigned char** out,
                                              int& length, bool flag) {
   if (handle.slide == nullptr) return false;
-  return handle.slide->ReadRegionMax(scale, x, y, width, height, out, length, flag) != 0;
+  return Guarded(false, [&] {
+    return handle.slide->ReadRegionMax(scale, x, y, width, height, out, length, flag) != 0;
+  });
 }
 
 bool CImageOperationManager::ISCanGetMax(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
                                          int width, int height) {
   if (handle.slide == nullptr) return false;
-  return handle.slide->CanReadRegionMax(scale, x, y, width, height);
+  return Guarded(false, [&] {
+    return handle.slide->CanReadRegionMax(scale, x, y, width, height);
+  });
 }
 
 bool CImageOperationManager::GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT handle, float scale,
@@ -291,15 +317,19 @@ bool CImageOperationManager::GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT han
                                                            bool flag, bool c1, bool c2, bool c3,
                                                            bool c4, bool c5, bool c6) {
   if (handle.slide == nullptr) return false;
-  return handle.slide->ReadRegionChannels(scale, x, y, width, height, out, length, flag, c1, c2,
-                                          c3, c4, c5, c6) != 0;
+  return Guarded(false, [&] {
+    return handle.slide->ReadRegionChannels(scale, x, y, width, height, out, length, flag, c1,
+                                            c2, c3, c4, c5, c6) != 0;
+  });
 }
 
 unsigned char* CImageOperationManager::GetImageBlockStreamManyPassageway(
     IMAGE_INFO_STRUCT& handle, float scale, int x, int y, int& length, unsigned char** buffer,
     bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
   if (handle.slide == nullptr) return nullptr;
-  return handle.slide->ReadTileChannels(scale, x, y, length, buffer, c1, c2, c3, c4, c5, c6);
+  return Guarded<Bytes>(nullptr, [&] {
+    return handle.slide->ReadTileChannels(scale, x, y, length, buffer, c1, c2, c3, c4, c5, c6);
+  });
 }
 
 unsigned char* CImageOperationManager::ImageLUTadjustManyPassageway(
@@ -307,8 +337,10 @@ unsigned char* CImageOperationManager::ImageLUTadjustManyPassageway(
     float p1, float p2, float p3, float p4, float p5, float p6, bool c1, bool c2, bool c3,
     bool c4, bool c5, bool c6) {
   if (handle.slide == nullptr) return nullptr;
-  return handle.slide->ReadTileAdjustedChannels(scale, x, y, length, buffer, p1, p2, p3, p4, p5,
-                                                p6, c1, c2, c3, c4, c5, c6);
+  return Guarded<Bytes>(nullptr, [&] {
+    return handle.slide->ReadTileAdjustedChannels(scale, x, y, length, buffer, p1, p2, p3, p4,
+                                                  p5, p6, c1, c2, c3, c4, c5, c6);
+  });
 }
 
 bool CImageOperationManager::GetLabelInfo(IMAGE_INFO_STRUCT handle, unsigned char** data,

@@ -496,6 +496,28 @@ TEST_F(ForwardingTest, ExceptionsStopAtTheInterface) {
   EXPECT_EQ(imageHeight, 0);
 }
 
+TEST_F(ForwardingTest, ExportedMembersStopExceptionsToo) {
+  slide_->throwing = true;
+  int length = 0, height = 0, width = 0, scanScale = 0, blockSize = 0;
+  float spendTime = 0, captureResolution = 0;
+  double scanTime = 0;
+  unsigned char* buffer = nullptr;
+  char* id = nullptr;
+  int count = 0;
+  EXPECT_NO_THROW({
+    EXPECT_FALSE(CImageOperationManager::GetHeaderInfo(handle_, height, width, scanScale,
+                                                       spendTime, scanTime, captureResolution,
+                                                       blockSize));
+    EXPECT_EQ(CImageOperationManager::GetImageBlockStream(handle_, 1.0f, 0, 0, length, &buffer),
+              nullptr);
+    EXPECT_FALSE(CImageOperationManager::GetImageDataRoi(handle_, 1.0f, 0, 0, 4, 4, &buffer,
+                                                         length, false));
+    EXPECT_FALSE(CImageOperationManager::GetImageChannelIdentifier(handle_, count, id, id, id,
+                                                                   id, id, id));
+    EXPECT_FALSE(CImageOperationManager::GetLabelInfo(handle_, &buffer, length, width, height));
+  });
+}
+
 TEST(ForwardingCloseTest, CloseThatThrowsStillDestroysAndEmptiesTheHandle) {
   int closeCount = 0;
   auto* slide = new FakeSlide(&closeCount);
