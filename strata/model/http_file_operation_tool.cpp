@@ -66,16 +66,23 @@ class ResponseBuffer {
   ResponseBuffer(CURL* handle, std::uint64_t offset, std::size_t capacity)
       : handle_(handle), offset_(offset), storage_(capacity) {}
 
-  void Accept(const char* data, std::size_t size) {
+  // False once a whole-object body has delivered every requested byte: the
+  // rest of the object (possibly the whole slide) is not worth fetching.
+  bool Accept(const char* data, std::size_t size) {
     if (mode_ == Mode::kUndecided) DecideMode();
     const std::uint64_t chunkStart = bodyBytes_;
     bodyBytes_ += size;
-    if (mode_ != Mode::kKeep || stored_ == storage_.size() || bodyBytes_ <= skip_) return;
-    const std::size_t from = chunkStart < skip_ ? static_cast<std::size_t>(skip_ - chunkStart) : 0;
-    const std::size_t count = std::min(size - from, storage_.size() - stored_);
-    std::memcpy(storage_.data() + stored_, data + from, count);
-    stored_ += count;
+    if (mode_ == Mode::kKeep && stored_ < storage_.size() && bodyBytes_ > skip_) {
+      const std::size_t from =
+          chunkStart < skip_ ? static_cast<std::size_t>(skip_ - chunkStart) : 0;
+      const std::size_t count = std::min(size - from, storage_.size() - stored_);
+      std::memcpy(storage_.data() + stored_, data + from, count);
+      stored_ += count;
+    }
+    return !Satisfied();
   }
+
+  bool Satisfied() const { return wholeObject_ && stored_ == storage_.size(); }
 
   const unsigned char* Data() const { return storage_.data(); }
   std::size_t Stored() const { return stored_; }
@@ -93,6 +100,7 @@ class ResponseBuffer {
     } else if (status == kHttpOk) {
       mode_ = Mode::kKeep;
       skip_ = offset_;
+      wholeObject_ = true;
     } else {
       mode_ = Mode::kDiscard;
     }
@@ -105,14 +113,15 @@ class ResponseBuffer {
   std::size_t stored_ = 0;
   std::uint64_t bodyBytes_ = 0;
   Mode mode_ = Mode::kUndecided;
+  bool wholeObject_ = false;
 };
 
 // Consumes every offered byte, so that a body longer than asked for never
-// aborts the transfer.
+// aborts the transfer; only a whole-object answer that already holds every
+// requested byte is cut short.
 size_t WriteBody(char* data, size_t size, size_t count, void* userData) {
   const size_t offered = size * count;
-  static_cast<ResponseBuffer*>(userData)->Accept(data, offered);
-  return offered;
+  return static_cast<ResponseBuffer*>(userData)->Accept(data, offered) ? offered : 0;
 }
 
 template <typename Value>
@@ -248,7 +257,9 @@ CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
   if (!SetTransferOptions(handle.get(), requestUrl, range, timeoutMs, &response)) {
     return AttemptOutcome::kRetry;
   }
-  if (curl_easy_perform(handle.get()) != CURLE_OK) return AttemptOutcome::kRetry;
+  const CURLcode result = curl_easy_perform(handle.get());
+  const bool cutShort = result == CURLE_WRITE_ERROR && response.Satisfied();
+  if (result != CURLE_OK && !cutShort) return AttemptOutcome::kRetry;
   DebugOutput("perform success!\n");
 
   const long status = ResponseStatus(handle.get());

@@ -13,6 +13,7 @@
 #include "http/fault_http_server.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/platform/debug_output.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -228,6 +229,42 @@ TEST_F(HttpReaderTest, RangeNotSatisfiableIsAnEmptyRead) {
   EXPECT_EQ(server.RequestCount(), 1);
 }
 
+TEST_F(HttpReaderTest, WholeObjectAnswerEndsOnceTheRequestedBytesAreIn) {
+  // The server claims a huge object, sends its start and then stalls: the
+  // reader must not wait for (or download) the rest of it.
+  FaultHttpServer server([&](const HttpRequest&, int) {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n";
+    return HttpReply{head + object_, HttpReply::Ending::kStall};
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 12000, 3000);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(read.ok);
+  EXPECT_EQ(read.filled, 3000u);
+  EXPECT_EQ(read.bytes, object_.substr(12000, 3000));
+  EXPECT_EQ(server.RequestCount(), 1);
+  EXPECT_LT(elapsed, std::chrono::seconds(3));
+}
+
+TEST_F(HttpReaderTest, ReadersComeAndGoOnManyThreads) {
+  // libcurl's global set-up and clean-up run with every reader.
+  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); }, 64);
+  std::vector<std::thread> threads;
+  std::vector<int> good(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i) {
+        CHTTPFileOperationTool reader;
+        if (!reader.Open(server.Url("/a.ztx").c_str())) continue;
+        const ReadOutcome read = ReadWith(reader, 100 * (t * 5 + i), 100);
+        if (read.ok && read.bytes == object_.substr(100 * (t * 5 + i), 100)) ++good[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(good[t], 5) << t;
+}
+
 TEST_F(HttpReaderTest, ShortPartialBodyIsAShortRead) {
   FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool reader;
@@ -345,8 +382,12 @@ TEST_F(HttpReaderTest, FollowsRedirects) {
 }
 
 TEST(HttpReaderProtocolTest, ReadsNothingButHttp) {
-  // Any path containing "http://" reaches this reader.
-  const ReadOutcome read = ReadUrl("file:///etc/hostname?http://x", 0, 4);
+  // Any path containing "http://" reaches this reader; it must not become a
+  // way to read local files.
+  strata::test::TempDir dir;
+  const std::string path = dir.File("secret.txt");
+  strata::test::WriteFileBytes(path, {'s', 'e', 'c', 'r', 'e', 't'});
+  const ReadOutcome read = ReadUrl("file://" + path + "#http://x", 0, 4);
   EXPECT_FALSE(read.ok);
   EXPECT_FALSE(read.hasStorage);
 }
