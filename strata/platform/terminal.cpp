@@ -1,6 +1,7 @@
 #include "strata/platform/terminal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,6 +19,10 @@ std::string CreateUniqueFile(const std::string& prefix) {
   name.insert(name.end(), suffix, suffix + sizeof(suffix));  // with the terminator
   const int descriptor = mkostemp(name.data(), O_CLOEXEC);
   if (descriptor < 0) return std::string();
+  // mkstemp creates the file private; give it the permissions of an ordinary new file.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(descriptor, 0666 & ~mask);
   close(descriptor);
   return std::string(name.data());
 }

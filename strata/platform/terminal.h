@@ -11,8 +11,9 @@ namespace strata::platform {
 // True when the stream is connected to a terminal.
 bool IsTerminal(std::FILE* stream);
 
-// Creates a new, empty file named `prefix` followed by six unique characters
-// and returns its name, or "" when it cannot be created.
+// Creates a new, empty file named `prefix` followed by six unique characters,
+// with the permissions of an ordinary new file, and returns its name, or ""
+// when it cannot be created.
 std::string CreateUniqueFile(const std::string& prefix);
 
 }  // namespace strata::platform

@@ -1,0 +1,65 @@
+#include "tools/pending_output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "strata/platform/file_io.h"
+#include "strata/platform/terminal.h"
+
+namespace strata::tools {
+namespace {
+
+std::string SystemReason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; }
+
+}  // namespace
+
+PendingOutput::~PendingOutput() {
+  if (!committed_ && !temporary_.empty()) platform::RemoveFile(temporary_);
+}
+
+bool PendingOutput::Begin(std::string* error) {
+  errno = 0;
+  temporary_ = platform::CreateUniqueFile(target_ + ".tmp-");
+  if (temporary_.empty()) {
+    *error = "cannot create a file next to " + target_ + SystemReason();
+    return false;
+  }
+  return true;
+}
+
+bool PendingOutput::Commit(std::string* error) {
+  errno = 0;
+  if (!platform::RenameFile(temporary_, target_)) {
+    *error = "cannot rename " + temporary_ + " to " + target_ + SystemReason();
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool WriteOutputFile(const std::string& target, const unsigned char* bytes, std::size_t size,
+                     std::string* error) {
+  PendingOutput output(target);
+  if (!output.Begin(error)) return false;
+  struct Close {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+  errno = 0;
+  std::unique_ptr<std::FILE, Close> stream(
+      platform::OpenStream(output.temporaryPath().c_str(), "wb"));
+  if (stream == nullptr) {
+    *error = "cannot write " + output.temporaryPath() + SystemReason();
+    return false;
+  }
+  const bool written = size == 0 || std::fwrite(bytes, 1, size, stream.get()) == size;
+  const bool closed = std::fclose(stream.release()) == 0;
+  if (!written || !closed) {
+    *error = "cannot write " + output.temporaryPath() + SystemReason();
+    return false;
+  }
+  return output.Commit(error);
+}
+
+}  // namespace strata::tools
