@@ -1,0 +1,217 @@
+// Open and tile-read speed on a large writer-made slide.
+//
+// Writes (once; later runs reuse it) a 100,000 x 80,000 synthetic slide,
+// then measures:
+//   - a full open (InitImageFileFunc: header, sections, whole tile index),
+//   - a block open of a 4096 x 4096 region (InitImageFileFuncAsBlock),
+//   - 10,000 random base-level tiles through GetImageStreamFunc,
+//   - reading the same byte ranges straight from the file,
+// and prints the ratio of the last two (the library's cost per tile).
+//
+// usage: open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]
+// DIR defaults to $STRATA_BENCH_DIR, else /tmp/strata-bench.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "strata/platform/file_io.h"
+#include "strata/platform/terminal.h"
+#include "strata/strata.h"
+#include "strata/ztx/tile_info.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_writer.h"
+#include "tools/synthetic_tissue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Settings {
+  std::string dir;
+  int width = 100000;
+  int height = 80000;
+  int tiles = 10000;
+};
+
+bool ParseSettings(int argc, char** argv, Settings* settings) {
+  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
+  settings->dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const char* value = argv[i + 1];
+    if (name == "--dir") {
+      settings->dir = value;
+    } else if (name == "--width") {
+      settings->width = std::atoi(value);
+    } else if (name == "--height") {
+      settings->height = std::atoi(value);
+    } else if (name == "--tiles") {
+      settings->tiles = std::atoi(value);
+    } else {
+      return false;
+    }
+  }
+  return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->tiles > 0;
+}
+
+bool WriteBenchSlide(const std::string& path, int width, int height) {
+  strata::ztx::ZtxWriterOptions options;
+  options.version = 1.3f;
+  options.scanScale = 40;
+  const strata::tools::SyntheticTissue tissue(width, height, 2024);
+  const bool terminal = strata::platform::IsTerminal(stderr);
+  std::fprintf(stderr, "writing %s (%d x %d); this takes a while, once\n", path.c_str(), width,
+               height);
+  const std::string temporary = path + ".partial";
+  std::string error;
+  const auto start = Clock::now();
+  strata::ztx::ZtxWriter writer(options);
+  const bool written = writer.Write(
+      temporary, width, height,
+      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
+      &error, nullptr, [terminal, start](std::int64_t done, std::int64_t total) {
+        if (!terminal || (done % 500 != 0 && done != total)) return;
+        std::fprintf(stderr, "\r  %lld/%lld tiles, %.0f s", static_cast<long long>(done),
+                     static_cast<long long>(total), SecondsSince(start));
+      });
+  if (terminal) std::fputc('\n', stderr);
+  if (!written || !strata::platform::RenameFile(temporary, path)) {
+    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
+    strata::platform::RemoveFile(temporary);
+    return false;
+  }
+  std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
+  return true;
+}
+
+struct TileRange {
+  float scale;
+  int x;
+  int y;
+  std::int64_t position;
+  int length;
+};
+
+// Base-level tiles with their absolute byte ranges, from a fully opened slide.
+std::vector<TileRange> BaseLevelTiles(IMAGE_INFO_STRUCT& handle) {
+  std::vector<TileRange> tiles;
+  auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide);
+  if (slide == nullptr || slide->GetZtxHeader() == nullptr) return tiles;
+  const std::int64_t indexOffset = slide->GetZtxHeader()->GetIndexOffset();
+  const float scanScale = static_cast<float>(slide->GetZtxHeader()->GetScanScale());
+  for (const auto& entry : slide->Tiles()) {
+    const TileInfo* tile = entry.second;
+    if (tile->scale != scanScale) continue;
+    tiles.push_back({tile->scale, tile->x, tile->y, indexOffset + tile->offset, tile->length});
+  }
+  return tiles;
+}
+
+double MedianOpenSeconds(const std::string& path, bool block, int left, int top, float scale) {
+  std::vector<double> times;
+  for (int run = 0; run < 5; ++run) {
+    IMAGE_INFO_STRUCT handle{};
+    const auto start = Clock::now();
+    const bool opened = block ? InitImageFileFuncAsBlock(&handle, path.c_str(), left, top,
+                                                         left + 4096, top + 4096, scale)
+                              : InitImageFileFunc(&handle, path.c_str());
+    times.push_back(SecondsSince(start));
+    UnInitImageFileFunc(&handle);
+    if (!opened) return -1.0;
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  if (!ParseSettings(argc, argv, &settings)) {
+    std::fprintf(stderr,
+                 "usage: open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]\n");
+    return 2;
+  }
+  std::error_code ignored;
+  std::filesystem::create_directories(settings.dir, ignored);
+  const std::string path = settings.dir + "/bench-" + std::to_string(settings.width) + "x" +
+                           std::to_string(settings.height) + ".ztx";
+  if (!strata::platform::FileExists(path) &&
+      !WriteBenchSlide(path, settings.width, settings.height)) {
+    return 1;
+  }
+  std::printf("slide: %s (%.2f GB)\n", path.c_str(),
+              static_cast<double>(strata::platform::FileSize(path)) / 1e9);
+
+  IMAGE_INFO_STRUCT handle{};
+  if (!InitImageFileFunc(&handle, path.c_str())) {
+    std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    return 1;
+  }
+  const std::vector<TileRange> tiles = BaseLevelTiles(handle);
+  if (tiles.empty()) {
+    std::fprintf(stderr, "no base-level tiles found\n");
+    UnInitImageFileFunc(&handle);
+    return 1;
+  }
+  const float scanScale = tiles.front().scale;
+  const int left = (settings.width / 2 / 256) * 256;
+  const int top = (settings.height / 2 / 256) * 256;
+  std::printf("full open:                 %8.3f ms (median of 5)\n",
+              1e3 * MedianOpenSeconds(path, false, 0, 0, 0));
+  std::printf("block open (4096 x 4096):  %8.3f ms (median of 5)\n",
+              1e3 * MedianOpenSeconds(path, true, left, top, scanScale));
+
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<std::size_t> pick(0, tiles.size() - 1);
+  std::vector<TileRange> sample;
+  for (int i = 0; i < settings.tiles; ++i) sample.push_back(tiles[pick(random)]);
+
+  std::vector<unsigned char> storage(4 << 20);
+  std::int64_t bytes = 0;
+  auto start = Clock::now();
+  for (const TileRange& tile : sample) {
+    unsigned char* buffer = storage.data();
+    int length = 0;
+    GetImageStreamFunc(&handle, tile.scale, tile.x, tile.y, &length, &buffer);
+    bytes += length;
+  }
+  const double librarySeconds = SecondsSince(start);
+  UnInitImageFileFunc(&handle);
+
+  struct Close {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+  std::unique_ptr<std::FILE, Close> file(strata::platform::OpenStream(path.c_str(), "rb"));
+  std::int64_t directBytes = 0;
+  start = Clock::now();
+  for (const TileRange& tile : sample) {
+    if (!strata::platform::Seek64(file.get(), tile.position, SEEK_SET)) break;
+    directBytes += static_cast<std::int64_t>(
+        std::fread(storage.data(), 1, static_cast<std::size_t>(tile.length), file.get()));
+  }
+  const double directSeconds = SecondsSince(start);
+
+  std::printf("GetImageStreamFunc:        %8.0f tiles/s (%d tiles, %.1f MB)\n",
+              settings.tiles / librarySeconds, settings.tiles, static_cast<double>(bytes) / 1e6);
+  std::printf("direct reads:              %8.0f tiles/s (%.1f MB)\n", settings.tiles / directSeconds,
+              static_cast<double>(directBytes) / 1e6);
+  std::printf("library / direct time:     %8.2f\n", librarySeconds / directSeconds);
+  if (bytes != directBytes) {
+    std::fprintf(stderr, "warning: the library delivered %lld bytes, the file %lld\n",
+                 static_cast<long long>(bytes), static_cast<long long>(directBytes));
+  }
+  return 0;
+}
