@@ -47,6 +47,12 @@ bool CheckedEnd(std::int64_t start, std::int64_t length, std::int64_t& end) {
   return !__builtin_add_overflow(start, length, &end);
 }
 
+// A tile position is relative to the index and may lie before it; the sum
+// must still be a position in the file.
+bool CheckedTileStart(std::int64_t indexOffset, std::int64_t offset, std::int64_t& start) {
+  return !__builtin_add_overflow(indexOffset, offset, &start) && start >= 0;
+}
+
 }  // namespace
 
 // The rectangle and scale of a block load, and how many whole tiles it holds.
@@ -372,7 +378,7 @@ bool CZTXDataFile::StoredTilePlausible(const TileInfo& tile) const {
   if (header_ == nullptr || tile.length <= 0) return false;
   std::int64_t start = 0;
   std::int64_t end = 0;
-  if (!CheckedEnd(header_->GetIndexOffset(), tile.offset, start) ||
+  if (!CheckedTileStart(header_->GetIndexOffset(), tile.offset, start) ||
       !CheckedEnd(start, tile.length, end)) {
     return false;
   }
@@ -383,7 +389,7 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
                                 unsigned char** out) {
   if (out == nullptr || *out == nullptr || length <= 0 || reader_ == nullptr) return -1;
   std::int64_t start = 0;
-  if (!CheckedEnd(position, offset, start)) return -1;
+  if (!CheckedTileStart(position, offset, start)) return -1;
   ByteBuffer bytes;
   if (!reader_->Read(static_cast<std::uint64_t>(start), length, &bytes)) return -1;
   // A short read must not pass stale caller bytes off as tile data.

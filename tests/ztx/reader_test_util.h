@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,6 +135,87 @@ inline std::int32_t AppendPropertyArea(Bytes& bytes, const std::vector<Item>& it
 inline std::string Int32Value(std::int32_t value) {
   return std::string(reinterpret_cast<const char*>(&value), 4);
 }
+
+struct HandTile {
+  float scale;
+  int x;
+  int y;
+  int width;
+  int height;
+  Bytes stream;
+};
+
+// A slide of hand-made tiles: header, empty property area (1.2 and later),
+// the tile streams, and the index last, so that a read of more index bytes
+// than the entries need runs off the end of the file. Tile positions are
+// therefore negative (relative to the index).
+struct HandSlide {
+  float version = 1.2f;
+  bool compressed = false;
+  std::int32_t scanScale = 20;
+  std::vector<HandTile> tiles;
+  // Filled by Build.
+  std::int64_t indexOffset = 0;
+  std::vector<std::int64_t> tileOffsets;
+
+  int EntrySize() const { return LayoutFor(version) == HeaderLayout::k1000 ? 68 : 64; }
+
+  Bytes Entries() const {
+    Bytes entries;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+      const std::size_t at = i * static_cast<std::size_t>(EntrySize());
+      entries.resize(at + static_cast<std::size_t>(EntrySize()), 0);
+      PutI32(entries, at + 4, tiles[i].x);
+      PutI32(entries, at + 8, tiles[i].y);
+      PutI32(entries, at + 12, tiles[i].width);
+      PutI32(entries, at + 16, tiles[i].height);
+      PutF32(entries, at + 20, tiles[i].scale);
+      PutI32(entries, at + 32, static_cast<std::int32_t>(tiles[i].stream.size()));
+      if (EntrySize() == 68) {
+        PutI32(entries, at + 40, static_cast<std::int32_t>(tileOffsets[i]));
+      } else {
+        PutI64(entries, at + 36, tileOffsets[i]);
+      }
+    }
+    return entries;
+  }
+
+  Bytes Build(const std::function<Bytes(const Bytes&)>& compress = nullptr) {
+    HeaderFields fields;
+    fields.version = version;
+    fields.marker = compressed ? 0xEEEE05F1u : 0xEEEE01F1u;
+    fields.tileCount = static_cast<std::int32_t>(tiles.size());
+    fields.scanScale = scanScale;
+    Bytes bytes = fields.Build();
+    if (LayoutFor(version) >= HeaderLayout::k1200) AppendPropertyArea(bytes, {}, 0);
+    bytes.resize(100, 0);
+    std::vector<std::int64_t> positions;
+    for (const HandTile& tile : tiles) {
+      positions.push_back(static_cast<std::int64_t>(bytes.size()));
+      bytes.insert(bytes.end(), tile.stream.begin(), tile.stream.end());
+    }
+    indexOffset = static_cast<std::int64_t>(bytes.size());
+    tileOffsets.clear();
+    for (std::int64_t position : positions) tileOffsets.push_back(position - indexOffset);
+    Bytes index = Entries();
+    if (compressed && compress) {
+      const Bytes packed = compress(index);
+      index.assign(4, 0);
+      PutU32(index, 0, static_cast<std::uint32_t>(packed.size()));
+      index.insert(index.end(), packed.begin(), packed.end());
+    }
+    bytes.insert(bytes.end(), index.begin(), index.end());
+    const std::size_t indexField = LayoutFor(version) == HeaderLayout::k1300  ? 68
+                                   : LayoutFor(version) == HeaderLayout::k1000 ? 68
+                                                                                : 72;
+    if (LayoutFor(version) == HeaderLayout::k1300) {
+      PutI64(bytes, indexField, indexOffset);
+    } else {
+      PutI32(bytes, indexField, static_cast<std::int32_t>(indexOffset));
+    }
+    return bytes;
+  }
+};
 
 // Opens `path` and loads the header only (a block load with an empty block).
 inline std::unique_ptr<CZTXDataFile> OpenHeaderOnly(const std::string& path, int* result) {
