@@ -262,18 +262,30 @@ CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
   if (result != CURLE_OK && !cutShort) return AttemptOutcome::kRetry;
   DebugOutput("perform success!\n");
 
-  const long status = ResponseStatus(handle.get());
-  if (IsServerError(status)) return AttemptOutcome::kRetry;
-  const bool partial = status == kHttpPartialContent;
-  // A server that ignores the range answers 200 with the whole object.
-  const bool wholeObject = status == kHttpOk && (offset == 0 || response.BodyBytes() > offset);
-  const bool pastTheEnd = status == kHttpRangeNotSatisfiable;
-  if (!partial && !wholeObject && !pastTheEnd) return AttemptOutcome::kRejected;
-
+  const AttemptOutcome outcome =
+      OutcomeOfStatus(ResponseStatus(handle.get()), offset, response.BodyBytes());
+  if (outcome != AttemptOutcome::kDelivered) return outcome;
   delivered = response.Stored();
   std::memcpy(destination, response.Data(), delivered);
   RecordSamples(handle.get(), length);
   return AttemptOutcome::kDelivered;
+}
+
+CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::OutcomeOfStatus(
+    long status, std::uint64_t offset, std::uint64_t bodyBytes) {
+  // 416: the range starts past the end of the object; nothing to deliver.
+  if (status == kHttpPartialContent || status == kHttpRangeNotSatisfiable) {
+    return AttemptOutcome::kDelivered;
+  }
+  // A server that ignores the range answers 200 with the whole object; it
+  // serves the read if it reaches the offset.
+  if (status == kHttpOk) {
+    return offset == 0 || bodyBytes > offset ? AttemptOutcome::kDelivered
+                                             : AttemptOutcome::kRejected;
+  }
+  if (IsServerError(status)) return AttemptOutcome::kRetry;
+  // Client errors (missing object, no permission) do not pass by retrying.
+  return AttemptOutcome::kRejected;
 }
 
 void CHTTPFileOperationTool::RecordSamples(void* handle, std::size_t length) {
