@@ -263,14 +263,13 @@ void reader::ReadRoi(int x, int y, int w, int h, double scale, unsigned char** d
   }
   if (bytes == 0) {
     m_image = cv::Mat(h, w, CV_8UC3);
+    PrepareResult(w, h);
   } else if (CanComposeAt(scale)) {
     ComposeScaledRegion(x, y, w, h, scale);
   } else {
     // No usable scale or slide geometry: nothing of the slide can be shown.
-    m_image = WhiteImage(h, w);
+    PrepareResult(w, h).setTo(kWhite);
   }
-  FitResult(w, h);
-  StoreResult(w, h);
   *data = m_buffer.get();
   *size = m_bufferLen;
 }
@@ -287,23 +286,35 @@ void reader::ComposeScaledRegion(int x, int y, int w, int h, double scale) {
   const int X1 = TruncToInt(static_cast<float>(Clamp(right, W)) * k);
   const int Y1 = TruncToInt(static_cast<float>(Clamp(bottom, H)) * k);
   const Region full{X0, Y0, X1 - X0, Y1 - Y0};
-
-  const BlockOpen blockOpen(*this, full);
-  ComposeRegion(full);
-
+  const bool inside = x >= 0 && y >= 0 && right <= W && bottom <= H;
   const int xr = TruncToInt(static_cast<float>(X0) / k);
   const int yr = TruncToInt(static_cast<float>(Y0) / k);
   const int wr = TruncToInt(static_cast<float>(full.width) / k);
   const int hr = TruncToInt(static_cast<float>(full.height) / k);
+
+  const BlockOpen blockOpen(*this, full);
+  // The common cases write straight into the result: a region inside the
+  // slide at the read scale is composed there, a scaled one resized there.
+  if (inside && k == 1.0f && full.width == w && full.height == h) {
+    cv::Mat result = PrepareResult(w, h);
+    ComposeRegion(full, result);
+    return;
+  }
+  ComposeRegion(full, m_image);
   if (wr == 0 || hr == 0) {
     m_image = cv::Mat(hr, wr, CV_8UC3);
   } else if (k != 1.0f && !m_image.empty()) {
+    if (inside && wr == w && hr == h) {
+      cv::Mat result = PrepareResult(w, h);
+      cv::resize(m_image, result, cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
+      return;
+    }
     cv::resize(m_image, m_image, cv::Size(wr, hr), 0, 0, cv::INTER_LINEAR);
   }
 
-  if (x < 0 || right > W || y < 0 || bottom > H) {
+  if (!inside) {
     if (m_image.empty()) {
-      m_image = WhiteImage(h, w);  // no slide pixel lies in the region
+      PrepareResult(w, h).setTo(kWhite);  // no slide pixel lies in the region
       return;
     }
     const auto limit = [](std::int64_t value, int most) {
@@ -317,6 +328,8 @@ void reader::ComposeScaledRegion(int x, int y, int w, int h, double scale) {
         TruncToInt(static_cast<float>(right) - static_cast<float>(X1) / k), w);
     cv::copyMakeBorder(m_image, m_image, top, below, left, beyond, cv::BORDER_CONSTANT, kWhite);
   }
+  FitResult(w, h);
+  CopyPixels(m_image, PrepareResult(w, h).data);
 }
 
 // In block mode each region opens the slide restricted to its tiles plus one
@@ -338,25 +351,23 @@ reader::BlockOpen::~BlockOpen() {
   if (active_) owner_.CloseSlide();
 }
 
-void reader::ComposeRegion(const Region& region) {
+// Composes the full-resolution region into `target` (resized to it unless it
+// already has that size): every tile the region touches is fetched at the
+// read scale and decoded on four threads, each writing only the part of the
+// target its tile covers; parts without a usable tile are white.
+void reader::ComposeRegion(const Region& region, cv::Mat& target) {
   if (region.width <= 0 || region.height <= 0) return;
   const std::int64_t B = m_blockSize;
-  const std::int64_t c0 = region.x / B;
-  const std::int64_t c1 = (region.x + static_cast<std::int64_t>(region.width) + B - 1) / B;
-  const std::int64_t r0 = region.y / B;
-  const std::int64_t r1 = (region.y + static_cast<std::int64_t>(region.height) + B - 1) / B;
+  const TileGrid grid{region, region.x / B,
+                      (region.x + static_cast<std::int64_t>(region.width) + B - 1) / B,
+                      region.y / B};
+  const std::int64_t endRow = (region.y + static_cast<std::int64_t>(region.height) + B - 1) / B;
+  target.create(region.height, region.width, CV_8UC3);
   if (m_handle.slide == nullptr) {
     std::cout << "Empty ztx pointer" << std::flush;
-    m_image = WhiteImage(region.height, region.width);
+    target.setTo(kWhite);
     return;
   }
-  const std::int64_t canvasRows = B * (r1 - r0);
-  const std::int64_t canvasColumns = B * (c1 - c0);
-  if (canvasRows > INT_MAX || canvasColumns > INT_MAX) {
-    throw std::length_error("ReadRoi: the region is too large to compose");
-  }
-  cv::Mat canvas = WhiteImage(static_cast<int>(canvasRows), static_cast<int>(canvasColumns));
-  const TileGrid grid{region, c0, c1, r0};
 
   std::exception_ptr failure;
 #pragma omp parallel num_threads(kWorkerThreads)
@@ -365,10 +376,10 @@ void reader::ComposeRegion(const Region& region) {
     std::vector<unsigned char> tileBuffer;
     cv::Mat tileImage;
 #pragma omp for schedule(static)
-    for (std::int64_t row = r0; row < r1; ++row) {
+    for (std::int64_t row = grid.firstRow; row < endRow; ++row) {
       try {
         if (tileBuffer.empty()) tileBuffer.assign(kTileBufferBytes, 0);
-        ComposeRow(canvas, grid, row, tileBuffer, tileImage);
+        ComposeRow(target, grid, row, tileBuffer, tileImage);
       } catch (...) {
 #pragma omp critical(ztx_reader_failure)
         if (!failure) failure = std::current_exception();
@@ -376,29 +387,35 @@ void reader::ComposeRegion(const Region& region) {
     }
   }
   if (failure) std::rethrow_exception(failure);
-
-  const cv::Rect wanted(static_cast<int>(region.x - B * c0), static_cast<int>(region.y - B * r0),
-                        region.width, region.height);
-  canvas(wanted).copyTo(m_image);
 }
 
-void reader::ComposeRow(cv::Mat& canvas, const TileGrid& grid, std::int64_t row,
+void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
                         std::vector<unsigned char>& tileBuffer, cv::Mat& tileImage) {
   const std::int64_t B = m_blockSize;
   const float readScale = static_cast<float>(m_readScale);
   const std::int64_t tileY = B * row;
   if (tileY > INT_MAX) return;
+  const Region& region = grid.region;
   for (std::int64_t column = grid.firstColumn; column < grid.endColumn; ++column) {
     const std::int64_t tileX = B * column;
     if (tileX > INT_MAX) break;
+    // The part of the target this tile covers, in target coordinates.
+    const std::int64_t left = std::max<std::int64_t>(tileX, region.x);
+    const std::int64_t top = std::max<std::int64_t>(tileY, region.y);
+    const std::int64_t right = std::min<std::int64_t>(tileX + B, region.x + std::int64_t{region.width});
+    const std::int64_t bottom =
+        std::min<std::int64_t>(tileY + B, region.y + std::int64_t{region.height});
+    const cv::Rect covered(static_cast<int>(left - region.x), static_cast<int>(top - region.y),
+                           static_cast<int>(right - left), static_cast<int>(bottom - top));
+    cv::Mat area = target(covered);
+
     // Ask for the stored length first: a tile larger than the buffer (a BMP
     // tile carries a 54-byte header on top of its pixels) gets a larger one.
     int length = 0;
     unsigned char* stream = nullptr;
     m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY),
                  &length, &stream);
-    if (stream == nullptr) {
-      if (length <= 0) continue;
+    if (stream == nullptr && length > 0) {
       if (static_cast<std::size_t>(length) > tileBuffer.size()) {
         tileBuffer.resize(static_cast<std::size_t>(length));
       }
@@ -409,26 +426,30 @@ void reader::ComposeRow(cv::Mat& canvas, const TileGrid& grid, std::int64_t row,
     }
     // A library that hands out a buffer of its own gets it back afterwards.
     const LibraryBuffer libraryOwned(stream == tileBuffer.data() ? nullptr : stream, m_fun_del);
-    if (length <= 0 || stream == nullptr) continue;
-    if (stream == tileBuffer.data() && static_cast<std::size_t>(length) > tileBuffer.size()) {
-      continue;  // the tile changed between the two calls; its bytes are not whole
+    const bool usable = stream != nullptr && length > 0 &&
+                        (stream != tileBuffer.data() ||
+                         static_cast<std::size_t>(length) <= tileBuffer.size());
+    if (!usable) {
+      area.setTo(kWhite);
+      continue;
     }
-    const cv::Rect cell(static_cast<int>((column - grid.firstColumn) * B),
-                        static_cast<int>((row - grid.firstRow) * B), static_cast<int>(B),
-                        static_cast<int>(B));
     try {
-      PlaceTile(canvas, cell, stream, length, tileImage);
+      PlaceTile(stream, length, cv::Point(static_cast<int>(left - tileX),
+                                          static_cast<int>(top - tileY)),
+                area, tileImage);
     } catch (const cv::Exception& error) {
-      ReportTileError(error.what(), grid.region, column, row);
+      area.setTo(kWhite);
+      ReportTileError(error.what(), region, column, row);
     }
   }
 }
 
-// A tile of another size than the block is placed at its own size, which
-// fails for one that does not fit the canvas. The tile image is emptied first
-// because a stream that no decoder accepts leaves the target untouched.
-void reader::PlaceTile(cv::Mat& canvas, const cv::Rect& cell, const unsigned char* stream,
-                       int length, cv::Mat& tileImage) {
+// Copies the part of the decoded tile that starts at `origin` (tile
+// coordinates) into `area`; what the tile does not reach stays white. The
+// tile image is emptied first because a stream that no decoder accepts
+// leaves it untouched.
+void reader::PlaceTile(const unsigned char* stream, int length, const cv::Point& origin,
+                       cv::Mat& area, cv::Mat& tileImage) {
   const cv::Mat encoded(1, length, CV_8U, const_cast<unsigned char*>(stream));
   tileImage.release();
   cv::imdecode(encoded, cv::IMREAD_COLOR, &tileImage);
@@ -436,7 +457,11 @@ void reader::PlaceTile(cv::Mat& canvas, const cv::Rect& cell, const unsigned cha
     throw cv::Exception(cv::Error::StsError, "tile stream cannot be decoded", "PlaceTile",
                         __FILE__, __LINE__);
   }
-  tileImage.copyTo(canvas(cv::Rect(cell.x, cell.y, tileImage.cols, tileImage.rows)));
+  const cv::Rect wanted(origin, area.size());
+  const cv::Rect present = wanted & cv::Rect(0, 0, tileImage.cols, tileImage.rows);
+  if (present != wanted) area.setTo(kWhite);
+  if (present.empty()) return;
+  tileImage(present).copyTo(area(cv::Rect(present.tl() - origin, present.size())));
 }
 
 void reader::ReportTileError(const char* text, const Region& region, std::int64_t column,
@@ -465,8 +490,8 @@ void reader::FitResult(int width, int height) {
 }
 
 // The result buffer is reused while it has the right size and no array
-// handed out earlier still shows it.
-void reader::StoreResult(int width, int height) {
+// handed out earlier still shows it. Returns an image over it.
+cv::Mat reader::PrepareResult(int width, int height) {
   const std::int32_t bytes = width * height * 3;
   if (bytes != m_bufferLen || (m_buffer && m_buffer.use_count() > 1)) {
     m_buffer.reset();
@@ -474,7 +499,8 @@ void reader::StoreResult(int width, int height) {
     if (bytes > 0) m_buffer = SharedPixels(new unsigned char[static_cast<std::size_t>(bytes)]);
     m_bufferLen = bytes;
   }
-  if (bytes > 0) CopyPixels(m_image, m_buffer.get());
+  if (bytes == 0) return cv::Mat(height, width, CV_8UC3);
+  return cv::Mat(height, width, CV_8UC3, m_buffer.get());
 }
 
 int reader::ReadPreview(unsigned char** data, int* size) {

@@ -112,15 +112,15 @@ class reader {
 
   bool CanComposeAt(double scale) const;
   void ComposeScaledRegion(int x, int y, int w, int h, double scale);
-  void ComposeRegion(const Region& region);
-  void ComposeRow(cv::Mat& canvas, const TileGrid& grid, std::int64_t row,
+  void ComposeRegion(const Region& region, cv::Mat& target);
+  void ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
                   std::vector<unsigned char>& tileBuffer, cv::Mat& tileImage);
-  void PlaceTile(cv::Mat& canvas, const cv::Rect& cell, const unsigned char* stream, int length,
-                 cv::Mat& tileImage);
+  void PlaceTile(const unsigned char* stream, int length, const cv::Point& origin,
+                 cv::Mat& area, cv::Mat& tileImage);
   void ReportTileError(const char* text, const Region& region, std::int64_t column,
                        std::int64_t row) const;
   void FitResult(int width, int height);
-  void StoreResult(int width, int height);
+  cv::Mat PrepareResult(int width, int height);
 
   int ReadAssociatedImage(const std::function<ImagePathExport>& fetch, bool isPreview,
                           unsigned char** data, int* size);
