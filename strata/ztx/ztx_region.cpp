@@ -335,6 +335,12 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
       !TruncateToInt(static_cast<float>(height) * scan / scale, hs)) {
     return false;
   }
+  // A rectangle wholly outside the slide yields no mosaic, even where the
+  // tile-aligned rectangle below would still reach an edge tile.
+  if (xs >= geometry.width || ys >= geometry.height ||
+      static_cast<std::int64_t>(xs) + ws <= 0 || static_cast<std::int64_t>(ys) + hs <= 0) {
+    return false;
+  }
   const std::int64_t b = geometry.blockSize;
   std::int64_t left = xs - xs % b;
   std::int64_t top = ys - ys % b;
