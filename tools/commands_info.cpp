@@ -151,34 +151,41 @@ int RunInfo(const Arguments& arguments) {
   return 0;
 }
 
-// Fetches one stored tile. The library copies a stored tile into the
-// caller's buffer but hands out a new buffer for a tile it had to compose.
-bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
-               std::vector<unsigned char>* bytes) {
-  unsigned char* buffer = nullptr;
+// Fetches one tile into `storage` through the caller-buffer contract: a
+// stored tile is copied into the buffer, while a tile of a level the file
+// leaves out is composed into a new library buffer that replaces the pointer.
+bool FetchInto(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
+               std::vector<unsigned char>& storage, std::vector<unsigned char>* bytes) {
+  unsigned char* buffer = storage.data();
   int length = 0;
   GetImageStreamFunc(&handle, scale, x, y, &length, &buffer);
-  if (buffer != nullptr) {
+  if (buffer != storage.data()) {
     LibraryBuffer composed(buffer);
-    if (length <= 0) return false;
+    if (composed == nullptr || length <= 0) return false;
     bytes->assign(composed.get(), composed.get() + length);
     return true;
   }
-  if (length <= 0) return false;
-  std::vector<unsigned char> storage(static_cast<std::size_t>(length));
-  buffer = storage.data();
-  int fetched = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &fetched, &buffer);
-  if (buffer != storage.data()) {
-    LibraryBuffer composed(buffer);
-    if (composed == nullptr || fetched <= 0) return false;
-    bytes->assign(composed.get(), composed.get() + fetched);
-    return true;
-  }
-  if (fetched <= 0 || fetched > length) return false;
-  storage.resize(static_cast<std::size_t>(fetched));
-  *bytes = std::move(storage);
+  if (length <= 0 || static_cast<std::size_t>(length) > storage.size()) return false;
+  bytes->assign(storage.begin(), storage.begin() + length);
   return true;
+}
+
+bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
+               std::vector<unsigned char>* bytes) {
+  // Without a buffer the library only reports a stored tile's length, so the
+  // buffer can be sized before the copy.
+  unsigned char* none = nullptr;
+  int storedLength = 0;
+  GetImageStreamFunc(&handle, scale, x, y, &storedLength, &none);
+  LibraryBuffer unexpected(none);
+  if (storedLength > 0) {
+    std::vector<unsigned char> storage(static_cast<std::size_t>(storedLength));
+    return FetchInto(handle, scale, x, y, storage, bytes);
+  }
+  // Nothing stored there: the tile may belong to a level that is composed on
+  // request, which needs a caller buffer to replace; none of it is written.
+  std::vector<unsigned char> probe(1);
+  return FetchInto(handle, scale, x, y, probe, bytes);
 }
 
 int RunTile(const Arguments& arguments) {
