@@ -29,6 +29,9 @@ constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 // deflate cannot expand by more than about 1032:1; a count that claims more
 // than this from the stored bytes is a damaged header, not a big index.
 constexpr std::int64_t kMaxInflateRatio = 1032;
+// No stored tile comes near this; a larger length is a damaged entry, and
+// refusing it spares readers that cannot tell the file size a huge read.
+constexpr std::int64_t kMaxTileBytes = 64LL << 20;
 // The block load counts whole 256-pixel tiles whatever the header says.
 constexpr std::int64_t kBlockLoadTile = 256;
 
@@ -290,8 +293,11 @@ int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
     return -1;
   }
   if (fileSize_ >= 0 && end > fileSize_) return -1;
+  // zlib neither expands by more than its ratio limit nor stores more than
+  // compressBound of what it packed.
   if (expanded > static_cast<std::int64_t>(strata::kMaxBufferBytes) ||
-      expanded > compressedLength * kMaxInflateRatio + 64) {
+      expanded > compressedLength * kMaxInflateRatio + 64 ||
+      compressedLength > static_cast<std::int64_t>(compressBound(static_cast<uLong>(expanded)))) {
     return -1;
   }
   ByteBuffer compressed;
@@ -375,7 +381,7 @@ bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& lengt
 }
 
 bool CZTXDataFile::StoredTilePlausible(const TileInfo& tile) const {
-  if (header_ == nullptr || tile.length <= 0) return false;
+  if (header_ == nullptr || tile.length <= 0 || tile.length > kMaxTileBytes) return false;
   std::int64_t start = 0;
   std::int64_t end = 0;
   if (!CheckedTileStart(header_->GetIndexOffset(), tile.offset, start) ||
