@@ -1,0 +1,175 @@
+// Region composition speed: GetImageDataRoiFunc on 2048 x 2048 regions at
+// the scan scale and at 0.3 times it, next to decoding the same stored tiles
+// with the library's own DecodeJpeg in the same run (bytes fetched before
+// the clock starts). The ratio shows what composing costs beyond decoding;
+// the aim at the scan scale is 0.8 or better.
+//
+// Writes (once; later runs reuse it) a 16,384 x 16,384 synthetic 40x slide.
+//
+// usage: region_bench [--dir DIR] [--regions N]
+// DIR defaults to $STRATA_BENCH_DIR, else /tmp/strata-bench.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/platform/file_io.h"
+#include "strata/strata.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_writer.h"
+#include "tools/synthetic_tissue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSlideSize = 16384;
+constexpr int kScanScale = 40;
+constexpr int kRegionSize = 2048;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Release {
+  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
+};
+using Owned = std::unique_ptr<unsigned char, Release>;
+
+bool EnsureSlide(const std::string& path) {
+  if (strata::platform::FileExists(path)) return true;
+  strata::ztx::ZtxWriterOptions options;
+  options.version = 1.3f;
+  options.scanScale = kScanScale;
+  const strata::tools::SyntheticTissue tissue(kSlideSize, kSlideSize, 7);
+  std::fprintf(stderr, "writing %s once\n", path.c_str());
+  const std::string temporary = path + ".partial";
+  std::string error;
+  strata::ztx::ZtxWriter writer(options);
+  const bool written = writer.Write(
+      temporary, kSlideSize, kSlideSize,
+      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
+      &error);
+  if (!written || !strata::platform::RenameFile(temporary, path)) {
+    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
+    strata::platform::RemoveFile(temporary);
+    return false;
+  }
+  return true;
+}
+
+struct Origin {
+  int x;
+  int y;
+};
+
+// The stored tiles a region reads: the level SelectSourceScale picks, over
+// the window the region maps to on it.
+std::vector<std::vector<unsigned char>> CoveringTiles(CZTXDataFile& slide, float scale,
+                                                      const Origin& origin) {
+  std::vector<std::vector<unsigned char>> tiles;
+  const float source = slide.SelectSourceScale(scale);
+  const float factor = source / scale;
+  const int block = slide.GetZtxHeader()->GetBlockSize();
+  const int left = static_cast<int>(origin.x * factor) / block * block;
+  const int top = static_cast<int>(origin.y * factor) / block * block;
+  const int right = static_cast<int>((origin.x + kRegionSize) * factor);
+  const int bottom = static_cast<int>((origin.y + kRegionSize) * factor);
+  for (int x = left; x < right; x += block) {
+    for (int y = top; y < bottom; y += block) {
+      const TileInfo* tile = slide.FindTile(source, x, y);
+      std::vector<unsigned char> bytes;
+      if (tile != nullptr && slide.ReadStoredTile(*tile, bytes)) tiles.push_back(bytes);
+    }
+  }
+  return tiles;
+}
+
+struct Rates {
+  double region = 0.0;  // megapixels of regions per second
+  double decode = 0.0;  // the same megapixels per second of plain tile decoding
+};
+
+Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>& origins) {
+  auto& slide = *dynamic_cast<CZTXDataFile*>(handle.slide);
+  const double megapixels =
+      static_cast<double>(kRegionSize) * kRegionSize * origins.size() / 1e6;
+  Rates rates;
+  const auto regionStart = Clock::now();
+  for (const Origin& origin : origins) {
+    unsigned char* pixels = nullptr;
+    int length = 0;
+    if (!GetImageDataRoiFunc(handle, scale, origin.x, origin.y, kRegionSize, kRegionSize,
+                             &pixels, &length, false)) {
+      std::fprintf(stderr, "region at (%d, %d) failed\n", origin.x, origin.y);
+    }
+    DeleteImageDataFunc(pixels);
+  }
+  rates.region = megapixels / SecondsSince(regionStart);
+
+  double decodeSeconds = 0.0;
+  for (const Origin& origin : origins) {
+    const auto tiles = CoveringTiles(slide, scale, origin);
+    const auto start = Clock::now();
+    for (const auto& bytes : tiles) {
+      int width = 0;
+      int height = 0;
+      Owned decoded(strata::DecodeJpeg(bytes.data(), static_cast<int>(bytes.size()), width,
+                                       height));
+    }
+    decodeSeconds += SecondsSince(start);
+  }
+  rates.decode = megapixels / decodeSeconds;
+  return rates;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
+  std::string dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
+  int regions = 12;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    if (name == "--dir") {
+      dir = argv[i + 1];
+    } else if (name == "--regions") {
+      regions = std::max(1, std::atoi(argv[i + 1]));
+    } else {
+      std::fprintf(stderr, "usage: region_bench [--dir DIR] [--regions N]\n");
+      return 2;
+    }
+  }
+  std::filesystem::create_directories(dir);
+  const std::string path = dir + "/region_bench_16k.ztx";
+  if (!EnsureSlide(path)) return 1;
+  IMAGE_INFO_STRUCT handle{};
+  if (!InitImageFileFunc(&handle, path.c_str())) {
+    std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    return 1;
+  }
+  std::mt19937 random(11);
+  std::printf("%-12s %14s %14s %8s\n", "scale", "region MP/s", "decode MP/s", "ratio");
+  for (const float factor : {1.0f, 0.3f}) {
+    const float scale = kScanScale * factor;
+    const int extent = static_cast<int>(kSlideSize * factor) - kRegionSize;
+    std::uniform_int_distribution<int> place(0, std::max(0, extent));
+    std::vector<Origin> origins;
+    for (int i = 0; i < regions; ++i) origins.push_back({place(random), place(random)});
+    Measure(handle, scale, {origins.front()});  // warm the file cache
+    const Rates rates = Measure(handle, scale, origins);
+    std::printf("%4gx (%.1fx) %14.1f %14.1f %8.2f\n", static_cast<double>(factor),
+                static_cast<double>(scale), rates.region, rates.decode,
+                rates.region / rates.decode);
+  }
+  UnInitImageFileFunc(&handle);
+  return 0;
+}
