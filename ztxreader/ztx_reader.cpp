@@ -416,9 +416,17 @@ void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
     m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY),
                  &length, &stream);
     if (stream == nullptr && length > 0) {
+      if (static_cast<std::size_t>(length) > MaxTileBytes()) {
+        area.setTo(kWhite);
+        ReportTileError("tile stream is longer than any tile can be", region, column, row);
+        continue;
+      }
       if (static_cast<std::size_t>(length) > tileBuffer.size()) {
         tileBuffer.resize(static_cast<std::size_t>(length));
       }
+      // A failed read leaves the buffer as it was: without its signature the
+      // previous tile's bytes cannot pass for this tile.
+      std::memset(tileBuffer.data(), 0, std::min<std::size_t>(16, tileBuffer.size()));
       stream = tileBuffer.data();
       length = 0;
       m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY),
@@ -442,6 +450,13 @@ void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
       ReportTileError(error.what(), region, column, row);
     }
   }
+}
+
+// Stored tiles longer than this are damaged records, not tiles: room for a
+// block of 4-byte pixels plus headers, and never less than the usual buffer.
+std::size_t reader::MaxTileBytes() const {
+  const std::size_t block = static_cast<std::size_t>(m_blockSize);
+  return std::max(kTileBufferBytes, block * block * 4 + 65536);
 }
 
 // Copies the part of the decoded tile that starts at `origin` (tile
@@ -517,7 +532,10 @@ int reader::ReadAssociatedImage(const std::function<ImagePathExport>& fetch, boo
   int length = 0;
   int width = 0;
   int height = 0;
-  fetch(m_path.c_str(), &buff, &length, &width, &height);
+  // The library takes a C string, which would end at a zero byte inside.
+  if (m_path.find('\0') == std::string::npos) {
+    fetch(m_path.c_str(), &buff, &length, &width, &height);
+  }
   if (buff == nullptr) {
     if (isPreview) ReportMissingPreview();
     return 0;

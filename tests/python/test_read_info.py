@@ -137,6 +137,7 @@ def test_path_without_a_gbk_form_becomes_empty(reader, capfd):
 def test_path_with_a_zero_byte_does_not_open_its_first_part(reader, bmp_slide, capfd):
     assert reader.ReadInfo(bmp_slide.path + '\0.ztx') is False
     assert 'failed.' in capfd.readouterr().err
+    assert reader.ReadPreview()[0] == 0 and reader.readLabelImage()[0] == 0
 
 
 # ---------------------------------------------------------------- preview and label

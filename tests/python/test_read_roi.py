@@ -269,3 +269,22 @@ def test_switching_slides_reads_the_new_one(reader, slides, bmp_slide, mode):
     assert (reader.getWidth(), reader.getHeight()) == (700, 500)
     np.testing.assert_array_equal(read(reader, 650, 450, 64, 64, 20.0),
                                   other.region(650, 450, 64, 64))
+
+
+def test_tiles_that_can_no_longer_be_read_stay_white(tmp_path):
+    """A whole-mode slide cut short after opening: the lost tiles must not
+    show the bytes of tiles read before them."""
+    from conftest import write_slide
+    slide = write_slide(tmp_path / 'cut.ztx', 768, 512, '--bmp')
+    r = ztxReader.reader()
+    assert r.ReadInfo(slide.path, 0.0, True)
+    tiles = {(t['x'], t['y']): t for t in slide.layout['tiles'] if t['scale'] == 20}
+    cut = slide.layout['index_offset'] + tiles[(512, 256)]['offset']
+    assert all(slide.layout['index_offset'] + t['offset'] < cut
+               for xy, t in tiles.items() if xy != (512, 256))
+    with open(slide.path, 'r+b') as f:
+        f.truncate(cut)
+    got = read(r, 0, 0, 768, 512, 20.0)
+    np.testing.assert_array_equal(got[:, :512], slide.region(0, 0, 512, 512))
+    np.testing.assert_array_equal(got[:256, 512:], slide.region(512, 0, 256, 256))
+    assert (got[256:, 512:] == WHITE).all()
