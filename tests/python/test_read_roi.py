@@ -288,3 +288,24 @@ def test_tiles_that_can_no_longer_be_read_stay_white(tmp_path):
     np.testing.assert_array_equal(got[:, :512], slide.region(0, 0, 512, 512))
     np.testing.assert_array_equal(got[:256, 512:], slide.region(512, 0, 256, 256))
     assert (got[256:, 512:] == WHITE).all()
+
+
+@pytest.mark.parametrize('length', [50_000_000, 2**31 - 1, 196_663 + 200_000])
+def test_tile_record_longer_than_a_tile_is_refused(tmp_path, capfd, mode, length):
+    """A damaged index entry claiming a huge tile: nothing is allocated for
+    it or read past any buffer; that tile stays white."""
+    import struct
+    from conftest import write_slide
+    slide = write_slide(tmp_path / 'long.ztx', 600, 300, '--bmp')
+    index = [i for i, t in enumerate(slide.layout['tiles'])
+             if (t['x'], t['y'], t['scale']) == (256, 0, 20)]
+    with open(slide.path, 'r+b') as f:
+        f.seek(slide.layout['index_offset'] + index[0] * 64 + 32)
+        f.write(struct.pack('<i', length))
+    r = ztxReader.reader()
+    assert r.ReadInfo(slide.path, 0.0, mode)
+    capfd.readouterr()
+    got = read(r, 0, 0, 600, 256, 20.0)
+    np.testing.assert_array_equal(got[:, :256], slide.region(0, 0, 256, 256))
+    np.testing.assert_array_equal(got[:, 512:], slide.region(512, 0, 88, 256))
+    assert (got[:, 256:512] == WHITE).all()
