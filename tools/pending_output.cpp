@@ -16,7 +16,9 @@ std::string SystemReason() { return errno != 0 ? std::string(": ") + std::strerr
 }  // namespace
 
 PendingOutput::~PendingOutput() {
-  if (!committed_ && !temporary_.empty()) platform::RemoveFile(temporary_);
+  if (committed_ || temporary_.empty()) return;
+  platform::RemoveFileOnInterrupt(std::string());
+  platform::RemoveFile(temporary_);
 }
 
 bool PendingOutput::Begin(std::string* error) {
@@ -26,6 +28,7 @@ bool PendingOutput::Begin(std::string* error) {
     *error = "cannot create a file next to " + target_ + SystemReason();
     return false;
   }
+  platform::RemoveFileOnInterrupt(temporary_);
   return true;
 }
 
@@ -36,6 +39,7 @@ bool PendingOutput::Commit(std::string* error) {
     return false;
   }
   committed_ = true;
+  platform::RemoveFileOnInterrupt(std::string());
   return true;
 }
 

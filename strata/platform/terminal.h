@@ -16,6 +16,11 @@ bool IsTerminal(std::FILE* stream);
 // when it cannot be created.
 std::string CreateUniqueFile(const std::string& prefix);
 
+// While set, an interrupt or termination signal removes the file at `path`
+// before the process ends as the signal would end it. One file at a time;
+// an empty path clears it.
+void RemoveFileOnInterrupt(const std::string& path);
+
 }  // namespace strata::platform
 
 #endif  // STRATA_PLATFORM_TERMINAL_H_
