@@ -28,11 +28,17 @@ struct OpenHandle {
   ~OpenHandle() { UnInitImageFileFunc(&handle); }
 };
 
-class ConcurrentReadTest : public ::testing::TestWithParam<ztx::TileEncoding> {
+struct ConcurrencyCase {
+  ztx::TileEncoding encoding;
+  bool compressed;
+};
+
+class ConcurrentReadTest : public ::testing::TestWithParam<ConcurrencyCase> {
  protected:
   void SetUp() override {
     SlideSpec spec;
-    spec.encoding = GetParam();
+    spec.encoding = GetParam().encoding;
+    spec.compressIndex = GetParam().compressed;
     path_ = MakeSlide(dir_, spec, &layout_);
     ASSERT_FALSE(path_.empty());
     file_ = ReadFileBytes(path_);
@@ -125,7 +131,8 @@ TEST_P(ConcurrentReadTest, PixelsAndImagesFromManyThreadsMatchOneThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, ConcurrentReadTest,
-                         ::testing::Values(ztx::TileEncoding::kJpeg, ztx::TileEncoding::kBmp));
+                         ::testing::Values(ConcurrencyCase{ztx::TileEncoding::kJpeg, true},
+                                           ConcurrencyCase{ztx::TileEncoding::kBmp, false}));
 
 }  // namespace
 }  // namespace strata::test::reader
