@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -22,7 +23,13 @@ void ParallelFor(std::size_t count, unsigned threads,
   };
   std::vector<std::thread> helpers;
   helpers.reserve(workers - 1);
-  for (std::size_t t = 1; t < workers; ++t) helpers.emplace_back(drain);
+  for (std::size_t t = 1; t < workers; ++t) {
+    try {
+      helpers.emplace_back(drain);
+    } catch (const std::system_error&) {
+      break;  // fewer threads; the calling thread still drains everything
+    }
+  }
   drain();
   for (std::thread& helper : helpers) helper.join();
 }
