@@ -67,7 +67,7 @@ unsigned char ToByte(double value) {
 SyntheticTissue::SyntheticTissue(int width, int height, std::uint32_t seed)
     : width_(width), height_(height), seed_(seed) {}
 
-SyntheticTissue::Stain SyntheticTissue::StainAt(double x, double y) const {
+SyntheticTissue::Stain SyntheticTissue::StainAt(double x, double y, bool fine) const {
   double mass = 0.55 * ValueNoise(x / 2400, y / 2400, seed_ + 1) +
                 0.30 * ValueNoise(x / 700, y / 700, seed_ + 2) +
                 0.15 * ValueNoise(x / 180, y / 180, seed_ + 3);
@@ -78,7 +78,7 @@ SyntheticTissue::Stain SyntheticTissue::StainAt(double x, double y) const {
   Stain stain;
   stain.tissue = SmoothStep(0.47, 0.53, mass);
   const double hue = 0.65 * ValueNoise(x / 90, y / 90, seed_ + 4) +
-                     0.35 * ValueNoise(x / 25, y / 25, seed_ + 5);
+                     0.35 * (fine ? ValueNoise(x / 25, y / 25, seed_ + 5) : 0.5);
   stain.purple = SmoothStep(0.3, 0.75, hue);
   return stain;
 }
@@ -144,7 +144,7 @@ std::vector<unsigned char> SyntheticTissue::Overview(int width, int height) cons
   const double stepY = static_cast<double>(height_) / height;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      Stain stain = StainAt((x + 0.5) * stepX, (y + 0.5) * stepY);
+      Stain stain = StainAt((x + 0.5) * stepX, (y + 0.5) * stepY, false);
       // Nuclei too small to see still darken the stain on average.
       stain.purple = std::min(1.0, stain.purple + 0.15);
       Shade(stain, 0, &rgb[(static_cast<std::size_t>(y) * width + x) * 3]);

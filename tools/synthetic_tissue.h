@@ -29,7 +29,8 @@ class SyntheticTissue {
     double purple;   // 0 eosin pink .. 1 haematoxylin purple
   };
 
-  Stain StainAt(double x, double y) const;
+  // `fine` adds the smallest stain variation, which an overview cannot show.
+  Stain StainAt(double x, double y, bool fine = true) const;
   void FillRow(int y, unsigned char* rgb) const;
   void Shade(const Stain& stain, int noise, unsigned char* rgb) const;
   double NucleusCover(int x, int y, double tissue) const;
