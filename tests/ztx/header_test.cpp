@@ -13,6 +13,8 @@
 
 #include "strata/model/file_operation_tool.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_block.h"
 #include "support/test_files.h"
 #include "ztx/reader_test_util.h"
 
@@ -114,6 +116,19 @@ TEST_P(HeaderVersionLayoutTest, GettersFollowTheVersionsLayout) {
   if (!v10) {
     EXPECT_EQ(dynamic_cast<CZTXDataHeader1100&>(*header).GetThumbnailPos(), 6000);
   }
+  // Tile and section blocks of the version's layout.
+  std::unique_ptr<CDataBlock> tileBlock(slide->CreateTileBlock());
+  ASSERT_NE(tileBlock, nullptr);
+  EXPECT_EQ(typeid(*tileBlock), v10 ? typeid(CZTXDataBlock) : typeid(CZTXDataBlock1100));
+  CDataBlock* label = slide->GetLabelBlock();
+  CDataBlock* preview = slide->GetPreviewBlock();
+  CDataBlock* thumb = slide->GetThumbBlock();
+  ASSERT_TRUE(label != nullptr && preview != nullptr && thumb != nullptr);
+  EXPECT_EQ(typeid(*label), v10 ? typeid(CZTXLabelDataBlock) : typeid(CZTXLabelDataBlock1100));
+  EXPECT_EQ(typeid(*preview),
+            v10 ? typeid(CZTXPreViewDataBlock) : typeid(CZTXPreViewDataBlock1100));
+  EXPECT_EQ(typeid(*thumb), v10 ? typeid(CZTXThumDataBlock) : typeid(CZTXThumDataBlock1100));
+  EXPECT_EQ(slide->GetLabelBlock(), label);  // created once
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, HeaderVersionLayoutTest,

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <set>
@@ -188,6 +189,39 @@ TEST_P(HandIndexTest, ThreeTilesReadWithTheVersionsEntrySize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, HandIndexTest, ::testing::Values(1.0f, 1.1f, 1.2f, 1.3f, 2.0f));
+
+class FarTileTest : public ::testing::TestWithParam<float> {};
+
+// Entries of 1.1 and later carry 64-bit positions: a tile 5 GiB behind the
+// index (a sparse file) is found and read.
+TEST_P(FarTileTest, TileBeyond4GiBIsReachable) {
+  HandSlide hand;
+  hand.version = GetParam();
+  hand.tiles = {{20.0f, 0, 0, 256, 256, Stream(100, 9)}};
+  Bytes bytes = hand.Build();
+  const std::int64_t far = (5LL << 30) + 17;
+  PutI64(bytes, static_cast<std::size_t>(hand.indexOffset) + 36, far);
+  TempDir dir;
+  const std::string path = dir.File("far.ztx");
+  WriteFileBytes(path, bytes);
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(hand.indexOffset + far);
+    file.write(reinterpret_cast<const char*>(hand.tiles[0].stream.data()),
+               static_cast<std::streamsize>(hand.tiles[0].stream.size()));
+    if (!file) GTEST_SKIP() << "no sparse file of 5 GiB here";
+  }
+  int result = 0;
+  auto slide = OpenLoaded(path, &result);
+  ASSERT_EQ(result, 0);
+  const TileInfo* tile = slide->FindTile(20.0f, 0, 0);
+  ASSERT_NE(tile, nullptr);
+  EXPECT_EQ(tile->offset, far);
+  int length = 0;
+  EXPECT_EQ(TileBytes(*slide, 20.0f, 0, 0, &length), hand.tiles[0].stream);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, FarTileTest, ::testing::Values(1.1f, 2.0f));
 
 TEST(HandIndexTest, DuplicateKeysKeepTheFirstEntry) {
   HandSlide hand;
