@@ -176,8 +176,8 @@ CThumDataBlock* CZTXDataFile::GetThumbBlock() {
 int CZTXDataFile::LoadHeaderRecord() {
   if (ProbeVersion() != 0) return -1;
   if (GetHeader() == nullptr) return -1;
-  // Unlike the historical loader, a header that failed to read fails the load:
-  // its fields would otherwise be partly unset.
+  // A header that failed to read fails the load: its fields would otherwise
+  // be partly unset.
   return header_->LoadRecord() == 0 ? 0 : -1;
 }
 
