@@ -126,11 +126,13 @@ struct DecodeJob {
   int* height;
   int components;
   unsigned char* pixels;  // from AllocateBuffer; released here on failure
+  std::size_t stride;     // bytes from row to row; 0 for tightly packed rows
 };
 
 void ReadRows(DecodeJob& job) {
   const std::size_t stride =
-      static_cast<std::size_t>(job.coder.output_width) * job.coder.output_components;
+      job.stride != 0 ? job.stride
+                      : static_cast<std::size_t>(job.coder.output_width) * job.coder.output_components;
   JSAMPROW rows[kRowsPerCall];
   while (job.coder.output_scanline < job.coder.output_height) {
     const JDIMENSION first = job.coder.output_scanline;
@@ -220,6 +222,55 @@ unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int
   }
   components = job.components;
   return job.pixels;
+}
+
+namespace {
+
+// Runs the decompression into the caller's rows; false on any error or when
+// the image is not colour of the expected size.
+bool RunDecoderInto(DecodeJob* job, int width, int height) {
+  if (setjmp(job->errors.jump) != 0) return false;
+  jpeg_mem_src(&job->coder, job->stream, job->streamLength);
+  if (jpeg_read_header(&job->coder, TRUE) != JPEG_HEADER_OK) return false;
+  if (job->coder.image_width != static_cast<JDIMENSION>(width) ||
+      job->coder.image_height != static_cast<JDIMENSION>(height) ||
+      job->coder.num_components != 3) {
+    return false;
+  }
+  jpeg_start_decompress(&job->coder);
+  if (job->coder.output_components != 3 ||
+      job->coder.output_width != static_cast<JDIMENSION>(width) ||
+      job->coder.output_height != static_cast<JDIMENSION>(height)) {
+    return false;
+  }
+  ReadRows(*job);
+  jpeg_finish_decompress(&job->coder);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeJpegInto(const unsigned char* stream, int length, int width, int height,
+                    unsigned char* destination, std::size_t stride) {
+  if (stream == nullptr || length <= 0 || destination == nullptr || width <= 0 || height <= 0 ||
+      stride < static_cast<std::size_t>(width) * 3) {
+    return false;
+  }
+  int decodedWidth = 0;
+  int decodedHeight = 0;
+  DecodeJob job{};
+  job.stream = stream;
+  job.streamLength = static_cast<unsigned long>(length);
+  job.width = &decodedWidth;
+  job.height = &decodedHeight;
+  job.pixels = destination;
+  job.stride = stride;
+  InstallErrorManager(job.errors);
+  job.coder.err = &job.errors.base;
+  jpeg_create_decompress(&job.coder);
+  const bool decoded = RunDecoderInto(&job, width, height);
+  jpeg_destroy_decompress(&job.coder);
+  return decoded;
 }
 
 unsigned char* DecodeJpeg(const unsigned char* stream, int length, int& width, int& height) {

@@ -5,6 +5,8 @@
 #ifndef STRATA_MODEL_IMAGE_CODEC_H_
 #define STRATA_MODEL_IMAGE_CODEC_H_
 
+#include <cstddef>
+
 namespace strata {
 
 // Encodes `height` rows of `width` RGB pixels (stride width * 3) as a baseline
@@ -24,6 +26,13 @@ bool EncodeJpegWithQuality(const unsigned char* pixels, int width, int height, i
 unsigned char* DecodeJpeg(const unsigned char* stream, int length, int& width, int& height);
 unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int& width,
                                     int& height, int& components);
+
+// Decodes a colour JPEG of exactly width x height pixels straight into RGB
+// rows `stride` bytes apart at `destination` (a window of a larger image).
+// False when the stream is damaged, not colour or of another size; the
+// destination may then be partly written.
+bool DecodeJpegInto(const unsigned char* stream, int length, int width, int height,
+                    unsigned char* destination, std::size_t stride);
 
 // Decodes an uncompressed 24-bit BMP whose rows carry no padding
 // (length == 54 + width * height * 3). Returns top-down RGB pixels.

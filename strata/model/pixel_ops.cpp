@@ -46,10 +46,11 @@ AxisSamples SampleAxis(int sourceSize, int destinationSize) {
   return samples;
 }
 
+// Weights are never negative and sum to 1 within rounding, so a weighted sum
+// lies in [0, 255 + a few ulps]: truncation needs only the upper clamp.
 unsigned char TruncateToByte(float value) {
-  if (!(value > 0.0f)) return 0;
-  if (value >= 255.0f) return 255;
-  return static_cast<unsigned char>(value);
+  const int truncated = static_cast<int>(value);
+  return static_cast<unsigned char>(truncated > 255 ? 255 : truncated);
 }
 
 }  // namespace

@@ -95,28 +95,59 @@ struct TilePlacement {
   int windowTop = 0;
 };
 
-// Copies the part of a decoded tile that lies inside both its grid square and
-// the window.
-void PlaceTile(const TilePlacement& target, int column, int row, const unsigned char* tile,
-               int tileWidth, int tileHeight) {
-  const std::int64_t cellX = static_cast<std::int64_t>(column) * target.blockSize;
-  const std::int64_t cellY = static_cast<std::int64_t>(row) * target.blockSize;
-  const std::int64_t x0 = std::max<std::int64_t>(cellX, target.offsetX);
-  const std::int64_t y0 = std::max<std::int64_t>(cellY, target.offsetY);
-  const std::int64_t x1 = std::min<std::int64_t>(
-      cellX + std::min(tileWidth, target.blockSize),
-      static_cast<std::int64_t>(target.offsetX) + target.windowWidth);
-  const std::int64_t y1 = std::min<std::int64_t>(
-      cellY + std::min(tileHeight, target.blockSize),
-      static_cast<std::int64_t>(target.offsetY) + target.windowHeight);
+// The part of grid square (column, row) inside the window, in grid pixels.
+struct CellWindow {
+  std::int64_t cellX, cellY;  // top-left of the square
+  std::int64_t x0, y0, x1, y1;
+  bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+CellWindow WindowOfCell(const TilePlacement& target, int column, int row) {
+  CellWindow cell;
+  cell.cellX = static_cast<std::int64_t>(column) * target.blockSize;
+  cell.cellY = static_cast<std::int64_t>(row) * target.blockSize;
+  cell.x0 = std::max<std::int64_t>(cell.cellX, target.offsetX);
+  cell.y0 = std::max<std::int64_t>(cell.cellY, target.offsetY);
+  cell.x1 = std::min<std::int64_t>(cell.cellX + target.blockSize,
+                                   static_cast<std::int64_t>(target.offsetX) + target.windowWidth);
+  cell.y1 = std::min<std::int64_t>(cell.cellY + target.blockSize,
+                                   static_cast<std::int64_t>(target.offsetY) + target.windowHeight);
+  return cell;
+}
+
+// Paints a rectangle of grid pixels white in the target.
+void Whiten(const TilePlacement& target, std::int64_t x0, std::int64_t y0, std::int64_t x1,
+            std::int64_t y1) {
   if (x0 >= x1 || y0 >= y1) return;
+  const std::size_t stride = static_cast<std::size_t>(target.pixelsWidth) * 3;
+  const std::size_t bytes = static_cast<std::size_t>(x1 - x0) * 3;
+  for (std::int64_t y = y0; y < y1; ++y) {
+    unsigned char* row = target.pixels +
+                         static_cast<std::size_t>(target.windowTop + y - target.offsetY) * stride +
+                         static_cast<std::size_t>(target.windowLeft + x0 - target.offsetX) * 3;
+    std::memset(row, 255, bytes);
+  }
+}
+
+// Copies the part of a decoded tile that lies inside both its grid square and
+// the window; what the tile does not cover (a missing or short tile) is white.
+void PlaceTile(const TilePlacement& target, const CellWindow& cell, const unsigned char* tile,
+               int tileWidth, int tileHeight) {
+  if (cell.empty()) return;
+  const std::int64_t x1 =
+      tile == nullptr ? cell.x0 : std::min<std::int64_t>(cell.x1, cell.cellX + tileWidth);
+  const std::int64_t y1 =
+      tile == nullptr ? cell.y0 : std::min<std::int64_t>(cell.y1, cell.cellY + tileHeight);
+  if (x1 < cell.x1 || y1 < cell.y1) Whiten(target, cell.x0, cell.y0, cell.x1, cell.y1);
+  if (x1 <= cell.x0 || y1 <= cell.y0) return;
   const std::size_t tileStride = static_cast<std::size_t>(tileWidth) * 3;
-  const unsigned char* source = tile + static_cast<std::size_t>(y0 - cellY) * tileStride +
-                                static_cast<std::size_t>(x0 - cellX) * 3;
+  const unsigned char* source = tile + static_cast<std::size_t>(cell.y0 - cell.cellY) * tileStride +
+                                static_cast<std::size_t>(cell.x0 - cell.cellX) * 3;
   strata::PastePixelsStrided(target.pixels, target.pixelsWidth, target.pixelsHeight, source,
-                             tileStride, static_cast<int>(x1 - x0), static_cast<int>(y1 - y0),
-                             static_cast<int>(target.windowLeft + x0 - target.offsetX),
-                             static_cast<int>(target.windowTop + y0 - target.offsetY));
+                             tileStride, static_cast<int>(x1 - cell.x0),
+                             static_cast<int>(y1 - cell.y0),
+                             static_cast<int>(target.windowLeft + cell.x0 - target.offsetX),
+                             static_cast<int>(target.windowTop + cell.y0 - target.offsetY));
 }
 
 // Grey or colour decoder output as RGB.
@@ -386,29 +417,71 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
 
 namespace {
 
+// A JPEG tile whose square lies wholly inside the window is decoded straight
+// into its place, without a tile buffer and a copy (the common case of large
+// regions). False when that does not apply or the stream is not a colour
+// image of the block size; the caller then takes the general path.
+bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
+                            const std::vector<unsigned char>& stream) {
+  const std::int64_t block = target.blockSize;
+  if (cell.x0 != cell.cellX || cell.y0 != cell.cellY || cell.x1 != cell.cellX + block ||
+      cell.y1 != cell.cellY + block || stream.size() > static_cast<std::size_t>(INT_MAX)) {
+    return false;
+  }
+  const std::size_t stride = static_cast<std::size_t>(target.pixelsWidth) * 3;
+  unsigned char* destination =
+      target.pixels + static_cast<std::size_t>(target.windowTop + cell.y0 - target.offsetY) * stride +
+      static_cast<std::size_t>(target.windowLeft + cell.x0 - target.offsetX) * 3;
+  return strata::DecodeJpegInto(stream.data(), static_cast<int>(stream.size()), target.blockSize,
+                                target.blockSize, destination, stride);
+}
+
 // Fetches, decodes and places every tile of the plan's grid; `places` null
-// means ordinary RGB tiles.
+// means ordinary RGB tiles. The window need not be initialised: every pixel
+// of it is either a tile's or white afterwards.
 void FillTiles(CZTXDataFile& slide, const TilePlacement& target,
-                      const std::array<int, 3>* places) {
+               const std::array<int, 3>* places) {
   const bool bmp = slide.TilesAreBmp();
   std::vector<unsigned char> stored;
   for (int column = 0; column < target.columns; ++column) {
     const std::int64_t tileX = target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
-    if (tileX > INT_MAX) break;
     for (int row = 0; row < target.rows; ++row) {
       const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
-      if (tileY > INT_MAX) break;
+      const CellWindow cell = WindowOfCell(target, column, row);
       const TileInfo* tile =
-          slide.FindTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY));
-      if (tile == nullptr || !slide.ReadStoredTile(*tile, stored)) continue;
+          tileX > INT_MAX || tileY > INT_MAX
+              ? nullptr
+              : slide.FindTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY));
+      PixelBuffer pixels;
       int width = 0;
       int height = 0;
-      PixelBuffer pixels =
-          places == nullptr
-              ? DecodeTileStream(stored.data(), stored.size(), bmp, width, height)
-              : ComposeChannelPixels(stored, *places, tile->width, tile->height, width, height);
-      if (pixels != nullptr) PlaceTile(target, column, row, pixels.get(), width, height);
+      if (tile != nullptr && slide.ReadStoredTile(*tile, stored)) {
+        if (places == nullptr && !bmp && DecodeWholeCellInPlace(target, cell, stored)) continue;
+        pixels = places == nullptr
+                     ? DecodeTileStream(stored.data(), stored.size(), bmp, width, height)
+                     : ComposeChannelPixels(stored, *places, tile->width, tile->height, width,
+                                            height);
+      }
+      PlaceTile(target, cell, pixels.get(), width, height);
     }
+  }
+}
+
+// Whitens the target outside its window (the parts of a region that lie
+// outside the slide).
+void WhitenAroundWindow(const TilePlacement& target) {
+  const std::size_t stride = static_cast<std::size_t>(target.pixelsWidth) * 3;
+  const int windowBottom = target.windowTop + target.windowHeight;
+  const int windowRight = target.windowLeft + target.windowWidth;
+  for (int y = 0; y < target.pixelsHeight; ++y) {
+    unsigned char* row = target.pixels + static_cast<std::size_t>(y) * stride;
+    if (y < target.windowTop || y >= windowBottom) {
+      std::memset(row, 255, stride);
+      continue;
+    }
+    std::memset(row, 255, static_cast<std::size_t>(target.windowLeft) * 3);
+    std::memset(row + static_cast<std::size_t>(windowRight) * 3, 255,
+                static_cast<std::size_t>(target.pixelsWidth - windowRight) * 3);
   }
 }
 
@@ -448,16 +521,17 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
   PixelBuffer output;
   if (unscaled) {
     // The window maps 1:1 onto the output: decode straight into it.
-    output.reset(strata::AllocateFilledBuffer(outputBytes, 255));
+    output.reset(strata::AllocateBuffer(outputBytes));
     if (output == nullptr) return 0;
     tiles.pixels = output.get();
     tiles.pixelsWidth = width;
     tiles.pixelsHeight = height;
     tiles.windowLeft = plan.pasteLeft;
     tiles.windowTop = plan.pasteTop;
+    WhitenAroundWindow(tiles);
     FillTiles(*this, tiles, chosen);
   } else {
-    PixelBuffer window(strata::AllocateFilledBuffer(windowBytes, 255));
+    PixelBuffer window(strata::AllocateBuffer(windowBytes));
     if (window == nullptr) return 0;
     tiles.pixels = window.get();
     tiles.pixelsWidth = tiles.windowWidth;
@@ -503,7 +577,7 @@ int CZTXDataFile::ReadRegionMax(float scale, int x, int y, int width, int height
   std::uint64_t canvasBytes = 0;
   if (!PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes)) return 0;
   if (!FitsMemoryBudget(canvasBytes)) return 0;
-  PixelBuffer canvas(strata::AllocateFilledBuffer(canvasBytes, 255));
+  PixelBuffer canvas(strata::AllocateBuffer(canvasBytes));
   if (canvas == nullptr) return 0;
   tiles.pixels = canvas.get();
   tiles.pixelsWidth = tiles.windowWidth;
