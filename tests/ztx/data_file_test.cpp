@@ -216,6 +216,30 @@ INSTANTIATE_TEST_SUITE_P(
                       SlideCase{"V20LongMagic", 2.0f, true, ztx::TileEncoding::kJpeg, false}),
     [](const ::testing::TestParamInfo<SlideCase>& info) { return info.param.name; });
 
+TEST(ChannelIdentifierTest, CountAndNamesComeFromTheItems) {
+  SlideSpec spec;
+  spec.channelCount = 3;
+  TempDir dir;
+  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  options.channelNames = {"DAPI", "FITC", "TRITC"};
+  const std::string path = MakeSlideWithOptions(dir, "channels.ztx", 600, 400, options);
+  ASSERT_FALSE(path.empty());
+  OpenHandle open;
+  ASSERT_TRUE(InitImageFileFunc(&open.handle, path.c_str()));
+  int count = -1;
+  char* ids[6] = {};
+  ASSERT_TRUE(GetImageChannelIdentifierFunc(&open.handle, &count, &ids[0], &ids[1], &ids[2],
+                                            &ids[3], &ids[4], &ids[5]));
+  EXPECT_EQ(count, 3);
+  EXPECT_STREQ(ids[0], "DAPI");
+  EXPECT_STREQ(ids[1], "FITC");
+  EXPECT_STREQ(ids[2], "TRITC");
+  for (int i = 3; i < 6; ++i) {
+    ASSERT_NE(ids[i], nullptr);
+    EXPECT_STREQ(ids[i], "");
+  }
+}
+
 // --- pixels ---
 
 class TilePixelsTest : public ::testing::Test {
