@@ -586,16 +586,31 @@ Bytes ExpectedTile(const Bytes& level, int levelWidth, int levelHeight, int x, i
   return tile;
 }
 
-TEST(ZtxWriterPixels, BmpTilesHoldTheSourcePixelsExactly) {
+struct BmpCase {
+  int width;
+  int height;
+  int blockSize;
+  std::size_t levels;
+};
+
+class WriterBmpPixelsTest : public ::testing::TestWithParam<BmpCase> {};
+
+TEST_P(WriterBmpPixelsTest, TilesOfEveryLevelHoldTheSourcePixelsExactly) {
+  const BmpCase param = GetParam();
   TempDir dir;
   SlideSpec spec;
   spec.encoding = ztx::TileEncoding::kBmp;
-  spec.width = 601;
-  spec.height = 299;
+  spec.width = param.width;
+  spec.height = param.height;
+  spec.blockSize = param.blockSize;
+  spec.smallestLevel = param.blockSize;
   spec.version = 1.2f;
   ztx::ZtxLayout layout;
   const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
   ASSERT_FALSE(layout.tiles.empty());
+  EXPECT_EQ(layout.levelScales.size(), param.levels);
+  const int size = param.blockSize;
+  std::size_t checked = 0;
   for (std::size_t levelIndex = 0; levelIndex < layout.levelScales.size(); ++levelIndex) {
     int levelWidth = 0;
     int levelHeight = 0;
@@ -609,14 +624,23 @@ TEST(ZtxWriterPixels, BmpTilesHoldTheSourcePixelsExactly) {
       int height = 0;
       Pixels pixels(DecodeBmp24(stream.data(), tile.length, width, height));
       ASSERT_NE(pixels, nullptr);
-      ASSERT_EQ(width, 256);
-      const Bytes decoded(pixels.get(), pixels.get() + 256 * 256 * 3);
-      EXPECT_TRUE(decoded == ExpectedTile(level, levelWidth, levelHeight, tile.x, tile.y, 256));
+      ASSERT_EQ(width, size);
+      ASSERT_EQ(height, size);
+      const Bytes decoded(pixels.get(), pixels.get() + static_cast<std::size_t>(size) * size * 3);
+      EXPECT_TRUE(decoded == ExpectedTile(level, levelWidth, levelHeight, tile.x, tile.y, size));
+      ++checked;
     }
   }
-  // 601 x 299 -> 301 x 150 -> 151 x 75: three levels.
-  EXPECT_EQ(layout.levelScales.size(), 3u);
+  EXPECT_EQ(checked, layout.tiles.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, WriterBmpPixelsTest,
+    ::testing::Values(BmpCase{601, 299, 256, 3},   // 601 x 299, 301 x 150, 151 x 75
+                      BmpCase{512, 512, 256, 2},   // exact multiples
+                      BmpCase{255, 257, 256, 2},   // one pixel short and over
+                      BmpCase{333, 201, 100, 3},   // bands that do not divide the levels
+                      BmpCase{97, 250, 17, 5}));   // odd block size: 250, 125, 63, 32, 16
 
 TEST(ZtxWriterPixels, JpegTilesAreCloseToTheSource) {
   TempDir dir;
