@@ -55,8 +55,8 @@ unsigned char TruncateToByte(float value) {
 
 }  // namespace
 
-unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canvasHeight,
-                          int left, int top, int width, int height) {
+unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canvasHeight, int left,
+                          int top, int width, int height) {
   if (canvas == nullptr || canvasWidth <= 0 || canvasHeight <= 0) return nullptr;
   unsigned char* out = NewPixelBuffer(width, height, true);
   if (out == nullptr) return nullptr;
@@ -134,13 +134,13 @@ unsigned char* InterleavePlanes(const unsigned char* red, const unsigned char* g
 void PastePixels(unsigned char* canvas, int canvasWidth, int canvasHeight,
                  const unsigned char* block, int width, int height, int left, int top) {
   if (width <= 0) return;
-  PastePixelsStrided(canvas, canvasWidth, canvasHeight, block,
-                     static_cast<std::size_t>(width) * 3, width, height, left, top);
+  PastePixelsStrided(canvas, canvasWidth, canvasHeight, block, static_cast<std::size_t>(width) * 3,
+                     width, height, left, top);
 }
 
 void PastePixelsStrided(unsigned char* canvas, int canvasWidth, int canvasHeight,
-                        const unsigned char* block, std::size_t blockStride, int width,
-                        int height, int left, int top) {
+                        const unsigned char* block, std::size_t blockStride, int width, int height,
+                        int left, int top) {
   if (canvas == nullptr || block == nullptr || canvasWidth <= 0 || canvasHeight <= 0 ||
       width <= 0 || height <= 0) {
     return;
@@ -148,18 +148,18 @@ void PastePixelsStrided(unsigned char* canvas, int canvasWidth, int canvasHeight
   // Clip in 64 bits so that far-away positions cannot overflow.
   const std::int64_t x0 = std::max<std::int64_t>(left, 0);
   const std::int64_t y0 = std::max<std::int64_t>(top, 0);
-  const std::int64_t x1 = std::min<std::int64_t>(static_cast<std::int64_t>(left) + width,
-                                                 canvasWidth);
-  const std::int64_t y1 = std::min<std::int64_t>(static_cast<std::int64_t>(top) + height,
-                                                 canvasHeight);
+  const std::int64_t x1 =
+      std::min<std::int64_t>(static_cast<std::int64_t>(left) + width, canvasWidth);
+  const std::int64_t y1 =
+      std::min<std::int64_t>(static_cast<std::int64_t>(top) + height, canvasHeight);
   if (x0 >= x1 || y0 >= y1) return;
   const std::size_t rowBytes = static_cast<std::size_t>(x1 - x0) * 3;
   const std::size_t canvasStride = static_cast<std::size_t>(canvasWidth) * 3;
   for (std::int64_t y = y0; y < y1; ++y) {
     const unsigned char* source = block + static_cast<std::size_t>(y - top) * blockStride +
                                   static_cast<std::size_t>(x0 - left) * 3;
-    unsigned char* target = canvas + static_cast<std::size_t>(y) * canvasStride +
-                            static_cast<std::size_t>(x0) * 3;
+    unsigned char* target =
+        canvas + static_cast<std::size_t>(y) * canvasStride + static_cast<std::size_t>(x0) * 3;
     std::memcpy(target, source, rowBytes);
   }
 }

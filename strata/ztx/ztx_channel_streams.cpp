@@ -79,7 +79,8 @@ int SplitChannelStreams(const unsigned char* data, std::size_t size,
   std::size_t position = 0;
   while (found < kChannelStreamCount && data != nullptr && position < size) {
     const std::size_t length = JpegStreamLength(data + position, size - position);
-    if (length == 0 || length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (length == 0 ||
+        length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
       break;
     }
     lengths[found++] = static_cast<std::int32_t>(length);

@@ -142,6 +142,9 @@ class CZTXDataFile : public CDataFile {
                     int& length, bool encode, const bool* channels);
   // Rebuilds the lookup table for new parameters (under lutLock_).
   void PrepareLookupTable(const float params[6], int table[256][3]);
+  // Shared by the two adjustment operations; keep[k] false zeroes channel k.
+  unsigned char* AdjustTile(float scale, int x, int y, int& length, unsigned char** out,
+                            const float params[6], const bool keep[3]);
   // Thumbnail helpers.
   bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,

@@ -19,8 +19,8 @@ void BuildLookupTable(const float params[kLookupParameterCount], int table[256][
   const double exponent = 1.0 / static_cast<double>(gamma);
   for (int i = 0; i < 256; ++i) {
     for (int k = 0; k < 3; ++k) {
-      float v = (static_cast<float>(i) / 255.0f - 0.5f) * contrast + 0.5f + brightness +
-                params[3 + k];
+      float v =
+          (static_cast<float>(i) / 255.0f - 0.5f) * contrast + 0.5f + brightness + params[3 + k];
       v = std::min(std::max(v, 0.0f), 1.0f);
       double value = std::pow(std::fabs(static_cast<double>(v)), exponent) * 255.0;
       if (std::isnan(value)) value = 0.0;

@@ -73,10 +73,9 @@ bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
 }
 
 bool WriteU32At(std::FILE* stream, std::int64_t offset, std::uint32_t value) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value),
-                                  static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value >> 16),
-                                  static_cast<unsigned char>(value >> 24)};
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   return platform::Seek64(stream, offset, SEEK_SET) && WriteExactly(stream, bytes, 4);
 }
 
@@ -153,11 +152,10 @@ bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
   }
   Stream slide(platform::OpenStream(slidePath, "rb+"));
   if (slide == nullptr) return false;
-  const bool written =
-      WriteU32At(slide.get(), labelPosition + kLabelLengthField,
-                 static_cast<std::uint32_t>(labelSize)) &&
-      platform::Seek64(slide.get(), labelPosition + streamPosition, SEEK_SET) &&
-      WriteExactly(slide.get(), bytes.data(), bytes.size());
+  const bool written = WriteU32At(slide.get(), labelPosition + kLabelLengthField,
+                                  static_cast<std::uint32_t>(labelSize)) &&
+                       platform::Seek64(slide.get(), labelPosition + streamPosition, SEEK_SET) &&
+                       WriteExactly(slide.get(), bytes.data(), bytes.size());
   return FinishWrites(slide) && written;
 }
 
@@ -184,10 +182,10 @@ bool CompressTileIndex(const char* slidePath) {
       packedLength + 4 > plain.size()) {
     return false;
   }
-  const bool written = WriteU32At(file.get(), 0, marker | kCompressedPattern) &&
-                       WriteU32At(file.get(), facts.indexOffset,
-                                  static_cast<std::uint32_t>(packedLength)) &&
-                       WriteExactly(file.get(), packed.data(), packedLength);
+  const bool written =
+      WriteU32At(file.get(), 0, marker | kCompressedPattern) &&
+      WriteU32At(file.get(), facts.indexOffset, static_cast<std::uint32_t>(packedLength)) &&
+      WriteExactly(file.get(), packed.data(), packedLength);
   return FinishWrites(file) && written;
 }
 

@@ -1,5 +1,4 @@
-// Regions, the scan-scale mosaic, lookup-table adjustment and multi-channel
-// output of a ZTX slide.
+// Regions and the scan-scale mosaic of a ZTX slide.
 //
 // Regions only read the slide (tile map, header, reader), so they may run on
 // several threads at once and beside tile reads. Tiles are decoded on the
@@ -9,10 +8,6 @@
 // Tiles are placed by their grid position (column and row of the lookup), so
 // a missing tile leaves its own square white and shifts nothing; a decoded
 // tile larger than the block size is clipped to its square.
-//
-// The lookup table is shared by the slide and guarded by lutLock_: a caller
-// rebuilds it (when its parameters changed) and copies it out under the lock,
-// then maps its pixels from the copy without holding the lock.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -27,14 +22,11 @@
 #include "strata/ztx/ztx_channel_streams.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
-#include "strata/ztx/ztx_lookup_table.h"
+#include "strata/ztx/ztx_tile_pixels.h"
 
 namespace {
 
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
-};
-using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+using strata::ztx::PixelBuffer;
 
 constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
 
@@ -78,7 +70,7 @@ bool ReadGeometry(CDataHeader* header, SlideGeometry& geometry) {
 // Where decoded tiles go: the tile grid of one stored level, and the window of
 // it that lands in `pixels` at (windowLeft, windowTop).
 struct TilePlacement {
-  float scale = 0.0f;      // stored level the tiles come from
+  float scale = 0.0f;  // stored level the tiles come from
   int blockSize = 0;
   std::int64_t gridLeft = 0;  // level position of the first tile
   std::int64_t gridTop = 0;
@@ -150,145 +142,14 @@ void PlaceTile(const TilePlacement& target, const CellWindow& cell, const unsign
                              static_cast<int>(target.windowTop + cell.y0 - target.offsetY));
 }
 
-// Grey or colour decoder output as RGB.
-PixelBuffer ExpandToRgb(unsigned char* decoded, int width, int height, int components) {
-  PixelBuffer owned(decoded);
-  if (owned == nullptr || components == 3) return owned;
-  if (components != 1) return nullptr;
-  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  PixelBuffer rgb(strata::AllocateBuffer(count * 3));
-  if (rgb == nullptr) return nullptr;
-  for (std::size_t p = 0; p < count; ++p) {
-    rgb[p * 3] = rgb[p * 3 + 1] = rgb[p * 3 + 2] = owned[p];
-  }
-  return rgb;
-}
-
-bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
-  return length >= 2 && stream[0] == 0xFF && stream[1] == 0xD8;
-}
-
-// A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
-// a BMP slide, so a JPEG start wins over the header's tag.
-PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
-                             int& width, int& height) {
-  width = height = 0;
-  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
-    return nullptr;
-  }
-  const int size = static_cast<int>(length);
-  if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
-    PixelBuffer pixels(strata::DecodeBmp24(stream, size, width, height));
-    if (pixels == nullptr) width = height = 0;
-    return pixels;
-  }
-  int components = 0;
-  unsigned char* decoded = strata::DecodeJpegComponents(stream, size, width, height, components);
-  PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
-  if (pixels == nullptr) width = height = 0;
-  return pixels;
-}
-
-// One grey plane from a channel stream (a colour stream gives its first
-// component).
-PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width, int& height) {
-  int components = 0;
-  PixelBuffer decoded(strata::DecodeJpegComponents(stream, length, width, height, components));
-  if (decoded == nullptr || components == 1) return decoded;
-  if (components != 3) return nullptr;
-  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  for (std::size_t p = 0; p < count; ++p) decoded[p] = decoded[p * 3];
-  return decoded;
-}
-
-// Colour pixels of a multi-channel tile: the channel in each place becomes
-// red, green or blue. Planes whose size differs from the first decoded one
-// count as absent. With no channel chosen the tile is black at the record's
-// size; when chosen channels exist but none decodes the tile fails.
-PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
-                                 const std::array<int, 3>& places, int recordWidth,
-                                 int recordHeight, int& width, int& height) {
-  std::int32_t lengths[strata::ztx::kChannelStreamCount];
-  strata::ztx::SplitChannelStreams(stored.data(), stored.size(), lengths);
-  std::size_t starts[strata::ztx::kChannelStreamCount] = {};
-  for (int c = 1; c < strata::ztx::kChannelStreamCount; ++c) {
-    starts[c] = starts[c - 1] + static_cast<std::size_t>(lengths[c - 1]);
-  }
-  PixelBuffer planes[3];
-  bool anyChosen = false;
-  width = height = 0;
-  for (int place = 0; place < 3; ++place) {
-    const int channel = places[place];
-    if (channel == 0) continue;
-    anyChosen = true;
-    if (lengths[channel - 1] == 0) continue;
-    int planeWidth = 0;
-    int planeHeight = 0;
-    PixelBuffer plane = DecodeGreyPlane(stored.data() + starts[channel - 1],
-                                        lengths[channel - 1], planeWidth, planeHeight);
-    if (plane == nullptr) continue;
-    if (width == 0) {
-      width = planeWidth;
-      height = planeHeight;
-    } else if (planeWidth != width || planeHeight != height) {
-      continue;
-    }
-    planes[place] = std::move(plane);
-  }
-  if (width == 0) {
-    if (anyChosen) return nullptr;
-    width = recordWidth;
-    height = recordHeight;
-  }
-  PixelBuffer pixels(strata::InterleavePlanes(planes[0].get(), planes[1].get(), planes[2].get(),
-                                              width, height));
-  if (pixels == nullptr) width = height = 0;
-  return pixels;
-}
-
-std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
-  const bool flags[strata::ztx::kChannelStreamCount] = {c1, c2, c3, c4, c5, c6};
-  return strata::ztx::SelectChannelPlaces(flags);
-}
-
-// Hands pixels out as they are or as a JPEG stream; false (nothing handed
-// out) when encoding fails.
-bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
-             int& length) {
-  std::size_t bytes = 0;
-  if (pixels == nullptr || !strata::CheckedPixelBytes(width, height, 3, bytes)) return false;
-  if (!encode) {
-    *out = pixels.release();
-    length = static_cast<int>(bytes);
-    return true;
-  }
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  strata::EncodeJpeg(pixels.get(), static_cast<int>(bytes), &stream, streamLength, width,
-                     height);
-  if (stream == nullptr || streamLength <= 0) {
-    strata::ReleaseBuffer(stream);
-    return false;
-  }
-  *out = stream;
-  length = streamLength;
-  return true;
-}
-
-void ConsumeCallerBuffer(unsigned char** out) {
-  if (out == nullptr) return;
-  strata::ReleaseBuffer(*out);
-  *out = nullptr;
-}
-
 // The region rectangle at the requested scale, clipped to the slide, and the
 // window of the stored level it is composed from.
 struct RegionPlan {
-  int clippedWidth = 0;   // cw, ch: the part inside the slide
+  int clippedWidth = 0;  // cw, ch: the part inside the slide
   int clippedHeight = 0;
-  int pasteLeft = 0;      // where that part lies in the output
+  int pasteLeft = 0;  // where that part lies in the output
   int pasteTop = 0;
-  TilePlacement tiles;    // without a pixel target yet
+  TilePlacement tiles;  // without a pixel target yet
 };
 
 bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale, int x, int y,
@@ -349,8 +210,10 @@ bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale,
   tiles.offsetX = std::max(tiles.offsetX, 0);
   tiles.offsetY = std::max(tiles.offsetY, 0);
   const std::int64_t b = geometry.blockSize;
-  tiles.columns = static_cast<int>((tiles.offsetX + static_cast<std::int64_t>(tiles.windowWidth) + b - 1) / b);
-  tiles.rows = static_cast<int>((tiles.offsetY + static_cast<std::int64_t>(tiles.windowHeight) + b - 1) / b);
+  tiles.columns =
+      static_cast<int>((tiles.offsetX + static_cast<std::int64_t>(tiles.windowWidth) + b - 1) / b);
+  tiles.rows =
+      static_cast<int>((tiles.offsetY + static_cast<std::int64_t>(tiles.windowHeight) + b - 1) / b);
   return true;
 }
 
@@ -368,8 +231,8 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
   }
   // A rectangle wholly outside the slide yields no mosaic, even where the
   // tile-aligned rectangle below would still reach an edge tile.
-  if (xs >= geometry.width || ys >= geometry.height ||
-      static_cast<std::int64_t>(xs) + ws <= 0 || static_cast<std::int64_t>(ys) + hs <= 0) {
+  if (xs >= geometry.width || ys >= geometry.height || static_cast<std::int64_t>(xs) + ws <= 0 ||
+      static_cast<std::int64_t>(ys) + hs <= 0) {
     return false;
   }
   const std::int64_t b = geometry.blockSize;
@@ -377,8 +240,8 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
   std::int64_t top = ys - ys % b;
   std::int64_t right = b * ((static_cast<std::int64_t>(xs) + ws) / b + 1);
   std::int64_t bottom = b * ((static_cast<std::int64_t>(ys) + hs) / b + 1);
-  if (left > geometry.width || top > geometry.height || right < 0 || bottom < 0 ||
-      left >= right || top >= bottom) {
+  if (left > geometry.width || top > geometry.height || right < 0 || bottom < 0 || left >= right ||
+      top >= bottom) {
     return false;
   }
   if (left < 0) {
@@ -430,7 +293,8 @@ bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
   }
   const std::size_t stride = static_cast<std::size_t>(target.pixelsWidth) * 3;
   unsigned char* destination =
-      target.pixels + static_cast<std::size_t>(target.windowTop + cell.y0 - target.offsetY) * stride +
+      target.pixels +
+      static_cast<std::size_t>(target.windowTop + cell.y0 - target.offsetY) * stride +
       static_cast<std::size_t>(target.windowLeft + cell.x0 - target.offsetX) * 3;
   return strata::DecodeJpegInto(stream.data(), static_cast<int>(stream.size()), target.blockSize,
                                 target.blockSize, destination, stride);
@@ -439,12 +303,12 @@ bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
 // Fetches, decodes and places every tile of the plan's grid; `places` null
 // means ordinary RGB tiles. The window need not be initialised: every pixel
 // of it is either a tile's or white afterwards.
-void FillTiles(CZTXDataFile& slide, const TilePlacement& target,
-               const std::array<int, 3>* places) {
+void FillTiles(CZTXDataFile& slide, const TilePlacement& target, const std::array<int, 3>* places) {
   const bool bmp = slide.TilesAreBmp();
   std::vector<unsigned char> stored;
   for (int column = 0; column < target.columns; ++column) {
-    const std::int64_t tileX = target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
+    const std::int64_t tileX =
+        target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
     for (int row = 0; row < target.rows; ++row) {
       const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
       const CellWindow cell = WindowOfCell(target, column, row);
@@ -457,10 +321,10 @@ void FillTiles(CZTXDataFile& slide, const TilePlacement& target,
       int height = 0;
       if (tile != nullptr && slide.ReadStoredTile(*tile, stored)) {
         if (places == nullptr && !bmp && DecodeWholeCellInPlace(target, cell, stored)) continue;
-        pixels = places == nullptr
-                     ? DecodeTileStream(stored.data(), stored.size(), bmp, width, height)
-                     : ComposeChannelPixels(stored, *places, tile->width, tile->height, width,
-                                            height);
+        pixels = places == nullptr ? strata::ztx::DecodeTileStream(stored.data(), stored.size(),
+                                                                   bmp, width, height)
+                                   : strata::ztx::ComposeChannelPixels(stored, *places, tile->width,
+                                                                       tile->height, width, height);
       }
       PlaceTile(target, cell, pixels.get(), width, height);
     }
@@ -507,14 +371,13 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
     return 0;
   }
   const std::uint64_t workingBytes =
-      unscaled ? outputBytes
-               : static_cast<std::uint64_t>(outputBytes) + windowBytes + resizedBytes;
+      unscaled ? outputBytes : static_cast<std::uint64_t>(outputBytes) + windowBytes + resizedBytes;
   if (!FitsMemoryBudget(workingBytes)) return 0;
 
   std::array<int, 3> places{};
   if (channels != nullptr) {
-    places = PlacesFromFlags(channels[0], channels[1], channels[2], channels[3], channels[4],
-                             channels[5]);
+    places = strata::ztx::PlacesFromFlags(channels[0], channels[1], channels[2], channels[3],
+                                          channels[4], channels[5]);
   }
   const std::array<int, 3>* chosen = channels != nullptr ? &places : nullptr;
 
@@ -537,9 +400,8 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
     tiles.pixelsWidth = tiles.windowWidth;
     tiles.pixelsHeight = tiles.windowHeight;
     FillTiles(*this, tiles, chosen);
-    PixelBuffer resized(strata::ResizeBilinear(window.get(), tiles.windowWidth,
-                                               tiles.windowHeight, plan.clippedWidth,
-                                               plan.clippedHeight));
+    PixelBuffer resized(strata::ResizeBilinear(window.get(), tiles.windowWidth, tiles.windowHeight,
+                                               plan.clippedWidth, plan.clippedHeight));
     if (resized == nullptr) return 0;
     window.reset();
     if (plan.clippedWidth == width && plan.clippedHeight == height) {
@@ -551,11 +413,11 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
                           plan.clippedHeight, plan.pasteLeft, plan.pasteTop);
     }
   }
-  return HandOut(std::move(output), width, height, encode, out, length) ? 1 : 0;
+  return strata::ztx::HandOut(std::move(output), width, height, encode, out, length) ? 1 : 0;
 }
 
-int CZTXDataFile::ReadRegion(float scale, int x, int y, int width, int height,
-                             unsigned char** out, int& length, bool encode) {
+int CZTXDataFile::ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
+                             int& length, bool encode) {
   return ComposeRegion(scale, x, y, width, height, out, length, encode, nullptr);
 }
 
@@ -583,7 +445,8 @@ int CZTXDataFile::ReadRegionMax(float scale, int x, int y, int width, int height
   tiles.pixelsWidth = tiles.windowWidth;
   tiles.pixelsHeight = tiles.windowHeight;
   FillTiles(*this, tiles, nullptr);
-  return HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out, length)
+  return strata::ztx::HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out,
+                              length)
              ? 1
              : 0;
 }
@@ -595,129 +458,4 @@ bool CZTXDataFile::CanReadRegionMax(float scale, int x, int y, int width, int he
   std::uint64_t canvasBytes = 0;
   return PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes) &&
          FitsMemoryBudget(canvasBytes);
-}
-
-// ---- single tiles: adjustment and channels ----
-
-namespace {
-
-// The tile's stream: composed for a level the file does not store, else as
-// stored. False when there is no such tile or it cannot be read.
-bool FetchTileStream(CZTXDataFile& slide, float scale, int x, int y,
-                     std::vector<unsigned char>& stream) {
-  unsigned char* composed = nullptr;
-  int composedLength = 0;
-  if (slide.ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
-    PixelBuffer owned(composed);
-    if (owned == nullptr || composedLength <= 0) return false;
-    stream.assign(owned.get(), owned.get() + composedLength);
-    return true;
-  }
-  strata::ReleaseBuffer(composed);
-  const TileInfo* tile = slide.FindTile(scale, x, y);
-  return tile != nullptr && slide.ReadStoredTile(*tile, stream);
-}
-
-// Copies an unchanged stream to the caller: into the caller's buffer when one
-// is given (it must hold the stream, as for a plain tile read), else into a
-// new one.
-void DeliverUnchanged(const std::vector<unsigned char>& stream, unsigned char** out,
-                      int& length) {
-  if (*out == nullptr) *out = strata::AllocateBuffer(stream.size());
-  if (*out == nullptr) {
-    length = 0;
-    return;
-  }
-  std::memcpy(*out, stream.data(), stream.size());
-  length = static_cast<int>(stream.size());
-}
-
-}  // namespace
-
-void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) {
-  strata::platform::ScopedLock guard(lutLock_);
-  bool changed = !lutBuilt_;
-  for (int k = 0; k < strata::ztx::kLookupParameterCount && !changed; ++k) {
-    changed = params[k] != lutParams_[k];
-  }
-  if (changed) {
-    std::copy(params, params + strata::ztx::kLookupParameterCount, lutParams_);
-    strata::ztx::BuildLookupTable(params, lut_);
-    lutBuilt_ = true;
-  }
-  std::memcpy(table, lut_, sizeof(lut_));
-}
-
-unsigned char* CZTXDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
-                                              unsigned char** out, float p1, float p2,
-                                              float p3, float p4, float p5, float p6) {
-  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
-  const bool keep[3] = {true, true, true};
-  return AdjustTile(scale, x, y, length, out, params, keep);
-}
-
-unsigned char* CZTXDataFile::ReadTileAdjustedChannels(float scale, int x, int y, int& length,
-                                                      unsigned char** out, float p1, float p2,
-                                                      float p3, float p4, float p5, float p6,
-                                                      bool c1, bool c2, bool c3, bool, bool,
-                                                      bool) {
-  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
-  const bool keep[3] = {c1, c2, c3};
-  return AdjustTile(scale, x, y, length, out, params, keep);
-}
-
-// The caller's buffer is consumed (released and replaced) unless the
-// unchanged stream is copied into it.
-unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length,
-                                        unsigned char** out, const float params[6],
-                                        const bool keep[3]) {
-  length = 0;
-  if (out == nullptr) return nullptr;
-  std::vector<unsigned char> stream;
-  if (!FetchTileStream(*this, scale, x, y, stream)) {
-    ConsumeCallerBuffer(out);
-    return nullptr;
-  }
-  if (strata::ztx::IsNeutralAdjustment(params)) {
-    DeliverUnchanged(stream, out, length);
-    return nullptr;
-  }
-  ConsumeCallerBuffer(out);
-  int width = 0;
-  int height = 0;
-  PixelBuffer pixels =
-      DecodeTileStream(stream.data(), stream.size(), TilesAreBmp(), width, height);
-  if (pixels == nullptr) return nullptr;
-  int table[256][3];
-  PrepareLookupTable(params, table);
-  strata::ztx::ApplyLookupTable(table, keep, pixels.get(),
-                                static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
-  return nullptr;
-}
-
-unsigned char* CZTXDataFile::ReadTileChannels(float scale, int x, int y, int& length,
-                                              unsigned char** out, bool c1, bool c2, bool c3,
-                                              bool c4, bool c5, bool c6) {
-  length = 0;
-  if (out == nullptr) return nullptr;
-  ConsumeCallerBuffer(out);
-  unsigned char* composed = nullptr;
-  int composedLength = 0;
-  if (ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
-    // A level the file does not store comes back as the composed colour tile.
-    *out = composed;
-    length = composed != nullptr ? composedLength : 0;
-    return nullptr;
-  }
-  strata::ReleaseBuffer(composed);
-  const TileInfo* tile = FindTile(scale, x, y);
-  std::vector<unsigned char> stored;
-  if (tile == nullptr || !ReadStoredTile(*tile, stored)) return nullptr;
-  int width = 0;
-  int height = 0;
-  PixelBuffer pixels = ComposeChannelPixels(stored, PlacesFromFlags(c1, c2, c3, c4, c5, c6),
-                                            tile->width, tile->height, width, height);
-  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
-  return nullptr;
 }

@@ -1,0 +1,141 @@
+// Single tiles of a ZTX slide after the lookup-table adjustment, and colour
+// tiles built from the channels of a multi-channel slide.
+//
+// The lookup table is shared by the slide and guarded by lutLock_: a caller
+// rebuilds it (when its parameters changed) and copies it out under the lock,
+// then maps its pixels from the copy without holding the lock, so adjustments
+// may run beside regions and tile reads and beside each other.
+//
+// The caller's buffer at *out is consumed (released and replaced, or cleared)
+// unless the unchanged stored stream is copied into it.
+#include <cstring>
+#include <vector>
+
+#include "strata/model/image_buffer.h"
+#include "strata/ztx/ztx_channel_streams.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_lookup_table.h"
+#include "strata/ztx/ztx_tile_pixels.h"
+
+using strata::ztx::ConsumeCallerBuffer;
+using strata::ztx::HandOut;
+using strata::ztx::PixelBuffer;
+
+namespace {
+
+// The tile's stream: composed for a level the file does not store, else as
+// stored. False when there is no such tile or it cannot be read.
+bool FetchTileStream(CZTXDataFile& slide, float scale, int x, int y,
+                     std::vector<unsigned char>& stream) {
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  if (slide.ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
+    PixelBuffer owned(composed);
+    if (owned == nullptr || composedLength <= 0) return false;
+    stream.assign(owned.get(), owned.get() + composedLength);
+    return true;
+  }
+  strata::ReleaseBuffer(composed);
+  const TileInfo* tile = slide.FindTile(scale, x, y);
+  return tile != nullptr && slide.ReadStoredTile(*tile, stream);
+}
+
+// Copies an unchanged stream to the caller: into the caller's buffer when one
+// is given (it must hold the stream, as for a plain tile read), else into a
+// new one.
+void DeliverUnchanged(const std::vector<unsigned char>& stream, unsigned char** out, int& length) {
+  if (*out == nullptr) *out = strata::AllocateBuffer(stream.size());
+  if (*out == nullptr) {
+    length = 0;
+    return;
+  }
+  std::memcpy(*out, stream.data(), stream.size());
+  length = static_cast<int>(stream.size());
+}
+
+}  // namespace
+
+void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) {
+  strata::platform::ScopedLock guard(lutLock_);
+  bool changed = !lutBuilt_;
+  for (int k = 0; k < strata::ztx::kLookupParameterCount && !changed; ++k) {
+    changed = params[k] != lutParams_[k];
+  }
+  if (changed) {
+    std::copy(params, params + strata::ztx::kLookupParameterCount, lutParams_);
+    strata::ztx::BuildLookupTable(params, lut_);
+    lutBuilt_ = true;
+  }
+  std::memcpy(table, lut_, sizeof(lut_));
+}
+
+unsigned char* CZTXDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
+                                              unsigned char** out, float p1, float p2, float p3,
+                                              float p4, float p5, float p6) {
+  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const bool keep[3] = {true, true, true};
+  return AdjustTile(scale, x, y, length, out, params, keep);
+}
+
+unsigned char* CZTXDataFile::ReadTileAdjustedChannels(float scale, int x, int y, int& length,
+                                                      unsigned char** out, float p1, float p2,
+                                                      float p3, float p4, float p5, float p6,
+                                                      bool c1, bool c2, bool c3, bool, bool, bool) {
+  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const bool keep[3] = {c1, c2, c3};
+  return AdjustTile(scale, x, y, length, out, params, keep);
+}
+
+unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length, unsigned char** out,
+                                        const float params[6], const bool keep[3]) {
+  length = 0;
+  if (out == nullptr) return nullptr;
+  std::vector<unsigned char> stream;
+  if (!FetchTileStream(*this, scale, x, y, stream)) {
+    ConsumeCallerBuffer(out);
+    return nullptr;
+  }
+  if (strata::ztx::IsNeutralAdjustment(params)) {
+    DeliverUnchanged(stream, out, length);
+    return nullptr;
+  }
+  ConsumeCallerBuffer(out);
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels =
+      strata::ztx::DecodeTileStream(stream.data(), stream.size(), TilesAreBmp(), width, height);
+  if (pixels == nullptr) return nullptr;
+  int table[256][3];
+  PrepareLookupTable(params, table);
+  strata::ztx::ApplyLookupTable(table, keep, pixels.get(),
+                                static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
+  return nullptr;
+}
+
+unsigned char* CZTXDataFile::ReadTileChannels(float scale, int x, int y, int& length,
+                                              unsigned char** out, bool c1, bool c2, bool c3,
+                                              bool c4, bool c5, bool c6) {
+  length = 0;
+  if (out == nullptr) return nullptr;
+  ConsumeCallerBuffer(out);
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  if (ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
+    // A level the file does not store comes back as the composed colour tile.
+    *out = composed;
+    length = composed != nullptr ? composedLength : 0;
+    return nullptr;
+  }
+  strata::ReleaseBuffer(composed);
+  const TileInfo* tile = FindTile(scale, x, y);
+  std::vector<unsigned char> stored;
+  if (tile == nullptr || !ReadStoredTile(*tile, stored)) return nullptr;
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels = strata::ztx::ComposeChannelPixels(
+      stored, strata::ztx::PlacesFromFlags(c1, c2, c3, c4, c5, c6), tile->width, tile->height,
+      width, height);
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
+  return nullptr;
+}

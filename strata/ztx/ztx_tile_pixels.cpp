@@ -1,0 +1,146 @@
+#include "strata/ztx/ztx_tile_pixels.h"
+
+#include <climits>
+
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/model/pixel_ops.h"
+#include "strata/ztx/ztx_channel_streams.h"
+
+namespace strata::ztx {
+
+// Grey or colour decoder output as RGB.
+namespace {
+
+PixelBuffer ExpandToRgb(unsigned char* decoded, int width, int height, int components) {
+  PixelBuffer owned(decoded);
+  if (owned == nullptr || components == 3) return owned;
+  if (components != 1) return nullptr;
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  PixelBuffer rgb(AllocateBuffer(count * 3));
+  if (rgb == nullptr) return nullptr;
+  for (std::size_t p = 0; p < count; ++p) {
+    rgb[p * 3] = rgb[p * 3 + 1] = rgb[p * 3 + 2] = owned[p];
+  }
+  return rgb;
+}
+
+bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
+  return length >= 2 && stream[0] == 0xFF && stream[1] == 0xD8;
+}
+
+// One grey plane from a channel stream (a colour stream gives its first
+// component).
+PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width, int& height) {
+  int components = 0;
+  PixelBuffer decoded(DecodeJpegComponents(stream, length, width, height, components));
+  if (decoded == nullptr || components == 1) return decoded;
+  if (components != 3) return nullptr;
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  for (std::size_t p = 0; p < count; ++p) decoded[p] = decoded[p * 3];
+  return decoded;
+}
+
+}  // namespace
+
+// A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
+// a BMP slide, so a JPEG start wins over the header's tag.
+PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
+                             int& width, int& height) {
+  width = height = 0;
+  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
+    return nullptr;
+  }
+  const int size = static_cast<int>(length);
+  if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
+    PixelBuffer pixels(DecodeBmp24(stream, size, width, height));
+    if (pixels == nullptr) width = height = 0;
+    return pixels;
+  }
+  int components = 0;
+  unsigned char* decoded = DecodeJpegComponents(stream, size, width, height, components);
+  PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
+  if (pixels == nullptr) width = height = 0;
+  return pixels;
+}
+
+// Colour pixels of a multi-channel tile: the channel in each place becomes
+// red, green or blue. Planes whose size differs from the first decoded one
+// count as absent. With no channel chosen the tile is black at the record's
+// size; when chosen channels exist but none decodes the tile fails.
+PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
+                                 const std::array<int, 3>& places, int recordWidth,
+                                 int recordHeight, int& width, int& height) {
+  std::int32_t lengths[kChannelStreamCount];
+  SplitChannelStreams(stored.data(), stored.size(), lengths);
+  std::size_t starts[kChannelStreamCount] = {};
+  for (int c = 1; c < kChannelStreamCount; ++c) {
+    starts[c] = starts[c - 1] + static_cast<std::size_t>(lengths[c - 1]);
+  }
+  PixelBuffer planes[3];
+  bool anyChosen = false;
+  width = height = 0;
+  for (int place = 0; place < 3; ++place) {
+    const int channel = places[place];
+    if (channel == 0) continue;
+    anyChosen = true;
+    if (lengths[channel - 1] == 0) continue;
+    int planeWidth = 0;
+    int planeHeight = 0;
+    PixelBuffer plane = DecodeGreyPlane(stored.data() + starts[channel - 1], lengths[channel - 1],
+                                        planeWidth, planeHeight);
+    if (plane == nullptr) continue;
+    if (width == 0) {
+      width = planeWidth;
+      height = planeHeight;
+    } else if (planeWidth != width || planeHeight != height) {
+      continue;
+    }
+    planes[place] = std::move(plane);
+  }
+  if (width == 0) {
+    if (anyChosen) return nullptr;
+    width = recordWidth;
+    height = recordHeight;
+  }
+  PixelBuffer pixels(
+      InterleavePlanes(planes[0].get(), planes[1].get(), planes[2].get(), width, height));
+  if (pixels == nullptr) width = height = 0;
+  return pixels;
+}
+
+std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) {
+  const bool flags[kChannelStreamCount] = {c1, c2, c3, c4, c5, c6};
+  return SelectChannelPlaces(flags);
+}
+
+// Hands pixels out as they are or as a JPEG stream; false (nothing handed
+// out) when encoding fails.
+bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
+             int& length) {
+  std::size_t bytes = 0;
+  if (pixels == nullptr || !CheckedPixelBytes(width, height, 3, bytes)) return false;
+  if (!encode) {
+    *out = pixels.release();
+    length = static_cast<int>(bytes);
+    return true;
+  }
+  unsigned char* stream = nullptr;
+  int streamLength = 0;
+  EncodeJpeg(pixels.get(), static_cast<int>(bytes), &stream, streamLength, width, height);
+  if (stream == nullptr || streamLength <= 0) {
+    ReleaseBuffer(stream);
+    return false;
+  }
+  *out = stream;
+  length = streamLength;
+  return true;
+}
+
+void ConsumeCallerBuffer(unsigned char** out) {
+  if (out == nullptr) return;
+  ReleaseBuffer(*out);
+  *out = nullptr;
+}
+
+}  // namespace strata::ztx

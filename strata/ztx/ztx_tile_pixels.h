@@ -1,0 +1,49 @@
+// Tile pixels shared by regions and single-tile output: decoding stored
+// streams (JPEG, BMP, or a multi-channel tile's grey streams) to RGB and
+// handing results across the C interface.
+#ifndef STRATA_ZTX_ZTX_TILE_PIXELS_H_
+#define STRATA_ZTX_ZTX_TILE_PIXELS_H_
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "strata/model/image_buffer.h"
+
+namespace strata::ztx {
+
+struct BufferRelease {
+  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
+};
+// Pixels or streams from AllocateBuffer.
+using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+
+// A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
+// when the slide stores BMP tiles, except that a stream starting like a JPEG
+// is decoded as one: composed tiles are JPEG on every slide. Null with zero
+// sizes when the stream does not decode.
+PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
+                             int& width, int& height);
+
+// Colour pixels of a multi-channel tile: the channel in each place becomes
+// red, green or blue. Planes whose size differs from the first decoded one
+// count as absent (0). With no channel chosen the tile is black at the
+// record's size; when chosen channels exist but none decodes, null.
+PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
+                                 const std::array<int, 3>& places, int recordWidth,
+                                 int recordHeight, int& width, int& height);
+
+std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6);
+
+// Hands pixels out as they are or as a JPEG stream (quality 75); false, with
+// nothing handed out, when encoding fails.
+bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
+             int& length);
+
+// Releases the caller's buffer at *out (from AllocateBuffer) and clears it.
+void ConsumeCallerBuffer(unsigned char** out);
+
+}  // namespace strata::ztx
+
+#endif  // STRATA_ZTX_ZTX_TILE_PIXELS_H_
