@@ -8,11 +8,12 @@
 //
 // The caller's buffer at *out is consumed (released and replaced, or cleared)
 // unless the unchanged stored stream is copied into it.
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
 #include "strata/model/image_buffer.h"
-#include "strata/ztx/ztx_channel_streams.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_lookup_table.h"
 #include "strata/ztx/ztx_tile_pixels.h"
