@@ -14,6 +14,10 @@
 
 namespace {
 
+// Associated images are at most a few megabytes; when the reader cannot tell
+// the file size, a larger record is damaged rather than worth fetching.
+constexpr int kMaxUnsizedSectionImage = 256 << 20;
+
 // What a section record says about its image.
 struct SectionImage {
   std::int64_t position = 0;
@@ -62,6 +66,7 @@ bool CZTXDataFile::ReadSectionBytes(std::int64_t position, std::int64_t offset, 
   }
   // A record pointing past the end of the file means the image is missing.
   if (fileSize_ >= 0 && end > fileSize_) return false;
+  if (fileSize_ < 0 && length > kMaxUnsizedSectionImage) return false;
   ByteBuffer buffer;
   if (!reader_->Read(static_cast<std::uint64_t>(start), length, &buffer) ||
       buffer.Filled() != static_cast<std::size_t>(length)) {

@@ -32,6 +32,10 @@ namespace {
 constexpr int kHeaderReadBytes = 1024;
 // The property area holds at least the item count.
 constexpr std::int32_t kSmallestPreviewOffset = 100;
+// Items are a few short texts and numbers. When the reader cannot tell the
+// file size (HTTP), a larger area is a damaged header, not a reason to fetch
+// up to 2 GiB.
+constexpr std::int32_t kMaxUnsizedPropertyArea = 16 << 20;
 
 bool Skip(ByteBuffer& buffer, std::size_t bytes) { return buffer.Take(1, bytes) != nullptr; }
 
@@ -87,6 +91,7 @@ int CZTXDataHeader::LoadPropertyArea() {
   const std::int64_t fileSize = reader_->Size();
   if (fileSize >= 0 && previewOffset_ > fileSize) return -1;
   const int areaBytes = previewOffset_ - strata::ztx::kZtxHeaderBytes;
+  if (fileSize < 0 && areaBytes > kMaxUnsizedPropertyArea) return -1;
   ByteBuffer area;
   if (!reader_->Read(strata::ztx::kZtxHeaderBytes, areaBytes, &area)) return -1;
   std::int32_t count = 0;

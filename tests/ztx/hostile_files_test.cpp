@@ -297,6 +297,28 @@ TEST_F(HostileFileTest, SectionsPointingIntoEachOtherDoNotCrash) {
   }
 }
 
+// Without a file size, absurd area and image lengths are refused before any
+// read is attempted (a 2 GiB fetch would pass the delivered-count checks only
+// after allocating it).
+TEST_F(HostileFileTest, SizelessReaderRefusesAbsurdAreaAndImageLengths) {
+  Write(false);
+  Bytes hugeArea = file_;
+  PutI32(hugeArea, 52, std::numeric_limits<std::int32_t>::max());
+  int result = 0;
+  auto slide = OpenWithSizelessReader(Variant(hugeArea), &result);
+  EXPECT_EQ(result, -1);
+
+  Bytes hugeLabel = file_;
+  PutI32(hugeLabel, static_cast<std::size_t>(layout_.labelOffset) + 20,
+         std::numeric_limits<std::int32_t>::max());
+  slide = OpenWithSizelessReader(Variant(hugeLabel), &result);
+  ASSERT_EQ(result, 0);
+  unsigned char* data = nullptr;
+  int length = 0, width = 0, height = 0;
+  EXPECT_FALSE(slide->GetLabel(&data, length, width, height));
+  EXPECT_EQ(data, nullptr);
+}
+
 // --- random damage ---
 
 TEST_F(HostileFileTest, RandomDamageNeverCrashes) {
