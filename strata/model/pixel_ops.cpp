@@ -46,6 +46,53 @@ AxisSamples SampleAxis(int sourceSize, int destinationSize) {
   return samples;
 }
 
+// Source rows sampled at every destination column: per output byte, the
+// channel of the first and of the second column neighbour as floats. Two
+// rows are kept, since consecutive output rows mostly read the same two.
+class SampledRows {
+ public:
+  struct Row {
+    int index = -1;
+    std::vector<float> first;
+    std::vector<float> second;
+  };
+
+  SampledRows(const unsigned char* pixels, std::size_t stride, const AxisSamples& columns)
+      : pixels_(pixels), stride_(stride), columns_(columns) {}
+
+  // Source row `index`, filled if needed without evicting row `keep`.
+  const Row& Get(int index, int keep) {
+    for (Row& row : rows_) {
+      if (row.index == index) return row;
+    }
+    Row& slot = rows_[0].index == keep ? rows_[1] : rows_[0];
+    Fill(index, slot);
+    return slot;
+  }
+
+ private:
+  void Fill(int index, Row& row) {
+    const std::size_t count = columns_.first.size();
+    row.index = index;
+    row.first.resize(count * 3);
+    row.second.resize(count * 3);
+    const unsigned char* source = pixels_ + static_cast<std::size_t>(index) * stride_;
+    for (std::size_t j = 0; j < count; ++j) {
+      const unsigned char* p = source + static_cast<std::size_t>(columns_.first[j]) * 3;
+      const unsigned char* q = source + static_cast<std::size_t>(columns_.second[j]) * 3;
+      for (int k = 0; k < 3; ++k) {
+        row.first[j * 3 + k] = p[k];
+        row.second[j * 3 + k] = q[k];
+      }
+    }
+  }
+
+  const unsigned char* pixels_;
+  std::size_t stride_;
+  const AxisSamples& columns_;
+  Row rows_[2];
+};
+
 // Weights are never negative and sum to 1 within rounding, so a weighted sum
 // lies in [0, 255 + a few ulps]: truncation needs only the upper clamp.
 unsigned char TruncateToByte(float value) {
@@ -79,35 +126,31 @@ unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int 
   }
   const AxisSamples columns = SampleAxis(sourceWidth, destinationWidth);
   const AxisSamples rows = SampleAxis(sourceHeight, destinationHeight);
-  const std::size_t sourceStride = static_cast<std::size_t>(sourceWidth) * 3;
-  const std::size_t destinationStride = static_cast<std::size_t>(destinationWidth) * 3;
-  // Byte offsets of both column neighbours, so the inner loop only indexes.
-  std::vector<std::size_t> firstOffset(destinationWidth);
-  std::vector<std::size_t> secondOffset(destinationWidth);
-  for (int j = 0; j < destinationWidth; ++j) {
-    firstOffset[j] = static_cast<std::size_t>(columns.first[j]) * 3;
-    secondOffset[j] = static_cast<std::size_t>(columns.second[j]) * 3;
+  SampledRows sampled(pixels, static_cast<std::size_t>(sourceWidth) * 3, columns);
+  // Column weights per output byte, so the inner loop runs over plain arrays.
+  const std::size_t rowBytes = static_cast<std::size_t>(destinationWidth) * 3;
+  std::vector<float> towardsFirst(rowBytes);
+  std::vector<float> towardsSecond(rowBytes);
+  for (std::size_t n = 0; n < rowBytes; ++n) {
+    towardsSecond[n] = columns.fraction[n / 3];
+    towardsFirst[n] = 1.0f - towardsSecond[n];
   }
   for (int i = 0; i < destinationHeight; ++i) {
-    const unsigned char* upper = pixels + static_cast<std::size_t>(rows.first[i]) * sourceStride;
-    const unsigned char* lower = pixels + static_cast<std::size_t>(rows.second[i]) * sourceStride;
+    const SampledRows::Row& upper = sampled.Get(rows.first[i], rows.second[i]);
+    const SampledRows::Row& lower = sampled.Get(rows.second[i], rows.first[i]);
     const float fy = rows.fraction[i];
-    unsigned char* target = out + static_cast<std::size_t>(i) * destinationStride;
-    for (int j = 0; j < destinationWidth; ++j) {
-      const float fx = columns.fraction[j];
-      const float w00 = (1.0f - fy) * (1.0f - fx);
-      const float w01 = (1.0f - fy) * fx;
-      const float w10 = fy * (1.0f - fx);
-      const float w11 = fy * fx;
-      const unsigned char* a = upper + firstOffset[j];
-      const unsigned char* b = upper + secondOffset[j];
-      const unsigned char* c = lower + firstOffset[j];
-      const unsigned char* d = lower + secondOffset[j];
-      for (int k = 0; k < 3; ++k) {
-        const float sum = w00 * a[k] + w01 * b[k] + w10 * c[k] + w11 * d[k];
-        target[k] = TruncateToByte(sum);
-      }
-      target += 3;
+    const float oneMinusFy = 1.0f - fy;
+    unsigned char* target = out + static_cast<std::size_t>(i) * rowBytes;
+    const float* a = upper.first.data();
+    const float* b = upper.second.data();
+    const float* c = lower.first.data();
+    const float* d = lower.second.data();
+    for (std::size_t n = 0; n < rowBytes; ++n) {
+      const float w00 = oneMinusFy * towardsFirst[n];
+      const float w01 = oneMinusFy * towardsSecond[n];
+      const float w10 = fy * towardsFirst[n];
+      const float w11 = fy * towardsSecond[n];
+      target[n] = TruncateToByte(w00 * a[n] + w01 * b[n] + w10 * c[n] + w11 * d[n]);
     }
   }
   return out;
