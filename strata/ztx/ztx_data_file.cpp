@@ -474,7 +474,11 @@ unsigned char* CZTXDataFile::ReadTilePixels(float scale, int x, int y, int& leng
     return nullptr;
   }
   if (*out != nullptr) {
+    unsigned char* callers = *out;
     ReadTileStream(scale, x, y, length, out);
+    // A composed tile arrives in a new buffer; the caller's is consumed all
+    // the same.
+    if (*out != callers) strata::ReleaseBuffer(callers);
   } else if (!ReadTileAllocated(scale, x, y, out, length)) {
     // No caller buffer: the stream is fetched into one of our own.
     length = 0;

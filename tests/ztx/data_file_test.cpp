@@ -420,6 +420,16 @@ TEST(MissingLevelTest, Mode1ComposesHalfScaleAndReadsQuarterScaleFromTheIndex) {
   EXPECT_EQ(width, 256);
   EXPECT_EQ(height, 256);
 
+  // As pixels the composed tile consumes the caller's buffer like any other.
+  out = AllocateBuffer(64);
+  int pixelLength = 0;
+  slide->ReadTilePixels(10.0f, 0, 0, pixelLength, width, height, &out);
+  LibraryBytes pixels(out);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(width, 256);
+  EXPECT_EQ(height, 256);
+  EXPECT_EQ(pixelLength, 256 * 256 * 3);
+
   // Quarter scale is stored: copied into the caller's buffer.
   std::vector<unsigned char> buffer(static_cast<std::size_t>(quarter->length));
   out = buffer.data();
