@@ -15,11 +15,14 @@ CZTXDataItem* MakeItem(int identifier, const char* text) {
 
 // Serialised item: identifier, length, value bytes (little-endian ints).
 std::vector<unsigned char> ItemBytes(int identifier, const std::vector<unsigned char>& value) {
-  std::vector<unsigned char> bytes(8);
-  std::memcpy(bytes.data(), &identifier, 4);
+  std::vector<unsigned char> bytes;
   const int length = static_cast<int>(value.size());
-  std::memcpy(bytes.data() + 4, &length, 4);
-  bytes.insert(bytes.end(), value.begin(), value.end());
+  for (int field : {identifier, length}) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      bytes.push_back(static_cast<unsigned char>(static_cast<unsigned>(field) >> shift));
+    }
+  }
+  for (unsigned char byte : value) bytes.push_back(byte);
   return bytes;
 }
 
