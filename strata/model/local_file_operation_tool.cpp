@@ -27,7 +27,7 @@ bool CLocalFileOperationTool::Close() {
 std::int64_t CLocalFileOperationTool::Size() {
   if (stream_ == nullptr) return -1;
   strata::platform::ScopedLock guard(ReaderLock());
-  // Every read seeks first, so moving the position here disturbs nothing.
+  // Reads are positioned, so moving the stream position here disturbs nothing.
   if (!strata::platform::Seek64(stream_, 0, SEEK_END)) return -1;
   return strata::platform::Tell64(stream_);
 }
@@ -41,13 +41,10 @@ bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer*
   std::size_t delivered = 0;
   bool ok;
   {
+    // One positioned read: the stream position is not shared state.
     strata::platform::ScopedLock guard(ReaderLock());
-    ok = strata::platform::Seek64(stream_, static_cast<std::int64_t>(offset), SEEK_SET);
-    if (ok && size > 0) delivered = std::fread(array, 1, size, stream_);
-    if (ok && std::ferror(stream_)) {
-      std::clearerr(stream_);
-      ok = false;
-    }
+    ok = strata::platform::ReadAt(stream_, static_cast<std::int64_t>(offset), array, size,
+                                  delivered);
   }
   if (!ok) {
     delete[] array;

@@ -1,6 +1,9 @@
 #include "strata/platform/file_io.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,23 @@ std::FILE* OpenStream(const char* path, const char* mode) {
 
 bool Seek64(std::FILE* stream, std::int64_t offset, int origin) {
   return stream != nullptr && fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+}
+
+bool ReadAt(std::FILE* stream, std::int64_t offset, void* buffer, std::size_t size,
+            std::size_t& delivered) {
+  delivered = 0;
+  if (stream == nullptr || offset < 0) return false;
+  const int descriptor = fileno(stream);
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (delivered < size) {
+    const ssize_t got = pread(descriptor, bytes + delivered, size - delivered,
+                              static_cast<off_t>(offset + static_cast<std::int64_t>(delivered)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;  // end of file
+    delivered += static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 std::int64_t Tell64(std::FILE* stream) {

@@ -17,6 +17,12 @@ std::FILE* OpenStream(const char* path, const char* mode);
 // 64-bit seek (origin SEEK_SET, SEEK_CUR or SEEK_END); false on failure.
 bool Seek64(std::FILE* stream, std::int64_t offset, int origin);
 
+// Reads up to `size` bytes at `offset` in one positioned read (the stream's
+// own position is not used); `delivered` counts the bytes read, fewer at the
+// end of the file. False on an I/O error.
+bool ReadAt(std::FILE* stream, std::int64_t offset, void* buffer, std::size_t size,
+            std::size_t& delivered);
+
 // Current 64-bit position, -1 on failure.
 std::int64_t Tell64(std::FILE* stream);
 
