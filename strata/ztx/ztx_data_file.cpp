@@ -104,7 +104,7 @@ int CZTXDataFile::ProbeVersion() {
   return 0;
 }
 
-CDataHeader* CZTXDataFile::GetHeader() {
+CZTXDataHeader* CZTXDataFile::GetHeader() {
   if (header_ != nullptr) return header_;
   CZTXDataHeader* created = nullptr;
   if (SameVersion(version_, 1.0f)) {

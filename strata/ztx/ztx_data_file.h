@@ -16,8 +16,8 @@
 #include "strata/model/data_file.h"
 #include "strata/platform/lock.h"
 #include "strata/ztx/tile_info.h"
+#include "strata/ztx/ztx_header.h"
 
-class CZTXDataHeader;
 class CZTXLabelDataBlock;
 class CZTXPreViewDataBlock;
 class CZTXThumDataBlock;
@@ -31,7 +31,8 @@ class CZTXDataFile : public CDataFile {
   // --- CDataFile operations (open, load, tiles) ---
   int LoadFile() override;
   int LoadFileBlock(int left, int top, int right, int bottom, float scale) override;
-  CDataHeader* GetHeader() override;
+  // The header class of the probed version (covariant with CDataFile's).
+  CZTXDataHeader* GetHeader() override;
   CLabelDataBlock* GetLabelBlock() override;
   CPreViewDataBlock* GetPreviewBlock() override;
   CDataBlock* CreateTileBlock() override;
