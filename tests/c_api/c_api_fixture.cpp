@@ -12,11 +12,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: c_api_fixture <slide.ztx>\n");
     return 2;
   }
-  const strata::test::SlideSpec spec;
-  strata::ztx::ZtxWriter writer(strata::test::OptionsFor(spec));
+  const strata::test::SlideRecipe recipe;
+  strata::ztx::ZtxWriter writer(strata::test::OptionsFor(recipe));
   std::string error;
-  if (!writer.Write(argv[1], spec.width, spec.height,
-                    strata::test::PatternRowSource(spec.width), &error)) {
+  if (!writer.Write(argv[1], recipe.width, recipe.height,
+                    strata::test::PatternRowSource(recipe.width), &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", argv[1], error.c_str());
     return 1;
   }

@@ -26,7 +26,7 @@
 namespace {
 
 using strata::test::NginxServer;
-using strata::test::SlideSpec;
+using strata::test::SlideRecipe;
 using strata::test::TempDir;
 using strata::ztx::PropertyItem;
 using strata::ztx::TileEncoding;
@@ -37,42 +37,42 @@ using Bytes = std::vector<unsigned char>;
 
 struct ServedSlide {
   std::string fileName;
-  SlideSpec spec;
+  SlideRecipe recipe;
   ZtxLayout layout;
   std::string localPath;
 };
 
-SlideSpec SpecFor(const std::string& fileName, float version) {
-  SlideSpec spec;
-  spec.fileName = fileName;
-  spec.version = version;
-  spec.scanTime = 1714979289;
-  spec.spendTimeMs = 3723000;
-  spec.captureResolution = 0.25f;
-  return spec;
+SlideRecipe RecipeFor(const std::string& fileName, float version) {
+  SlideRecipe recipe;
+  recipe.fileName = fileName;
+  recipe.version = version;
+  recipe.scanTime = 1714979289;
+  recipe.spendTimeMs = 3723000;
+  recipe.captureResolution = 0.25f;
+  return recipe;
 }
 
 std::vector<ServedSlide> SlideCatalogue() {
   std::vector<ServedSlide> slides;
-  auto add = [&](const SlideSpec& spec) { slides.push_back(ServedSlide{spec.fileName, spec, {}, {}}); };
-  add(SpecFor("slide v10.ztx", 1.0f));
-  SlideSpec v11 = SpecFor("slide-v11.ztx", 1.1f);
+  auto add = [&](const SlideRecipe& recipe) { slides.push_back(ServedSlide{recipe.fileName, recipe, {}, {}}); };
+  add(RecipeFor("slide v10.ztx", 1.0f));
+  SlideRecipe v11 = RecipeFor("slide-v11.ztx", 1.1f);
   v11.compressIndex = true;
   add(v11);
-  SlideSpec v12 = SpecFor("slide-v12.ztx", 1.2f);
+  SlideRecipe v12 = RecipeFor("slide-v12.ztx", 1.2f);
   v12.items = {PropertyItem::Text(29, "SN 0042"), PropertyItem::Int(31, 7),
                PropertyItem::Int(32, 9)};
   add(v12);
-  SlideSpec v13 = SpecFor("my slide v13.ztx", 1.3f);
+  SlideRecipe v13 = RecipeFor("my slide v13.ztx", 1.3f);
   v13.longMagic = true;
   v13.items = {PropertyItem::Text(29, "SN 1300")};
   add(v13);
-  SlideSpec bmp = SpecFor("slide-v20-bmp.ztx", 2.0f);
+  SlideRecipe bmp = RecipeFor("slide-v20-bmp.ztx", 2.0f);
   bmp.encoding = TileEncoding::kBmp;
   bmp.width = 600;
   bmp.height = 500;
   add(bmp);
-  SlideSpec channels = SpecFor("channels.ztx", 1.3f);
+  SlideRecipe channels = RecipeFor("channels.ztx", 1.3f);
   channels.channelCount = 3;
   add(channels);
   return slides;
@@ -92,7 +92,7 @@ class ServedSlides {
     for (ServedSlide& slide : slides_) {
       if (slide.fileName != fileName) continue;
       if (slide.localPath.empty()) {
-        slide.localPath = strata::test::MakeSlide(root_, slide.spec, &slide.layout);
+        slide.localPath = strata::test::MakeSlide(root_, slide.recipe, &slide.layout);
       }
       return &slide;
     }
@@ -242,8 +242,8 @@ TEST_P(HttpSlideTest, HeaderFactsMatchTheLocalFile) {
   OpenBoth();
   const HeaderFacts local = ReadHeaderFacts(local_.info);
   ExpectSameFacts(local, ReadHeaderFacts(remote_.info));
-  EXPECT_EQ(local.width, slide_->spec.width);
-  EXPECT_EQ(local.height, slide_->spec.height);
+  EXPECT_EQ(local.width, slide_->recipe.width);
+  EXPECT_EQ(local.height, slide_->recipe.height);
 }
 
 TEST_P(HttpSlideTest, EveryTileMatchesTheLocalFile) {
@@ -296,7 +296,7 @@ TEST_P(HttpSlideTest, AssociatedImagesMatchTheLocalFile) {
 }
 
 TEST_P(HttpSlideTest, BlockOpenMatchesTheLocalFile) {
-  const int scale = slide_->spec.scanScale;
+  const int scale = slide_->recipe.scanScale;
   struct Block {
     int left, top, right, bottom;
   };
@@ -318,7 +318,7 @@ TEST_P(HttpSlideTest, BlockOpenMatchesTheLocalFile) {
 
 TEST_P(HttpSlideTest, RegionsMatchTheLocalFile) {
   OpenBoth();
-  const float scan = static_cast<float>(slide_->spec.scanScale);
+  const float scan = static_cast<float>(slide_->recipe.scanScale);
   struct Region {
     float scale;
     int x, y, width, height;

@@ -17,17 +17,17 @@
 namespace {
 
 using strata::test::MakeSlide;
-using strata::test::SlideSpec;
+using strata::test::SlideRecipe;
 using strata::test::TempDir;
 namespace ztx = strata::ztx;
 
 class SlideExportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SlideSpec spec;
-    spec.items = {ztx::PropertyItem::Text(29, "SCN-0042"), ztx::PropertyItem::Int(31, 4),
+    SlideRecipe recipe;
+    recipe.items = {ztx::PropertyItem::Text(29, "SCN-0042"), ztx::PropertyItem::Int(31, 4),
                   ztx::PropertyItem::Int(32, 9)};
-    path_ = MakeSlide(dir_, spec);
+    path_ = MakeSlide(dir_, recipe);
     ASSERT_FALSE(path_.empty());
   }
 
@@ -161,11 +161,11 @@ TEST_F(SlideExportsTest, HandlesAreIndependent) {
 
 TEST(MultiChannelSlideTest, ChannelIdentifiersStayWithTheSlide) {
   TempDir dir;
-  SlideSpec spec;
-  spec.channelCount = 3;
-  spec.width = 600;
-  spec.height = 400;
-  ztx::ZtxWriterOptions options = strata::test::OptionsFor(spec);
+  SlideRecipe recipe;
+  recipe.channelCount = 3;
+  recipe.width = 600;
+  recipe.height = 400;
+  ztx::ZtxWriterOptions options = strata::test::OptionsFor(recipe);
   options.channelNames = {"DAPI", "FITC", "TRITC"};
   const std::string path =
       strata::test::MakeSlideWithOptions(dir, "channels.ztx", 600, 400, options);

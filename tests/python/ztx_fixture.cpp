@@ -154,16 +154,16 @@ void WriteLayout(const std::string& path, const strata::ztx::ZtxLayout& layout) 
 
 int main(int argc, char** argv) {
   const Arguments a = Parse(argc, argv);
-  strata::test::SlideSpec spec;
-  spec.version = a.version;
-  spec.encoding = a.bmpTiles ? strata::ztx::TileEncoding::kBmp : strata::ztx::TileEncoding::kJpeg;
-  spec.width = a.width;
-  spec.height = a.height;
-  spec.scanScale = a.scanScale;
-  spec.blockSize = a.blockSize;
-  spec.withPreview = a.preview;
-  spec.withLabel = a.label;
-  strata::ztx::ZtxWriterOptions options = strata::test::OptionsFor(spec);
+  strata::test::SlideRecipe recipe;
+  recipe.version = a.version;
+  recipe.encoding = a.bmpTiles ? strata::ztx::TileEncoding::kBmp : strata::ztx::TileEncoding::kJpeg;
+  recipe.width = a.width;
+  recipe.height = a.height;
+  recipe.scanScale = a.scanScale;
+  recipe.blockSize = a.blockSize;
+  recipe.withPreview = a.preview;
+  recipe.withLabel = a.label;
+  strata::ztx::ZtxWriterOptions options = strata::test::OptionsFor(recipe);
 
   std::vector<unsigned char> imagePixels;
   if (a.bmpImages) {

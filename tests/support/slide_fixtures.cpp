@@ -184,27 +184,27 @@ ztx::StoredImage MakeThumbnailImage(int slideWidth, int slideHeight, bool bmp) {
   return image;
 }
 
-ztx::ZtxWriterOptions OptionsFor(const SlideSpec& spec) {
+ztx::ZtxWriterOptions OptionsFor(const SlideRecipe& recipe) {
   ztx::ZtxWriterOptions options;
-  options.version = spec.version;
-  options.longMagic = spec.longMagic;
-  options.encoding = spec.encoding;
-  options.jpegQuality = spec.jpegQuality;
-  options.blockSize = spec.blockSize;
-  options.scanScale = spec.scanScale;
-  options.levelMode = spec.levelMode;
-  options.smallestLevel = spec.smallestLevel;
-  options.compressIndex = spec.compressIndex;
-  options.scanTime = spec.scanTime;
-  options.spendTimeMs = spec.spendTimeMs;
-  options.captureResolution = spec.captureResolution;
-  options.items = spec.items;
-  options.channelCount = spec.channelCount;
-  if (spec.withLabel) options.label = MakeLabelImage();
-  if (spec.withPreview) options.preview = MakePreviewImage();
-  if (spec.withThumbnail && spec.version > 1.05f) {
-    options.thumbnail = MakeThumbnailImage(spec.width, spec.height,
-                                           spec.encoding == ztx::TileEncoding::kBmp);
+  options.version = recipe.version;
+  options.longMagic = recipe.longMagic;
+  options.encoding = recipe.encoding;
+  options.jpegQuality = recipe.jpegQuality;
+  options.blockSize = recipe.blockSize;
+  options.scanScale = recipe.scanScale;
+  options.levelMode = recipe.levelMode;
+  options.smallestLevel = recipe.smallestLevel;
+  options.compressIndex = recipe.compressIndex;
+  options.scanTime = recipe.scanTime;
+  options.spendTimeMs = recipe.spendTimeMs;
+  options.captureResolution = recipe.captureResolution;
+  options.items = recipe.items;
+  options.channelCount = recipe.channelCount;
+  if (recipe.withLabel) options.label = MakeLabelImage();
+  if (recipe.withPreview) options.preview = MakePreviewImage();
+  if (recipe.withThumbnail && recipe.version > 1.05f) {
+    options.thumbnail = MakeThumbnailImage(recipe.width, recipe.height,
+                                           recipe.encoding == ztx::TileEncoding::kBmp);
   }
   return options;
 }
@@ -222,8 +222,8 @@ std::string MakeSlideWithOptions(const TempDir& dir, const std::string& fileName
   return path;
 }
 
-std::string MakeSlide(const TempDir& dir, const SlideSpec& spec, ztx::ZtxLayout* layout) {
-  return MakeSlideWithOptions(dir, spec.fileName, spec.width, spec.height, OptionsFor(spec),
+std::string MakeSlide(const TempDir& dir, const SlideRecipe& recipe, ztx::ZtxLayout* layout) {
+  return MakeSlideWithOptions(dir, recipe.fileName, recipe.width, recipe.height, OptionsFor(recipe),
                               layout);
 }
 

@@ -16,7 +16,7 @@ namespace strata::test {
 
 // What a fixture slide looks like. The defaults give a small 1.3 JPEG slide
 // with label, preview and thumbnail.
-struct SlideSpec {
+struct SlideRecipe {
   float version = 1.3f;
   bool longMagic = false;
   ztx::TileEncoding encoding = ztx::TileEncoding::kJpeg;
@@ -74,12 +74,12 @@ ztx::StoredImage MakeThumbnailImage(int slideWidth, int slideHeight, bool bmp);
 // The thumbnail size MakeThumbnailImage chooses.
 void ThumbnailSize(int slideWidth, int slideHeight, int* width, int* height);
 
-// Writer options for a spec (tests may adjust them before writing).
-ztx::ZtxWriterOptions OptionsFor(const SlideSpec& spec);
+// Writer options for a recipe (tests may adjust them before writing).
+ztx::ZtxWriterOptions OptionsFor(const SlideRecipe& recipe);
 
 // Writes the slide into `dir` and returns its path. A failure is reported as
 // a test failure and gives "".
-std::string MakeSlide(const TempDir& dir, const SlideSpec& spec, ztx::ZtxLayout* layout = nullptr);
+std::string MakeSlide(const TempDir& dir, const SlideRecipe& recipe, ztx::ZtxLayout* layout = nullptr);
 
 // Writes a slide with explicit options and the pattern source.
 std::string MakeSlideWithOptions(const TempDir& dir, const std::string& fileName, int width,

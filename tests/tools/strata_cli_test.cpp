@@ -151,13 +151,13 @@ TEST(StrataCli, SynthIsDeterministicPerSeed) {
 
 TEST(StrataCli, InfoReportsHeaderLevelsItemsAndImages) {
   TempDir dir;
-  SlideSpec spec;
-  spec.version = 1.5f;
-  spec.levelMode = 1;
-  spec.width = 1100;
-  spec.height = 600;
-  spec.items = {ztx::PropertyItem::Text(29, "SN-77")};
-  const std::string path = MakeSlide(dir, spec);
+  SlideRecipe recipe;
+  recipe.version = 1.5f;
+  recipe.levelMode = 1;
+  recipe.width = 1100;
+  recipe.height = 600;
+  recipe.items = {ztx::PropertyItem::Text(29, "SN-77")};
+  const std::string path = MakeSlide(dir, recipe);
   const RunResult run = RunStrata(dir, {"info", path});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("version:            1.5"), std::string::npos) << run.out;
@@ -172,9 +172,9 @@ TEST(StrataCli, InfoReportsHeaderLevelsItemsAndImages) {
 
 TEST(StrataCli, TileAndAssociatedImagesAreTheStoredBytes) {
   TempDir dir;
-  SlideSpec spec;
+  SlideRecipe recipe;
   ztx::ZtxLayout layout;
-  const std::string path = MakeSlide(dir, spec, &layout);
+  const std::string path = MakeSlide(dir, recipe, &layout);
   const Bytes file = ReadFileBytes(path);
 
   ASSERT_EQ(RunStrata(dir, {"tile", path, "--scale", "20", "--x", "256", "--y", "512", "-o",
@@ -185,7 +185,7 @@ TEST(StrataCli, TileAndAssociatedImagesAreTheStoredBytes) {
   ASSERT_FALSE(stored.empty());
   EXPECT_EQ(ReadFileBytes(dir.File("tile.jpg")), stored);
 
-  const ztx::ZtxWriterOptions options = OptionsFor(spec);
+  const ztx::ZtxWriterOptions options = OptionsFor(recipe);
   ASSERT_EQ(RunStrata(dir, {"label", path, "-o", dir.File("label.jpg")}).status, 0);
   EXPECT_EQ(ReadFileBytes(dir.File("label.jpg")), options.label.stream);
   ASSERT_EQ(RunStrata(dir, {"preview", path, "-o", dir.File("preview.jpg")}).status, 0);
@@ -267,9 +267,9 @@ TEST_P(StrataCliFailure, ExitsNonZeroWithOneLineAndLeavesNothing) {
   const FailureCase& param = GetParam();
   TempDir dir;
   WriteFileBytes(dir.File("junk.png"), Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
-  SlideSpec spec;
-  spec.fileName = "slide.ztx";
-  MakeSlide(dir, spec);
+  SlideRecipe recipe;
+  recipe.fileName = "slide.ztx";
+  MakeSlide(dir, recipe);
   std::vector<std::string> arguments;
   for (const std::string& argument : param.arguments) {
     arguments.push_back(argument[0] == '@' ? dir.path() + argument.substr(1) : argument);

@@ -57,18 +57,18 @@ struct VersionCase {
 class StoredImagesTest : public ::testing::TestWithParam<VersionCase> {
  protected:
   void SetUp() override {
-    spec_.version = GetParam().version;
-    spec_.encoding = GetParam().encoding;
-    options_ = OptionsFor(spec_);
-    path_ = MakeSlideWithOptions(dir_, "images.ztx", spec_.width, spec_.height, options_, &layout_);
+    recipe_.version = GetParam().version;
+    recipe_.encoding = GetParam().encoding;
+    options_ = OptionsFor(recipe_);
+    path_ = MakeSlideWithOptions(dir_, "images.ztx", recipe_.width, recipe_.height, options_, &layout_);
     ASSERT_FALSE(path_.empty());
     ASSERT_TRUE(InitImageFileFunc(&open_.handle, path_.c_str()));
   }
 
-  bool HasThumbnail() const { return spec_.version > 1.05f; }
+  bool HasThumbnail() const { return recipe_.version > 1.05f; }
 
   TempDir dir_;
-  SlideSpec spec_;
+  SlideRecipe recipe_;
   ztx::ZtxWriterOptions options_;
   ztx::ZtxLayout layout_;
   std::string path_;
@@ -161,8 +161,8 @@ class ThumbnailTest : public ::testing::Test {
 };
 
 TEST_F(ThumbnailTest, SmallerThumbnailIsPlacedTopLeftOnWhiteAndReencoded) {
-  SlideSpec spec;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   // 100 x 60 of a flat dark colour; the target for 1000 x 700 is 125 x 87.
   Bytes dark(100 * 60 * 3, 40);
   unsigned char* jpeg = nullptr;
@@ -197,8 +197,8 @@ TEST_F(ThumbnailTest, SmallerThumbnailIsPlacedTopLeftOnWhiteAndReencoded) {
 TEST_F(ThumbnailTest, MatchingEitherSideKeepsTheStoredStream) {
   // 40000 x 30000 halves to 1250 x 937.5: the width matches a 1250 x 938
   // thumbnail, so its bytes come back untouched (they need not even decode).
-  SlideSpec spec;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.thumbnail.stream = Bytes(300, 0x11);
   options.thumbnail.width = 1250;
   options.thumbnail.height = 938;
@@ -218,8 +218,8 @@ TEST_F(ThumbnailTest, MatchingEitherSideKeepsTheStoredStream) {
 }
 
 TEST_F(ThumbnailTest, UndecodableThumbnailThatNeedsResizingFails) {
-  SlideSpec spec;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.thumbnail.stream = Bytes(300, 0x11);
   options.thumbnail.width = 90;
   options.thumbnail.height = 60;
@@ -240,9 +240,9 @@ TEST_F(ThumbnailTest, UndecodableThumbnailThatNeedsResizingFails) {
 }
 
 TEST_F(ThumbnailTest, SlideWithoutStoredThumbnailFallsBackToATile) {
-  SlideSpec spec;
-  spec.withThumbnail = false;
-  const std::string path = Write(OptionsFor(spec));
+  SlideRecipe recipe;
+  recipe.withThumbnail = false;
+  const std::string path = Write(OptionsFor(recipe));
   ASSERT_FALSE(path.empty());
   int result = 0;
   auto slide = OpenLoaded(path, &result);
@@ -266,8 +266,8 @@ TEST_F(ThumbnailTest, SlideWithoutStoredThumbnailFallsBackToATile) {
 // --- missing and unreadable images ---
 
 TEST(MissingImageTest, LabelWithPresenceZeroFailsAlthoughBytesArePresent) {
-  SlideSpec spec;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.label.present = false;
   TempDir dir;
   const std::string path = MakeSlideWithOptions(dir, "absent.ztx", 1000, 700, options);
@@ -291,11 +291,11 @@ TEST(MissingImageTest, LabelWithPresenceZeroFailsAlthoughBytesArePresent) {
 }
 
 TEST(MissingImageTest, SlideWithoutLabelOrPreviewStillOpens) {
-  SlideSpec spec;
-  spec.withLabel = false;
-  spec.withPreview = false;
+  SlideRecipe recipe;
+  recipe.withLabel = false;
+  recipe.withPreview = false;
   TempDir dir;
-  const std::string path = MakeSlide(dir, spec);
+  const std::string path = MakeSlide(dir, recipe);
   ASSERT_FALSE(path.empty());
   OpenHandle open;
   ASSERT_TRUE(InitImageFileFunc(&open.handle, path.c_str()));
@@ -319,10 +319,10 @@ struct BadRecordCase {
 class UnreadableLabelTest : public ::testing::TestWithParam<BadRecordCase> {};
 
 TEST_P(UnreadableLabelTest, ReportsFailureWithoutData) {
-  SlideSpec spec;
+  SlideRecipe recipe;
   TempDir dir;
   ztx::ZtxLayout layout;
-  const std::string path = MakeSlide(dir, spec, &layout);
+  const std::string path = MakeSlide(dir, recipe, &layout);
   ASSERT_FALSE(path.empty());
   Bytes file = ReadFileBytes(path);
   const std::size_t at = static_cast<std::size_t>(layout.labelOffset) + GetParam().field;

@@ -135,11 +135,11 @@ int ChannelValue(const Rgb& p, int channel) {
 class ChannelSlideTest : public ::testing::Test {
  protected:
   void Open(int channelCount) {
-    SlideSpec spec;
-    spec.channelCount = channelCount;
-    spec.width = 600;
-    spec.height = 400;
-    path_ = MakeSlide(dir_, spec);
+    SlideRecipe recipe;
+    recipe.channelCount = channelCount;
+    recipe.width = 600;
+    recipe.height = 400;
+    path_ = MakeSlide(dir_, recipe);
     int result = -1;
     slide_ = reader::OpenLoaded(path_, &result);
     ASSERT_EQ(result, 0);

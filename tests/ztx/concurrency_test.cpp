@@ -36,10 +36,10 @@ struct ConcurrencyCase {
 class ConcurrentReadTest : public ::testing::TestWithParam<ConcurrencyCase> {
  protected:
   void SetUp() override {
-    SlideSpec spec;
-    spec.encoding = GetParam().encoding;
-    spec.compressIndex = GetParam().compressed;
-    path_ = MakeSlide(dir_, spec, &layout_);
+    SlideRecipe recipe;
+    recipe.encoding = GetParam().encoding;
+    recipe.compressIndex = GetParam().compressed;
+    path_ = MakeSlide(dir_, recipe, &layout_);
     ASSERT_FALSE(path_.empty());
     file_ = ReadFileBytes(path_);
     ASSERT_TRUE(InitImageFileFunc(&open_.handle, path_.c_str()));

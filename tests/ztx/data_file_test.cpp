@@ -44,24 +44,24 @@ struct SlideCase {
 class SlideRoundTripTest : public ::testing::TestWithParam<SlideCase> {
  protected:
   void SetUp() override {
-    spec_.version = GetParam().version;
-    spec_.longMagic = GetParam().longMagic;
-    spec_.encoding = GetParam().encoding;
-    spec_.compressIndex = GetParam().compressed;
-    spec_.captureResolution = 0.25f;
-    spec_.scanTime = 1600000000;
-    spec_.spendTimeMs = 3723456;
-    if (spec_.version > 1.15f) {
-      spec_.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 5),
+    recipe_.version = GetParam().version;
+    recipe_.longMagic = GetParam().longMagic;
+    recipe_.encoding = GetParam().encoding;
+    recipe_.compressIndex = GetParam().compressed;
+    recipe_.captureResolution = 0.25f;
+    recipe_.scanTime = 1600000000;
+    recipe_.spendTimeMs = 3723456;
+    if (recipe_.version > 1.15f) {
+      recipe_.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 5),
                      ztx::PropertyItem::Int(31, 9)};
     }
-    path_ = MakeSlide(dir_, spec_, &layout_);
+    path_ = MakeSlide(dir_, recipe_, &layout_);
     ASSERT_FALSE(path_.empty());
     file_ = ReadFileBytes(path_);
   }
 
   TempDir dir_;
-  SlideSpec spec_;
+  SlideRecipe recipe_;
   ztx::ZtxLayout layout_;
   std::string path_;
   Bytes file_;
@@ -76,17 +76,17 @@ TEST_P(SlideRoundTripTest, ExportsReportTheWrittenHeader) {
   double scanTime = -1.0;
   ASSERT_TRUE(GetHeaderInfoFunc(open.handle, &height, &width, &scanScale, &spendTime, &scanTime,
                                 &captureResolution, &blockSize));
-  EXPECT_EQ(height, spec_.height);
-  EXPECT_EQ(width, spec_.width);
-  EXPECT_EQ(scanScale, spec_.scanScale);
+  EXPECT_EQ(height, recipe_.height);
+  EXPECT_EQ(width, recipe_.width);
+  EXPECT_EQ(scanScale, recipe_.scanScale);
   EXPECT_EQ(blockSize, 256);
   EXPECT_EQ(captureResolution, 0.25f);
-  const bool hasTimes = spec_.version > 1.15f;
-  const bool is10 = spec_.version < 1.05f;
+  const bool hasTimes = recipe_.version > 1.15f;
+  const bool is10 = recipe_.version < 1.05f;
   EXPECT_EQ(spendTime, hasTimes ? 3723456.0f : 0.0f);
   EXPECT_EQ(scanTime, hasTimes || is10 ? 1600000000.0 : 0.0);
   ASSERT_TRUE(GetVersionInfoFunc(&open.handle, &version));
-  EXPECT_EQ(version, spec_.version);
+  EXPECT_EQ(version, recipe_.version);
   char serial[32] = "unset";
   ASSERT_TRUE(GetMachineSerialNumFunc(&open.handle, serial));
   EXPECT_STREQ(serial, hasTimes ? "SN-0042" : "");
@@ -156,26 +156,26 @@ TEST_P(SlideRoundTripTest, TilePixelsMatchTheBaseImage) {
   int result = 0;
   auto slide = OpenLoaded(path_, &result);
   ASSERT_EQ(result, 0);
-  const Bytes base = ExpectedBaseImage(spec_.width, spec_.height);
+  const Bytes base = ExpectedBaseImage(recipe_.width, recipe_.height);
   const int x0 = 256;
   const int y0 = 256;
-  const TileInfo* stored = slide->FindTile(static_cast<float>(spec_.scanScale), x0, y0);
+  const TileInfo* stored = slide->FindTile(static_cast<float>(recipe_.scanScale), x0, y0);
   ASSERT_NE(stored, nullptr);
   unsigned char* out = AllocateBuffer(static_cast<std::size_t>(stored->length));
   int length = 0, width = 0, height = 0;
-  slide->ReadTilePixels(static_cast<float>(spec_.scanScale), x0, y0, length, width, height, &out);
+  slide->ReadTilePixels(static_cast<float>(recipe_.scanScale), x0, y0, length, width, height, &out);
   LibraryBytes pixels(out);
   ASSERT_NE(out, nullptr);
   ASSERT_EQ(width, 256);
   ASSERT_EQ(height, 256);
   ASSERT_EQ(length, 256 * 256 * 3);
-  const bool exact = spec_.encoding == ztx::TileEncoding::kBmp;
+  const bool exact = recipe_.encoding == ztx::TileEncoding::kBmp;
   long long difference = 0;
   for (int y = 0; y < 256; ++y) {
     for (int x = 0; x < 256; ++x) {
       for (int c = 0; c < 3; ++c) {
         const int got = out[(static_cast<std::size_t>(y) * 256 + x) * 3 + c];
-        const int want = base[(static_cast<std::size_t>(y0 + y) * spec_.width + x0 + x) * 3 + c];
+        const int want = base[(static_cast<std::size_t>(y0 + y) * recipe_.width + x0 + x) * 3 + c];
         if (exact) {
           ASSERT_EQ(got, want) << x << "," << y << "," << c;
         }
@@ -217,10 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SlideCase>& info) { return info.param.name; });
 
 TEST(ChannelIdentifierTest, CountAndNamesComeFromTheItems) {
-  SlideSpec spec;
-  spec.channelCount = 3;
+  SlideRecipe recipe;
+  recipe.channelCount = 3;
   TempDir dir;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.channelNames = {"DAPI", "FITC", "TRITC"};
   const std::string path = MakeSlideWithOptions(dir, "channels.ztx", 600, 400, options);
   ASSERT_FALSE(path.empty());
@@ -245,9 +245,9 @@ TEST(ChannelIdentifierTest, CountAndNamesComeFromTheItems) {
 class TilePixelsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SlideSpec spec;
-    spec.encoding = ztx::TileEncoding::kBmp;
-    path_ = MakeSlide(dir_, spec, &layout_);
+    SlideRecipe recipe;
+    recipe.encoding = ztx::TileEncoding::kBmp;
+    path_ = MakeSlide(dir_, recipe, &layout_);
     ASSERT_FALSE(path_.empty());
     int result = 0;
     slide_ = OpenLoaded(path_, &result);
@@ -329,12 +329,12 @@ TEST(TilePixelsGreyTest, GreyJpegTilesComeBackAsThreeChannels) {
 // --- scan time and duration ---
 
 TEST(ScanTimeDurationTest, LocalTimeAndDurationParts) {
-  SlideSpec spec;
-  spec.version = 1.3f;
-  spec.scanTime = 1600000000;
-  spec.spendTimeMs = 3723456;
+  SlideRecipe recipe;
+  recipe.version = 1.3f;
+  recipe.scanTime = 1600000000;
+  recipe.spendTimeMs = 3723456;
   TempDir dir;
-  const std::string path = MakeSlide(dir, spec);
+  const std::string path = MakeSlide(dir, recipe);
   int result = 0;
   auto slide = OpenHeaderOnly(path, &result);
   ASSERT_EQ(result, 0);
@@ -363,12 +363,12 @@ struct NoTimeCase {
 class ScanTimeMissingTest : public ::testing::TestWithParam<NoTimeCase> {};
 
 TEST_P(ScanTimeMissingTest, ReportsFalseAndWritesNothing) {
-  SlideSpec spec;
-  spec.version = GetParam().version;
-  spec.scanTime = GetParam().scanTime;
-  spec.spendTimeMs = GetParam().spendTime;
+  SlideRecipe recipe;
+  recipe.version = GetParam().version;
+  recipe.scanTime = GetParam().scanTime;
+  recipe.spendTimeMs = GetParam().spendTime;
   TempDir dir;
-  const std::string path = MakeSlide(dir, spec);
+  const std::string path = MakeSlide(dir, recipe);
   int result = 0;
   auto slide = OpenHeaderOnly(path, &result);
   ASSERT_EQ(result, 0);
@@ -393,11 +393,11 @@ TEST(ScanTimeMissingTest, NoHeaderReportsFalse) {
 // --- levels the file does not store ---
 
 TEST(MissingLevelTest, Mode1ComposesHalfScaleAndReadsQuarterScaleFromTheIndex) {
-  SlideSpec spec;
-  spec.levelMode = 1;
+  SlideRecipe recipe;
+  recipe.levelMode = 1;
   TempDir dir;
   ztx::ZtxLayout layout;
-  const std::string path = MakeSlide(dir, spec, &layout);
+  const std::string path = MakeSlide(dir, recipe, &layout);
   ASSERT_FALSE(path.empty());
   int result = 0;
   auto slide = OpenLoaded(path, &result);

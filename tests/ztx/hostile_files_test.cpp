@@ -67,9 +67,9 @@ int CheckEveryTile(CZTXDataFile& slide, const ztx::ZtxLayout& layout, const Byte
 class HostileFileTest : public ::testing::Test {
  protected:
   void Write(bool compressed) {
-    SlideSpec spec;
-    spec.compressIndex = compressed;
-    path_ = MakeSlide(dir_, spec, &layout_);
+    SlideRecipe recipe;
+    recipe.compressIndex = compressed;
+    path_ = MakeSlide(dir_, recipe, &layout_);
     ASSERT_FALSE(path_.empty());
     file_ = ReadFileBytes(path_);
   }

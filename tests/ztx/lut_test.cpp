@@ -44,9 +44,9 @@ std::vector<std::array<int, 3>> ExpectedTable(const Params& params) {
 class LutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SlideSpec spec;
-    spec.encoding = ztx::TileEncoding::kBmp;
-    path_ = MakeSlide(dir_, spec, &layout_);
+    SlideRecipe recipe;
+    recipe.encoding = ztx::TileEncoding::kBmp;
+    path_ = MakeSlide(dir_, recipe, &layout_);
     int result = -1;
     slide_ = reader::OpenLoaded(path_, &result);
     ASSERT_EQ(result, 0);

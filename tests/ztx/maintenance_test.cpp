@@ -21,8 +21,8 @@ constexpr std::uint32_t kCompressedMarker = 0xEEEE05F1u;
 
 class MaintenanceTest : public ::testing::Test {
  protected:
-  std::string Make(const SlideSpec& spec) {
-    path_ = MakeSlide(dir_, spec, &layout_);
+  std::string Make(const SlideRecipe& recipe) {
+    path_ = MakeSlide(dir_, recipe, &layout_);
     return path_;
   }
 
@@ -65,7 +65,7 @@ class MaintenanceTest : public ::testing::Test {
 };
 
 TEST_F(MaintenanceTest, CompressThenExpandRestoresTheFileExactly) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::vector<unsigned char> original = ReadFileBytes(path_);
   const auto tiles = AllTiles();
 
@@ -89,7 +89,7 @@ TEST_F(MaintenanceTest, CompressThenExpandRestoresTheFileExactly) {
 }
 
 TEST_F(MaintenanceTest, RepeatedOperationsChangeNothing) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::uint64_t plain = FileChecksum(path_);
   EXPECT_TRUE(CImageOperationManager::UnCompressBlockDataInfo(path_.c_str()));
   EXPECT_EQ(FileChecksum(path_), plain);
@@ -101,9 +101,9 @@ TEST_F(MaintenanceTest, RepeatedOperationsChangeNothing) {
 }
 
 TEST_F(MaintenanceTest, WriterCompressedSlideExpandsToAPlainOne) {
-  SlideSpec spec;
-  spec.compressIndex = true;
-  Make(spec);
+  SlideRecipe recipe;
+  recipe.compressIndex = true;
+  Make(recipe);
   const auto tiles = AllTiles();
   ASSERT_TRUE(CImageOperationManager::UnCompressBlockDataInfo(path_.c_str()));
   EXPECT_EQ(ReadU32(ReadFileBytes(path_), 0), kPlainMarker);
@@ -126,10 +126,10 @@ class RefusedIndexTest : public MaintenanceTest, public ::testing::WithParamInte
 
 TEST_P(RefusedIndexTest, BothOperationsFailAndWriteNothing) {
   const RefusedCase& c = GetParam();
-  SlideSpec spec;
-  spec.version = c.version;
-  spec.compressIndex = c.compressFirst;
-  Make(spec);
+  SlideRecipe recipe;
+  recipe.version = c.version;
+  recipe.compressIndex = c.compressFirst;
+  Make(recipe);
   if (c.damage) {
     std::vector<unsigned char> bytes = ReadFileBytes(path_);
     c.damage(bytes, layout_.indexOffset);
@@ -175,9 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MaintenanceTest, CompressedLengthBeyondThePlainIndexIsRefused) {
-  SlideSpec spec;
-  spec.compressIndex = true;
-  Make(spec);
+  SlideRecipe recipe;
+  recipe.compressIndex = true;
+  Make(recipe);
   std::vector<unsigned char> bytes = ReadFileBytes(path_);
   const std::size_t at = static_cast<std::size_t>(layout_.indexOffset);
   // One byte more than tileCount x 64, still inside the file.
@@ -189,7 +189,7 @@ TEST_F(MaintenanceTest, CompressedLengthBeyondThePlainIndexIsRefused) {
 }
 
 TEST_F(MaintenanceTest, PathsThatAreNotLocalZtxFilesAreRefused) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::string copy = dir_.File("slide.bin");
   WriteFileBytes(copy, ReadFileBytes(path_));
   const std::uint64_t before = FileChecksum(copy);
@@ -208,7 +208,7 @@ TEST_F(MaintenanceTest, PathsThatAreNotLocalZtxFilesAreRefused) {
 // ---- label replacement ----
 
 TEST_F(MaintenanceTest, LabelOfEqualLengthReplacesTheOldOne) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::vector<unsigned char> old = Label();
   ASSERT_FALSE(old.empty());
   std::vector<unsigned char> replacement(old.size());
@@ -222,7 +222,7 @@ TEST_F(MaintenanceTest, LabelOfEqualLengthReplacesTheOldOne) {
 }
 
 TEST_F(MaintenanceTest, ShorterLabelLeavesTheOldTailInTheFile) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::vector<unsigned char> old = Label();
   ASSERT_GT(old.size(), 100u);
   const std::vector<unsigned char> replacement(60, 0xAB);
@@ -256,7 +256,7 @@ class RefusedLabelTest : public MaintenanceTest, public ::testing::WithParamInte
 
 TEST_P(RefusedLabelTest, WritesNothing) {
   const LabelRefusal& c = GetParam();
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   const std::vector<unsigned char> old = Label();
   const std::string labelPath = dir_.File("label.jpg");
   if (c.labelFileExists) {
@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(Labels, RefusedLabelTest,
                          });
 
 TEST_F(MaintenanceTest, LabelIsNotWrittenIntoAnUnloadableSlide) {
-  Make(SlideSpec{});
+  Make(SlideRecipe{});
   std::vector<unsigned char> bytes = ReadFileBytes(path_);
   reader::PutU32(bytes, 0, 0x12345678u);  // wrong marker
   WriteFileBytes(path_, bytes);

@@ -70,19 +70,19 @@ int CountMismatches(const Pixels& region, const std::vector<unsigned char>& imag
 
 class RegionTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CZTXDataFile> Open(const SlideSpec& spec, ztx::ZtxLayout* layout = nullptr) {
-    path_ = MakeSlide(dir_, spec, layout);
+  std::unique_ptr<CZTXDataFile> Open(const SlideRecipe& recipe, ztx::ZtxLayout* layout = nullptr) {
+    path_ = MakeSlide(dir_, recipe, layout);
     int result = -1;
     auto slide = reader::OpenLoaded(path_, &result);
     EXPECT_EQ(result, 0);
     return slide;
   }
-  static SlideSpec Bmp(int scanScale = 20, int levelMode = 0) {
-    SlideSpec spec;
-    spec.encoding = ztx::TileEncoding::kBmp;
-    spec.scanScale = scanScale;
-    spec.levelMode = levelMode;
-    return spec;
+  static SlideRecipe Bmp(int scanScale = 20, int levelMode = 0) {
+    SlideRecipe recipe;
+    recipe.encoding = ztx::TileEncoding::kBmp;
+    recipe.scanScale = scanScale;
+    recipe.levelMode = levelMode;
+    return recipe;
   }
 
   TempDir dir_;
@@ -197,7 +197,7 @@ TEST_F(RegionTest, ScaleBetweenLevelsResamplesTheChosenLevelBilinearly) {
 }
 
 TEST_F(RegionTest, JpegSlideRegionIsCloseToThePattern) {
-  auto slide = Open(SlideSpec{});
+  auto slide = Open(SlideRecipe{});
   const Pixels region = Region(*slide, 20.0f, 200, 100, 600, 500);
   const std::vector<unsigned char> base = ExpectedBaseImage(kWidth, kHeight);
   double error = 0.0;
@@ -214,7 +214,7 @@ TEST_F(RegionTest, JpegSlideRegionIsCloseToThePattern) {
 
 TEST_F(RegionTest, JpegTilesAtTheScanScaleArriveAsTheDecoderGivesThem) {
   ztx::ZtxLayout layout;
-  auto slide = Open(SlideSpec{}, &layout);
+  auto slide = Open(SlideRecipe{}, &layout);
   // Interior tiles are decoded in place, edge tiles through a tile buffer:
   // both must equal a plain decode of the stored stream.
   const Pixels region = Region(*slide, 20.0f, 100, 100, 700, 500);
@@ -316,8 +316,8 @@ TEST_F(RegionTest, WithoutALoadedHeaderEveryRegionFails) {
 
 TEST_F(RegionTest, MissingTilesStayWhiteAndShiftNothing) {
   ztx::ZtxLayout layout;
-  SlideSpec spec = Bmp();
-  path_ = MakeSlide(dir_, spec, &layout);
+  SlideRecipe recipe = Bmp();
+  path_ = MakeSlide(dir_, recipe, &layout);
   // Move the (0, 256) scan-level tile off its key by changing its y in the index.
   std::vector<unsigned char> bytes = ReadFileBytes(path_);
   int entry = -1;
@@ -360,12 +360,12 @@ class SourceScaleTest : public RegionTest, public ::testing::WithParamInterface<
 
 TEST_P(SourceScaleTest, PicksTheLevelByTheOneAndAHalfRule) {
   const ScaleCase c = GetParam();
-  SlideSpec spec;
-  spec.scanScale = c.scanScale;
-  spec.levelMode = c.levelMode;
-  spec.width = 600;
-  spec.height = 400;
-  auto slide = Open(spec);
+  SlideRecipe recipe;
+  recipe.scanScale = c.scanScale;
+  recipe.levelMode = c.levelMode;
+  recipe.width = 600;
+  recipe.height = 400;
+  auto slide = Open(recipe);
   EXPECT_FLOAT_EQ(slide->SelectSourceScale(c.requested), c.expected);
 }
 

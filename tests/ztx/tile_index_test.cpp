@@ -345,13 +345,13 @@ class WrittenIndexTest : public ::testing::TestWithParam<RoundTripCase> {};
 TEST_P(WrittenIndexTest, EveryWrittenTileIsFiledUnderItsKey) {
   const RoundTripCase& c = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.version = c.version;
-  spec.compressIndex = c.compressed;
-  spec.longMagic = c.longMagic;
-  spec.encoding = c.encoding;
+  SlideRecipe recipe;
+  recipe.version = c.version;
+  recipe.compressIndex = c.compressed;
+  recipe.longMagic = c.longMagic;
+  recipe.encoding = c.encoding;
   ztx::ZtxLayout layout;
-  const std::string path = MakeSlide(dir, spec, &layout);
+  const std::string path = MakeSlide(dir, recipe, &layout);
   ASSERT_FALSE(path.empty());
   int result = 0;
   auto slide = OpenLoaded(path, &result);
@@ -451,11 +451,11 @@ TEST(SelectSourceScaleTest, NoHeaderGivesZero) {
 class BlockLoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SlideSpec spec;
-    spec.blockSize = 128;
-    spec.width = 700;
-    spec.height = 500;
-    path_ = MakeSlide(dir_, spec, &layout_);
+    SlideRecipe recipe;
+    recipe.blockSize = 128;
+    recipe.width = 700;
+    recipe.height = 500;
+    path_ = MakeSlide(dir_, recipe, &layout_);
     ASSERT_FALSE(path_.empty());
   }
 

@@ -92,18 +92,18 @@ class WriterHeaderTest : public ::testing::TestWithParam<VersionCase> {};
 TEST_P(WriterHeaderTest, FieldsStandAtTheirVersionsOffsets) {
   const VersionCase param = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.version = param.version;
-  spec.longMagic = param.longMagic;
-  spec.compressIndex = param.compressIndex;
-  spec.width = 700;
-  spec.height = 500;
-  spec.scanScale = 40;
-  spec.scanTime = 1700000123;
-  spec.spendTimeMs = 3723456;
-  spec.captureResolution = 0.25f;
+  SlideRecipe recipe;
+  recipe.version = param.version;
+  recipe.longMagic = param.longMagic;
+  recipe.compressIndex = param.compressIndex;
+  recipe.width = 700;
+  recipe.height = 500;
+  recipe.scanScale = 40;
+  recipe.scanTime = 1700000123;
+  recipe.spendTimeMs = 3723456;
+  recipe.captureResolution = 0.25f;
   ztx::ZtxLayout layout;
-  const std::string path = MakeSlide(dir, spec, &layout);
+  const std::string path = MakeSlide(dir, recipe, &layout);
   ASSERT_FALSE(path.empty());
   const Bytes bytes = ReadFileBytes(path);
   ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), layout.fileSize);
@@ -188,11 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ZtxWriterHeader, BmpSlidesCarryTheBmpTag) {
   TempDir dir;
-  SlideSpec spec;
-  spec.encoding = ztx::TileEncoding::kBmp;
-  spec.width = 300;
-  spec.height = 200;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec));
+  SlideRecipe recipe;
+  recipe.encoding = ztx::TileEncoding::kBmp;
+  recipe.width = 300;
+  recipe.height = 200;
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe));
   ASSERT_GE(bytes.size(), 96u);
   EXPECT_EQ(std::memcmp(&bytes[32], "BMP\0\0\0\0\0", 8), 0);
 }
@@ -202,13 +202,13 @@ TEST(ZtxWriterHeader, BmpSlidesCarryTheBmpTag) {
 
 TEST(ZtxWriterItems, ItemsFollowTheCountInTheGivenOrderAndEndAtThePreview) {
   TempDir dir;
-  SlideSpec spec;
-  spec.version = 1.2f;
-  spec.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 7),
+  SlideRecipe recipe;
+  recipe.version = 1.2f;
+  recipe.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 7),
                 ztx::PropertyItem::Int(31, -3), ztx::PropertyItem::Text(77, "")};
-  spec.levelMode = 1;
+  recipe.levelMode = 1;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_GT(bytes.size(), 200u);
 
   EXPECT_EQ(ReadI32(bytes, 96), 5);  // four given, then item 33 for the level mode
@@ -231,10 +231,10 @@ TEST(ZtxWriterItems, ItemsFollowTheCountInTheGivenOrderAndEndAtThePreview) {
 
 TEST(ZtxWriterItems, AGivenLevelModeItemIsNotDuplicated) {
   TempDir dir;
-  SlideSpec spec;
-  spec.items = {ztx::PropertyItem::Int(33, 2)};
-  spec.levelMode = 2;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec));
+  SlideRecipe recipe;
+  recipe.items = {ztx::PropertyItem::Int(33, 2)};
+  recipe.levelMode = 2;
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe));
   ASSERT_GT(bytes.size(), 112u);
   EXPECT_EQ(ReadI32(bytes, 96), 1);
   EXPECT_EQ(ReadI32(bytes, 100), 33);
@@ -244,20 +244,20 @@ TEST(ZtxWriterItems, AGivenLevelModeItemIsNotDuplicated) {
 TEST(ZtxWriterItems, VersionsBefore12HaveNoPropertyArea) {
   for (float version : {1.0f, 1.1f}) {
     TempDir dir;
-    SlideSpec spec;
-    spec.version = version;
+    SlideRecipe recipe;
+    recipe.version = version;
     ztx::ZtxLayout layout;
-    MakeSlide(dir, spec, &layout);
+    MakeSlide(dir, recipe, &layout);
     EXPECT_EQ(layout.previewOffset, 96) << version;
   }
 }
 
 TEST(ZtxWriterItems, AnEmptyItemListStillWritesTheCount) {
   TempDir dir;
-  SlideSpec spec;
-  spec.version = 1.7f;
+  SlideRecipe recipe;
+  recipe.version = 1.7f;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_GT(bytes.size(), 100u);
   EXPECT_EQ(ReadI32(bytes, 96), 0);
   EXPECT_EQ(layout.previewOffset, 100);
@@ -302,14 +302,14 @@ void ExpectSection(const Bytes& bytes, std::int64_t position, const ztx::StoredI
 TEST_P(WriterSectionTest, RecordsDescribeTheirStreams) {
   const SectionCase param = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.version = param.version;
-  spec.withLabel = param.withLabel;
-  spec.withPreview = param.withPreview;
-  spec.withThumbnail = param.withThumbnail;
-  const ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  recipe.version = param.version;
+  recipe.withLabel = param.withLabel;
+  recipe.withPreview = param.withPreview;
+  recipe.withThumbnail = param.withThumbnail;
+  const ztx::ZtxWriterOptions options = OptionsFor(recipe);
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_GT(bytes.size(), 96u);
   const Layout kind = LayoutOf(param.version);
 
@@ -337,8 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ZtxWriterSections, APresenceFlagOfZeroKeepsTheStream) {
   TempDir dir;
-  SlideSpec spec;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.label.present = false;
   ztx::ZtxLayout layout;
   const Bytes bytes =
@@ -372,14 +372,14 @@ Bytes ExpandIndex(const Bytes& bytes, const ztx::ZtxLayout& layout, std::size_t 
 TEST_P(WriterIndexTest, EntriesPointAtTheTileStreams) {
   const IndexCase param = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.version = param.version;
-  spec.compressIndex = param.compressIndex;
-  spec.encoding = param.encoding;
-  spec.width = 900;
-  spec.height = 600;
+  SlideRecipe recipe;
+  recipe.version = param.version;
+  recipe.compressIndex = param.compressIndex;
+  recipe.encoding = param.encoding;
+  recipe.width = 900;
+  recipe.height = 600;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), layout.fileSize);
   const Layout kind = LayoutOf(param.version);
   const std::size_t entrySize = kind == Layout::k1000 ? 68 : 64;
@@ -440,11 +440,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ZtxWriterIndex, TilesAreListedLevelByLevelRowByRow) {
   TempDir dir;
-  SlideSpec spec;
-  spec.width = 600;
-  spec.height = 520;
+  SlideRecipe recipe;
+  recipe.width = 600;
+  recipe.height = 520;
   ztx::ZtxLayout layout;
-  MakeSlide(dir, spec, &layout);
+  MakeSlide(dir, recipe, &layout);
   std::vector<std::tuple<float, int, int>> expected;
   const std::vector<std::pair<float, std::pair<int, int>>> grids = {
       {20.0f, {3, 3}}, {10.0f, {2, 2}}, {5.0f, {1, 1}}};
@@ -465,10 +465,10 @@ TEST(ZtxWriterIndex, TilesAreListedLevelByLevelRowByRow) {
 
 TEST(ZtxWriterIndex, CompressedIndexLeavesRoomToExpandInPlace) {
   TempDir dir;
-  SlideSpec spec;
-  spec.compressIndex = true;
+  SlideRecipe recipe;
+  recipe.compressIndex = true;
   ztx::ZtxLayout layout;
-  MakeSlide(dir, spec, &layout);
+  MakeSlide(dir, recipe, &layout);
   ASSERT_FALSE(layout.tiles.empty());
   std::int64_t firstTile = layout.fileSize;
   for (const ztx::WrittenTile& tile : layout.tiles) firstTile = std::min(firstTile, tile.offset);
@@ -478,14 +478,14 @@ TEST(ZtxWriterIndex, CompressedIndexLeavesRoomToExpandInPlace) {
 
 TEST(ZtxWriterIndex, OtherBlockSizesGiveTilesOfThatSize) {
   TempDir dir;
-  SlideSpec spec;
-  spec.version = 1.1f;
-  spec.blockSize = 128;
-  spec.width = 300;
-  spec.height = 130;
-  spec.smallestLevel = 128;
+  SlideRecipe recipe;
+  recipe.version = 1.1f;
+  recipe.blockSize = 128;
+  recipe.width = 300;
+  recipe.height = 130;
+  recipe.smallestLevel = 128;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_GT(bytes.size(), 96u);
   EXPECT_EQ(ReadI32(bytes, 88), 128);
   // 300 x 130: 3 x 2 tiles; 150 x 65: 2 x 1; 75 x 33: 1.
@@ -556,12 +556,12 @@ TEST(ZtxWriterPyramid, LevelSizesRoundUpAndTileCountsCoverThem) {
 
 TEST(ZtxWriterPyramid, WrittenLevelModeSlideListsItsStoredScales) {
   TempDir dir;
-  SlideSpec spec;
-  spec.width = 1100;
-  spec.height = 600;
-  spec.levelMode = 1;
+  SlideRecipe recipe;
+  recipe.width = 1100;
+  recipe.height = 600;
+  recipe.levelMode = 1;
   ztx::ZtxLayout layout;
-  MakeSlide(dir, spec, &layout);
+  MakeSlide(dir, recipe, &layout);
   // 1100 x 600 (20x), 550 x 300 (10x, left out), 275 x 150 (5x), 138 x 75
   // (2.5x, left out), 69 x 38 (1.25x).
   EXPECT_EQ(layout.levelScales, (std::vector<float>{20.0f, 5.0f, 1.25f}));
@@ -598,15 +598,15 @@ class WriterBmpPixelsTest : public ::testing::TestWithParam<BmpCase> {};
 TEST_P(WriterBmpPixelsTest, TilesOfEveryLevelHoldTheSourcePixelsExactly) {
   const BmpCase param = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.encoding = ztx::TileEncoding::kBmp;
-  spec.width = param.width;
-  spec.height = param.height;
-  spec.blockSize = param.blockSize;
-  spec.smallestLevel = param.blockSize;
-  spec.version = 1.2f;
+  SlideRecipe recipe;
+  recipe.encoding = ztx::TileEncoding::kBmp;
+  recipe.width = param.width;
+  recipe.height = param.height;
+  recipe.blockSize = param.blockSize;
+  recipe.smallestLevel = param.blockSize;
+  recipe.version = 1.2f;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_FALSE(layout.tiles.empty());
   EXPECT_EQ(layout.levelScales.size(), param.levels);
   const int size = param.blockSize;
@@ -614,7 +614,7 @@ TEST_P(WriterBmpPixelsTest, TilesOfEveryLevelHoldTheSourcePixelsExactly) {
   for (std::size_t levelIndex = 0; levelIndex < layout.levelScales.size(); ++levelIndex) {
     int levelWidth = 0;
     int levelHeight = 0;
-    const Bytes level = ExpectedLevelImage(spec.width, spec.height, static_cast<int>(levelIndex),
+    const Bytes level = ExpectedLevelImage(recipe.width, recipe.height, static_cast<int>(levelIndex),
                                            &levelWidth, &levelHeight);
     for (const ztx::WrittenTile& tile : layout.tiles) {
       if (tile.scale != layout.levelScales[levelIndex]) continue;
@@ -644,12 +644,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ZtxWriterPixels, JpegTilesAreCloseToTheSource) {
   TempDir dir;
-  SlideSpec spec;
-  spec.width = 500;
-  spec.height = 300;
+  SlideRecipe recipe;
+  recipe.width = 500;
+  recipe.height = 300;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
-  const Bytes base = ExpectedBaseImage(spec.width, spec.height);
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
+  const Bytes base = ExpectedBaseImage(recipe.width, recipe.height);
   ASSERT_FALSE(layout.tiles.empty());
   const ztx::WrittenTile& tile = layout.tiles[1];  // x 256, y 0: right edge padded
   ASSERT_EQ(tile.x, 256);
@@ -658,7 +658,7 @@ TEST(ZtxWriterPixels, JpegTilesAreCloseToTheSource) {
   int height = 0;
   Pixels pixels(DecodeJpeg(stream.data(), tile.length, width, height));
   ASSERT_NE(pixels, nullptr);
-  const Bytes expected = ExpectedTile(base, spec.width, spec.height, 256, 0, 256);
+  const Bytes expected = ExpectedTile(base, recipe.width, recipe.height, 256, 0, 256);
   double error = 0;
   for (std::size_t i = 0; i < expected.size(); ++i) error += std::abs(pixels.get()[i] - expected[i]);
   EXPECT_LT(error / static_cast<double>(expected.size()), 4.0);
@@ -684,13 +684,13 @@ class WriterChannelTest : public ::testing::TestWithParam<int> {};
 TEST_P(WriterChannelTest, TilesAreOneGreyJpegPerChannel) {
   const int channels = GetParam();
   TempDir dir;
-  SlideSpec spec;
-  spec.width = 300;
-  spec.height = 260;
-  spec.channelCount = channels;
-  spec.version = 1.4f;
+  SlideRecipe recipe;
+  recipe.width = 300;
+  recipe.height = 260;
+  recipe.channelCount = channels;
+  recipe.version = 1.4f;
   ztx::ZtxLayout layout;
-  const Bytes bytes = ReadFileBytes(MakeSlide(dir, spec, &layout));
+  const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
   ASSERT_GT(layout.previewOffset, 100);
 
   // Items: 40 = channel count, then one name per channel from 49 on.
@@ -706,7 +706,7 @@ TEST_P(WriterChannelTest, TilesAreOneGreyJpegPerChannel) {
   }
   EXPECT_EQ(static_cast<std::int64_t>(at), layout.previewOffset);
 
-  const Bytes base = ExpectedBaseImage(spec.width, spec.height);
+  const Bytes base = ExpectedBaseImage(recipe.width, recipe.height);
   const ztx::WrittenTile& tile = layout.tiles[0];
   const std::vector<Bytes> streams =
       SplitJpegStreams(Slice(bytes, layout.indexOffset + tile.offset, tile.length));
@@ -726,7 +726,7 @@ TEST_P(WriterChannelTest, TilesAreOneGreyJpegPerChannel) {
     double error = 0;
     for (int y = 0; y < 256; ++y) {
       for (int x = 0; x < 256; ++x) {
-        const unsigned char* p = &base[(static_cast<std::size_t>(y) * spec.width + x) * 3];
+        const unsigned char* p = &base[(static_cast<std::size_t>(y) * recipe.width + x) * 3];
         const int r = p[0], g = p[1], b = p[2];
         const int expected[6] = {r, g, b, (r + g) / 2, (g + b) / 2, (r + b) / 2};
         error += std::abs(plane.get()[y * 256 + x] - expected[c]);
@@ -740,9 +740,9 @@ INSTANTIATE_TEST_SUITE_P(Counts, WriterChannelTest, ::testing::Values(1, 3, 6));
 
 TEST(ZtxWriterPixels, ChannelNamesAreWrittenAsGiven) {
   TempDir dir;
-  SlideSpec spec;
-  spec.channelCount = 2;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  recipe.channelCount = 2;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.channelNames = {"DAPI", "FITC"};
   const Bytes bytes = ReadFileBytes(MakeSlideWithOptions(dir, "named.ztx", 260, 260, options));
   ASSERT_GT(bytes.size(), 140u);
@@ -764,7 +764,7 @@ TEST(ZtxWriterStreaming, PullsTheBaseLevelBandByBand) {
     requests.emplace_back(top, rows);
     return pattern(top, rows, rgb);
   };
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   std::string error;
   ASSERT_TRUE(writer.Write(dir.File("bands.ztx"), 400, 600, recording, &error)) << error;
   EXPECT_EQ(requests, (std::vector<std::pair<int, int>>{{0, 256}, {256, 256}, {512, 88}}));
@@ -772,14 +772,14 @@ TEST(ZtxWriterStreaming, PullsTheBaseLevelBandByBand) {
 
 TEST(ZtxWriterStreaming, OutputIsTheSameWhateverTheThreadCount) {
   TempDir dir;
-  SlideSpec spec;
-  spec.width = 1300;
-  spec.height = 700;
-  ztx::ZtxWriterOptions options = OptionsFor(spec);
+  SlideRecipe recipe;
+  recipe.width = 1300;
+  recipe.height = 700;
+  ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.threads = 1;
-  const std::string one = MakeSlideWithOptions(dir, "one.ztx", spec.width, spec.height, options);
+  const std::string one = MakeSlideWithOptions(dir, "one.ztx", recipe.width, recipe.height, options);
   options.threads = 3;
-  const std::string three = MakeSlideWithOptions(dir, "three.ztx", spec.width, spec.height, options);
+  const std::string three = MakeSlideWithOptions(dir, "three.ztx", recipe.width, recipe.height, options);
   EXPECT_EQ(ReadFileBytes(one), ReadFileBytes(three));
 }
 
@@ -787,7 +787,7 @@ TEST(ZtxWriterStreaming, ReportsProgressUpToTheTileCount) {
   TempDir dir;
   std::vector<std::int64_t> done;
   std::int64_t total = 0;
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   ztx::ZtxLayout layout;
   ASSERT_TRUE(writer.Write(dir.File("p.ztx"), 800, 800, PatternRowSource(800), nullptr, &layout,
                            [&](std::int64_t d, std::int64_t t) {
@@ -803,7 +803,7 @@ TEST(ZtxWriterStreaming, ReportsProgressUpToTheTileCount) {
 TEST(ZtxWriterStreaming, WritePixelsMatchesARowSource) {
   TempDir dir;
   const Bytes image = ExpectedBaseImage(333, 222);
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   ASSERT_TRUE(writer.WritePixels(dir.File("a.ztx"), 333, 222, image.data()));
   ASSERT_TRUE(writer.Write(dir.File("b.ztx"), 333, 222, PatternRowSource(333)));
   EXPECT_EQ(ReadFileBytes(dir.File("a.ztx")), ReadFileBytes(dir.File("b.ztx")));
@@ -823,7 +823,7 @@ class WriterRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(WriterRefusalTest, FailsWithOneLine) {
   const RefusalCase param = GetParam();
   TempDir dir;
-  ztx::ZtxWriterOptions options = OptionsFor(SlideSpec{});
+  ztx::ZtxWriterOptions options = OptionsFor(SlideRecipe{});
   param.adjust(options);
   ztx::ZtxWriter writer(options);
   std::string error;
@@ -887,7 +887,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ZtxWriterRefusals, UnwritablePathFails) {
   TempDir dir;
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   std::string error;
   const std::string path = dir.File("missing-folder/slide.ztx");
   EXPECT_FALSE(writer.Write(path, 300, 300, PatternRowSource(300), &error));
@@ -897,7 +897,7 @@ TEST(ZtxWriterRefusals, UnwritablePathFails) {
 
 TEST(ZtxWriterRefusals, FailingSourceStopsTheWrite) {
   TempDir dir;
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   std::string error;
   const ztx::RowSource failing = [](int top, int, unsigned char*) { return top < 256; };
   EXPECT_FALSE(writer.Write(dir.File("f.ztx"), 300, 600, failing, &error));
@@ -906,7 +906,7 @@ TEST(ZtxWriterRefusals, FailingSourceStopsTheWrite) {
 
 TEST(ZtxWriterRefusals, EmptySlideIsRefused) {
   TempDir dir;
-  ztx::ZtxWriter writer(OptionsFor(SlideSpec{}));
+  ztx::ZtxWriter writer(OptionsFor(SlideRecipe{}));
   std::string error;
   EXPECT_FALSE(writer.Write(dir.File("e.ztx"), 0, 100, PatternRowSource(0), &error));
   EXPECT_NE(error.find("size"), std::string::npos) << error;

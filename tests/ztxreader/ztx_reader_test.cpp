@@ -17,16 +17,16 @@ namespace {
 
 using strata::test::ExpectedBasePixel;
 using strata::test::MakeSlide;
-using strata::test::SlideSpec;
+using strata::test::SlideRecipe;
 using strata::test::TempDir;
 
-SlideSpec BmpSlide(const std::string& fileName) {
-  SlideSpec spec;
-  spec.encoding = strata::ztx::TileEncoding::kBmp;
-  spec.width = 700;
-  spec.height = 500;
-  spec.fileName = fileName;
-  return spec;
+SlideRecipe BmpSlide(const std::string& fileName) {
+  SlideRecipe recipe;
+  recipe.encoding = strata::ztx::TileEncoding::kBmp;
+  recipe.width = 700;
+  recipe.height = 500;
+  recipe.fileName = fileName;
+  return recipe;
 }
 
 // Checks a BGR region against the fixture pattern, white outside 700 x 500.
