@@ -179,7 +179,25 @@ int main(int argc, char** argv) {
   std::vector<TileRange> sample;
   for (int i = 0; i < settings.tiles; ++i) sample.push_back(tiles[pick(random)]);
 
+  struct Close {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+  std::unique_ptr<std::FILE, Close> file(strata::platform::OpenStream(path.c_str(), "rb"));
   std::vector<unsigned char> storage(4 << 20);
+  // Both timed passes read the same ranges; one untimed pass first puts them
+  // in the page cache so that neither pays for the disk.
+  const auto readDirect = [&] {
+    std::int64_t total = 0;
+    for (const TileRange& tile : sample) {
+      std::size_t delivered = 0;
+      strata::platform::ReadAt(file.get(), tile.position, storage.data(),
+                               static_cast<std::size_t>(tile.length), delivered);
+      total += static_cast<std::int64_t>(delivered);
+    }
+    return total;
+  };
+  readDirect();
+
   std::int64_t bytes = 0;
   auto start = Clock::now();
   for (const TileRange& tile : sample) {
@@ -191,24 +209,15 @@ int main(int argc, char** argv) {
   const double librarySeconds = SecondsSince(start);
   UnInitImageFileFunc(&handle);
 
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  std::unique_ptr<std::FILE, Close> file(strata::platform::OpenStream(path.c_str(), "rb"));
-  std::int64_t directBytes = 0;
   start = Clock::now();
-  for (const TileRange& tile : sample) {
-    if (!strata::platform::Seek64(file.get(), tile.position, SEEK_SET)) break;
-    directBytes += static_cast<std::int64_t>(
-        std::fread(storage.data(), 1, static_cast<std::size_t>(tile.length), file.get()));
-  }
+  const std::int64_t directBytes = readDirect();
   const double directSeconds = SecondsSince(start);
 
   std::printf("GetImageStreamFunc:        %8.0f tiles/s (%d tiles, %.1f MB)\n",
               settings.tiles / librarySeconds, settings.tiles, static_cast<double>(bytes) / 1e6);
-  std::printf("direct reads:              %8.0f tiles/s (%.1f MB)\n", settings.tiles / directSeconds,
+  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.tiles / directSeconds,
               static_cast<double>(directBytes) / 1e6);
-  std::printf("library / direct time:     %8.2f\n", librarySeconds / directSeconds);
+  std::printf("library / pread time:      %8.2f\n", librarySeconds / directSeconds);
   if (bytes != directBytes) {
     std::fprintf(stderr, "warning: the library delivered %lld bytes, the file %lld\n",
                  static_cast<long long>(bytes), static_cast<long long>(directBytes));

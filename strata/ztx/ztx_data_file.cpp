@@ -400,7 +400,6 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
   if (!reader_->Read(static_cast<std::uint64_t>(start), length, &bytes)) return -1;
   // A short read must not pass stale caller bytes off as tile data.
   if (bytes.Filled() != static_cast<std::size_t>(length)) return -1;
-  std::memset(*out, 0, static_cast<std::size_t>(length));
   std::memcpy(*out, bytes.Storage(), static_cast<std::size_t>(length));
   return 0;
 }
