@@ -13,14 +13,13 @@
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
 #include "tools/command.h"
 #include "tools/pending_output.h"
 #include "tools/slide_handle.h"
 
 namespace strata::tools {
 namespace {
-
-constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 
 const char* StreamKind(const unsigned char* bytes, int length) {
   if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) return "JPEG";
@@ -39,7 +38,7 @@ bool IndexIsCompressed(const std::string& path) {
                               static_cast<std::uint32_t>(marker[1]) << 8 |
                               static_cast<std::uint32_t>(marker[2]) << 16 |
                               static_cast<std::uint32_t>(marker[3]) << 24;
-  return (value & kCompressedIndexBits) == kCompressedIndexBits;
+  return (value & ztx::kCompressedIndexBits) == ztx::kCompressedIndexBits;
 }
 
 std::string FormatScale(float scale) {

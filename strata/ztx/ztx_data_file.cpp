@@ -19,13 +19,12 @@
 #include "strata/ztx/ztx_tile_block.h"
 
 using strata::ztx::SameVersion;
+using strata::ztx::kCompressedIndexBits;
 
 namespace {
 
 constexpr int kProbeBytes = 128;
 constexpr int kCompressedEntrySize = 64;
-// The compressed index keeps the marker's 0x400 bit.
-constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 // deflate cannot expand by more than about 1032:1; a count that claims more
 // than this from the stored bytes is a damaged header, not a big index.
 constexpr std::int64_t kMaxInflateRatio = 1032;

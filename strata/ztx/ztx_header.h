@@ -20,6 +20,8 @@ namespace strata::ztx {
 // the 0x400 bit set.
 constexpr std::uint32_t kZtxMarker = 0xEEEE01F1u;
 constexpr std::uint32_t kZtxCompressedMarker = 0xEEEE05F1u;
+// The bits whose presence marks a compressed index.
+constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 constexpr int kZtxHeaderBytes = 96;
 
 // Versions compare equal when their single-precision difference is below 1e-6.

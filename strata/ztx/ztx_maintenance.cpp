@@ -18,7 +18,6 @@
 namespace strata::ztx {
 namespace {
 
-constexpr std::uint32_t kCompressedPattern = 0xEEEE04F1;
 constexpr std::uint32_t kCompressedBit = 0x400;
 constexpr int kIndexEntryBytes = 64;  // the only entry size an index round-trips with
 constexpr std::int64_t kLabelLengthField = 20;
@@ -88,7 +87,7 @@ bool FinishWrites(Stream& stream) {
 }
 
 bool IsCompressedMarker(std::uint32_t marker) {
-  return (marker & kCompressedPattern) == kCompressedPattern;
+  return (marker & kCompressedIndexBits) == kCompressedIndexBits;
 }
 
 // What both index operations need to know about a slide, read through its
@@ -183,7 +182,7 @@ bool CompressTileIndex(const char* slidePath) {
     return false;
   }
   const bool written =
-      WriteU32At(file.get(), 0, marker | kCompressedPattern) &&
+      WriteU32At(file.get(), 0, marker | kCompressedIndexBits) &&
       WriteU32At(file.get(), facts.indexOffset, static_cast<std::uint32_t>(packedLength)) &&
       WriteExactly(file.get(), packed.data(), packedLength);
   return FinishWrites(file) && written;

@@ -194,7 +194,7 @@ bool WriteRun::PlanFile(std::string* error) {
     thumbnailSection_ = BuildSection(options_.thumbnail, layoutKind_);
   }
 
-  std::int64_t position = kHeaderBytes + static_cast<std::int64_t>(propertyArea_.size());
+  std::int64_t position = kZtxHeaderBytes + static_cast<std::int64_t>(propertyArea_.size());
   header_.previewOffset = position;
   position += static_cast<std::int64_t>(previewSection_.size());
   if (!labelSection_.empty()) {
@@ -240,7 +240,7 @@ bool WriteRun::PlanFile(std::string* error) {
 
 bool WriteRun::WriteHeaderAndSections(std::string* error) {
   if (!file_.WriteAt(0, BuildHeader(header_), error)) return false;
-  if (!file_.WriteAt(kHeaderBytes, propertyArea_, error)) return false;
+  if (!file_.WriteAt(kZtxHeaderBytes, propertyArea_, error)) return false;
   if (!file_.WriteAt(header_.previewOffset, previewSection_, error)) return false;
   if (!labelSection_.empty() && !file_.WriteAt(header_.labelOffset, labelSection_, error)) {
     return false;
@@ -343,7 +343,7 @@ bool WriteRun::WriteIndex(std::string* error) {
 
 void WriteRun::FillLayout(ZtxLayout* layout) const {
   if (layout == nullptr) return;
-  layout->propertyAreaOffset = kHeaderBytes;
+  layout->propertyAreaOffset = kZtxHeaderBytes;
   layout->previewOffset = header_.previewOffset;
   layout->labelOffset = header_.labelOffset;
   layout->thumbnailOffset = header_.thumbnailOffset;

@@ -8,10 +8,6 @@
 namespace strata::ztx {
 namespace {
 
-bool SameVersion(float version, float constant) {
-  return std::fabs(version - constant) < 0.000001f;
-}
-
 void PutMagicAndFormat(RecordBytes& header, const HeaderFields& fields) {
   const char* magic = fields.longMagic ? "ZTXL" : "ZTX";
   header.PutBytes(4, magic, std::strlen(magic));  // the zero byte after it is already there
@@ -68,8 +64,8 @@ HeaderLayout HeaderLayoutOf(float version) {
 }
 
 std::vector<unsigned char> BuildHeader(const HeaderFields& fields) {
-  RecordBytes header(kHeaderBytes);
-  header.PutU32(0, fields.compressedIndex ? kCompressedIndexMarker : kPlainMarker);
+  RecordBytes header(kZtxHeaderBytes);
+  header.PutU32(0, fields.compressedIndex ? kZtxCompressedMarker : kZtxMarker);
   PutMagicAndFormat(header, fields);
   header.PutF32(12, fields.version);
   header.PutI32(16, fields.tileCount);

@@ -7,13 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_writer.h"
 
 namespace strata::ztx {
 
-constexpr std::uint32_t kPlainMarker = 0xEEEE01F1u;
-constexpr std::uint32_t kCompressedIndexMarker = 0xEEEE05F1u;
-constexpr int kHeaderBytes = 96;
 constexpr int kSectionRecordBytes = 52;
 constexpr int kEntryBytes1000 = 68;
 constexpr int kEntryBytes = 64;
