@@ -1,6 +1,5 @@
 #include "strata/ztx/ztx_writer_records.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "strata/ztx/ztx_record_bytes.h"
