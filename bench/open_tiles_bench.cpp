@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "strata/platform/file_io.h"
-#include "strata/platform/terminal.h"
 #include "strata/strata.h"
 #include "strata/ztx/tile_info.h"
 #include "strata/ztx/ztx_data_file.h"
@@ -32,11 +32,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using strata::bench::Clock;
+using strata::bench::EnsureBenchSlide;
+using strata::bench::SecondsSince;
 
 struct Settings {
   std::string dir;
@@ -64,36 +62,6 @@ bool ParseSettings(int argc, char** argv, Settings* settings) {
     }
   }
   return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->tiles > 0;
-}
-
-bool WriteBenchSlide(const std::string& path, int width, int height) {
-  strata::ztx::ZtxWriterOptions options;
-  options.version = 1.3f;
-  options.scanScale = 40;
-  const strata::tools::SyntheticTissue tissue(width, height, 2024);
-  const bool terminal = strata::platform::IsTerminal(stderr);
-  std::fprintf(stderr, "writing %s (%d x %d); this takes a while, once\n", path.c_str(), width,
-               height);
-  const std::string temporary = path + ".partial";
-  std::string error;
-  const auto start = Clock::now();
-  strata::ztx::ZtxWriter writer(options);
-  const bool written = writer.Write(
-      temporary, width, height,
-      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
-      &error, nullptr, [terminal, start](std::int64_t done, std::int64_t total) {
-        if (!terminal || (done % 500 != 0 && done != total)) return;
-        std::fprintf(stderr, "\r  %lld/%lld tiles, %.0f s", static_cast<long long>(done),
-                     static_cast<long long>(total), SecondsSince(start));
-      });
-  if (terminal) std::fputc('\n', stderr);
-  if (!written || !strata::platform::RenameFile(temporary, path)) {
-    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
-    strata::platform::RemoveFile(temporary);
-    return false;
-  }
-  std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
-  return true;
 }
 
 struct TileRange {
@@ -149,7 +117,7 @@ int main(int argc, char** argv) {
   const std::string path = settings.dir + "/bench-" + std::to_string(settings.width) + "x" +
                            std::to_string(settings.height) + ".ztx";
   if (!strata::platform::FileExists(path) &&
-      !WriteBenchSlide(path, settings.width, settings.height)) {
+      !EnsureBenchSlide(path, settings.width, settings.height, 40, 2024)) {
     return 1;
   }
   std::printf("slide: %s (%.2f GB)\n", path.c_str(),

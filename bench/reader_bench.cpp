@@ -22,6 +22,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "bench/bench_support.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_writer.h"
@@ -30,11 +31,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using strata::bench::Clock;
+using strata::bench::EnsureBenchSlide;
+using strata::bench::SecondsSince;
 
 struct Settings {
   std::string dir;
@@ -62,31 +61,6 @@ bool ParseSettings(int argc, char** argv, Settings* settings) {
     }
   }
   return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->repeat > 0;
-}
-
-// The slide open_tiles_bench writes: version 1.3, 40x, synthetic tissue.
-bool WriteBenchSlide(const std::string& path, int width, int height) {
-  strata::ztx::ZtxWriterOptions options;
-  options.version = 1.3f;
-  options.scanScale = 40;
-  const strata::tools::SyntheticTissue tissue(width, height, 2024);
-  std::fprintf(stderr, "writing %s (%d x %d); this takes a while, once\n", path.c_str(), width,
-               height);
-  const std::string temporary = path + ".partial";
-  std::string error;
-  const auto start = Clock::now();
-  strata::ztx::ZtxWriter writer(options);
-  const bool written = writer.Write(
-      temporary, width, height,
-      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
-      &error);
-  if (!written || !strata::platform::RenameFile(temporary, path)) {
-    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
-    strata::platform::RemoveFile(temporary);
-    return false;
-  }
-  std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
-  return true;
 }
 
 struct Square {
@@ -156,7 +130,7 @@ int main(int argc, char** argv) {
   const std::string path = settings.dir + "/bench-" + std::to_string(settings.width) + "x" +
                            std::to_string(settings.height) + ".ztx";
   if (!strata::platform::FileExists(path) &&
-      !WriteBenchSlide(path, settings.width, settings.height)) {
+      !EnsureBenchSlide(path, settings.width, settings.height, 40, 2024)) {
     return 1;
   }
   std::printf("slide: %s (%.2f GB)\n", path.c_str(),

@@ -21,6 +21,7 @@
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
+#include "bench/bench_support.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_data_file.h"
@@ -30,42 +31,18 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using strata::bench::Clock;
+using strata::bench::EnsureBenchSlide;
+using strata::bench::SecondsSince;
 
 constexpr int kSlideSize = 16384;
 constexpr int kScanScale = 40;
 constexpr int kRegionSize = 2048;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 struct Release {
   void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
 };
 using Owned = std::unique_ptr<unsigned char, Release>;
-
-bool EnsureSlide(const std::string& path) {
-  if (strata::platform::FileExists(path)) return true;
-  strata::ztx::ZtxWriterOptions options;
-  options.version = 1.3f;
-  options.scanScale = kScanScale;
-  const strata::tools::SyntheticTissue tissue(kSlideSize, kSlideSize, 7);
-  std::fprintf(stderr, "writing %s once\n", path.c_str());
-  const std::string temporary = path + ".partial";
-  std::string error;
-  strata::ztx::ZtxWriter writer(options);
-  const bool written = writer.Write(
-      temporary, kSlideSize, kSlideSize,
-      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
-      &error);
-  if (!written || !strata::platform::RenameFile(temporary, path)) {
-    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
-    strata::platform::RemoveFile(temporary);
-    return false;
-  }
-  return true;
-}
 
 struct Origin {
   int x;
@@ -153,7 +130,7 @@ int main(int argc, char** argv) {
   }
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/region_bench_16k.ztx";
-  if (!EnsureSlide(path)) return 1;
+  if (!EnsureBenchSlide(path, kSlideSize, kSlideSize, kScanScale, 7)) return 1;
   IMAGE_INFO_STRUCT handle{};
   if (!InitImageFileFunc(&handle, path.c_str())) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());

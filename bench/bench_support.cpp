@@ -1,0 +1,48 @@
+#include "bench/bench_support.h"
+
+#include <cstdio>
+
+#include "strata/platform/file_io.h"
+#include "strata/platform/terminal.h"
+#include "strata/ztx/ztx_writer.h"
+#include "tools/synthetic_tissue.h"
+
+namespace strata::bench {
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool EnsureBenchSlide(const std::string& path, int width, int height, int scanScale,
+                      std::uint32_t seed) {
+  if (platform::FileExists(path)) return true;
+  ztx::ZtxWriterOptions options;
+  options.version = 1.3f;
+  options.scanScale = scanScale;
+  const tools::SyntheticTissue tissue(width, height, seed);
+  const bool terminal = platform::IsTerminal(stderr);
+  std::fprintf(stderr, "writing %s (%d x %d) once; later runs reuse it\n", path.c_str(), width,
+               height);
+  const std::string temporary = path + ".partial";
+  std::string error;
+  const auto start = Clock::now();
+  ztx::ZtxWriter writer(options);
+  const bool written = writer.Write(
+      temporary, width, height,
+      [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
+      &error, nullptr, [terminal, start](std::int64_t done, std::int64_t total) {
+        if (!terminal || (done % 500 != 0 && done != total)) return;
+        std::fprintf(stderr, "\r  %lld/%lld tiles, %.0f s", static_cast<long long>(done),
+                     static_cast<long long>(total), SecondsSince(start));
+      });
+  if (terminal) std::fputc('\n', stderr);
+  if (!written || !platform::RenameFile(temporary, path)) {
+    std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
+    platform::RemoveFile(temporary);
+    return false;
+  }
+  std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
+  return true;
+}
+
+}  // namespace strata::bench
