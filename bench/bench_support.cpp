@@ -1,6 +1,7 @@
 #include "bench/bench_support.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "strata/platform/file_io.h"
 #include "strata/platform/terminal.h"
@@ -43,6 +44,17 @@ bool EnsureBenchSlide(const std::string& path, int width, int height, int scanSc
   }
   std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
   return true;
+}
+
+std::string SharedBenchSlide(const std::string& dir, int width, int height) {
+  std::error_code ignored;
+  std::filesystem::create_directories(dir, ignored);
+  const std::string path =
+      dir + "/bench-" + std::to_string(width) + "x" + std::to_string(height) + ".ztx";
+  if (!EnsureBenchSlide(path, width, height, 40, 2024)) return std::string();
+  std::printf("slide: %s (%.2f GB)\n", path.c_str(),
+              static_cast<double>(platform::FileSize(path)) / 1e9);
+  return path;
 }
 
 }  // namespace strata::bench

@@ -19,6 +19,10 @@ double SecondsSince(Clock::time_point start);
 bool EnsureBenchSlide(const std::string& path, int width, int height, int scanScale,
                       std::uint32_t seed);
 
+// The 40x slide that open_tiles_bench and reader_bench share:
+// DIR/bench-WxH.ztx, written once. Prints its path and size; "" on failure.
+std::string SharedBenchSlide(const std::string& dir, int width, int height);
+
 }  // namespace strata::bench
 
 #endif  // STRATA_BENCH_BENCH_SUPPORT_H_

@@ -32,7 +32,7 @@
 namespace {
 
 using strata::bench::Clock;
-using strata::bench::EnsureBenchSlide;
+using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
 
 struct Settings {
@@ -125,16 +125,8 @@ int main(int argc, char** argv) {
                  "usage: reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]\n");
     return 2;
   }
-  std::error_code ignored;
-  std::filesystem::create_directories(settings.dir, ignored);
-  const std::string path = settings.dir + "/bench-" + std::to_string(settings.width) + "x" +
-                           std::to_string(settings.height) + ".ztx";
-  if (!strata::platform::FileExists(path) &&
-      !EnsureBenchSlide(path, settings.width, settings.height, 40, 2024)) {
-    return 1;
-  }
-  std::printf("slide: %s (%.2f GB)\n", path.c_str(),
-              static_cast<double>(strata::platform::FileSize(path)) / 1e9);
+  const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
+  if (path.empty()) return 1;
 
   IMAGE_INFO_STRUCT handle{};
   int height = 0, width = 0, scanScale = 0, blockSize = 0;
