@@ -31,8 +31,8 @@ constexpr std::int64_t kMaxInflateRatio = 1032;
 // No stored tile comes near this; a larger length is a damaged entry, and
 // refusing it spares readers that cannot tell the file size a huge read.
 constexpr std::int64_t kMaxTileBytes = 64LL << 20;
-// The block load counts whole 256-pixel tiles whatever the header says.
-constexpr std::int64_t kBlockLoadTile = 256;
+// Tile edge assumed by a block load when the header names none.
+constexpr std::int64_t kDefaultBlockSize = 256;
 
 bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
 
@@ -77,7 +77,6 @@ struct CZTXDataFile::TileBlockFilter {
 CZTXDataFile::CZTXDataFile() = default;
 
 CZTXDataFile::~CZTXDataFile() {
-  ClearTiles();
   delete header_;
   delete labelBlock_;
   delete previewBlock_;
@@ -208,10 +207,12 @@ int CZTXDataFile::LoadFileBlock(int left, int top, int right, int bottom, float 
     if (LoadHeaderRecord() != 0) return -1;
     if (left == 0 && top == 0 && right == 0 && bottom == 0) return 0;
     TileBlockFilter filter{left, top, right, bottom, scale, 0};
-    const std::int64_t columns =
-        filter.right / kBlockLoadTile - (filter.left + kBlockLoadTile - 1) / kBlockLoadTile;
-    const std::int64_t rows =
-        filter.bottom / kBlockLoadTile - (filter.top + kBlockLoadTile - 1) / kBlockLoadTile;
+    // Whole tiles of the slide's own size inside the rectangle: counting
+    // 256-pixel cells on a slide of other tiles would stop the walk early.
+    const std::int64_t block =
+        header_->GetBlockSize() > 0 ? header_->GetBlockSize() : kDefaultBlockSize;
+    const std::int64_t columns = filter.right / block - (filter.left + block - 1) / block;
+    const std::int64_t rows = filter.bottom / block - (filter.top + block - 1) / block;
     filter.expected = columns * rows;
     return FillTileMap(&filter);
   } catch (...) {
@@ -225,15 +226,13 @@ int CZTXDataFile::FillTileMap(const TileBlockFilter* filter) {
   if (block == nullptr) return -1;
   ByteBuffer index;
   if (LoadTileIndex(index) != 0) return -1;
-  ClearTiles();
+  tiles_.Clear();
   const int count = header_->GetTileCount();
-  std::string key;
+  if (filter == nullptr && count > 0) tiles_.Reserve(static_cast<std::size_t>(count));
   for (int entry = 0; entry < count; ++entry) {
     if (block->ReadEntry(&index) != 0) return -1;
     if (filter != nullptr && !filter->Holds(*block)) continue;
-    TileInfo* tile = block->MakeTileInfo(key, 0);
-    if (tile == nullptr) return -1;
-    InsertTile(key, tile);
+    tiles_.Insert(block->CurrentTile());
     // A block load stops once every whole tile of the rectangle is present.
     if (filter != nullptr && static_cast<std::int64_t>(tiles_.size()) == filter->expected) break;
   }
@@ -317,33 +316,12 @@ int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
   return 0;
 }
 
-void CZTXDataFile::InsertTile(const std::string& key, TileInfo* tile) {
-  std::unique_ptr<TileInfo> owned(tile);
-  // The first record filed under a key wins; a later duplicate is dropped.
-  if (tiles_.emplace(key, owned.get()).second) owned.release();
-}
-
-void CZTXDataFile::ClearTiles() {
-  for (auto& entry : tiles_) delete entry.second;
-  tiles_.clear();
-}
-
 int CZTXDataFile::CloseFile() {
   if (reader_ != nullptr) reader_->Close();
   return 0;
 }
 
 // ---------------------------------------------------------------- tiles
-
-const TileInfo* CZTXDataFile::FindTile(float scale, int x, int y) const {
-  // A block of its own per lookup: concurrent lookups share only the map.
-  std::unique_ptr<CZTXDataBlock> block(NewTileBlock());
-  if (block == nullptr) return nullptr;
-  std::string key;
-  block->MakeKey(key, scale, x, y);
-  const auto found = tiles_.find(key);
-  return found == tiles_.end() ? nullptr : found->second;
-}
 
 float CZTXDataFile::SelectSourceScale(float scale) {
   if (header_ == nullptr || !IsUsableScale(scale)) return 0.0f;
