@@ -214,7 +214,13 @@ int CZTXDataFile::LoadFileBlock(int left, int top, int right, int bottom, float 
     const std::int64_t columns = filter.right / block - (filter.left + block - 1) / block;
     const std::int64_t rows = filter.bottom / block - (filter.top + block - 1) / block;
     filter.expected = columns * rows;
-    return FillTileMap(&filter);
+    if (FillTileMap(&filter) != 0) return -1;
+    // A block is opened to read its tiles: fetch them ahead together.
+    std::vector<const TileInfo*> kept;
+    kept.reserve(tiles_.size());
+    for (const TileInfo& tile : tiles_.Records()) kept.push_back(&tile);
+    PrefetchTiles(kept);
+    return 0;
   } catch (...) {
     return -1;
   }
@@ -372,25 +378,48 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
                                 unsigned char** out) {
   if (out == nullptr || *out == nullptr || length <= 0 || reader_ == nullptr) return -1;
   std::int64_t start = 0;
-  if (!CheckedTileStart(position, offset, start)) return -1;
-  ByteBuffer bytes;
-  if (!reader_->Read(static_cast<std::uint64_t>(start), length, &bytes)) return -1;
-  // A short read must not pass stale caller bytes off as tile data.
-  if (bytes.Filled() != static_cast<std::size_t>(length)) return -1;
-  std::memcpy(*out, bytes.Storage(), static_cast<std::size_t>(length));
+  std::int64_t end = 0;
+  if (!CheckedTileStart(position, offset, start) || !CheckedEnd(start, length, end)) return -1;
+  const std::size_t size = static_cast<std::size_t>(length);
+  std::size_t delivered = 0;
+  // Within a file of known size the read cannot come back short, so it may
+  // land in the caller's buffer directly; otherwise a short read must leave
+  // that buffer as it was.
+  if (fileSize_ >= 0 && end <= fileSize_) {
+    return reader_->ReadInto(static_cast<std::uint64_t>(start), size, *out, delivered) &&
+                   delivered == size
+               ? 0
+               : -1;
+  }
+  std::vector<unsigned char> bytes(size);
+  if (!reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) ||
+      delivered != size) {
+    return -1;
+  }
+  std::memcpy(*out, bytes.data(), size);
   return 0;
 }
 
 bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {
   if (reader_ == nullptr || !StoredTilePlausible(tile)) return false;
-  ByteBuffer buffer;
   const std::int64_t start = header_->GetIndexOffset() + tile.offset;
-  if (!reader_->Read(static_cast<std::uint64_t>(start), tile.length, &buffer) ||
-      buffer.Filled() != static_cast<std::size_t>(tile.length)) {
-    return false;
+  const std::size_t size = static_cast<std::size_t>(tile.length);
+  bytes.resize(size);
+  std::size_t delivered = 0;
+  return reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) &&
+         delivered == size;
+}
+
+void CZTXDataFile::PrefetchTiles(const std::vector<const TileInfo*>& tiles) {
+  if (reader_ == nullptr || header_ == nullptr) return;
+  std::vector<ByteRange> ranges;
+  ranges.reserve(tiles.size());
+  for (const TileInfo* tile : tiles) {
+    if (tile == nullptr || !StoredTilePlausible(*tile)) continue;
+    ranges.push_back({static_cast<std::uint64_t>(header_->GetIndexOffset() + tile->offset),
+                      static_cast<std::uint64_t>(tile->length)});
   }
-  bytes.assign(buffer.Storage(), buffer.Storage() + tile.length);
-  return true;
+  if (!ranges.empty()) reader_->Prefetch(ranges);
 }
 
 unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& length,

@@ -113,6 +113,8 @@ class CZTXDataFile : public CDataFile {
   // The stored bytes of one tile into `bytes` (allocating); false on a failed
   // or short read.
   bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes);
+  // Announces to the reader that these tiles' bytes will be read soon.
+  void PrefetchTiles(const std::vector<const TileInfo*>& tiles);
   // True when the header's image format tag names BMP streams.
   bool TilesAreBmp();
 

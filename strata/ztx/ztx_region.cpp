@@ -305,17 +305,27 @@ bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
 // of it is either a tile's or white afterwards.
 void FillTiles(CZTXDataFile& slide, const TilePlacement& target, const std::array<int, 3>* places) {
   const bool bmp = slide.TilesAreBmp();
-  std::vector<unsigned char> stored;
+  // Every tile of the grid, column by column, found before any is read so
+  // that the reader can fetch them ahead together.
+  std::vector<const TileInfo*> tiles;
+  tiles.reserve(static_cast<std::size_t>(target.columns) * static_cast<std::size_t>(target.rows));
   for (int column = 0; column < target.columns; ++column) {
     const std::int64_t tileX =
         target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
     for (int row = 0; row < target.rows; ++row) {
       const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
+      tiles.push_back(tileX > INT_MAX || tileY > INT_MAX
+                          ? nullptr
+                          : slide.FindTile(target.scale, static_cast<int>(tileX),
+                                           static_cast<int>(tileY)));
+    }
+  }
+  slide.PrefetchTiles(tiles);
+  std::vector<unsigned char> stored;
+  for (int column = 0; column < target.columns; ++column) {
+    for (int row = 0; row < target.rows; ++row) {
       const CellWindow cell = WindowOfCell(target, column, row);
-      const TileInfo* tile =
-          tileX > INT_MAX || tileY > INT_MAX
-              ? nullptr
-              : slide.FindTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY));
+      const TileInfo* tile = tiles[static_cast<std::size_t>(column) * target.rows + row];
       PixelBuffer pixels;
       int width = 0;
       int height = 0;
