@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/nginx_server.h"
+#include "tools/loopback/nginx_server.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/strata.h"
@@ -23,7 +23,7 @@
 
 namespace {
 
-using strata::test::NginxServer;
+using strata::loopback::NginxServer;
 using strata::ztx::WrittenTile;
 
 struct BenchOptions {
