@@ -229,6 +229,11 @@ void LoopbackHttpServer::Serve(std::shared_ptr<Connection> connection) {
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
       }
       if (reply.ending != Reply::Ending::kKeepAlive) open = false;
+      // A client that asks to close gets its wish after the answer.
+      std::string wish = request.Header("connection");
+      std::transform(wish.begin(), wish.end(), wish.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (wish == "close") open = false;
     }
   }
   std::lock_guard<std::mutex> hold(connection->mutex);
