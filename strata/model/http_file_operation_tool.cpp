@@ -296,7 +296,49 @@ bool CHTTPFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
       offset > kLastOffset - length) {
     return false;
   }
-  return length == 0 || Fetch(offset, length, destination, delivered);
+  if (length == 0) return true;
+  if (cache_.Enabled() && length <= kBlockBytes / 2) {
+    if (cache_.CopyOut(offset, length, destination)) {
+      delivered = length;
+      return true;
+    }
+    // A block that failed after every attempt fails the read: the same
+    // request would only go through the same attempts again.
+    if (!FetchBlock(offset, length)) return false;
+    if (cache_.CopyOut(offset, length, destination)) {
+      delivered = length;
+      return true;
+    }
+  }
+  return Fetch(offset, length, destination, delivered);
+}
+
+bool CHTTPFileOperationTool::FetchBlock(std::uint64_t offset, std::size_t length) {
+  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  const std::uint64_t start = offset / kBlockBytes * kBlockBytes;
+  const std::uint64_t end =
+      std::min(kLastOffset, std::max<std::uint64_t>(start + kBlockBytes, offset + length));
+  {
+    std::unique_lock<std::mutex> guard(blocksMutex_);
+    if (blocksInFlight_.count(start) != 0) {
+      blockFetched_.wait(guard, [&] { return blocksInFlight_.count(start) == 0; });
+      return true;
+    }
+    blocksInFlight_.insert(start);
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(end - start));
+  std::size_t got = 0;
+  const bool fetched = Transfer(start, bytes.size(), bytes.data(), got);
+  if (fetched) {
+    bytes.resize(got);
+    cache_.Store(start, std::move(bytes));
+  }
+  {
+    std::lock_guard<std::mutex> guard(blocksMutex_);
+    blocksInFlight_.erase(start);
+  }
+  blockFetched_.notify_all();
+  return fetched;
 }
 
 bool CHTTPFileOperationTool::Fetch(std::uint64_t offset, std::size_t length,

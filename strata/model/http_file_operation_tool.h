@@ -4,16 +4,21 @@
 // Prefetch are fetched ahead, neighbours joined into one request and up to
 // kParallelRequests requests at once, and kept in a bounded per-reader cache
 // (STRATA_HTTP_CACHE_MB megabytes, 0 turns it off) that later reads are
-// served from. Reads of ranges nobody announced are never cached: each is
-// one request of exactly its bytes, except that reads above kSplitAbove
-// bytes (a large tile index) go as parallel requests. With the cache off
-// every read is exactly one request.
+// served from. Read (records, the index) fetches exactly its bytes, as one
+// request, or as parallel requests above kSplitAbove bytes (a large tile
+// index). ReadInto (tiles) fetches the aligned kBlockBytes block around a
+// range the cache does not hold, once however many threads want it, so
+// that neighbouring tiles come from memory. With the cache off every read
+// is exactly one request of exactly its bytes.
 #ifndef STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 #define STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +50,7 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // requests of kSplitBytes.
   static constexpr std::size_t kSplitAbove = 2u << 20;
   static constexpr std::size_t kSplitBytes = 1u << 20;
+  static constexpr std::size_t kBlockBytes = 1u << 20;
 
   struct Statistics {
     std::uint64_t requests = 0;     // transfers performed, retries included
@@ -105,6 +111,10 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // Cache, window, split or one transfer, whichever serves the read.
   bool Fetch(std::uint64_t offset, std::size_t length, unsigned char* destination,
              std::size_t& delivered);
+  // Fetches the block of kBlockBytes holding offset .. offset + length - 1
+  // into the cache unless another thread is fetching it already (then waits
+  // for that one). False when the transfer failed after every attempt.
+  bool FetchBlock(std::uint64_t offset, std::size_t length);
   bool FetchSplit(std::uint64_t offset, std::size_t length, unsigned char* destination,
                   std::size_t& delivered);
   bool Transfer(std::uint64_t offset, std::size_t length, unsigned char* destination,
@@ -123,6 +133,9 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   ByteRangeCache cache_;
   std::atomic<std::uint64_t> requests_{0};
   std::atomic<std::uint64_t> connections_{0};
+  std::mutex blocksMutex_;
+  std::condition_variable blockFetched_;
+  std::set<std::uint64_t> blocksInFlight_;
 };
 
 #endif  // STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
