@@ -98,6 +98,7 @@ struct LoopbackHttpServer::Connection {
   std::mutex mutex;
   int fd = -1;
   bool idle = false;
+  bool closeWhenIdle = false;
   int number = 0;
 };
 
@@ -155,6 +156,7 @@ void LoopbackHttpServer::CloseIdleConnections() {
   std::lock_guard<std::mutex> guard(mutex_);
   for (const auto& connection : open_) {
     std::lock_guard<std::mutex> hold(connection->mutex);
+    connection->closeWhenIdle = true;
     if (connection->fd >= 0 && connection->idle) shutdown(connection->fd, SHUT_RDWR);
   }
 }
@@ -190,6 +192,7 @@ void LoopbackHttpServer::Serve(std::shared_ptr<Connection> connection) {
     {
       std::lock_guard<std::mutex> hold(connection->mutex);
       connection->idle = pending.empty();
+      if (connection->idle && connection->closeWhenIdle) break;
     }
     pollfd entry{fd, POLLIN, 0};
     const int ready = poll(&entry, 1, 50);

@@ -63,8 +63,9 @@ class LoopbackHttpServer {
   int RequestCount() const;
   // Connections accepted so far.
   int ConnectionCount() const { return connections_; }
-  // Closes every idle connection now, as a server whose keep-alive time ran
-  // out does; connections busy with a request are closed after their answer.
+  // Closes every open connection once it is idle (at once if it is), as a
+  // server whose keep-alive time ran out does; connections busy with a
+  // request are closed after their answer.
   void CloseIdleConnections();
 
  private:
