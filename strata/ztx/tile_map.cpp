@@ -33,7 +33,7 @@ std::uint64_t TileMap::ScaleCode(float scale) {
   return kRoundedTag | negative | static_cast<std::uint64_t>(units);
 }
 
-std::size_t TileMap::Hash(std::uint64_t scaleCode, std::int32_t x, std::int32_t y) {
+std::uint64_t TileMap::Hash(std::uint64_t scaleCode, std::int32_t x, std::int32_t y) {
   // Position and scale folded into 64 bits, then the finaliser of MurmurHash3.
   std::uint64_t h = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) |
                     static_cast<std::uint32_t>(y);
@@ -43,28 +43,33 @@ std::size_t TileMap::Hash(std::uint64_t scaleCode, std::int32_t x, std::int32_t 
   h ^= h >> 33;
   h *= 0xC4CEB9FE1A85EC53ULL;
   h ^= h >> 33;
-  return static_cast<std::size_t>(h);
+  return h;
 }
 
-std::size_t TileMap::Probe(std::uint64_t scaleCode, std::int32_t x, std::int32_t y) const {
+std::size_t TileMap::Probe(std::uint64_t hash, std::uint64_t scaleCode, std::int32_t x,
+                           std::int32_t y) const {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t at = Hash(scaleCode, x, y) & mask;
+  const auto tag = static_cast<std::uint32_t>(hash >> 32);
+  std::size_t at = static_cast<std::size_t>(hash) & mask;
   for (;;) {
     const Slot& slot = slots_[at];
-    if (slot.record == 0 ||
-        (slot.scaleCode == scaleCode && slot.x == x && slot.y == y)) {
-      return at;
+    if (slot.record == 0) return at;
+    if (slot.tag == tag) {
+      const TileInfo& tile = records_[slot.record - 1];
+      if (tile.x == x && tile.y == y && ScaleCode(tile.scale) == scaleCode) return at;
     }
     at = (at + 1) & mask;
   }
 }
 
 void TileMap::Grow(std::size_t slotCount) {
-  std::vector<Slot> old;
-  old.swap(slots_);
-  slots_.assign(slotCount, Slot{0, 0, 0, 0});
-  for (const Slot& slot : old) {
-    if (slot.record != 0) slots_[Probe(slot.scaleCode, slot.x, slot.y)] = slot;
+  slots_.assign(slotCount, Slot{0, 0});
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    const TileInfo& tile = records_[i];
+    const std::uint64_t code = ScaleCode(tile.scale);
+    const std::uint64_t hash = Hash(code, tile.x, tile.y);
+    slots_[Probe(hash, code, tile.x, tile.y)] =
+        Slot{static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(hash >> 32)};
   }
 }
 
@@ -79,16 +84,18 @@ bool TileMap::Insert(const TileInfo& tile) {
   if (records_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) return false;
   if ((records_.size() + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 16 : slots_.size() * 2);
   const std::uint64_t code = ScaleCode(tile.scale);
-  Slot& slot = slots_[Probe(code, tile.x, tile.y)];
-  if (slot.record != 0) return false;
+  const std::uint64_t hash = Hash(code, tile.x, tile.y);
+  const std::size_t at = Probe(hash, code, tile.x, tile.y);
+  if (slots_[at].record != 0) return false;
   records_.push_back(tile);
-  slot = Slot{code, tile.x, tile.y, static_cast<std::uint32_t>(records_.size())};
+  slots_[at] = Slot{static_cast<std::uint32_t>(records_.size()), static_cast<std::uint32_t>(hash >> 32)};
   return true;
 }
 
 const TileInfo* TileMap::Find(float scale, int x, int y) const {
   if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[Probe(ScaleCode(scale), x, y)];
+  const std::uint64_t code = ScaleCode(scale);
+  const Slot& slot = slots_[Probe(Hash(code, x, y), code, x, y)];
   return slot.record == 0 ? nullptr : &records_[slot.record - 1];
 }
 

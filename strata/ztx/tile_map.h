@@ -37,20 +37,21 @@ class TileMap {
   static std::uint64_t ScaleCode(float scale);
 
  private:
-  struct Slot {
-    std::uint64_t scaleCode;
-    std::int32_t x;
-    std::int32_t y;
-    std::uint32_t record;  // index + 1; 0 marks an empty slot
-  };
-
-  static std::size_t Hash(std::uint64_t scaleCode, std::int32_t x, std::int32_t y);
+  static std::uint64_t Hash(std::uint64_t scaleCode, std::int32_t x, std::int32_t y);
   void Grow(std::size_t slotCount);
   // The slot holding the key, or the empty slot where it would go.
-  std::size_t Probe(std::uint64_t scaleCode, std::int32_t x, std::int32_t y) const;
+  std::size_t Probe(std::uint64_t hash, std::uint64_t scaleCode, std::int32_t x,
+                    std::int32_t y) const;
 
   std::vector<TileInfo> records_;
-  std::vector<Slot> slots_;  // size a power of two, at most half full
+  // Record index + 1 (0 when empty) and the upper half of the key's hash,
+  // so that a probe touches a record only when the hashes agree. A power of
+  // two in size, at most half full.
+  struct Slot {
+    std::uint32_t record;
+    std::uint32_t tag;
+  };
+  std::vector<Slot> slots_;
 };
 
 #endif  // STRATA_ZTX_TILE_MAP_H_
