@@ -1,5 +1,6 @@
 // Label, preview and thumbnail of slides read through OpenSlide, from the
 // loaded slide or from a path that is opened and closed for the one image.
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -76,13 +77,7 @@ bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** d
 
 void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,
                                          std::int64_t& height) const {
-  // The slide's own extent at that level (the scanned bounds of an MRXS).
-  const strata::foreign::OpenSlideLevel& entry =
-      header_->Levels()[static_cast<std::size_t>(level)];
-  width = std::min<std::int64_t>(entry.width,
-                                 static_cast<std::int64_t>(header_->GetWidth() / entry.downsample));
-  height = std::min<std::int64_t>(
-      entry.height, static_cast<std::int64_t>(header_->GetHeight() / entry.downsample));
+  header_->LevelExtent(static_cast<std::size_t>(level), width, height);
 }
 
 void CBIFDataFile::ThumbnailExtent(int level, std::int64_t& width, std::int64_t& height) const {

@@ -175,8 +175,9 @@ bool COpenSlideDataFile::ReadTilePixelsAt(float scale, int x, int y, PixelBuffer
   const double f = levels[static_cast<std::size_t>(level)].downsample;
   if (IsLevelScale(scale, s / f)) {
     // The level's own pixels, its last row and column of tiles narrower.
-    const std::int64_t levelWidth = static_cast<std::int64_t>(header_->GetWidth() / f);
-    const std::int64_t levelHeight = static_cast<std::int64_t>(header_->GetHeight() / f);
+    std::int64_t levelWidth = 0;
+    std::int64_t levelHeight = 0;
+    header_->LevelExtent(static_cast<std::size_t>(level), levelWidth, levelHeight);
     width = static_cast<int>(std::min<std::int64_t>(kTileSize, levelWidth - x));
     height = static_cast<int>(std::min<std::int64_t>(kTileSize, levelHeight - y));
     if (width <= 0 || height <= 0) return false;

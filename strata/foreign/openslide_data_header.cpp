@@ -1,5 +1,6 @@
 #include "strata/foreign/openslide_data_header.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -145,3 +146,12 @@ float COpenSlideDataHeader::GetVersion() { return 1.0f; }
 int COpenSlideDataHeader::GetBlockSize() { return 256; }
 int COpenSlideDataHeader::GetIntItem(int) { return library_.LevelCount(slide_); }
 const char* COpenSlideDataHeader::GetTextItem(int) { return ""; }
+
+void COpenSlideDataHeader::LevelExtent(std::size_t level, std::int64_t& width,
+                                       std::int64_t& height) const {
+  const OpenSlideLevel& entry = levels_[level];
+  width = std::min<std::int64_t>(entry.width,
+                                 static_cast<std::int64_t>(std::ceil(width_ / entry.downsample)));
+  height = std::min<std::int64_t>(
+      entry.height, static_cast<std::int64_t>(std::ceil(height_ / entry.downsample)));
+}

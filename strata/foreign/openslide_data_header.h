@@ -53,6 +53,9 @@ class COpenSlideDataHeader : public CDataHeader {
   // Levels as OpenSlide reports them, finest first; empty when the library
   // reports none or their sizes and downsamples are unusable.
   const std::vector<strata::foreign::OpenSlideLevel>& Levels() const { return levels_; }
+  // The slide's extent at a level: the level's size, less what lies beyond
+  // the slide's width and height (the scanned bounds of an MRXS).
+  void LevelExtent(std::size_t level, std::int64_t& width, std::int64_t& height) const;
   const strata::foreign::BackgroundColour& Background() const { return background_; }
   // The offsets of "openslide.bounds-x/-y" (0 when absent).
   std::int64_t BoundsX() const { return boundsX_; }

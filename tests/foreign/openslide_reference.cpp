@@ -1,0 +1,62 @@
+#include "foreign/openslide_reference.h"
+
+#include "strata/foreign/openslide_pixels.h"
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+
+namespace strata::test {
+
+DirectSlide::DirectSlide(const std::string& path)
+    : library_(foreign::OpenSlideLibrary::Current()), slide_(library_.Open(path.c_str())) {}
+
+DirectSlide::~DirectSlide() { library_.Close(slide_); }
+
+std::vector<unsigned char> DirectSlide::Pixels(int level, std::int64_t x, std::int64_t y, int w,
+                                               int h) const {
+  std::vector<std::uint32_t> argb(static_cast<std::size_t>(w) * h);
+  library_.ReadRegion(slide_, argb.data(), x, y, level, w, h);
+  std::vector<unsigned char> rgb(argb.size() * 3);
+  foreign::ConvertArgbToRgb(argb.data(), argb.size(), foreign::BackgroundColour{}, rgb.data());
+  return rgb;
+}
+
+std::vector<unsigned char> DirectSlide::AssociatedImage(const char* name, int& w, int& h) const {
+  std::int64_t width = 0, height = 0;
+  library_.AssociatedImageDimensions(slide_, name, &width, &height);
+  w = static_cast<int>(width);
+  h = static_cast<int>(height);
+  std::vector<std::uint32_t> argb(static_cast<std::size_t>(width * height));
+  library_.ReadAssociatedImage(slide_, name, argb.data());
+  std::vector<unsigned char> rgb(argb.size() * 3);
+  foreign::CopyArgbColours(argb.data(), argb.size(), rgb.data());
+  return rgb;
+}
+
+std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h) {
+  unsigned char* stream = nullptr;
+  int length = 0;
+  EncodeJpeg(rgb.data(), static_cast<int>(rgb.size()), &stream, length, w, h);
+  PixelBuffer owned(stream);
+  return owned == nullptr ? std::vector<unsigned char>()
+                          : std::vector<unsigned char>(stream, stream + length);
+}
+
+std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,
+                                        int h) {
+  unsigned char* out = nullptr;
+  int length = 0;
+  if (!GetImageDataRoiFunc(handle, scale, x, y, w, h, &out, &length, false)) return {};
+  PixelBuffer owned(out);
+  return std::vector<unsigned char>(out, out + length);
+}
+
+std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y) {
+  unsigned char* out = nullptr;
+  int length = 0;
+  GetImageStreamFunc(&handle, scale, x, y, &length, &out);
+  PixelBuffer owned(out);
+  if (out == nullptr || length <= 0) return {};
+  return std::vector<unsigned char>(out, out + length);
+}
+
+}  // namespace strata::test
