@@ -68,8 +68,10 @@ bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** d
   std::unique_ptr<std::uint32_t[]> argb(new (std::nothrow) std::uint32_t[count]);
   PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
   if (argb == nullptr || rgb == nullptr) return false;
-  library_.ReadAssociatedImage(slide_, name, argb.get());
-  if (library_.Error(slide_) != nullptr) return false;
+  if (!library_.ReadAssociatedImage(slide_, name, argb.get()) ||
+      library_.Error(slide_) != nullptr) {
+    return false;
+  }
   strata::foreign::CopyArgbColours(argb.get(), count, rgb.get());
   return DeliverImage(std::move(rgb), static_cast<int>(w), static_cast<int>(h), data, length,
                       width, height);

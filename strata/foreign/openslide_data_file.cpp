@@ -103,8 +103,10 @@ PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::
   PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
   if (argb == nullptr || rgb == nullptr) return nullptr;
   ShiftToLibrary(x, y);
-  library_.ReadRegion(slide_, argb.get(), x, y, level, w, h);
-  if (library_.Error(slide_) != nullptr) return nullptr;
+  if (!library_.ReadRegion(slide_, argb.get(), x, y, level, w, h) ||
+      library_.Error(slide_) != nullptr) {
+    return nullptr;
+  }
   strata::foreign::BackgroundColour background = header_->Background();
   if (!compositeBackground) background.present = false;
   strata::foreign::ConvertArgbToRgb(argb.get(), count, background, rgb.get());

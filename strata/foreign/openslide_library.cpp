@@ -126,17 +126,21 @@ void OpenSlideLibrary::AssociatedImageDimensions(OpenSlideHandle slide, const ch
   if (call != nullptr) call(slide, name, w, h);
 }
 
-void OpenSlideLibrary::ReadAssociatedImage(OpenSlideHandle slide, const char* name,
+bool OpenSlideLibrary::ReadAssociatedImage(OpenSlideHandle slide, const char* name,
                                            std::uint32_t* dest) const {
   const auto call = As<ReadImageFunction>(Find("openslide_read_associated_image"));
-  if (call != nullptr) call(slide, name, dest);
+  if (call == nullptr) return false;
+  call(slide, name, dest);
+  return true;
 }
 
-void OpenSlideLibrary::ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, std::int64_t x,
+bool OpenSlideLibrary::ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, std::int64_t x,
                                   std::int64_t y, std::int32_t level, std::int64_t w,
                                   std::int64_t h) const {
   const auto call = As<ReadRegionFunction>(Find("openslide_read_region"));
-  if (call != nullptr) call(slide, dest, x, y, level, w, h);
+  if (call == nullptr) return false;
+  call(slide, dest, x, y, level, w, h);
+  return true;
 }
 
 const char* OpenSlideLibrary::Error(OpenSlideHandle slide) const {

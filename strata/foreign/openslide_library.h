@@ -45,8 +45,10 @@ class OpenSlideLibrary {
   const char* const* AssociatedImageNames(OpenSlideHandle slide) const;     // null
   void AssociatedImageDimensions(OpenSlideHandle slide, const char* name, std::int64_t* w,
                                  std::int64_t* h) const;
-  void ReadAssociatedImage(OpenSlideHandle slide, const char* name, std::uint32_t* dest) const;
-  void ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, std::int64_t x, std::int64_t y,
+  // The two reads report whether the library has the function: without it
+  // nothing is written to `dest`.
+  bool ReadAssociatedImage(OpenSlideHandle slide, const char* name, std::uint32_t* dest) const;
+  bool ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, std::int64_t x, std::int64_t y,
                   std::int32_t level, std::int64_t w, std::int64_t h) const;
   // The slide's error text once a call has failed (OpenSlide keeps it); null
   // while all is well or when the library lacks the function.
