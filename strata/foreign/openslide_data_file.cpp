@@ -9,6 +9,7 @@
 #include "strata/model/lookup_table.h"
 #include "strata/model/pixel_ops.h"
 #include "strata/model/region_geometry.h"
+#include "strata/platform/file_io.h"
 
 using strata::PixelBuffer;
 using strata::foreign::OpenSlideLevel;
@@ -44,7 +45,9 @@ bool COpenSlideDataFile::OpenFile(const char* path) {
   const std::size_t length = std::strlen(path);
   if (length == 0 || length > static_cast<std::size_t>(kMaxPathLength)) return false;
   std::memcpy(path_, path, length + 1);
-  return true;
+  // OpenSlide opens the path itself later; a path that names no file is not
+  // reported as opened (a block open loads nothing that would notice).
+  return strata::platform::FileExists(path_);
 }
 
 int COpenSlideDataFile::OpenHandle(bool requireObjectivePower) {

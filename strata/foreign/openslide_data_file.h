@@ -30,8 +30,8 @@ class COpenSlideDataFile : public CDataFile {
   COpenSlideDataFile() = default;
   ~COpenSlideDataFile() override;
 
-  // Keeps the path; true when it is neither empty nor too long. Nothing is
-  // opened until LoadFile.
+  // Keeps the path; true when it is neither empty nor too long and names an
+  // existing file. Nothing is opened until LoadFile.
   bool OpenFile(const char* path) override;
   // Opens the path with OpenSlide; fails (-1) when the library is missing,
   // cannot open it, reports an error, the slide has no usable objective power

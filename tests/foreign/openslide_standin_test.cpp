@@ -13,6 +13,7 @@
 #include "strata/platform/dynamic_library.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
+#include "support/test_files.h"
 
 namespace strata::test {
 namespace {
@@ -26,6 +27,13 @@ class StandIn {
     platform::SetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY", file);
   }
   ~StandIn() { platform::UnsetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY"); }
+  // An (empty) file of that name: the stand-in reads no file, but a slide
+  // path must name one.
+  std::string Path(const std::string& name) const {
+    const std::string path = dir_.File(name);
+    WriteFileBytes(path, {});
+    return path;
+  }
   void Script(const std::string& text) const {
     using ScriptFunction = void (*)(const char*);
     reinterpret_cast<ScriptFunction>(platform::FindSymbol(module_, "openslide_standin_script"))(
@@ -41,6 +49,7 @@ class StandIn {
 
  private:
   platform::ModuleHandle module_;
+  TempDir dir_;
 };
 
 const std::string kPyramid =
@@ -81,7 +90,7 @@ TEST_P(RegionShifts, SizeTheSlideAndShiftItsReads) {
   StandIn standIn;
   standIn.Script(kPyramid + c.script);
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open(c.file));
+  ASSERT_TRUE(slide.Open(standIn.Path(c.file)));
   int width = 0, height = 0;
   slide.Size(width, height);
   EXPECT_EQ(width, c.width);
@@ -127,9 +136,9 @@ TEST_P(BifThumbnail, WalksTheLevelsOrTakesTheStoredImage) {
   bool found = false;
   OpenedStandIn slide;
   if (c.byPath) {
-    found = GetThumnailImagePathFunc("a.bif", &data, &length, &width, &height);
+    found = GetThumnailImagePathFunc(standIn.Path("a.bif").c_str(), &data, &length, &width, &height);
   } else {
-    ASSERT_TRUE(slide.Open("a.bif"));
+    ASSERT_TRUE(slide.Open(standIn.Path("a.bif")));
     found = GetThumnailImageFunc(slide.handle, &data, &length, &width, &height);
   }
   PixelBuffer owned(data);
@@ -175,7 +184,7 @@ TEST_P(ColourConversion, CompositesOverTheBackgroundOrWhitensTranslucentPixels) 
   if (!c.background.empty()) script += "prop.openslide.background-color=" + c.background + "\n";
   standIn.Script(script);
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open("a.svs"));
+  ASSERT_TRUE(slide.Open(standIn.Path("a.svs")));
   const std::vector<unsigned char> pixels = RegionPixels(slide.handle, 20.0f, 0, 0, 16, 4);
   ASSERT_EQ(pixels.size(), 16u * 4 * 3);
   EXPECT_EQ(pixels[0], c.firstPixel[0]);
@@ -218,7 +227,7 @@ TEST_P(RefusedScripts, DoNotOpen) {
   StandIn standIn;
   standIn.Script(GetParam());
   OpenedStandIn slide;
-  EXPECT_FALSE(slide.Open("a.svs"));
+  EXPECT_FALSE(slide.Open(standIn.Path("a.svs")));
   EXPECT_EQ(slide.handle.slide, nullptr);
 }
 
@@ -239,7 +248,7 @@ TEST(StandInSlide, UnusableLevelsDeliverNothing) {
   StandIn standIn;
   standIn.Script("prop.openslide.objective-power=20\nlevel=1000,800,1\nlevel=250,200,0\n");
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open("a.svs"));
+  ASSERT_TRUE(slide.Open(standIn.Path("a.svs")));
   EXPECT_TRUE(TileStream(slide.handle, 20.0f, 0, 0).empty());
   EXPECT_TRUE(RegionPixels(slide.handle, 20.0f, 0, 0, 10, 10).empty());
 }
@@ -248,7 +257,7 @@ TEST(StandInSlide, FailedReadsAndOversizedRegionsDeliverNothing) {
   StandIn standIn;
   standIn.Script(kPyramid + "image.label=0,0\nimage.macro=40,30\nimage-fail=macro\n");
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open("a.svs"));
+  ASSERT_TRUE(slide.Open(standIn.Path("a.svs")));
   // Far beyond the memory budget of one region.
   EXPECT_TRUE(RegionPixels(slide.handle, 400.0f, 0, 0, 20000, 20000).empty());
   unsigned char* data = nullptr;
@@ -258,7 +267,7 @@ TEST(StandInSlide, FailedReadsAndOversizedRegionsDeliverNothing) {
   EXPECT_EQ(data, nullptr);
   standIn.Script(kPyramid + "read-fail=1\n");
   OpenedStandIn failing;
-  ASSERT_TRUE(failing.Open("a.svs"));
+  ASSERT_TRUE(failing.Open(standIn.Path("a.svs")));
   int untouched = 77;
   unsigned char* stream = nullptr;
   GetImageStreamFunc(&failing.handle, 20.0f, 0, 0, &untouched, &stream);
@@ -271,7 +280,7 @@ TEST(StandInSlide, TileScalesPickLevelsOrComposeRegions) {
   StandIn standIn;
   standIn.Script(kPyramid);
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open("a.svs"));
+  ASSERT_TRUE(slide.Open(standIn.Path("a.svs")));
   // A level's own scale reads that level at level-0 coordinates.
   EXPECT_FALSE(TileStream(slide.handle, 5.0f, 0, 0).empty());
   EXPECT_EQ(standIn.LastRead(), (Read{0, 0, 1, 250, 200}));
@@ -290,7 +299,7 @@ TEST(StandInSlide, MissingFunctionsDeliverNothing) {
   StandIn standIn(STANDIN_OPENSLIDE_PARTIAL);
   standIn.Script(kPyramid + "image.label=40,30\n");
   OpenedStandIn slide;
-  ASSERT_TRUE(slide.Open("a.svs"));
+  ASSERT_TRUE(slide.Open(standIn.Path("a.svs")));
   int width = 0, height = 0;
   slide.Size(width, height);
   EXPECT_EQ(width, 1000);
@@ -303,12 +312,15 @@ TEST(StandInSlide, MissingFunctionsDeliverNothing) {
 }
 
 TEST(StandInSlide, MissingLibraryOpensNothing) {
+  TempDir dir;
+  const std::string path = dir.File("a.svs");
+  WriteFileBytes(path, {});
   platform::SetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY", "/nonexistent/libopenslide.so.0");
   IMAGE_INFO_STRUCT handle{};
-  EXPECT_FALSE(InitImageFileFunc(&handle, "a.svs"));
+  EXPECT_FALSE(InitImageFileFunc(&handle, path.c_str()));
   unsigned char* data = reinterpret_cast<unsigned char*>(&handle);
   int length = 5, width = 5, height = 5;
-  EXPECT_FALSE(GetLableInfoPathFunc("a.svs", &data, &length, &width, &height));
+  EXPECT_FALSE(GetLableInfoPathFunc(path.c_str(), &data, &length, &width, &height));
   EXPECT_EQ(data, nullptr);
   EXPECT_EQ(length, 0);
   platform::UnsetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY");

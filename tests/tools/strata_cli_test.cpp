@@ -329,7 +329,7 @@ TEST(StrataCliOpenSlide, SvsIsShownServedAndConvertedToZtx) {
   const RunResult info = RunStrata(dir, {"info", svs});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("1300 x 900 pixels"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("5x             325 x 225"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("5x            325 x 225    downsample 4"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("label macro thumbnail"), std::string::npos) << info.out;
   for (const char* command : {"label", "preview", "thumbnail"}) {
     EXPECT_EQ(RunStrata(dir, {command, svs, "-o", dir.File("image.jpg")}).status, 0) << command;
