@@ -1,5 +1,10 @@
 #include "foreign/openslide_reference.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
 #include "strata/foreign/openslide_pixels.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
@@ -30,6 +35,32 @@ std::vector<unsigned char> DirectSlide::AssociatedImage(const char* name, int& w
   std::vector<unsigned char> rgb(argb.size() * 3);
   foreign::CopyArgbColours(argb.data(), argb.size(), rgb.data());
   return rgb;
+}
+
+void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& handle,
+                                 double scanScale) {
+  DirectSlide direct(path);
+  ASSERT_TRUE(direct.ok());
+  ASSERT_GT(direct.LevelCount(), 1);
+  for (int level = 0; level < direct.LevelCount(); ++level) {
+    const double downsample = direct.Downsample(level);
+    std::int64_t levelWidth = 0, levelHeight = 0;
+    direct.LevelSize(level, levelWidth, levelHeight);
+    const float scale = static_cast<float>(scanScale / downsample);
+    for (int y = 0; y < levelHeight; y += 256) {
+      for (int x = 0; x < levelWidth; x += 256) {
+        const int w = static_cast<int>(std::min<std::int64_t>(256, levelWidth - x));
+        const int h = static_cast<int>(std::min<std::int64_t>(256, levelHeight - y));
+        const std::vector<unsigned char> expected = EncodeLikeLibrary(
+            direct.Pixels(level, std::llround(x * downsample), std::llround(y * downsample), w,
+                          h),
+            w, h);
+        ASSERT_EQ(TileStream(handle, scale, x, y), expected)
+            << "level " << level << " tile " << x << "," << y;
+      }
+    }
+    EXPECT_TRUE(TileStream(handle, scale, static_cast<int>(levelWidth), 0).empty());
+  }
 }
 
 std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h) {

@@ -21,6 +21,7 @@ class DirectSlide {
   DirectSlide& operator=(const DirectSlide&) = delete;
 
   bool ok() const { return slide_ != nullptr; }
+  int LevelCount() const { return library_.LevelCount(slide_); }
   double Downsample(int level) const { return library_.LevelDownsample(slide_, level); }
   void LevelSize(int level, std::int64_t& w, std::int64_t& h) const {
     library_.LevelDimensions(slide_, level, &w, &h);
@@ -34,6 +35,12 @@ class DirectSlide {
   foreign::OpenSlideLibrary library_;
   foreign::OpenSlideHandle slide_ = nullptr;
 };
+
+// Every tile of every level OpenSlide reports for `path`, fetched at the
+// level's scale through the exports, equals the JPEG the library makes of
+// OpenSlide's own pixels; a tile at a level's right edge gives no stream.
+void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& handle,
+                                 double scanScale);
 
 // The JPEG stream the library makes of these pixels.
 std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h);

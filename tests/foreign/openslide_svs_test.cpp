@@ -15,6 +15,7 @@
 #include "strata/model/pixel_ops.h"
 #include "strata/platform/file_io.h"
 #include "support/test_files.h"
+#include "tools/ndpi_writer.h"
 #include "tools/svs_writer.h"
 
 namespace strata::test {
@@ -78,29 +79,7 @@ TEST_F(OpenSvs, HeaderFactsComeFromTheSlide) {
 }
 
 TEST_F(OpenSvs, EveryTileOfEveryLevelIsOpenSlidesPixels) {
-  DirectSlide direct(*path_);
-  ASSERT_TRUE(direct.ok());
-  const std::size_t levels = tools::SvsLevelSizes(SmallSvs()).size();
-  for (std::size_t level = 0; level < levels; ++level) {
-    const double downsample = direct.Downsample(static_cast<int>(level));
-    std::int64_t levelWidth = 0, levelHeight = 0;
-    direct.LevelSize(static_cast<int>(level), levelWidth, levelHeight);
-    const float scale = static_cast<float>(20.0 / downsample);
-    for (int y = 0; y < levelHeight; y += 256) {
-      for (int x = 0; x < levelWidth; x += 256) {
-        const int w = static_cast<int>(std::min<std::int64_t>(256, levelWidth - x));
-        const int h = static_cast<int>(std::min<std::int64_t>(256, levelHeight - y));
-        const std::vector<unsigned char> expected = EncodeLikeLibrary(
-            direct.Pixels(static_cast<int>(level), std::llround(x * downsample),
-                          std::llround(y * downsample), w, h),
-            w, h);
-        ASSERT_EQ(TileStream(handle_, scale, x, y), expected)
-            << "level " << level << " tile " << x << "," << y;
-      }
-    }
-    // A tile starting at the level's edge gives no stream.
-    EXPECT_TRUE(TileStream(handle_, scale, static_cast<int>(levelWidth), 0).empty());
-  }
+  ExpectEveryTileIsOpenSlides(*path_, handle_, 20.0);
 }
 
 struct RegionCase {
@@ -297,6 +276,40 @@ TEST(DamagedSvs, ADamagedTileGivesNoStreamAndFailsItsRegion) {
   ASSERT_TRUE(InitImageFileFunc(&handle, path.c_str()));
   EXPECT_TRUE(TileStream(handle, 20.0f, 256, 0).empty());
   EXPECT_TRUE(RegionPixels(handle, 20.0f, 200, 0, 200, 200).empty());
+  UnInitImageFileFunc(&handle);
+}
+
+// An NDPI written from the format's public description: one JPEG strip per
+// level, offsets from the slide centre that size and shift nothing.
+TEST(WrittenNdpi, OpensWithLevelZerosSizeAndServesOpenSlidesPixels) {
+  platform::UnsetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY");
+  TempDir dir;
+  const std::string path = dir.File("slide.ndpi");
+  tools::NdpiOptions options;
+  options.width = 1280;
+  options.height = 960;
+  options.offsetX = 1500;
+  options.offsetY = -2500;
+  options.macro = tools::FramedPicture(320, 120, 90, 160, 60);
+  std::string error;
+  ASSERT_TRUE(tools::WriteNdpi(path, options, tools::FillSvsTestPattern, &error)) << error;
+  IMAGE_INFO_STRUCT handle{};
+  ASSERT_TRUE(InitImageFileFunc(&handle, path.c_str()));
+  int height = 0, width = 0, scale = 0, block = 0;
+  float spend = 0, resolution = 0;
+  double when = 0;
+  ASSERT_TRUE(GetHeaderInfoFunc(handle, &height, &width, &scale, &spend, &when, &resolution,
+                                &block));
+  EXPECT_EQ(width, 1280);
+  EXPECT_EQ(height, 960);
+  EXPECT_EQ(scale, 20);
+  ExpectEveryTileIsOpenSlides(path, handle, 20.0);
+  unsigned char* data = nullptr;
+  int length = 0;
+  EXPECT_TRUE(GetPriviewInfoFunc(handle, &data, &length, &width, &height));
+  PixelBuffer macro(data);
+  EXPECT_EQ(width, 320);
+  EXPECT_EQ(height, 120);
   UnInitImageFileFunc(&handle);
 }
 
