@@ -84,7 +84,7 @@ void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,
 
 void CBIFDataFile::ThumbnailExtent(int level, std::int64_t& width, std::int64_t& height) const {
   // The level less the region's offset, halved once per level index.
-  const COpenSlideDataHeader* header = const_cast<CBIFDataFile*>(this)->GetHeader();
+  const COpenSlideDataHeader* header = Header();
   const strata::foreign::OpenSlideLevel& entry =
       header->Levels()[static_cast<std::size_t>(level)];
   const int shift = level < 62 ? level : 62;

@@ -57,7 +57,7 @@ int COpenSlideDataFile::OpenHandle(bool requireObjectivePower) {
   // A slide OpenSlide recognised but could not read comes back in an error
   // state; it is kept for CloseFile to close.
   if (slide_ == nullptr || library_.Error(slide_) != nullptr) return -1;
-  auto header = std::make_unique<COpenSlideDataHeader>(library_, slide_);
+  std::unique_ptr<COpenSlideDataHeader> header = NewHeader(library_, slide_);
   if (!header->Build()) return -1;
   if (requireObjectivePower && !UsableObjectivePower(header->ObjectivePower())) return -1;
   header_ = std::move(header);
@@ -75,17 +75,47 @@ int COpenSlideDataFile::CloseFile() {
   return 0;
 }
 
+std::unique_ptr<COpenSlideDataHeader> COpenSlideDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<COpenSlideDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CNDPIDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CNDPIDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CSVSDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CSVSDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CMIRAXDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CMIRAXDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CBIFDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CBIFDataHeader>(library, slide);
+}
+
 void COpenSlideDataFile::ShiftToLibrary(std::int64_t&, std::int64_t&) const {}
 
 void CMIRAXDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
-  const COpenSlideDataHeader* header = const_cast<CMIRAXDataFile*>(this)->GetHeader();
+  const COpenSlideDataHeader* header = Header();
   if (header == nullptr) return;
   x += header->BoundsX();
   y += header->BoundsY();
 }
 
 void CBIFDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
-  const COpenSlideDataHeader* header = const_cast<CBIFDataFile*>(this)->GetHeader();
+  const COpenSlideDataHeader* header = Header();
   if (header == nullptr) return;
   x += header->SingleRegionX();
   y += header->SingleRegionY();

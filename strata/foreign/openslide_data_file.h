@@ -70,6 +70,11 @@ class COpenSlideDataFile : public CDataFile {
   std::vector<std::string> AssociatedImageNames() const;
 
  protected:
+  // The header class of the format (same stem as the slide class).
+  virtual std::unique_ptr<COpenSlideDataHeader> NewHeader(
+      const strata::foreign::OpenSlideLibrary& library,
+      strata::foreign::OpenSlideHandle slide) const;
+  const COpenSlideDataHeader* Header() const { return header_.get(); }
   // Where level-0 position (x, y) of the slide lies in OpenSlide's
   // coordinates: unshifted here.
   virtual void ShiftToLibrary(std::int64_t& x, std::int64_t& y) const;
@@ -111,14 +116,28 @@ class COpenSlideDataFile : public CDataFile {
   std::unique_ptr<COpenSlideDataHeader> header_;
 };
 
-class CNDPIDataFile : public COpenSlideDataFile {};
-class CSVSDataFile : public COpenSlideDataFile {};
+class CNDPIDataFile : public COpenSlideDataFile {
+ protected:
+  std::unique_ptr<COpenSlideDataHeader> NewHeader(
+      const strata::foreign::OpenSlideLibrary& library,
+      strata::foreign::OpenSlideHandle slide) const override;
+};
+
+class CSVSDataFile : public COpenSlideDataFile {
+ protected:
+  std::unique_ptr<COpenSlideDataHeader> NewHeader(
+      const strata::foreign::OpenSlideLibrary& library,
+      strata::foreign::OpenSlideHandle slide) const override;
+};
 
 // Region reads are shifted by the scanned bounds ("openslide.bounds-x/-y");
 // OpenSlide takes level-0 coordinates, so the shift is the same at every
 // level.
 class CMIRAXDataFile : public COpenSlideDataFile {
  protected:
+  std::unique_ptr<COpenSlideDataHeader> NewHeader(
+      const strata::foreign::OpenSlideLibrary& library,
+      strata::foreign::OpenSlideHandle slide) const override;
   void ShiftToLibrary(std::int64_t& x, std::int64_t& y) const override;
 };
 
@@ -127,6 +146,9 @@ class CMIRAXDataFile : public COpenSlideDataFile {
 // path-based one prefers the associated image "thumbnail".
 class CBIFDataFile : public COpenSlideDataFile {
  protected:
+  std::unique_ptr<COpenSlideDataHeader> NewHeader(
+      const strata::foreign::OpenSlideLibrary& library,
+      strata::foreign::OpenSlideHandle slide) const override;
   void ShiftToLibrary(std::int64_t& x, std::int64_t& y) const override;
   bool ReadThumbnail(bool fromPath, unsigned char** data, int& length, int& width,
                      int& height) override;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foreign/openslide_reference.h"
+#include "strata/foreign/openslide_data_file.h"
 #include "strata/model/image_buffer.h"
 #include "strata/platform/dynamic_library.h"
 #include "strata/platform/file_io.h"
@@ -243,6 +244,26 @@ INSTANTIATE_TEST_SUITE_P(
                       kPyramid + "prop.openslide.bounds-y=0x7fffffffffff\n",
                       kPyramid + "prop.openslide.background-color=white\n",
                       "prop.openslide.objective-power=20\nlevel=-4,800,1\n"));
+
+template <typename Header>
+bool IsA(CDataHeader* header) {
+  return dynamic_cast<Header*>(header) != nullptr;
+}
+
+TEST(StandInSlide, EachFormatHasTheHeaderClassOfItsStem) {
+  StandIn standIn;
+  standIn.Script(kPyramid);
+  const std::pair<const char*, bool (*)(CDataHeader*)> formats[] = {
+      {"a.svs", IsA<CSVSDataHeader>},
+      {"a.ndpi", IsA<CNDPIDataHeader>},
+      {"a.mrxs", IsA<CMIRAXDataHeader>},
+      {"a.bif", IsA<CBIFDataHeader>}};
+  for (const auto& [name, isExpected] : formats) {
+    OpenedStandIn slide;
+    ASSERT_TRUE(slide.Open(standIn.Path(name)));
+    EXPECT_TRUE(isExpected(slide.handle.slide->GetHeader())) << name;
+  }
+}
 
 TEST(StandInSlide, UnusableLevelsDeliverNothing) {
   StandIn standIn;
