@@ -118,6 +118,13 @@ bool COpenSlideDataHeader::ReadLevels() {
     entry.width = entry.height = -1;
     library_.LevelDimensions(slide_, level, &entry.width, &entry.height);
     entry.downsample = library_.LevelDownsample(slide_, level);
+    if (entry.width == -1 && entry.height == -1 && std::isfinite(entry.downsample) &&
+        entry.downsample >= 1.0) {
+      // A library without the level-size function: the level is level 0
+      // reduced by its downsample.
+      entry.width = static_cast<std::int64_t>(std::ceil(level0Width_ / entry.downsample));
+      entry.height = static_cast<std::int64_t>(std::ceil(level0Height_ / entry.downsample));
+    }
     // Unusable levels leave the slide without levels: reads then deliver
     // nothing, the header facts stay available.
     if (entry.width < 0 || entry.height < 0 || entry.width > level0Width_ ||
