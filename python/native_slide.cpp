@@ -179,9 +179,12 @@ void NativeSlide::PaintTile(const Level& level, int column, int row, std::int64_
   const std::int64_t tileLeft = static_cast<std::int64_t>(column) * level.tileWidth;
   const std::int64_t tileTop = static_cast<std::int64_t>(row) * level.tileHeight;
   const std::int64_t fromX = std::max(tileLeft, x);
-  const std::int64_t toX = std::min(tileLeft + tile.width, x + out.width);
+  // Tiles are stored whole; what lies beyond the level's edge is padding.
+  const std::int64_t toX = std::min({tileLeft + tile.width, x + out.width,
+                                     static_cast<std::int64_t>(level.width)});
   const std::int64_t fromY = std::max(tileTop, y);
-  const std::int64_t toY = std::min(tileTop + tile.height, y + out.height);
+  const std::int64_t toY = std::min({tileTop + tile.height, y + out.height,
+                                     static_cast<std::int64_t>(level.height)});
   for (std::int64_t py = fromY; py < toY; ++py) {
     const std::uint8_t* source =
         &tile.bytes[static_cast<std::size_t>(((py - tileTop) * tile.width + (fromX - tileLeft)) * 3)];

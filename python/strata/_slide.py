@@ -14,6 +14,24 @@ from strata._strata import SlideError
 _ASSOCIATED = ('label', 'preview', 'thumbnail')
 
 
+def _unpadded_bmp(stream):
+    """The 24-bit BMP streams of ZTX slides leave out the row padding that
+    other decoders insist on; read those directly (None when it is not one)."""
+    if len(stream) < 54 or stream[:2] != b'BM':
+        return None
+    offset = int.from_bytes(stream[10:14], 'little')
+    width = int.from_bytes(stream[18:22], 'little', signed=True)
+    height = int.from_bytes(stream[22:26], 'little', signed=True)
+    bits = int.from_bytes(stream[28:30], 'little')
+    rows = abs(height)
+    if bits != 24 or width <= 0 or rows == 0 or len(stream) < offset + width * rows * 3:
+        return None
+    pixels = np.frombuffer(stream, np.uint8, width * rows * 3, offset).reshape(rows, width, 3)
+    if height > 0:
+        pixels = pixels[::-1]
+    return Image.fromarray(np.ascontiguousarray(pixels[:, :, ::-1]), 'RGB')
+
+
 def open_slide(path):
     """Opens a slide by local path or http(s) URL; raises SlideError when it
     cannot be opened."""
@@ -61,7 +79,9 @@ class _AssociatedImages(collections.abc.Mapping):
                 image = Image.open(io.BytesIO(stream))
                 image.load()
             except Exception as e:
-                raise SlideError('the %s of %s does not decode: %s' % (name, self._slide._path, e)) from None
+                image = _unpadded_bmp(stream)
+                if image is None:
+                    raise SlideError('the %s of %s does not decode: %s' % (name, self._slide._path, e)) from None
             self._decoded[name] = image.convert('RGB')
         return self._decoded[name]
 
@@ -82,6 +102,8 @@ class Slide:
             path = os.fspath(path)
         if not isinstance(path, str):
             raise ValueError('a slide path must be a string, not %r' % (path,))
+        if not path:
+            raise ValueError('the slide path is empty')
         if '://' not in path and not os.path.exists(path):
             raise SlideError('cannot open %s: no such file' % path)
         self._path = path
@@ -228,7 +250,25 @@ class Slide:
             scale = float(scale)
         except (TypeError, ValueError):
             raise ValueError('scale must be a number, not %r' % (scale,)) from None
-        return live.read_scaled(*values, scale)
+        smallest = self._levels[-1][0]
+        if not 0 < scale <= 0.75 * smallest:
+            return live.read_scaled(*values, scale)
+        return self._read_below_levels(live, values, scale, smallest)
+
+    def _read_below_levels(self, live, values, scale, smallest):
+        # The library composes a region from the level below the one asked
+        # for when that is nearer, and below the smallest stored level there
+        # is nothing: such scales are read at the smallest level and shrunk.
+        x, y, w, h = values
+        if w <= 0 or h <= 0:
+            raise ValueError('width and height must be positive')
+        factor = smallest / scale
+        left, top = math.floor(x * factor), math.floor(y * factor)
+        right, bottom = math.ceil((x + w) * factor), math.ceil((y + h) * factor)
+        pixels = live.read_scaled(left, top, right - left, bottom - top, smallest)
+        image = Image.fromarray(pixels, 'RGB')
+        box = (x * factor - left, y * factor - top, (x + w) * factor - left, (y + h) * factor - top)
+        return np.asarray(image.resize((w, h), Image.BILINEAR, box=box, reducing_gap=None))
 
     def read_tile(self, level, column, row):
         """The stored tile at (column, row) of `level` as (h, w, 3) RGB, or None."""
