@@ -7,12 +7,12 @@
 #include <mutex>
 
 namespace strata::python {
-namespace {
 
-struct LibraryBufferRelease {
-  void operator()(unsigned char* data) const { CImageOperationManager::DeleteImageBlockStream(data); }
-};
-using LibraryBuffer = std::unique_ptr<unsigned char, LibraryBufferRelease>;
+void LibraryBufferRelease::operator()(unsigned char* data) const {
+  CImageOperationManager::DeleteImageBlockStream(data);
+}
+
+namespace {
 
 std::int64_t CheckedBytes(std::int64_t width, std::int64_t height, int channels) {
   if (width < 0 || height < 0) throw BadArgument("width and height must not be negative");
@@ -174,20 +174,21 @@ Pixels NativeSlide::ReadRegion(int levelIndex, std::int64_t x, std::int64_t y, i
 // the level; a tile that is absent or does not decode stays transparent.
 void NativeSlide::PaintTile(const Level& level, int column, int row, std::int64_t x,
                             std::int64_t y, Pixels& out) const {
-  const Pixels tile = ReadTileUnlocked(level, column, row);
-  if (tile.bytes.empty()) return;
+  int width = 0, height = 0;
+  const LibraryBuffer tile = DecodeTile(level, column, row, width, height);
+  if (tile == nullptr) return;
   const std::int64_t tileLeft = static_cast<std::int64_t>(column) * level.tileWidth;
   const std::int64_t tileTop = static_cast<std::int64_t>(row) * level.tileHeight;
   const std::int64_t fromX = std::max(tileLeft, x);
   // Tiles are stored whole; what lies beyond the level's edge is padding.
-  const std::int64_t toX = std::min({tileLeft + tile.width, x + out.width,
+  const std::int64_t toX = std::min({tileLeft + width, x + out.width,
                                      static_cast<std::int64_t>(level.width)});
   const std::int64_t fromY = std::max(tileTop, y);
-  const std::int64_t toY = std::min({tileTop + tile.height, y + out.height,
+  const std::int64_t toY = std::min({tileTop + height, y + out.height,
                                      static_cast<std::int64_t>(level.height)});
   for (std::int64_t py = fromY; py < toY; ++py) {
-    const std::uint8_t* source =
-        &tile.bytes[static_cast<std::size_t>(((py - tileTop) * tile.width + (fromX - tileLeft)) * 3)];
+    const unsigned char* source =
+        tile.get() + ((py - tileTop) * width + (fromX - tileLeft)) * 3;
     std::uint8_t* target =
         &out.bytes[static_cast<std::size_t>(((py - y) * out.width + (fromX - x)) * 4)];
     for (std::int64_t px = fromX; px < toX; ++px, source += 3, target += 4) {
@@ -199,23 +200,34 @@ void NativeSlide::PaintTile(const Level& level, int column, int row, std::int64_
   }
 }
 
-Pixels NativeSlide::ReadTileUnlocked(const Level& level, int column, int row) const {
+// The library's decoded tile (RGB, width x height), or null when the tile is
+// absent or does not decode.
+LibraryBuffer NativeSlide::DecodeTile(const Level& level, int column, int row, int& width,
+                                      int& height) const {
   IMAGE_INFO_STRUCT handle = handle_;
-  int length = 0, width = 0, height = 0;
+  int length = 0;
   unsigned char* raw = nullptr;
+  width = height = 0;
   CImageOperationManager::GetImageDataBlockStream(handle, level.scale, column * level.tileWidth,
                                                   row * level.tileHeight, length, width, height,
                                                   &raw);
   LibraryBuffer decoded(raw);
-  Pixels tile;
   if (decoded == nullptr || width <= 0 || height <= 0 ||
       static_cast<std::int64_t>(width) * height * 3 != length) {
-    return tile;
+    return nullptr;
   }
+  return decoded;
+}
+
+Pixels NativeSlide::ReadTileUnlocked(const Level& level, int column, int row) const {
+  Pixels tile;
+  int width = 0, height = 0;
+  const LibraryBuffer decoded = DecodeTile(level, column, row, width, height);
+  if (decoded == nullptr) return tile;
   tile.width = width;
   tile.height = height;
   tile.channels = 3;
-  tile.bytes.assign(decoded.get(), decoded.get() + length);
+  tile.bytes.assign(decoded.get(), decoded.get() + static_cast<std::size_t>(width) * height * 3);
   return tile;
 }
 

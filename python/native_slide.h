@@ -6,6 +6,7 @@
 #define STRATA_PYTHON_NATIVE_SLIDE_H_
 
 #include <cstdint>
+#include <memory>
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
@@ -64,6 +65,12 @@ struct Pixels {
   std::vector<std::uint8_t> bytes;
 };
 
+// Buffers the library hands out, released through the library.
+struct LibraryBufferRelease {
+  void operator()(unsigned char* data) const;
+};
+using LibraryBuffer = std::unique_ptr<unsigned char, LibraryBufferRelease>;
+
 // The largest buffer one read may produce: 512 MiB, the library's own bound.
 constexpr std::int64_t kReadBudgetBytes = 512LL * 1024 * 1024;
 
@@ -100,6 +107,8 @@ class NativeSlide {
   const Level& LevelAt(int level) const;
   void LoadFacts();
   void LoadLevels();
+  LibraryBuffer DecodeTile(const Level& level, int column, int row, int& width,
+                           int& height) const;
   Pixels ReadTileUnlocked(const Level& level, int column, int row) const;
   void PaintTile(const Level& level, int column, int row, std::int64_t x, std::int64_t y,
                  Pixels& out) const;
