@@ -45,6 +45,33 @@ def test_attributes_follow_the_header(bmp_slide, library):
             [0, 0, 0, 1, 1, 2, 2]
 
 
+def test_properties_carry_the_header_facts_and_items(make_slide):
+    facts = make_slide('facts.ztx', 600, 400, '--facts')
+    with strata.open_slide(facts.path) as slide:
+        props = slide.properties
+    assert props['strata.scan-time'] == '2023-11-14T22:13:20+00:00'
+    assert props['strata.scan-duration'] == '3723.456'
+    assert props['strata.mpp-x'] == props['strata.mpp-y'] == '0.25'
+    assert props['strata.machine-serial'] == props['ztx.item.29'] == 'SN-4711'
+    assert (props['ztx.item.31'], props['ztx.item.32']) == ('7', '3')
+    assert props['ztx.item.60'] == 'stain H&E'
+
+
+def test_levels_left_out_by_the_level_mode(make_slide, library):
+    # Mode 1 stores the scan level and a quarter, not the half.
+    sparse = make_slide('sparse.ztx', 1001, 703, '--bmp', '--level-mode', '1')
+    with strata.open_slide(sparse.path) as slide:
+        assert slide.level_dimensions == ((1001, 703), (251, 176))
+        assert slide.level_downsamples == (1.0, 4.0)
+        assert slide.get_best_level_for_downsample(2.5) == 0
+        got = slide.read_region((0, 0), 1, (251, 176), as_array=True)
+        half = slide.read_scaled(0, 0, 300, 200, 10.0)
+    np.testing.assert_array_equal(got, level_from_tiles(library, sparse.path, 5.0, 251, 176))
+    handle = library.open(sparse.path)
+    np.testing.assert_array_equal(half, library.region(handle, 10.0, 0, 0, 300, 200))
+    library.close(handle)
+
+
 def test_associated_images_are_the_stored_pictures(bmp_slide):
     preview = bmp_slide.images[:96 * 60 * 3].reshape(60, 96, 3)
     label = bmp_slide.images[96 * 60 * 3:].reshape(40, 72, 3)
