@@ -39,7 +39,7 @@ constexpr std::size_t kSerialCapacity = 4096;
 
 }  // namespace
 
-NativeSlide::NativeSlide(const std::string& path) : path_(path) {
+NativeSlide::NativeSlide(const std::string& path) : path_(path), cache_(kTileCacheBytes) {
   if (path.empty()) throw BadArgument("the slide path is empty");
   if (path.find('\0') != std::string::npos) throw BadArgument("the slide path holds a zero byte");
   if (!CImageOperationManager::CreateImageFile(path_.c_str(), handle_, false, FileBlock{})) {
@@ -60,6 +60,7 @@ NativeSlide::~NativeSlide() { Close(); }
 void NativeSlide::Close() {
   std::unique_lock<std::shared_mutex> hold(lock_);
   if (handle_.slide != nullptr) CImageOperationManager::DestoryImageFile(handle_);
+  cache_.Clear();
 }
 
 bool NativeSlide::Closed() const {
@@ -164,7 +165,7 @@ Pixels NativeSlide::ReadRegion(int levelIndex, std::int64_t x, std::int64_t y, i
   for (std::int64_t column = left / level.tileWidth; column <= (right - 1) / level.tileWidth;
        ++column) {
     for (std::int64_t row = top / level.tileHeight; row <= (bottom - 1) / level.tileHeight; ++row) {
-      PaintTile(level, static_cast<int>(column), static_cast<int>(row), x, y, out);
+      PaintTile(levelIndex, static_cast<int>(column), static_cast<int>(row), x, y, out);
     }
   }
   return out;
@@ -172,23 +173,23 @@ Pixels NativeSlide::ReadRegion(int levelIndex, std::int64_t x, std::int64_t y, i
 
 // Copies one decoded tile into the RGBA output whose top-left is (x, y) of
 // the level; a tile that is absent or does not decode stays transparent.
-void NativeSlide::PaintTile(const Level& level, int column, int row, std::int64_t x,
-                            std::int64_t y, Pixels& out) const {
-  int width = 0, height = 0;
-  const LibraryBuffer tile = DecodeTile(level, column, row, width, height);
+void NativeSlide::PaintTile(int levelIndex, int column, int row, std::int64_t x, std::int64_t y,
+                            Pixels& out) const {
+  const Level& level = levels_[static_cast<std::size_t>(levelIndex)];
+  const std::shared_ptr<const DecodedTile> tile = CachedTile(levelIndex, column, row);
   if (tile == nullptr) return;
   const std::int64_t tileLeft = static_cast<std::int64_t>(column) * level.tileWidth;
   const std::int64_t tileTop = static_cast<std::int64_t>(row) * level.tileHeight;
   const std::int64_t fromX = std::max(tileLeft, x);
   // Tiles are stored whole; what lies beyond the level's edge is padding.
-  const std::int64_t toX = std::min({tileLeft + width, x + out.width,
+  const std::int64_t toX = std::min({tileLeft + tile->width, x + out.width,
                                      static_cast<std::int64_t>(level.width)});
   const std::int64_t fromY = std::max(tileTop, y);
-  const std::int64_t toY = std::min({tileTop + height, y + out.height,
+  const std::int64_t toY = std::min({tileTop + tile->height, y + out.height,
                                      static_cast<std::int64_t>(level.height)});
   for (std::int64_t py = fromY; py < toY; ++py) {
-    const unsigned char* source =
-        tile.get() + ((py - tileTop) * width + (fromX - tileLeft)) * 3;
+    const std::uint8_t* source =
+        &tile->rgb[static_cast<std::size_t>(((py - tileTop) * tile->width + (fromX - tileLeft)) * 3)];
     std::uint8_t* target =
         &out.bytes[static_cast<std::size_t>(((py - y) * out.width + (fromX - x)) * 4)];
     for (std::int64_t px = fromX; px < toX; ++px, source += 3, target += 4) {
@@ -200,43 +201,44 @@ void NativeSlide::PaintTile(const Level& level, int column, int row, std::int64_
   }
 }
 
-// The library's decoded tile (RGB, width x height), or null when the tile is
-// absent or does not decode.
-LibraryBuffer NativeSlide::DecodeTile(const Level& level, int column, int row, int& width,
-                                      int& height) const {
+// The decoded tile from the cache, or decoded by the library and kept; null
+// when the tile is absent or does not decode.
+std::shared_ptr<const DecodedTile> NativeSlide::CachedTile(int levelIndex, int column,
+                                                           int row) const {
+  if (auto cached = cache_.Find(levelIndex, column, row)) return cached;
+  const Level& level = levels_[static_cast<std::size_t>(levelIndex)];
   IMAGE_INFO_STRUCT handle = handle_;
-  int length = 0;
+  int length = 0, width = 0, height = 0;
   unsigned char* raw = nullptr;
-  width = height = 0;
   CImageOperationManager::GetImageDataBlockStream(handle, level.scale, column * level.tileWidth,
                                                   row * level.tileHeight, length, width, height,
                                                   &raw);
-  LibraryBuffer decoded(raw);
+  const LibraryBuffer decoded(raw);
   if (decoded == nullptr || width <= 0 || height <= 0 ||
       static_cast<std::int64_t>(width) * height * 3 != length) {
     return nullptr;
   }
-  return decoded;
-}
-
-Pixels NativeSlide::ReadTileUnlocked(const Level& level, int column, int row) const {
-  Pixels tile;
-  int width = 0, height = 0;
-  const LibraryBuffer decoded = DecodeTile(level, column, row, width, height);
-  if (decoded == nullptr) return tile;
-  tile.width = width;
-  tile.height = height;
-  tile.channels = 3;
-  tile.bytes.assign(decoded.get(), decoded.get() + static_cast<std::size_t>(width) * height * 3);
+  auto tile = std::make_shared<DecodedTile>();
+  tile->width = width;
+  tile->height = height;
+  tile->rgb.assign(decoded.get(), decoded.get() + length);
+  cache_.Keep(levelIndex, column, row, tile);
   return tile;
 }
 
 Pixels NativeSlide::ReadTile(int levelIndex, int column, int row) const {
-  const Level& level = LevelAt(levelIndex);
+  LevelAt(levelIndex);
   if (column < 0 || row < 0) throw BadArgument("tile column and row must not be negative");
   std::shared_lock<std::shared_mutex> hold;
   HandleFor(hold);
-  return ReadTileUnlocked(level, column, row);
+  Pixels pixels;
+  const std::shared_ptr<const DecodedTile> tile = CachedTile(levelIndex, column, row);
+  if (tile == nullptr) return pixels;
+  pixels.width = tile->width;
+  pixels.height = tile->height;
+  pixels.channels = 3;
+  pixels.bytes = tile->rgb;
+  return pixels;
 }
 
 std::string NativeSlide::ReadTileStream(int levelIndex, int column, int row) const {

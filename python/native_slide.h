@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "python/tile_cache.h"
 #include "strata/interface/image_operation_manager.h"
 
 namespace strata::python {
@@ -73,6 +74,8 @@ using LibraryBuffer = std::unique_ptr<unsigned char, LibraryBufferRelease>;
 
 // The largest buffer one read may produce: 512 MiB, the library's own bound.
 constexpr std::int64_t kReadBudgetBytes = 512LL * 1024 * 1024;
+// Decoded tiles kept per open slide (about 170 tiles of 256 x 256).
+constexpr std::size_t kTileCacheBytes = 32u * 1024 * 1024;
 
 class NativeSlide {
  public:
@@ -107,10 +110,8 @@ class NativeSlide {
   const Level& LevelAt(int level) const;
   void LoadFacts();
   void LoadLevels();
-  LibraryBuffer DecodeTile(const Level& level, int column, int row, int& width,
-                           int& height) const;
-  Pixels ReadTileUnlocked(const Level& level, int column, int row) const;
-  void PaintTile(const Level& level, int column, int row, std::int64_t x, std::int64_t y,
+  std::shared_ptr<const DecodedTile> CachedTile(int levelIndex, int column, int row) const;
+  void PaintTile(int levelIndex, int column, int row, std::int64_t x, std::int64_t y,
                  Pixels& out) const;
 
   std::string path_;
@@ -118,6 +119,7 @@ class NativeSlide {
   IMAGE_INFO_STRUCT handle_{nullptr};
   HeaderFacts facts_;
   std::vector<Level> levels_;
+  mutable TileCache cache_;
 };
 
 }  // namespace strata::python

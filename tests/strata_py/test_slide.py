@@ -98,25 +98,32 @@ RECTS = [(0, 0, 256, 256), (100, 37, 300, 230), (180, 120, 400, 300), (-30, -20,
          (2000, 2000, 10, 10), (5, 3, 1, 1)]
 
 
+@pytest.fixture(scope='module')
+def shared_bmp(bmp_slide):
+    """One open slide for many reads, so that they meet tiles decoded before."""
+    with strata.open_slide(bmp_slide.path) as slide:
+        yield slide
+
+
 @pytest.mark.parametrize('level', [0, 1, 2])
 @pytest.mark.parametrize('rect', RECTS)
-def test_read_region_is_the_stored_tiles(bmp_slide, library, level, rect):
+def test_read_region_is_the_stored_tiles(bmp_slide, shared_bmp, library, level, rect):
     x, y, w, h = rect
-    with strata.open_slide(bmp_slide.path) as slide:
-        width, height = slide.level_dimensions[level]
-        scale = 20.0 / 2 ** level
-        whole = level_from_tiles(library, bmp_slide.path, scale, width, height)
-        expected = np.zeros((h, w, 4), np.uint8)
-        x0, y0, x1, y1 = max(x, 0), max(y, 0), min(x + w, width), min(y + h, height)
-        if x1 > x0 and y1 > y0:
-            expected[y0 - y:y1 - y, x0 - x:x1 - x] = whole[y0:y1, x0:x1]
-        ds = 2 ** level
-        got = slide.read_region((x * ds, y * ds), level, (w, h), as_array=True)
-        assert got.shape == (h, w, 4) and got.dtype == np.uint8
-        np.testing.assert_array_equal(got, expected)
-        image = slide.read_region((x * ds, y * ds), level, (w, h))
-        assert image.mode == 'RGBA' and image.size == (w, h)
-        np.testing.assert_array_equal(np.asarray(image), expected)
+    slide = shared_bmp
+    width, height = slide.level_dimensions[level]
+    scale = 20.0 / 2 ** level
+    whole = level_from_tiles(library, bmp_slide.path, scale, width, height)
+    expected = np.zeros((h, w, 4), np.uint8)
+    x0, y0, x1, y1 = max(x, 0), max(y, 0), min(x + w, width), min(y + h, height)
+    if x1 > x0 and y1 > y0:
+        expected[y0 - y:y1 - y, x0 - x:x1 - x] = whole[y0:y1, x0:x1]
+    ds = 2 ** level
+    got = slide.read_region((x * ds, y * ds), level, (w, h), as_array=True)
+    assert got.shape == (h, w, 4) and got.dtype == np.uint8
+    np.testing.assert_array_equal(got, expected)
+    image = slide.read_region((x * ds, y * ds), level, (w, h))
+    assert image.mode == 'RGBA' and image.size == (w, h)
+    np.testing.assert_array_equal(np.asarray(image), expected)
 
 
 def test_read_region_at_level_zero_is_the_written_pixels(bmp_slide):
