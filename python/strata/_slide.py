@@ -104,6 +104,9 @@ class Slide:
             raise ValueError('a slide path must be a string, not %r' % (path,))
         if not path:
             raise ValueError('the slide path is empty')
+        if path.lower().startswith('https://'):
+            # The library's byte-range reader takes over only for "http://".
+            raise SlideError('cannot open %s: the library reads URLs over http:// only' % path)
         if '://' not in path and not os.path.exists(path):
             raise SlideError('cannot open %s: no such file' % path)
         self._path = path

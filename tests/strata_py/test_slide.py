@@ -198,6 +198,7 @@ def one_line(error):
     (lambda folder: str(folder / 'notes.txt'), strata.SlideError),
     (lambda folder: str(folder / 'damaged.ztx'), strata.SlideError),
     (lambda folder: str(folder / 'empty.ztx'), strata.SlideError),
+    (lambda folder: 'https://127.0.0.1:9/slide.ztx', strata.SlideError),
     (lambda folder: '', ValueError),
     (lambda folder: 42, ValueError),
 ])
