@@ -24,9 +24,9 @@ py::array ToArray(Pixels pixels) {
   auto* owned = new Pixels(std::move(pixels));
   py::capsule release(owned, [](void* p) { delete static_cast<Pixels*>(p); });
   const py::ssize_t channels = owned->channels > 0 ? owned->channels : 3;
-  return py::array_t<std::uint8_t>({static_cast<py::ssize_t>(owned->height),
-                                    static_cast<py::ssize_t>(owned->width), channels},
-                                   owned->bytes.data(), release);
+  return py::array_t<std::uint8_t>(
+      {static_cast<py::ssize_t>(owned->height), static_cast<py::ssize_t>(owned->width), channels},
+      owned->bytes.data(), release);
 }
 
 template <typename Read>
@@ -53,8 +53,8 @@ py::dict FactsDict(const HeaderFacts& f) {
   d["channel_count"] = f.channelCount;
   d["channels"] = f.channels;
   if (f.hasDuration) {
-    d["scan_moment"] = py::make_tuple(f.duration[0], f.duration[1], f.duration[2],
-                                      f.duration[3], f.duration[4], f.duration[5]);
+    d["scan_moment"] = py::make_tuple(f.duration[0], f.duration[1], f.duration[2], f.duration[3],
+                                      f.duration[4], f.duration[5]);
     d["scan_duration"] = py::make_tuple(f.duration[6], f.duration[7], f.duration[8]);
   }
   return d;
@@ -75,22 +75,23 @@ PYBIND11_MODULE(_strata, m) {
              return std::make_unique<NativeSlide>(path);
            }),
            py::arg("path"))
-      .def("close", [](NativeSlide& s) {
-        py::gil_scoped_release unlocked;
-        s.Close();
-      })
+      .def("close",
+           [](NativeSlide& s) {
+             py::gil_scoped_release unlocked;
+             s.Close();
+           })
       .def_property_readonly("closed", &NativeSlide::Closed)
       .def_property_readonly("path", &NativeSlide::Path)
       .def_property_readonly("facts", [](const NativeSlide& s) { return FactsDict(s.Facts()); })
-      .def_property_readonly("levels",
-                             [](const NativeSlide& s) {
-                               py::list levels;
-                               for (const Level& l : s.Levels()) {
-                                 levels.append(py::make_tuple(l.scale, l.width, l.height,
-                                                              l.tileWidth, l.tileHeight));
-                               }
-                               return levels;
-                             })
+      .def_property_readonly(
+          "levels",
+          [](const NativeSlide& s) {
+            py::list levels;
+            for (const Level& l : s.Levels()) {
+              levels.append(py::make_tuple(l.scale, l.width, l.height, l.tileWidth, l.tileHeight));
+            }
+            return levels;
+          })
       .def("items",
            [](const NativeSlide& s) {
              py::list items;

@@ -76,9 +76,8 @@ IMAGE_INFO_STRUCT NativeSlide::HandleFor(std::shared_lock<std::shared_mutex>& lo
 
 void NativeSlide::LoadFacts() {
   HeaderFacts& f = facts_;
-  if (!CImageOperationManager::GetHeaderInfo(handle_, f.height, f.width, f.scanScale,
-                                             f.spendTime, f.scanTime, f.captureResolution,
-                                             f.blockSize)) {
+  if (!CImageOperationManager::GetHeaderInfo(handle_, f.height, f.width, f.scanScale, f.spendTime,
+                                             f.scanTime, f.captureResolution, f.blockSize)) {
     throw SlideFailure("cannot read the header of " + path_);
   }
   if (f.width <= 0 || f.height <= 0 || f.scanScale <= 0) {
@@ -87,8 +86,8 @@ void NativeSlide::LoadFacts() {
   if (!CImageOperationManager::GetVersionInfo(handle_, f.version)) f.version = 0.0f;
   std::fill(std::begin(f.duration), std::end(f.duration), -1);
   int* d = f.duration;
-  f.hasDuration = CImageOperationManager::GetScanTimeDuration(handle_, d[0], d[1], d[2], d[3],
-                                                              d[4], d[5], d[6], d[7], d[8]) &&
+  f.hasDuration = CImageOperationManager::GetScanTimeDuration(handle_, d[0], d[1], d[2], d[3], d[4],
+                                                              d[5], d[6], d[7], d[8]) &&
                   d[0] >= 0;
   std::vector<char> serial(kSerialCapacity, '\0');
   if (CImageOperationManager::GetMachineSerialNum(handle_, serial.data(), serial.size())) {
@@ -105,7 +104,8 @@ void NativeSlide::LoadFacts() {
 
 void NativeSlide::LoadLevels() {
   const int count = CImageOperationManager::GetStoredLevels(handle_, nullptr, 0);
-  std::vector<CImageOperationManager::StoredLevel> stored(static_cast<std::size_t>(std::max(count, 0)));
+  std::vector<CImageOperationManager::StoredLevel> stored(
+      static_cast<std::size_t>(std::max(count, 0)));
   if (count > 0) CImageOperationManager::GetStoredLevels(handle_, stored.data(), count);
   for (const auto& s : stored) {
     if (s.width <= 0 || s.height <= 0 || !(s.scale > 0.0f)) continue;
@@ -117,8 +117,8 @@ void NativeSlide::LoadLevels() {
   // Formats without a tile map of ours present their full-resolution level.
   if (levels_.empty()) {
     const int block = facts_.blockSize > 0 ? facts_.blockSize : 256;
-    levels_.push_back(Level{static_cast<float>(facts_.scanScale), facts_.width, facts_.height,
-                            block, block});
+    levels_.push_back(
+        Level{static_cast<float>(facts_.scanScale), facts_.width, facts_.height, block, block});
   }
   if (levels_.front().tileWidth <= 0 || levels_.front().tileHeight <= 0) {
     throw SlideFailure(path_ + " has no usable tile size");
@@ -129,14 +129,16 @@ std::vector<PropertyItem> NativeSlide::Items() const {
   std::shared_lock<std::shared_mutex> hold;
   const IMAGE_INFO_STRUCT handle = HandleFor(hold);
   const int count = CImageOperationManager::GetPropertyItems(handle, nullptr, 0);
-  std::vector<CImageOperationManager::PropertyItemView> views(static_cast<std::size_t>(std::max(count, 0)));
+  std::vector<CImageOperationManager::PropertyItemView> views(
+      static_cast<std::size_t>(std::max(count, 0)));
   if (count > 0) CImageOperationManager::GetPropertyItems(handle, views.data(), count);
   std::vector<PropertyItem> items;
   for (const auto& view : views) {
     PropertyItem item;
     item.identifier = view.identifier;
     if (view.value != nullptr && view.length > 0) {
-      item.value.assign(reinterpret_cast<const char*>(view.value), static_cast<std::size_t>(view.length));
+      item.value.assign(reinterpret_cast<const char*>(view.value),
+                        static_cast<std::size_t>(view.length));
     }
     items.push_back(std::move(item));
   }
@@ -182,14 +184,14 @@ void NativeSlide::PaintTile(int levelIndex, int column, int row, std::int64_t x,
   const std::int64_t tileTop = static_cast<std::int64_t>(row) * level.tileHeight;
   const std::int64_t fromX = std::max(tileLeft, x);
   // Tiles are stored whole; what lies beyond the level's edge is padding.
-  const std::int64_t toX = std::min({tileLeft + tile->width, x + out.width,
-                                     static_cast<std::int64_t>(level.width)});
+  const std::int64_t toX =
+      std::min({tileLeft + tile->width, x + out.width, static_cast<std::int64_t>(level.width)});
   const std::int64_t fromY = std::max(tileTop, y);
-  const std::int64_t toY = std::min({tileTop + tile->height, y + out.height,
-                                     static_cast<std::int64_t>(level.height)});
+  const std::int64_t toY =
+      std::min({tileTop + tile->height, y + out.height, static_cast<std::int64_t>(level.height)});
   for (std::int64_t py = fromY; py < toY; ++py) {
-    const std::uint8_t* source =
-        &tile->rgb[static_cast<std::size_t>(((py - tileTop) * tile->width + (fromX - tileLeft)) * 3)];
+    const std::uint8_t* source = &tile->rgb[static_cast<std::size_t>(
+        ((py - tileTop) * tile->width + (fromX - tileLeft)) * 3)];
     std::uint8_t* target =
         &out.bytes[static_cast<std::size_t>(((py - y) * out.width + (fromX - x)) * 4)];
     for (std::int64_t px = fromX; px < toX; ++px, source += 3, target += 4) {
@@ -262,7 +264,8 @@ std::string NativeSlide::ReadTileStream(int levelIndex, int column, int row) con
     // A stream composed by the library arrives in a buffer of its own.
     LibraryBuffer composed(target);
     if (composed == nullptr || copied <= 0) return {};
-    return std::string(reinterpret_cast<const char*>(composed.get()), static_cast<std::size_t>(copied));
+    return std::string(reinterpret_cast<const char*>(composed.get()),
+                       static_cast<std::size_t>(copied));
   }
   if (copied != length) return {};
   return stream;
@@ -294,8 +297,8 @@ Pixels NativeSlide::ReadScaled(int x, int y, int width, int height, double scale
                        static_cast<std::int64_t>(x) + width <= 0 ||
                        static_cast<std::int64_t>(y) + height <= 0;
   if (outside) return Blank(width, height, 3, 255);
-  throw SlideFailure("cannot read the region at (" + std::to_string(x) + ", " +
-                     std::to_string(y) + ") of " + path_);
+  throw SlideFailure("cannot read the region at (" + std::to_string(x) + ", " + std::to_string(y) +
+                     ") of " + path_);
 }
 
 std::string NativeSlide::AssociatedImage(const std::string& name) const {

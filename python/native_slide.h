@@ -35,14 +35,14 @@ struct HeaderFacts {
   int scanScale = 0;
   int blockSize = 0;
   float captureResolution = 0.0f;
-  double scanTime = 0.0;     // seconds since 1970, 0 when unknown
-  float spendTime = 0.0f;    // milliseconds
-  float version = 0.0f;      // 0 when the format has none
+  double scanTime = 0.0;   // seconds since 1970, 0 when unknown
+  float spendTime = 0.0f;  // milliseconds
+  float version = 0.0f;    // 0 when the format has none
   std::string serial;
   int channelCount = 0;
   std::vector<std::string> channels;
   bool hasDuration = false;
-  int duration[9] = {};      // year, month, day, hour, minute, second, h, m, s taken
+  int duration[9] = {};  // year, month, day, hour, minute, second, h, m, s taken
 };
 
 struct Level {

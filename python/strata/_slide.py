@@ -38,10 +38,23 @@ def open_slide(path):
     return Slide(path)
 
 
+# Coordinates beyond this are no pixel of any slide and would not fit the
+# library's integers.
+_LIMIT = 2 ** 40
+
+
 def _whole(name, value):
     if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
         raise ValueError('%s must be an integer, not %r' % (name, value))
+    if not -_LIMIT <= value <= _LIMIT:
+        raise ValueError('%s is out of range: %d' % (name, value))
     return int(value)
+
+
+def _within_budget(width, height, channels):
+    if width * height * channels > _strata.READ_BUDGET_BYTES:
+        raise SlideError('a %d x %d read is over the memory budget of %d MiB'
+                         % (width, height, _strata.READ_BUDGET_BYTES >> 20))
 
 
 def _pair(name, value):
@@ -81,7 +94,8 @@ class _AssociatedImages(collections.abc.Mapping):
             except Exception as e:
                 image = _unpadded_bmp(stream)
                 if image is None:
-                    raise SlideError('the %s of %s does not decode: %s' % (name, self._slide._path, e)) from None
+                    raise SlideError('the %s of %s does not decode: %s'
+                                     % (name, self._slide._path, e)) from None
             self._decoded[name] = image.convert('RGB')
         return self._decoded[name]
 
@@ -238,6 +252,7 @@ class Slide:
         level = self._level(level)
         if w < 0 or h < 0:
             raise ValueError('size must not be negative, got %r' % ((w, h),))
+        _within_budget(w, h, 4)
         downsample = self._downsamples[level]
         pixels = live.read_region(level, math.floor(x / downsample),
                                   math.floor(y / downsample), w, h)
@@ -249,6 +264,9 @@ class Slide:
         scale). Read from the nearest stored level; white outside the slide."""
         live = self._live()
         values = [_whole(n, v) for n, v in (('x', x), ('y', y), ('w', w), ('h', h))]
+        if any(not -2 ** 31 < v < 2 ** 31 for v in values):
+            raise ValueError('x, y, w and h must fit in 32 bits, got %r' % (values,))
+        _within_budget(values[2], values[3], 3)
         try:
             scale = float(scale)
         except (TypeError, ValueError):

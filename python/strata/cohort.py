@@ -17,6 +17,7 @@ worker can reach (shared storage on a real cluster).
 import collections
 import os
 import pathlib
+import uuid
 
 import numpy as np
 
@@ -115,8 +116,10 @@ def _write_folder(slide, positions, scale, size, target):
 def _run(client, task, paths, *arguments):
     from distributed import wait
     paths = [os.fspath(p) for p in paths]
-    futures = [client.submit(task, path, *arguments, key='strata-%s-%d' % (task.__name__, n),
-                             pure=False, retries=0) for n, path in enumerate(paths)]
+    run = uuid.uuid4().hex[:12]
+    futures = [client.submit(task, path, *arguments, pure=False, retries=0,
+                             key='strata-%s-%s-%d' % (task.__name__, run, n))
+               for n, path in enumerate(paths)]
     wait(futures)
     outcomes = []
     for path, future in zip(paths, futures):

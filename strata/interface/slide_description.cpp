@@ -43,8 +43,10 @@ std::map<float, StoredLevel, std::greater<float>> LevelsOf(CZTXDataFile& slide) 
   if (header == nullptr) return levels;
   for (auto& entry : levels) {
     StoredLevel& level = entry.second;
-    level.width = std::min(level.width, ExtentAt(header->GetWidth(), level.scale, header->GetScanScale()));
-    level.height = std::min(level.height, ExtentAt(header->GetHeight(), level.scale, header->GetScanScale()));
+    level.width =
+        std::min(level.width, ExtentAt(header->GetWidth(), level.scale, header->GetScanScale()));
+    level.height =
+        std::min(level.height, ExtentAt(header->GetHeight(), level.scale, header->GetScanScale()));
   }
   return levels;
 }
