@@ -12,6 +12,8 @@ from strata import _strata
 from strata._strata import SlideError
 
 _ASSOCIATED = ('label', 'preview', 'thumbnail')
+# The name other readers give the preview of the whole glass.
+_ALIASES = {'macro': 'preview'}
 
 
 def _unpadded_bmp(stream):
@@ -66,7 +68,8 @@ def _pair(name, value):
 
 
 class _AssociatedImages(collections.abc.Mapping):
-    """Label, preview and thumbnail, read and decoded on first access."""
+    """Label, preview (also reachable as "macro") and thumbnail, read and
+    decoded on first access."""
 
     def __init__(self, slide):
         self._slide = slide
@@ -82,6 +85,7 @@ class _AssociatedImages(collections.abc.Mapping):
         return self._slide._live().associated_image(name)
 
     def __getitem__(self, name):
+        name = _ALIASES.get(name, name)
         if name not in _ASSOCIATED:
             raise KeyError(name)
         if name not in self._decoded:

@@ -83,8 +83,9 @@ def test_associated_images_are_the_stored_pictures(bmp_slide):
         np.testing.assert_array_equal(np.asarray(images['preview']), preview)
         np.testing.assert_array_equal(np.asarray(images['label']), label)
         assert images['thumbnail'].mode == 'RGB'
+        assert images['macro'] is images['preview']
         with pytest.raises(KeyError):
-            images['macro']
+            images['overview']
 
 
 def test_missing_associated_images_are_absent(make_slide):
