@@ -35,7 +35,7 @@ def _unpadded_bmp(stream):
 
 
 def open_slide(path):
-    """Opens a slide by local path or http(s) URL; raises SlideError when it
+    """Opens a slide by local path or http:// URL; raises SlideError when it
     cannot be opened."""
     return Slide(path)
 
