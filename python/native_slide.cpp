@@ -25,6 +25,16 @@ std::int64_t CheckedBytes(std::int64_t width, std::int64_t height, int channels)
   return bytes;
 }
 
+// Room for the pixels, not yet written.
+Pixels Unwritten(int width, int height, int channels) {
+  Pixels pixels;
+  pixels.width = width;
+  pixels.height = height;
+  pixels.channels = channels;
+  pixels.bytes.resize(static_cast<std::size_t>(CheckedBytes(width, height, channels)));
+  return pixels;
+}
+
 Pixels Blank(int width, int height, int channels, std::uint8_t fill) {
   Pixels pixels;
   pixels.width = width;
@@ -156,14 +166,17 @@ const Level& NativeSlide::LevelAt(int level) const {
 Pixels NativeSlide::ReadRegion(int levelIndex, std::int64_t x, std::int64_t y, int width,
                                int height) const {
   const Level& level = LevelAt(levelIndex);
-  Pixels out = Blank(width, height, 4, 0);
   std::shared_lock<std::shared_mutex> hold;
   HandleFor(hold);
   const std::int64_t left = std::max<std::int64_t>(x, 0);
   const std::int64_t top = std::max<std::int64_t>(y, 0);
   const std::int64_t right = std::min<std::int64_t>(x + width, level.width);
   const std::int64_t bottom = std::min<std::int64_t>(y + height, level.height);
-  if (left >= right || top >= bottom) return out;
+  if (left >= right || top >= bottom) return Blank(width, height, 4, 0);
+  // Every pixel is written once: transparent outside the level, tiles (or
+  // transparency for tiles that are missing) inside.
+  Pixels out = Unwritten(width, height, 4);
+  ClearOutside(left, top, right, bottom, x, y, out);
   for (std::int64_t column = left / level.tileWidth; column <= (right - 1) / level.tileWidth;
        ++column) {
     for (std::int64_t row = top / level.tileHeight; row <= (bottom - 1) / level.tileHeight; ++row) {
@@ -179,16 +192,24 @@ void NativeSlide::PaintTile(int levelIndex, int column, int row, std::int64_t x,
                             Pixels& out) const {
   const Level& level = levels_[static_cast<std::size_t>(levelIndex)];
   const std::shared_ptr<const DecodedTile> tile = CachedTile(levelIndex, column, row);
-  if (tile == nullptr) return;
   const std::int64_t tileLeft = static_cast<std::int64_t>(column) * level.tileWidth;
   const std::int64_t tileTop = static_cast<std::int64_t>(row) * level.tileHeight;
+  const std::int64_t levelRight = std::min<std::int64_t>(x + out.width, level.width);
+  const std::int64_t levelBottom = std::min<std::int64_t>(y + out.height, level.height);
   const std::int64_t fromX = std::max(tileLeft, x);
-  // Tiles are stored whole; what lies beyond the level's edge is padding.
-  const std::int64_t toX =
-      std::min({tileLeft + tile->width, x + out.width, static_cast<std::int64_t>(level.width)});
   const std::int64_t fromY = std::max(tileTop, y);
-  const std::int64_t toY =
-      std::min({tileTop + tile->height, y + out.height, static_cast<std::int64_t>(level.height)});
+  const std::int64_t cellRight = std::min(tileLeft + level.tileWidth, levelRight);
+  const std::int64_t cellBottom = std::min(tileTop + level.tileHeight, levelBottom);
+  if (tile == nullptr) {
+    ClearRect(fromX, fromY, cellRight, cellBottom, x, y, out);
+    return;
+  }
+  // Tiles are stored whole; what lies beyond the level's edge is padding. A
+  // decoded tile smaller than its grid cell leaves the rest transparent.
+  const std::int64_t toX = std::min(tileLeft + tile->width, cellRight);
+  const std::int64_t toY = std::min(tileTop + tile->height, cellBottom);
+  ClearRect(std::max(toX, fromX), fromY, cellRight, cellBottom, x, y, out);
+  ClearRect(fromX, std::max(toY, fromY), std::max(toX, fromX), cellBottom, x, y, out);
   for (std::int64_t py = fromY; py < toY; ++py) {
     const std::uint8_t* source = &tile->rgb[static_cast<std::size_t>(
         ((py - tileTop) * tile->width + (fromX - tileLeft)) * 3)];
@@ -200,6 +221,30 @@ void NativeSlide::PaintTile(int levelIndex, int column, int row, std::int64_t x,
       target[2] = source[2];
       target[3] = 255;
     }
+  }
+}
+
+// Makes the output transparent outside the level's part [left, right) x
+// [top, bottom) (level pixels; the output's top-left is (x, y)).
+void NativeSlide::ClearOutside(std::int64_t left, std::int64_t top, std::int64_t right,
+                               std::int64_t bottom, std::int64_t x, std::int64_t y, Pixels& out) {
+  const std::int64_t outRight = x + out.width, outBottom = y + out.height;
+  ClearRect(x, y, outRight, top, x, y, out);
+  ClearRect(x, bottom, outRight, outBottom, x, y, out);
+  ClearRect(x, top, left, bottom, x, y, out);
+  ClearRect(right, top, outRight, bottom, x, y, out);
+}
+
+// Makes [left, right) x [top, bottom) of the output transparent; empty
+// rectangles do nothing.
+void NativeSlide::ClearRect(std::int64_t left, std::int64_t top, std::int64_t right,
+                            std::int64_t bottom, std::int64_t x, std::int64_t y, Pixels& out) {
+  if (left >= right || top >= bottom) return;
+  const std::size_t rowBytes = static_cast<std::size_t>(right - left) * 4;
+  for (std::int64_t py = top; py < bottom; ++py) {
+    std::uint8_t* target =
+        &out.bytes[static_cast<std::size_t>(((py - y) * out.width + (left - x)) * 4)];
+    std::memset(target, 0, rowBytes);
   }
 }
 
@@ -239,7 +284,7 @@ Pixels NativeSlide::ReadTile(int levelIndex, int column, int row) const {
   pixels.width = tile->width;
   pixels.height = tile->height;
   pixels.channels = 3;
-  pixels.bytes = tile->rgb;
+  pixels.bytes.assign(tile->rgb.begin(), tile->rgb.end());
   return pixels;
 }
 

@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "python/tile_cache.h"
@@ -58,12 +59,33 @@ struct PropertyItem {
   std::string value;  // raw bytes
 };
 
+// Leaves new elements uninitialised: region buffers are written in full by
+// their readers, and clearing them first would double the memory traffic.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Arguments>
+  void construct(U* place, Arguments&&... arguments) {
+    ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+  }
+};
+
 // Pixels owned by us (never by the library), rows top-down without padding.
 struct Pixels {
   int width = 0;
   int height = 0;
   int channels = 0;
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>> bytes;
 };
 
 // Buffers the library hands out, released through the library.
@@ -113,6 +135,10 @@ class NativeSlide {
   std::shared_ptr<const DecodedTile> CachedTile(int levelIndex, int column, int row) const;
   void PaintTile(int levelIndex, int column, int row, std::int64_t x, std::int64_t y,
                  Pixels& out) const;
+  static void ClearOutside(std::int64_t left, std::int64_t top, std::int64_t right,
+                           std::int64_t bottom, std::int64_t x, std::int64_t y, Pixels& out);
+  static void ClearRect(std::int64_t left, std::int64_t top, std::int64_t right,
+                        std::int64_t bottom, std::int64_t x, std::int64_t y, Pixels& out);
 
   std::string path_;
   mutable std::shared_mutex lock_;
