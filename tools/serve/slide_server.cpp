@@ -139,7 +139,8 @@ void SlideServer::Configure() {
     return new BoundedTaskQueue(threads, threads * kQueuedConnectionsPerThread);
   };
   server_->set_keep_alive_max_count(10000);
-  server_->set_keep_alive_timeout(5);
+  // Idle connections are dropped soon: each holds a worker, and a stop waits for them.
+  server_->set_keep_alive_timeout(2);
   server_->set_read_timeout(10);
   server_->set_write_timeout(10);
   server_->set_payload_max_length(64 * 1024);
