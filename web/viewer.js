@@ -11,6 +11,8 @@
     id: 'view',
     prefixUrl: '/static/openseadragon/images/',
     tileSources: page.dzi,
+    // The 2D canvas drawer: the same pixels with or without a GPU.
+    drawer: 'canvas',
     showNavigator: true,
     navigatorPosition: 'BOTTOM_RIGHT',
     maxZoomPixelRatio: 2,
