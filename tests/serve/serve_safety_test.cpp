@@ -86,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         Get("/slide/odd.ztx/region?x=0&y=0&w=10&h=10&format=gif", 400),
         // Other methods.
         Method("POST", 405), Method("PUT", 405), Method("DELETE", 405), Method("PATCH", 405),
-        Method("OPTIONS", 405)));
+        Method("OPTIONS", 405), Method("TRACE", 405),
+        RefusalCase{"POST /slide/odd.ztx/info.json HTTP/1.1\r\nHost: x\r\n\r\n", 405}));
 
 // Random request targets built from the pieces that trip parsers.
 std::string FuzzTarget(std::mt19937& random) {

@@ -152,15 +152,6 @@ void SlideServer::Configure() {
   server_->Get(".*", [this](const Request& request, Response& response) {
     Route(request, response);
   });
-  const auto notAllowed = [](const Request&, Response& response) {
-    response.set_header("Allow", "GET, HEAD");
-    SendText(response, 405, "method not allowed");
-  };
-  server_->Post(".*", notAllowed);
-  server_->Put(".*", notAllowed);
-  server_->Patch(".*", notAllowed);
-  server_->Delete(".*", notAllowed);
-  server_->Options(".*", notAllowed);
   server_->set_exception_handler([](const Request&, Response& response, std::exception_ptr) {
     SendText(response, 500, "internal error");
   });
@@ -214,7 +205,12 @@ bool SlideServer::Refuse(const Request& request, Response& response) {
     SendText(response, 414, "URL too long");
     return true;
   }
-  if (request.method != "GET" && request.method != "HEAD") return false;  // 405 below
+  // Before any body is read, so that a bodiless POST is a 405 too.
+  if (request.method != "GET" && request.method != "HEAD") {
+    response.set_header("Allow", "GET, HEAD");
+    SendText(response, 405, "method not allowed");
+    return true;
+  }
   if (HasEncodedSeparator(request.target) || HasDotSegment(request.path) ||
       request.path.find('\\') != std::string::npos ||
       request.path.find('\0') != std::string::npos || StartsWith(request.path, "//") ||
