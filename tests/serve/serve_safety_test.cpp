@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "http/nginx_server.h"
 #include "serve/served_slides.h"
 
 namespace strata::test {
@@ -221,6 +222,26 @@ TEST(ServeCommandTest, RefusesWhatItCannotServe) {
     EXPECT_FALSE(server.started());
     EXPECT_NE(server.Stop(SIGTERM), 0);
   }
+}
+
+}  // namespace
+}  // namespace strata::test
+
+namespace strata::test {
+namespace {
+
+TEST(ServeUrlTest, ServesAZtxSlideGivenByItsUrl) {
+  NginxServer web(ServedSlides::Get().dir().path());
+  ASSERT_TRUE(web.started()) << web.failure();
+  ServeProcess server({web.Url("odd.ztx")});
+  ASSERT_TRUE(server.started()) << server.Output();
+  const HttpReply dzi = Fetch(server.port(), "/dz/odd.ztx.dzi");
+  ASSERT_EQ(dzi.status, 200);
+  EXPECT_NE(dzi.body.find("<Size Width=\"1001\" Height=\"703\"/>"), std::string::npos);
+  LibrarySlide library(ServedSlides::Get().Path("odd.ztx"));
+  EXPECT_TRUE(Fetch(server.port(), "/dz/odd.ztx_files/10/1_1.jpeg").body ==
+              library.StoredTile(20.0f, 256, 256));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
 }
 
 }  // namespace
