@@ -119,6 +119,16 @@ bool HasDotSegment(const std::string& path) {
   return false;
 }
 
+// Request texts come from the client: the log keeps them on one line,
+// short, and without quotes that would break its fields.
+std::string LogSafe(const std::string& text) {
+  std::string safe = text.substr(0, 400);
+  for (char& c : safe) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F) c = '?';
+  }
+  return safe;
+}
+
 }  // namespace
 
 SlideServer::SlideServer(SlideCatalog catalog, StaticFiles files, const ServerOptions& options)
@@ -180,17 +190,6 @@ bool SlideServer::Bind(std::string* error) {
 bool SlideServer::Run() { return server_->listen_after_bind(); }
 
 void SlideServer::Stop() { server_->stop(); }
-
-
-// Request texts come from the client: the log keeps them on one line,
-// short, and without quotes that would break its fields.
-static std::string LogSafe(const std::string& text) {
-  std::string safe = text.substr(0, 400);
-  for (char& c : safe) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F) c = '?';
-  }
-  return safe;
-}
 
 void SlideServer::LogRequest(const Request& request, const Response& response) {
   std::lock_guard<std::mutex> hold(logMutex_);

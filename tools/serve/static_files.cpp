@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "strata/platform/directory.h"
