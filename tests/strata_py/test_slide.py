@@ -4,6 +4,7 @@ import concurrent.futures
 import math
 import pathlib
 import pickle
+import threading
 
 import numpy as np
 import pytest
@@ -277,6 +278,32 @@ def test_eight_threads_on_one_slide(jpeg_slide):
     for (a1, a2), (b1, b2) in zip(alone, together):
         np.testing.assert_array_equal(a1, b1)
         np.testing.assert_array_equal(a2, b2)
+
+
+def test_close_while_threads_read(jpeg_slide):
+    slide = strata.open_slide(jpeg_slide.path)
+    started = threading.Barrier(5)
+    outcomes = []
+
+    def read():
+        started.wait()
+        for n in range(200):
+            try:
+                slide.read_region((n, n), n % 3, (128, 128), as_array=True)
+            except strata.SlideError as e:
+                outcomes.append(str(e))
+                return
+        outcomes.append('finished')
+
+    threads = [threading.Thread(target=read) for _ in range(4)]
+    for t in threads:
+        t.start()
+    started.wait()
+    slide.close()
+    for t in threads:
+        t.join(timeout=60)
+    assert len(outcomes) == 4
+    assert all(o == 'finished' or 'closed' in o for o in outcomes)
 
 
 def test_version_is_the_build_version():
