@@ -297,8 +297,10 @@ class Slide:
 
     def read_tile(self, level, column, row):
         """The stored tile at (column, row) of `level` as (h, w, 3) RGB, or None."""
-        return self._live().read_tile(self._level(level), _whole('column', column),
-                                      _whole('row', row))
+        column, row = _whole('column', column), _whole('row', row)
+        if not (0 <= column < 2 ** 31 and 0 <= row < 2 ** 31):
+            raise ValueError('tile column and row must be 0 .. 2^31-1, got %r' % ((column, row),))
+        return self._live().read_tile(self._level(level), column, row)
 
     def get_thumbnail(self, size):
         """An RGB PIL image of the whole slide that fits in `size` (w, h)."""

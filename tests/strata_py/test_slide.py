@@ -229,6 +229,8 @@ def test_paths_that_do_not_open(folder, damaged_slide, make_path, kind):
     (lambda s: s.read_scaled(0, 0, 10, 10, float('nan')), ValueError),
     (lambda s: s.read_scaled(0, 0, 20000, 20000, 20.0), strata.SlideError),
     (lambda s: s.get_thumbnail((0, 10)), ValueError),
+    (lambda s: s.read_tile(0, 2 ** 33, 0), ValueError),
+    (lambda s: s.read_tile(0, -1, 0), ValueError),
 ])
 def test_bad_requests(jpeg_slide, call, kind):
     with strata.open_slide(jpeg_slide.path) as slide:
