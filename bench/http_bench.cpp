@@ -132,10 +132,14 @@ bool WriteSlide(const std::string& path, const BenchOptions& options,
 
 // "before": every read one request on a fresh connection, nothing ahead.
 void UseSettings(bool before) {
-  strata::platform::SetEnvironmentValue(CHTTPFileOperationTool::kCacheSizeVariable,
-                                        before ? "0" : nullptr);
-  strata::platform::SetEnvironmentValue(CHTTPFileOperationTool::kConnectionReuseVariable,
-                                        before ? "0" : nullptr);
+  for (const char* name : {CHTTPFileOperationTool::kCacheSizeVariable,
+                           CHTTPFileOperationTool::kConnectionReuseVariable}) {
+    if (before) {
+      strata::platform::SetEnvironmentValue(name, "0");
+    } else {
+      strata::platform::UnsetEnvironmentValue(name);
+    }
+  }
 }
 
 // Transfers the handle's reader has made (0 for local files).

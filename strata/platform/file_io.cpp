@@ -51,11 +51,6 @@ void AdviseWillNeed(std::FILE* stream, std::int64_t offset, std::int64_t length)
                       POSIX_FADV_WILLNEED);
 }
 
-bool SetEnvironmentValue(const char* name, const char* value) {
-  if (name == nullptr) return false;
-  return value == nullptr ? unsetenv(name) == 0 : setenv(name, value, 1) == 0;
-}
-
 std::int64_t Tell64(std::FILE* stream) {
   return stream == nullptr ? -1 : static_cast<std::int64_t>(ftello(stream));
 }
@@ -85,5 +80,11 @@ bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out) {
 const char* EnvironmentValue(const char* name) {
   return name == nullptr ? nullptr : std::getenv(name);
 }
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+  return name != nullptr && value != nullptr && setenv(name, value, 1) == 0;
+}
+
+bool UnsetEnvironmentValue(const char* name) { return name != nullptr && unsetenv(name) == 0; }
 
 }  // namespace strata::platform
