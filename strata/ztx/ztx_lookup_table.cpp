@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "strata/model/image_buffer.h"
+#include "strata/ztx/ztx_tile_pixels.h"
 
 namespace strata::ztx {
 
@@ -43,6 +47,41 @@ void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char
     pixels[1] = mapped[1][pixels[1]];
     pixels[2] = mapped[2][pixels[2]];
   }
+}
+
+void LookupTableCache::Prepare(const float params[kLookupParameterCount], int table[256][3]) {
+  platform::ScopedLock guard(lock_);
+  bool changed = !built_;
+  for (int k = 0; k < kLookupParameterCount && !changed; ++k) changed = params[k] != params_[k];
+  if (changed) {
+    std::copy(params, params + kLookupParameterCount, params_);
+    BuildLookupTable(params, table_);
+    built_ = true;
+  }
+  std::memcpy(table, table_, sizeof(table_));
+}
+
+void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
+                      LookupTableCache& cache, const float params[kLookupParameterCount],
+                      const bool keep[3], unsigned char** out, int& length) {
+  length = 0;
+  if (IsNeutralAdjustment(params)) {
+    if (*out == nullptr) *out = AllocateBuffer(stream.size());
+    if (*out == nullptr) return;
+    std::memcpy(*out, stream.data(), stream.size());
+    length = static_cast<int>(stream.size());
+    return;
+  }
+  ConsumeCallerBuffer(out);
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels = DecodeTileStream(stream.data(), stream.size(), tilesAreBmp, width, height);
+  if (pixels == nullptr) return;
+  int table[256][3];
+  cache.Prepare(params, table);
+  ApplyLookupTable(table, keep, pixels.get(),
+                   static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
 }
 
 }  // namespace strata::ztx

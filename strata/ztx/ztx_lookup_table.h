@@ -4,6 +4,9 @@
 #define STRATA_ZTX_ZTX_LOOKUP_TABLE_H_
 
 #include <cstddef>
+#include <vector>
+
+#include "strata/platform/lock.h"
 
 namespace strata::ztx {
 
@@ -24,6 +27,31 @@ void BuildLookupTable(const float params[kLookupParameterCount], int table[256][
 // false becomes 0.
 void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char* pixels,
                       std::size_t pixelCount);
+
+// The parameters of a slide's last adjustment and the table built from them.
+// A caller rebuilds the table (when its parameters changed) and copies it out
+// under the lock, then maps pixels from its copy without holding the lock, so
+// adjustments may run beside each other.
+class LookupTableCache {
+ public:
+  void Prepare(const float params[kLookupParameterCount], int table[256][3]);
+
+ private:
+  platform::Lock lock_;
+  float params_[kLookupParameterCount] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+  int table_[256][3] = {};
+  bool built_ = false;
+};
+
+// Adjusts one tile's encoded stream for the caller of a tile adjustment.
+// Neutral parameters: the stream is copied unchanged into the caller's buffer
+// at *out when one is given (it must hold the stream), else into a new one.
+// Otherwise the caller's buffer is released and *out receives a new JPEG of
+// the mapped pixels (channels whose `keep` flag is false become 0); a stream
+// that does not decode leaves *out null and length 0.
+void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
+                      LookupTableCache& cache, const float params[kLookupParameterCount],
+                      const bool keep[3], unsigned char** out, int& length);
 
 }  // namespace strata::ztx
 
