@@ -136,9 +136,12 @@ int RunInfo(const Arguments& arguments) {
   std::printf("scan scale:         %dx\n", scanScale);
   std::printf("block size:         %d\n", blockSize);
   std::printf("capture resolution: %g\n", static_cast<double>(captureResolution));
-  int year, month, day, hour, minute, second, hours, minutes, seconds;
+  // Formats without a scan time report success and write nothing.
+  int year = -1, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int hours = 0, minutes = 0, seconds = 0;
   if (GetScanTimeDurationFunc(&slide.get(), &year, &month, &day, &hour, &minute, &second, &hours,
-                              &minutes, &seconds)) {
+                              &minutes, &seconds) &&
+      year >= 0) {
     std::printf("scanned:            %04d-%02d-%02d %02d:%02d:%02d, took %d:%02d:%02d\n", year,
                 month, day, hour, minute, second, hours, minutes, seconds);
   }

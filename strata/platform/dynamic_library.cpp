@@ -47,7 +47,14 @@ ModuleHandle LoadModule(const std::string& name) {
 ModuleHandle LoadModuleOverridable(const std::string& name, const char* overrideVariable) {
   const char* chosen = overrideVariable == nullptr ? nullptr : std::getenv(overrideVariable);
   if (chosen != nullptr && *chosen != '\0') return dlopen(chosen, RTLD_NOW | RTLD_LOCAL);
-  return LoadModule(name);
+  ModuleHandle module = LoadModule(name);
+  if (module != nullptr) return module;
+  // A site may install the library beside this one instead of on the
+  // loader's path.
+  const std::string directory =
+      DirectoryOfAddress(reinterpret_cast<const void*>(&LoadModuleOverridable));
+  if (directory.empty() || name.find('/') != std::string::npos) return nullptr;
+  return LoadModule(directory + "/" + PlatformLibraryFileName(name));
 }
 
 const char* PlatformSymbolName(const char* symbol) {

@@ -18,7 +18,9 @@ std::string PlatformLibraryFileName(const std::string& logicalName);
 ModuleHandle LoadModule(const std::string& name);
 
 // Loads the library that the environment variable `overrideVariable` names
-// when it is set and not empty, otherwise `name` as LoadModule does.
+// when it is set and not empty, otherwise `name` as LoadModule does and,
+// failing that, the same file in the directory of the code calling this
+// (the shared library that holds this layer).
 ModuleHandle LoadModuleOverridable(const std::string& name, const char* overrideVariable);
 
 // Looks up an exported symbol; null when the module is null or lacks it. A

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ struct BridgeFormat {
 const BridgeFormat kDmetrix = {"Dmetrix", kDmetrixPath, "libDmxBridge.so", standin::kDmetrixSlide,
                                256};
 const BridgeFormat kMotic = {"Motic", kMoticPath, "libMoxBridge.so", standin::kMoticSlide, 128};
+
+void PrintTo(const BridgeFormat& format, std::ostream* os) { *os << format.name; }
 
 std::string FormatName(const ::testing::TestParamInfo<BridgeFormat>& info) {
   return info.param.name;
@@ -187,6 +190,10 @@ struct TileCase {
   int divisor, left, top;  // the level window the tile shows
 };
 
+void PrintTo(const TileCase& c, std::ostream* os) {
+  *os << c.format->name << " " << c.scale << "x (" << c.x << ", " << c.y << ")";
+}
+
 class BridgeTileTest : public BridgeTest, public ::testing::WithParamInterface<TileCase> {
  protected:
   BridgeTileTest() : BridgeTest(*GetParam().format) {}
@@ -240,6 +247,10 @@ struct RegionCase {
   float scale;
   int x, y, width, height;
 };
+
+void PrintTo(const RegionCase& c, std::ostream* os) {
+  *os << c.scale << "x (" << c.x << ", " << c.y << ") " << c.width << " x " << c.height;
+}
 
 class DmetrixRegionTest : public DmetrixTest, public ::testing::WithParamInterface<RegionCase> {};
 
@@ -410,6 +421,8 @@ struct AssociatedCase {
   bool (*handleGetter)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
   bool (*pathGetter)(const char*, unsigned char**, int*, int*, int*);
 };
+
+void PrintTo(const AssociatedCase& c, std::ostream* os) { *os << c.name; }
 
 class MoticAssociatedTest : public MoticTest,
                             public ::testing::WithParamInterface<AssociatedCase> {

@@ -3,6 +3,8 @@
 // their own program, missing libraries first.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "foreign/foreign_test_util.h"
@@ -28,6 +30,8 @@ const Adapter kAdapters[] = {
     {"Unici", "STRATA_IVIEWER_SDK", "/slides/case.TMAP", "libiViewerSDKSparse.so",
      [] { return foreign::IViewerSdkLoaded(); }},
 };
+
+void PrintTo(const Adapter& adapter, std::ostream* os) { *os << adapter.name; }
 
 class UnavailableTest : public ::testing::TestWithParam<Adapter> {};
 
@@ -73,6 +77,19 @@ TEST_P(UnavailableTest, MissingFunctionsYieldNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Adapters, UnavailableTest, ::testing::ValuesIn(kAdapters),
     [](const ::testing::TestParamInfo<Adapter>& info) { return info.param.name; });
+
+// Without overrides the libraries are found by their file names through the
+// loader's search; CTest runs this with the stand-ins on LD_LIBRARY_PATH.
+TEST(LoaderSearch, FindsTheLibrariesByTheirFileNames) {
+  if (std::getenv("STRATA_STANDIN_LOADER_SEARCH") == nullptr) {
+    GTEST_SKIP() << "needs the stand-ins on LD_LIBRARY_PATH";
+  }
+  for (const Adapter& adapter : kAdapters) {
+    unsetenv(adapter.variable);
+    OpenSlide slide(adapter.path);
+    EXPECT_TRUE(slide.opened()) << adapter.name;
+  }
+}
 
 }  // namespace
 }  // namespace strata::test
