@@ -1,7 +1,6 @@
 #include "strata/foreign/bridge_data_file.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>

@@ -1,10 +1,8 @@
 #include "strata/foreign/unici_data_file.h"
 
-#include <cstring>
 
 #include "strata/foreign/iviewer_sdk.h"
 #include "strata/foreign/lazy_module.h"
-#include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 
 namespace {
