@@ -1,6 +1,8 @@
 # Where the Python modules are installed, shared by every Python module of the
-# project (ztxreader/, python/): install(... DESTINATION ${STRATA_PYTHON_INSTALL_DIR})
-# and INSTALL_RPATH ${STRATA_PYTHON_INSTALL_RPATH}.
+# project (ztxreader/, python/): install(... DESTINATION ${STRATA_PYTHON_INSTALL_DIR}),
+# and the run path that reaches the installed library, INSTALL_RPATH
+# ${STRATA_PYTHON_INSTALL_RPATH} for a module at the top of that folder or
+# ${STRATA_PYTHON_PACKAGE_INSTALL_RPATH} for one inside a package folder.
 #
 # The folder is chosen when installing, not when configuring, because one build
 # serves both routes: `cmake --install --prefix /usr` (and the .deb, which is
@@ -41,3 +43,4 @@ if(NOT STRATA_PYTHON_TO_LIB STREQUAL STRATA_SYSTEM_PYTHON_TO_LIB)
 endif()
 string(REGEX REPLACE "/$" "" STRATA_PYTHON_TO_LIB "${STRATA_PYTHON_TO_LIB}")
 set(STRATA_PYTHON_INSTALL_RPATH "$ORIGIN/${STRATA_PYTHON_TO_LIB}")
+set(STRATA_PYTHON_PACKAGE_INSTALL_RPATH "$ORIGIN/../${STRATA_PYTHON_TO_LIB}")

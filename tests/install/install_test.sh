@@ -114,10 +114,15 @@ uses_installed_library "$work/cxx/consumer"
 
 # Python from another folder, with only the Python folder on its path.
 mkdir "$work/elsewhere"
-result=$(cd "$work/elsewhere" &&
-  PYTHONPATH=$python_dir LD_PRELOAD=${STRATA_PYTHON_PRELOAD:-} \
-  ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 /usr/bin/python3 -c \
-    "import sys, ztxReader; r = ztxReader.reader(); ok = r.ReadInfo(sys.argv[1]); print(ztxReader.__file__, ztxReader.__version__, ok, r.getWidth(), r.getHeight(), r.ReadRoi(0, 0, 4, 4, 20.0).size)" \
-    "$work/slide.ztx")
+python_consumer() {  # code [arguments]
+  (cd "$work/elsewhere" &&
+    PYTHONPATH=$python_dir LD_PRELOAD=${STRATA_PYTHON_PRELOAD:-} \
+    ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 /usr/bin/python3 -c "$@")
+}
+result=$(python_consumer "import sys, ztxReader; r = ztxReader.reader(); ok = r.ReadInfo(sys.argv[1]); print(ztxReader.__file__, ztxReader.__version__, ok, r.getWidth(), r.getHeight(), r.ReadRoi(0, 0, 4, 4, 20.0).size)" "$work/slide.ztx")
 [[ $result == "$python_dir/ztxReader.py $version True 700 500 48" ]] || fail "Python consumer: $result"
+if [[ -d $python_dir/strata ]]; then
+  result=$(python_consumer "import strata; print(strata.__file__, strata.__version__)")
+  [[ $result == "$python_dir/strata/__init__.py $version" ]] || fail "Python package: $result"
+fi
 echo "install_test $mode: ok"
