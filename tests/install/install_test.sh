@@ -36,8 +36,8 @@ case $mode in
     python_dir=$(echo "$prefix"/lib/python3*/site-packages)
     ;;
   deb)
-    (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >/dev/null 2>&1) ||
-      fail "cpack"
+    (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" \
+       >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack"; }
     package=$(echo "$work"/package/strata_*.deb)
     [[ -f $package ]] || fail "no package in $work/package"
     [[ $(dpkg-deb -f "$package" Package) == strata ]] || fail "package name"
