@@ -41,14 +41,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-if(STRATA_BUILD_PYTHON)
+if(DEFINED STRATA_PYTHON_VERSION)
   # The extension modules are built for this interpreter's minor version.
-  execute_process(COMMAND ${Python3_EXECUTABLE} -c
-                    "import sys; print('%d.%d;%d.%d' % (sys.version_info[:2] + (sys.version_info[0], sys.version_info[1] + 1)))"
-                  OUTPUT_VARIABLE STRATA_PYTHON_VERSIONS OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
-  list(GET STRATA_PYTHON_VERSIONS 0 STRATA_PYTHON_VERSION)
-  list(GET STRATA_PYTHON_VERSIONS 1 STRATA_PYTHON_NEXT_VERSION)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "python3 (>= ${STRATA_PYTHON_VERSION}), python3 (<< ${STRATA_PYTHON_NEXT_VERSION}), python3-numpy")
 endif()

@@ -21,6 +21,14 @@ execute_process(
   OUTPUT_VARIABLE STRATA_PYTHON_SITE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE
   COMMAND_ERROR_IS_FATAL ANY)
 set(STRATA_PYTHON_SYSTEM_DIR lib/python3/dist-packages)
+# This interpreter's minor version and the next one: what the modules run on.
+execute_process(
+  COMMAND ${Python3_EXECUTABLE} -c
+    "import sys; print('%d.%d;%d.%d' % (sys.version_info[:2] + (sys.version_info[0], sys.version_info[1] + 1)))"
+  OUTPUT_VARIABLE STRATA_PYTHON_VERSIONS OUTPUT_STRIP_TRAILING_WHITESPACE
+  COMMAND_ERROR_IS_FATAL ANY)
+list(GET STRATA_PYTHON_VERSIONS 0 STRATA_PYTHON_VERSION)
+list(GET STRATA_PYTHON_VERSIONS 1 STRATA_PYTHON_NEXT_VERSION)
 
 install(CODE "
   if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
