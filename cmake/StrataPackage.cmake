@@ -43,8 +43,11 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 if(DEFINED STRATA_PYTHON_VERSION)
   # The extension modules are built for this interpreter's minor version.
+  # The strata package needs Pillow; its zarr/dask views and cohort jobs need
+  # the rest.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "python3 (>= ${STRATA_PYTHON_VERSION}), python3 (<< ${STRATA_PYTHON_NEXT_VERSION}), python3-numpy")
+      "python3 (>= ${STRATA_PYTHON_VERSION}), python3 (<< ${STRATA_PYTHON_NEXT_VERSION}), python3-numpy, python3-pil")
+  set(STRATA_PYTHON_RECOMMENDS ", python3-zarr, python3-dask, python3-distributed")
 endif()
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libopenslide0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libopenslide0${STRATA_PYTHON_RECOMMENDS}")
 include(CPack)

@@ -64,7 +64,8 @@ soname=libStrata.so.${version%%.*}
 readelf -d "$library" | grep -q "Library soname: \[$soname\]" || fail "soname is not $soname"
 [[ $(readlink "$libdir/libStrata.so") == "$soname" && $(readlink "$libdir/$soname") == "libStrata.so.$version" ]] ||
   fail "library links"
-for file in include/strata/strata.h include/strata/version.h bin/strata; do
+for file in include/strata/strata.h include/strata/version.h bin/strata share/strata/web/viewer.js \
+            share/strata/web/node_modules/openseadragon/build/openseadragon/openseadragon.min.js; do
   [[ -f $prefix/$file ]] || fail "$file not installed"
 done
 [[ -f $python_dir/ztxReader.py ]] || fail "ztxReader.py not in $python_dir"
