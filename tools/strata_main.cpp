@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "strata/version.h"
 #include "tools/command.h"
 
 namespace strata::tools {
@@ -29,7 +30,7 @@ std::vector<Command> AllCommands() {
 }
 
 void PrintUsage(std::FILE* stream, const std::vector<Command>& commands) {
-  std::fprintf(stream, "usage: strata COMMAND [ARGUMENTS]\n\ncommands:\n");
+  std::fprintf(stream, "usage: strata COMMAND [ARGUMENTS] | strata --version\n\ncommands:\n");
   for (const Command& command : commands) {
     std::fprintf(stream, "  strata %s %s\n      %s\n", command.name.c_str(), command.usage.c_str(),
                  command.summary.c_str());
@@ -45,6 +46,10 @@ int Dispatch(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "help" || name == "--help" || name == "-h") {
     PrintUsage(stdout, commands);
+    return 0;
+  }
+  if (name == "--version") {
+    std::printf("strata %s\n", STRATA_VERSION_STRING);
     return 0;
   }
   for (const Command& command : commands) {

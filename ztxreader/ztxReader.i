@@ -179,3 +179,5 @@ class reader {
 };
 
 }  // namespace lumora
+
+%include "ztx_version.i"

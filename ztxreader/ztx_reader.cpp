@@ -160,15 +160,19 @@ reader::~reader() {
   m_bufferLen = 0;
 }
 
-// The working directory comes first; otherwise the ordinary loader search,
-// which includes this module's own directory (its run path), so that an
-// installed package works from any directory.
+// The working directory comes first; otherwise the ordinary loader search on
+// this module's behalf, whose run path leads to the library in the build's
+// output folder and in an installed prefix, so that the module works from any
+// directory.
 void reader::LoadLibrary() {
   const std::string fileName = platform::PlatformLibraryFileName(kLibraryName);
   if (platform::FileExists(fileName)) {
     m_module = platform::LoadModule(std::string("./") + kLibraryName);
   }
   if (m_module == nullptr) m_module = platform::LoadModule(kLibraryName);
+  if (m_module == nullptr) {
+    m_module = platform::LoadModuleFromSearchPathOf(kLibraryName, &kModuleAnchor);
+  }
   if (m_module == nullptr) {
     const std::string ownDirectory = platform::DirectoryOfAddress(&kModuleAnchor);
     if (!ownDirectory.empty()) m_module = platform::LoadModule(ownDirectory + "/" + kLibraryName);

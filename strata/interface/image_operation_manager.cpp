@@ -11,6 +11,7 @@
 #include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
+#include "strata/version.h"
 #include "strata/ztx/ztx_data_file.h"
 
 namespace {
@@ -18,7 +19,7 @@ namespace {
 using strata::Guarded;
 using Bytes = unsigned char*;
 
-constexpr float kDllVersion = 2.0f;
+constexpr float kDllVersion = STRATA_DLL_VERSION;
 
 // Property items behind the header exports.
 constexpr int kMachineSerialItem = 29;

@@ -1,9 +1,11 @@
 #include "strata/platform/dynamic_library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace strata::platform {
 namespace {
@@ -42,6 +44,42 @@ std::string PlatformLibraryFileName(const std::string& logicalName) {
 
 ModuleHandle LoadModule(const std::string& name) {
   return dlopen(PlatformLibraryFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+namespace {
+
+// The folders the loader searches for dependencies of `object`, in order.
+std::vector<std::string> SearchFolders(ModuleHandle object) {
+  Dl_serinfo size{};
+  if (dlinfo(object, RTLD_DI_SERINFOSIZE, &size) != 0 || size.dls_size < sizeof(Dl_serinfo)) {
+    return {};
+  }
+  std::vector<Dl_serinfo> storage((size.dls_size + sizeof(Dl_serinfo) - 1) / sizeof(Dl_serinfo));
+  Dl_serinfo* info = storage.data();
+  info->dls_size = size.dls_size;
+  info->dls_cnt = size.dls_cnt;
+  if (dlinfo(object, RTLD_DI_SERINFO, info) != 0) return {};
+  std::vector<std::string> folders;
+  for (unsigned int index = 0; index < info->dls_cnt; ++index) {
+    folders.emplace_back(info->dls_serpath[index].dls_name);
+  }
+  return folders;
+}
+
+}  // namespace
+
+ModuleHandle LoadModuleFromSearchPathOf(const std::string& name, const void* address) {
+  Dl_info owner{};
+  if (dladdr(address, &owner) == 0 || owner.dli_fname == nullptr) return nullptr;
+  ModuleHandle self = dlopen(owner.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (self == nullptr) return nullptr;
+  const std::vector<std::string> folders = SearchFolders(self);
+  dlclose(self);
+  const std::string fileName = PlatformLibraryFileName(name);
+  for (const std::string& folder : folders) {
+    if (ModuleHandle module = LoadModule(folder + "/" + fileName)) return module;
+  }
+  return nullptr;
 }
 
 ModuleHandle LoadModuleOverridable(const std::string& name, const char* overrideVariable) {

@@ -17,6 +17,13 @@ std::string PlatformLibraryFileName(const std::string& logicalName);
 // loader's ordinary search. Null on failure.
 ModuleHandle LoadModule(const std::string& name);
 
+// Loads a library by logical name (mapped as above) from the folders that the
+// loader searches on behalf of the loaded object containing `address`: that
+// object's run path first, then the system folders. Unlike LoadModule, the
+// result does not depend on which object ends up calling the loader, which an
+// interposed loader (a sanitizer runtime's) changes. Null when not found.
+ModuleHandle LoadModuleFromSearchPathOf(const std::string& name, const void* address);
+
 // Loads the library that the environment variable `overrideVariable` names
 // when it is set and not empty, otherwise `name` as LoadModule does and,
 // failing that, the same file in the directory of the code calling this

@@ -235,7 +235,8 @@ def test_installed_package_works_from_any_directory(tmp_path, bmp_slide):
     site = next(prefix.glob('lib/python3*/site-packages'))
     # The strata package folder is installed beside the module.
     names = sorted(p.name for p in site.iterdir() if p.name != 'strata')
-    assert names[0].startswith('_ztxReader') and names[1:] == ['libStrata.so', 'ztxReader.py']
+    assert names[0].startswith('_ztxReader') and names[1:] == ['ztxReader.py']
+    assert (prefix / 'lib' / 'libStrata.so').is_symlink()
     elsewhere = tmp_path / 'elsewhere'
     elsewhere.mkdir()
     result = run_reader(elsewhere, str(site), bmp_slide.path)

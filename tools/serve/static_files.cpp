@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "strata/platform/directory.h"
+#include "strata/platform/dynamic_library.h"
 #include "strata/platform/file_io.h"
 
 namespace strata::tools::serve {
@@ -48,6 +49,10 @@ std::string EntityTag(const std::string& bytes) {
 std::string DefaultWebRoot() {
   const char* configured = platform::EnvironmentValue("STRATA_WEB_DIR");
   if (configured != nullptr && configured[0] != '\0') return configured;
+  static const char kAnchor = 0;
+  const std::string programDirectory = platform::DirectoryOfAddress(&kAnchor);
+  const std::string installed = programDirectory + "/" + STRATA_INSTALLED_WEB_DIR;
+  if (!programDirectory.empty() && platform::FileExists(installed + "/viewer.js")) return installed;
   return STRATA_SOURCE_WEB_DIR;
 }
 

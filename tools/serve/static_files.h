@@ -30,8 +30,9 @@ class StaticFiles {
   std::map<std::string, StaticFile> files_;
 };
 
-// Where the web/ folder is: $STRATA_WEB_DIR, else the one of the source
-// tree this program was built from.
+// Where the web/ folder is: $STRATA_WEB_DIR, else the installed copy beside
+// this program (share/strata/web), else the one of the source tree this
+// program was built from.
 std::string DefaultWebRoot();
 
 // Quoted FNV-1a 64 of the bytes, as an entity tag.
