@@ -79,10 +79,9 @@ std::vector<TileRange> BaseLevelTiles(IMAGE_INFO_STRUCT& handle) {
   if (slide == nullptr || slide->GetZtxHeader() == nullptr) return tiles;
   const std::int64_t indexOffset = slide->GetZtxHeader()->GetIndexOffset();
   const float scanScale = static_cast<float>(slide->GetZtxHeader()->GetScanScale());
-  for (const auto& entry : slide->Tiles()) {
-    const TileInfo* tile = entry.second;
-    if (tile->scale != scanScale) continue;
-    tiles.push_back({tile->scale, tile->x, tile->y, indexOffset + tile->offset, tile->length});
+  for (const TileInfo& tile : slide->Tiles()) {
+    if (tile.scale != scanScale) continue;
+    tiles.push_back({tile.scale, tile.x, tile.y, indexOffset + tile.offset, tile.length});
   }
   return tiles;
 }

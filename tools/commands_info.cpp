@@ -96,11 +96,10 @@ void PrintLevels(CDataFile* slide) {
     std::int64_t tiles = 0;
   };
   std::map<float, Level, std::greater<float>> levels;
-  for (const auto& entry : ztx->Tiles()) {
-    const TileInfo* tile = entry.second;
-    Level& level = levels[tile->scale];
-    level.xs.insert(tile->x);
-    level.ys.insert(tile->y);
+  for (const TileInfo& tile : ztx->Tiles()) {
+    Level& level = levels[tile.scale];
+    level.xs.insert(tile.x);
+    level.ys.insert(tile.y);
     ++level.tiles;
   }
   std::printf("levels:             %zu (%zu tiles)\n", levels.size(), ztx->TileCount());

@@ -27,8 +27,7 @@ int ExtentAt(int fullSize, float scale, int scanScale) {
 // the far edge of its last tile (tiles are stored whole, padded at the edge).
 std::map<float, StoredLevel, std::greater<float>> LevelsOf(CZTXDataFile& slide) {
   std::map<float, StoredLevel, std::greater<float>> levels;
-  for (const auto& entry : slide.Tiles()) {
-    const TileInfo& tile = *entry.second;
+  for (const TileInfo& tile : slide.Tiles()) {
     auto [it, added] = levels.try_emplace(tile.scale, StoredLevel{tile.scale, 0, 0, 0, 0});
     StoredLevel& level = it->second;
     level.width = std::max(level.width, tile.x + tile.width);

@@ -5,16 +5,19 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "strata/platform/code_page.h"
 #include "strata/platform/debug_output.h"
 #include "strata/platform/file_io.h"
 #include "strata/platform/lock.h"
+#include "strata/platform/parallel.h"
 
 namespace {
 
@@ -31,19 +34,37 @@ constexpr long kHttpPartialContent = 206;
 constexpr long kHttpRangeNotSatisfiable = 416;
 
 // libcurl counts its global initialisations, but the count itself is not
-// guarded: slides may be opened and closed on several threads at once.
-Lock& CurlGlobalLock() {
-  static Lock lock;
-  return lock;
+// guarded: slides may be opened and closed on several threads at once. The
+// idle transfer handles, with the connections each keeps alive, are shared
+// by every reader of the process and go when the last reader does.
+struct CurlLibrary {
+  Lock lock;
+  int readers = 0;
+  std::vector<CURL*> idle;
+};
+
+constexpr std::size_t kMaxIdleHandles = 16;
+
+CurlLibrary& Library() {
+  static CurlLibrary library;
+  return library;
 }
 
 bool AcquireCurlLibrary() {
-  ScopedLock guard(CurlGlobalLock());
-  return curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK;
+  CurlLibrary& library = Library();
+  ScopedLock guard(library.lock);
+  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return false;
+  ++library.readers;
+  return true;
 }
 
 void ReleaseCurlLibrary() {
-  ScopedLock guard(CurlGlobalLock());
+  CurlLibrary& library = Library();
+  ScopedLock guard(library.lock);
+  if (--library.readers == 0) {
+    for (CURL* handle : library.idle) curl_easy_cleanup(handle);
+    library.idle.clear();
+  }
   curl_global_cleanup();
 }
 
@@ -51,6 +72,46 @@ struct EasyHandleDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+
+// An idle handle (with its live connections) when there is one, else a new one.
+EasyHandle TakeHandle(bool reuse) {
+  if (reuse) {
+    CurlLibrary& library = Library();
+    ScopedLock guard(library.lock);
+    if (!library.idle.empty()) {
+      EasyHandle handle(library.idle.back());
+      library.idle.pop_back();
+      return handle;
+    }
+  }
+  return EasyHandle(curl_easy_init());
+}
+
+void ReturnHandle(EasyHandle handle) {
+  CurlLibrary& library = Library();
+  ScopedLock guard(library.lock);
+  if (library.idle.size() < kMaxIdleHandles) library.idle.push_back(handle.release());
+}
+
+std::size_t CacheLimitFromEnvironment() {
+  const char* text = strata::platform::EnvironmentValue(CHTTPFileOperationTool::kCacheSizeVariable);
+  std::size_t megabytes = CHTTPFileOperationTool::kDefaultCacheMegabytes;
+  if (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end != text && *end == '\0' && value >= 0) {
+      megabytes = static_cast<std::size_t>(
+          std::min<long long>(value, CHTTPFileOperationTool::kMaxCacheMegabytes));
+    }
+  }
+  return megabytes << 20;
+}
+
+bool ReuseFromEnvironment() {
+  const char* text =
+      strata::platform::EnvironmentValue(CHTTPFileOperationTool::kConnectionReuseVariable);
+  return text == nullptr || std::strcmp(text, "0") != 0;
+}
 
 long ResponseStatus(CURL* handle) {
   long status = 0;
@@ -130,7 +191,7 @@ bool SetOption(CURL* handle, CURLoption option, Value value) {
 }
 
 bool SetTransferOptions(CURL* handle, const std::string& url, const char* range, long timeoutMs,
-                        ResponseBuffer* response) {
+                        bool reuse, ResponseBuffer* response) {
   curl_write_callback writeBody = WriteBody;
   return SetOption(handle, CURLOPT_URL, url.c_str()) &&
          SetOption(handle, CURLOPT_USERAGENT, kUserAgent) &&
@@ -141,7 +202,7 @@ bool SetTransferOptions(CURL* handle, const std::string& url, const char* range,
          SetOption(handle, CURLOPT_NOSIGNAL, 1L) &&
          SetOption(handle, CURLOPT_DNS_CACHE_TIMEOUT, 3600L) &&
          SetOption(handle, CURLOPT_MAXCONNECTS, 50L) &&
-         SetOption(handle, CURLOPT_FORBID_REUSE, 1L) &&
+         SetOption(handle, CURLOPT_FORBID_REUSE, reuse ? 0L : 1L) &&
          SetOption(handle, CURLOPT_RANGE, range) &&
          SetOption(handle, CURLOPT_WRITEDATA, static_cast<void*>(response)) &&
          SetOption(handle, CURLOPT_TIMEOUT_MS, timeoutMs) &&
@@ -155,7 +216,8 @@ bool IsServerError(long status) { return status >= 500 && status <= 599; }
 
 }  // namespace
 
-CHTTPFileOperationTool::CHTTPFileOperationTool() {
+CHTTPFileOperationTool::CHTTPFileOperationTool()
+    : reuseConnections_(ReuseFromEnvironment()), cache_(CacheLimitFromEnvironment()) {
   std::memset(urlBuffer_, 0, sizeof urlBuffer_);
   std::fill(std::begin(samples_.latency), std::end(samples_.latency), 1.0);
   std::fill(std::begin(samples_.throughput), std::end(samples_.throughput), 51200.0);
@@ -186,6 +248,8 @@ bool CHTTPFileOperationTool::Open(const char* url) {
   }
   urlText_ = escaped;
   std::memcpy(urlBuffer_, urlText_.c_str(), urlText_.size() + 1);
+  // Bytes of an earlier object must never answer reads of this one.
+  cache_.Clear();
   return true;
 }
 
@@ -218,9 +282,129 @@ bool CHTTPFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer* 
   std::unique_ptr<unsigned char[]> array(new (std::nothrow) unsigned char[size == 0 ? 1 : size]());
   if (array == nullptr) return false;
   std::size_t delivered = 0;
-  if (size > 0 && !Transfer(offset, size, array.get(), delivered)) return false;
+  if (size > 0 && !Fetch(offset, size, array.get(), delivered)) return false;
   buffer->Attach(array.release(), size, delivered);
   return true;
+}
+
+bool CHTTPFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
+                                      unsigned char* destination, std::size_t& delivered) {
+  delivered = 0;
+  if (destination == nullptr || !libraryReady_ || urlBuffer_[0] == '\0') return false;
+  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (length > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
+      offset > kLastOffset - length) {
+    return false;
+  }
+  if (length == 0) return true;
+  if (cache_.Enabled() && length <= kBlockBytes / 2) {
+    if (cache_.CopyOut(offset, length, destination)) {
+      delivered = length;
+      return true;
+    }
+    // A block that failed after every attempt fails the read: the same
+    // request would only go through the same attempts again.
+    if (!FetchBlock(offset, length)) return false;
+    if (cache_.CopyOut(offset, length, destination)) {
+      delivered = length;
+      return true;
+    }
+  }
+  return Fetch(offset, length, destination, delivered);
+}
+
+bool CHTTPFileOperationTool::FetchBlock(std::uint64_t offset, std::size_t length) {
+  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  const std::uint64_t start = offset / kBlockBytes * kBlockBytes;
+  const std::uint64_t end =
+      std::min(kLastOffset, std::max<std::uint64_t>(start + kBlockBytes, offset + length));
+  {
+    std::unique_lock<std::mutex> guard(blocksMutex_);
+    if (blocksInFlight_.count(start) != 0) {
+      blockFetched_.wait(guard, [&] { return blocksInFlight_.count(start) == 0; });
+      return true;
+    }
+    blocksInFlight_.insert(start);
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(end - start));
+  std::size_t got = 0;
+  const bool fetched = Transfer(start, bytes.size(), bytes.data(), got);
+  if (fetched) {
+    bytes.resize(got);
+    cache_.Store(start, std::move(bytes));
+  }
+  {
+    std::lock_guard<std::mutex> guard(blocksMutex_);
+    blocksInFlight_.erase(start);
+  }
+  blockFetched_.notify_all();
+  return fetched;
+}
+
+bool CHTTPFileOperationTool::Fetch(std::uint64_t offset, std::size_t length,
+                                   unsigned char* destination, std::size_t& delivered) {
+  if (!cache_.Enabled()) return Transfer(offset, length, destination, delivered);
+  if (cache_.CopyOut(offset, length, destination)) {
+    delivered = length;
+    return true;
+  }
+  if (length > kSplitAbove) return FetchSplit(offset, length, destination, delivered);
+  return Transfer(offset, length, destination, delivered);
+}
+
+bool CHTTPFileOperationTool::FetchSplit(std::uint64_t offset, std::size_t length,
+                                        unsigned char* destination, std::size_t& delivered) {
+  const std::size_t pieces = (length + kSplitBytes - 1) / kSplitBytes;
+  std::vector<std::size_t> got(pieces, 0);
+  std::atomic<bool> failed{false};
+  strata::platform::ParallelFor(pieces, kParallelRequests, [&](std::size_t piece) {
+    const std::size_t start = piece * kSplitBytes;
+    const std::size_t size = std::min(kSplitBytes, length - start);
+    if (failed || !Transfer(offset + start, size, destination + start, got[piece])) failed = true;
+  });
+  if (failed) return false;
+  // Bytes count as delivered up to the first piece that came back short.
+  delivered = 0;
+  for (std::size_t piece = 0; piece < pieces; ++piece) {
+    delivered += got[piece];
+    if (got[piece] < std::min(kSplitBytes, length - piece * kSplitBytes)) break;
+  }
+  return true;
+}
+
+void CHTTPFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {
+  if (!cache_.Enabled() || !libraryReady_ || urlBuffer_[0] == '\0') return;
+  std::vector<ByteRange> missing;
+  for (const ByteRange& range : ranges) {
+    if (range.length <= kMaxMergedBytes && !cache_.Holds(range.offset, range.length)) {
+      missing.push_back(range);
+    }
+  }
+  std::vector<ByteRange> requests = MergeByteRanges(missing, kMergeGap, kMaxMergedBytes);
+  // Never fetch ahead more than half the cache could keep: the rest would
+  // only push out what was just fetched.
+  std::uint64_t planned = 0;
+  std::size_t kept = 0;
+  while (kept < requests.size() && planned + requests[kept].length <= cache_.Limit() / 2) {
+    planned += requests[kept++].length;
+  }
+  requests.resize(kept);
+  strata::platform::ParallelFor(requests.size(), kParallelRequests, [&](std::size_t i) {
+    const ByteRange& request = requests[i];
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(request.length));
+    std::size_t got = 0;
+    if (!Transfer(request.offset, bytes.size(), bytes.data(), got)) return;
+    bytes.resize(got);
+    cache_.Store(request.offset, std::move(bytes));
+  });
+}
+
+CHTTPFileOperationTool::Statistics CHTTPFileOperationTool::GetStatistics() {
+  Statistics statistics;
+  statistics.requests = requests_;
+  statistics.connections = connections_;
+  statistics.cache = cache_.Stats();
+  return statistics;
 }
 
 bool CHTTPFileOperationTool::Transfer(std::uint64_t offset, std::size_t length,
@@ -247,27 +431,42 @@ bool CHTTPFileOperationTool::Transfer(std::uint64_t offset, std::size_t length,
 CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
     const std::string& requestUrl, std::uint64_t offset, std::size_t length,
     unsigned char* destination, std::size_t& delivered) {
-  EasyHandle handle(curl_easy_init());
+  EasyHandle handle = TakeHandle(reuseConnections_);
   if (handle == nullptr) return AttemptOutcome::kRetry;
   ResponseBuffer response(handle.get(), offset, length);
   char range[64];
   std::snprintf(range, sizeof range, "%lld-%lld", static_cast<long long>(offset),
                 static_cast<long long>(offset + length - 1));
   const long timeoutMs = TimeoutForLength(static_cast<int>(length));
-  if (!SetTransferOptions(handle.get(), requestUrl, range, timeoutMs, &response)) {
+  if (!SetTransferOptions(handle.get(), requestUrl, range, timeoutMs, reuseConnections_,
+                          &response)) {
     return AttemptOutcome::kRetry;
   }
   const CURLcode result = curl_easy_perform(handle.get());
+  ++requests_;
+  long opened = 0;
+  if (curl_easy_getinfo(handle.get(), CURLINFO_NUM_CONNECTS, &opened) == CURLE_OK && opened > 0) {
+    connections_ += static_cast<std::uint64_t>(opened);
+  }
+  // A handle whose transfer failed is dropped with its connection: a broken
+  // or half-read connection must not serve the next attempt.
+  const auto keepHandle = [&] {
+    if (reuseConnections_) ReturnHandle(std::move(handle));
+  };
   const bool cutShort = result == CURLE_WRITE_ERROR && response.Satisfied();
   if (result != CURLE_OK && !cutShort) return AttemptOutcome::kRetry;
   DebugOutput("perform success!\n");
 
   const AttemptOutcome outcome =
       OutcomeOfStatus(ResponseStatus(handle.get()), offset, response.BodyBytes());
-  if (outcome != AttemptOutcome::kDelivered) return outcome;
+  if (outcome != AttemptOutcome::kDelivered) {
+    if (result == CURLE_OK) keepHandle();
+    return outcome;
+  }
   delivered = response.Stored();
   std::memcpy(destination, response.Data(), delivered);
   RecordSamples(handle.get(), length);
+  if (result == CURLE_OK) keepHandle();
   return AttemptOutcome::kDelivered;
 }
 

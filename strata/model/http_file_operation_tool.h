@@ -1,13 +1,28 @@
-// Byte-range reader over HTTP: every read is one GET with a Range header,
-// retried on transport errors and server errors. Nothing is cached and no
-// connection is kept between reads.
+// Byte-range reader over HTTP: reads are GETs with a Range header, retried on
+// transport errors and server errors. Transfers reuse kept-alive connections
+// (a process-wide pool of idle transfer handles). Ranges announced with
+// Prefetch are fetched ahead, neighbours joined into one request and up to
+// kParallelRequests requests at once, and kept in a bounded per-reader cache
+// (STRATA_HTTP_CACHE_MB megabytes, 0 turns it off) that later reads are
+// served from. Read (records, the index) fetches exactly its bytes, as one
+// request, or as parallel requests above kSplitAbove bytes (a large tile
+// index). ReadInto (tiles) fetches the aligned kBlockBytes block around a
+// range the cache does not hold, once however many threads want it, so
+// that neighbouring tiles come from memory. With the cache off every read
+// is exactly one request of exactly its bytes.
 #ifndef STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 #define STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "strata/model/byte_range_cache.h"
 #include "strata/model/file_operation_tool.h"
 
 class CHTTPFileOperationTool : public CFileOperationTool {
@@ -21,6 +36,27 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // Names the environment variable that holds the object-storage host
   // suffix; URLs of that host are sent as UTF-8.
   static constexpr const char* kUtf8HostSuffixVariable = "STRATA_UTF8_HOST_SUFFIX";
+  // Megabytes of the per-reader cache; 0 turns caching and fetching ahead off.
+  static constexpr const char* kCacheSizeVariable = "STRATA_HTTP_CACHE_MB";
+  static constexpr std::size_t kDefaultCacheMegabytes = 32;
+  static constexpr std::size_t kMaxCacheMegabytes = 4096;
+  // "0" makes every transfer use a fresh connection that is closed after it.
+  static constexpr const char* kConnectionReuseVariable = "STRATA_HTTP_REUSE";
+  // Ranges at most this far apart are fetched as one request.
+  static constexpr std::uint64_t kMergeGap = 8192;
+  static constexpr std::uint64_t kMaxMergedBytes = 4ULL << 20;
+  static constexpr unsigned kParallelRequests = 8;
+  // Reads above kSplitAbove bytes (a large tile index) go as parallel
+  // requests of kSplitBytes.
+  static constexpr std::size_t kSplitAbove = 2u << 20;
+  static constexpr std::size_t kSplitBytes = 1u << 20;
+  static constexpr std::size_t kBlockBytes = 1u << 20;
+
+  struct Statistics {
+    std::uint64_t requests = 0;     // transfers performed, retries included
+    std::uint64_t connections = 0;  // new connections those transfers opened
+    ByteRangeCache::Statistics cache;
+  };
 
   // The latency (seconds to the first byte) and throughput (bytes per second)
   // of recent successful transfers, and the next slot to fill.
@@ -40,8 +76,15 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // a 416 delivers nothing; other client errors fail at once; transport
   // errors and server errors are retried up to kMaxAttempts times.
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
-  // Remembers the URL with every space written as "%20"; no network traffic.
-  // False for null and for URLs that do not fit the 4096-byte url buffer.
+  bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
+                std::size_t& delivered) override;
+  // Fetches the ranges the cache does not hold yet (joined, in parallel) and
+  // keeps them; a request that fails leaves its ranges to the reads. Does
+  // nothing with the cache off.
+  void Prefetch(const std::vector<ByteRange>& ranges) override;
+  // Remembers the URL with every space written as "%20" and empties the
+  // cache; no network traffic. False for null and for URLs that do not fit
+  // the 4096-byte url buffer.
   bool Open(const char* url) override;
   bool Close() override;
 
@@ -59,10 +102,21 @@ class CHTTPFileOperationTool : public CFileOperationTool {
                                    const std::string& codePage);
 
   TransferSamples Samples();
+  Statistics GetStatistics();
+  bool ReusesConnections() const { return reuseConnections_; }
 
  private:
   enum class AttemptOutcome { kDelivered, kRetry, kRejected };
 
+  // Cache, window, split or one transfer, whichever serves the read.
+  bool Fetch(std::uint64_t offset, std::size_t length, unsigned char* destination,
+             std::size_t& delivered);
+  // Fetches the block of kBlockBytes holding offset .. offset + length - 1
+  // into the cache unless another thread is fetching it already (then waits
+  // for that one). False when the transfer failed after every attempt.
+  bool FetchBlock(std::uint64_t offset, std::size_t length);
+  bool FetchSplit(std::uint64_t offset, std::size_t length, unsigned char* destination,
+                  std::size_t& delivered);
   bool Transfer(std::uint64_t offset, std::size_t length, unsigned char* destination,
                 std::size_t& delivered);
   AttemptOutcome Attempt(const std::string& requestUrl, std::uint64_t offset, std::size_t length,
@@ -75,6 +129,13 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   char urlBuffer_[4096];
   TransferSamples samples_;
   bool libraryReady_ = false;
+  bool reuseConnections_ = true;
+  ByteRangeCache cache_;
+  std::atomic<std::uint64_t> requests_{0};
+  std::atomic<std::uint64_t> connections_{0};
+  std::mutex blocksMutex_;
+  std::condition_variable blockFetched_;
+  std::set<std::uint64_t> blocksInFlight_;
 };
 
 #endif  // STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_

@@ -55,3 +55,28 @@ bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer*
   buffer->Attach(array, size, delivered);
   return true;
 }
+
+bool CLocalFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
+                                       unsigned char* destination, std::size_t& delivered) {
+  delivered = 0;
+  if (stream_ == nullptr || destination == nullptr) return false;
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+  strata::platform::ScopedLock guard(ReaderLock());
+  return strata::platform::ReadAt(stream_, static_cast<std::int64_t>(offset), destination, length,
+                                  delivered);
+}
+
+void CLocalFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {
+  if (stream_ == nullptr) return;
+  // Neighbouring tiles become one piece of advice.
+  constexpr std::uint64_t kGap = 4096;
+  constexpr std::uint64_t kMaxAdvice = 64ULL << 20;
+  for (const ByteRange& range : MergeByteRanges(ranges, kGap, kMaxAdvice)) {
+    if (range.offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+        range.length > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      continue;
+    }
+    strata::platform::AdviseWillNeed(stream_, static_cast<std::int64_t>(range.offset),
+                                     static_cast<std::int64_t>(range.length));
+  }
+}

@@ -17,6 +17,10 @@ class CLocalFileOperationTool : public CFileOperationTool {
   // A read past the end of the file succeeds with no bytes delivered; the
   // array is zero-filled beyond what was read.
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
+  bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
+                std::size_t& delivered) override;
+  // Asks the system to bring the ranges into the page cache.
+  void Prefetch(const std::vector<ByteRange>& ranges) override;
   bool Open(const char* path) override;
   bool Close() override;
   std::int64_t Size() override;

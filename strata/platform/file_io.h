@@ -23,6 +23,10 @@ bool Seek64(std::FILE* stream, std::int64_t offset, int origin);
 bool ReadAt(std::FILE* stream, std::int64_t offset, void* buffer, std::size_t size,
             std::size_t& delivered);
 
+// Tells the system that the bytes will be read soon, so that it may start
+// fetching them from the disk; does nothing where that is not offered.
+void AdviseWillNeed(std::FILE* stream, std::int64_t offset, std::int64_t length);
+
 // Current 64-bit position, -1 on failure.
 std::int64_t Tell64(std::FILE* stream);
 
@@ -45,6 +49,7 @@ const char* EnvironmentValue(const char* name);
 // run-time libraries with them); false on failure.
 bool SetEnvironmentValue(const char* name, const char* value);
 bool UnsetEnvironmentValue(const char* name);
+
 
 }  // namespace strata::platform
 

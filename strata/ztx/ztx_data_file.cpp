@@ -34,8 +34,8 @@ constexpr std::int64_t kMaxInflateRatio = 1032;
 // No stored tile comes near this; a larger length is a damaged entry, and
 // refusing it spares readers that cannot tell the file size a huge read.
 constexpr std::int64_t kMaxTileBytes = 64LL << 20;
-// The block load counts whole 256-pixel tiles whatever the header says.
-constexpr std::int64_t kBlockLoadTile = 256;
+// Tile edge assumed by a block load when the header names none.
+constexpr std::int64_t kDefaultBlockSize = 256;
 
 using strata::IsUsableScale;
 
@@ -80,7 +80,6 @@ struct CZTXDataFile::TileBlockFilter {
 CZTXDataFile::CZTXDataFile() = default;
 
 CZTXDataFile::~CZTXDataFile() {
-  ClearTiles();
   delete header_;
   delete labelBlock_;
   delete previewBlock_;
@@ -211,12 +210,20 @@ int CZTXDataFile::LoadFileBlock(int left, int top, int right, int bottom, float 
     if (LoadHeaderRecord() != 0) return -1;
     if (left == 0 && top == 0 && right == 0 && bottom == 0) return 0;
     TileBlockFilter filter{left, top, right, bottom, scale, 0};
-    const std::int64_t columns =
-        filter.right / kBlockLoadTile - (filter.left + kBlockLoadTile - 1) / kBlockLoadTile;
-    const std::int64_t rows =
-        filter.bottom / kBlockLoadTile - (filter.top + kBlockLoadTile - 1) / kBlockLoadTile;
+    // Whole tiles of the slide's own size inside the rectangle: counting
+    // 256-pixel cells on a slide of other tiles would stop the walk early.
+    const std::int64_t block =
+        header_->GetBlockSize() > 0 ? header_->GetBlockSize() : kDefaultBlockSize;
+    const std::int64_t columns = filter.right / block - (filter.left + block - 1) / block;
+    const std::int64_t rows = filter.bottom / block - (filter.top + block - 1) / block;
     filter.expected = columns * rows;
-    return FillTileMap(&filter);
+    if (FillTileMap(&filter) != 0) return -1;
+    // A block is opened to read its tiles: fetch them ahead together.
+    std::vector<const TileInfo*> kept;
+    kept.reserve(tiles_.size());
+    for (const TileInfo& tile : tiles_.Records()) kept.push_back(&tile);
+    PrefetchTiles(kept);
+    return 0;
   } catch (...) {
     return -1;
   }
@@ -228,15 +235,13 @@ int CZTXDataFile::FillTileMap(const TileBlockFilter* filter) {
   if (block == nullptr) return -1;
   ByteBuffer index;
   if (LoadTileIndex(index) != 0) return -1;
-  ClearTiles();
+  tiles_.Clear();
   const int count = header_->GetTileCount();
-  std::string key;
+  if (filter == nullptr && count > 0) tiles_.Reserve(static_cast<std::size_t>(count));
   for (int entry = 0; entry < count; ++entry) {
     if (block->ReadEntry(&index) != 0) return -1;
     if (filter != nullptr && !filter->Holds(*block)) continue;
-    TileInfo* tile = block->MakeTileInfo(key, 0);
-    if (tile == nullptr) return -1;
-    InsertTile(key, tile);
+    tiles_.Insert(block->CurrentTile());
     // A block load stops once every whole tile of the rectangle is present.
     if (filter != nullptr && static_cast<std::int64_t>(tiles_.size()) == filter->expected) break;
   }
@@ -320,33 +325,12 @@ int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
   return 0;
 }
 
-void CZTXDataFile::InsertTile(const std::string& key, TileInfo* tile) {
-  std::unique_ptr<TileInfo> owned(tile);
-  // The first record filed under a key wins; a later duplicate is dropped.
-  if (tiles_.emplace(key, owned.get()).second) owned.release();
-}
-
-void CZTXDataFile::ClearTiles() {
-  for (auto& entry : tiles_) delete entry.second;
-  tiles_.clear();
-}
-
 int CZTXDataFile::CloseFile() {
   if (reader_ != nullptr) reader_->Close();
   return 0;
 }
 
 // ---------------------------------------------------------------- tiles
-
-const TileInfo* CZTXDataFile::FindTile(float scale, int x, int y) const {
-  // A block of its own per lookup: concurrent lookups share only the map.
-  std::unique_ptr<CZTXDataBlock> block(NewTileBlock());
-  if (block == nullptr) return nullptr;
-  std::string key;
-  block->MakeKey(key, scale, x, y);
-  const auto found = tiles_.find(key);
-  return found == tiles_.end() ? nullptr : found->second;
-}
 
 float CZTXDataFile::SelectSourceScale(float scale) {
   if (header_ == nullptr) return 0.0f;
@@ -383,25 +367,48 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
                                 unsigned char** out) {
   if (out == nullptr || *out == nullptr || length <= 0 || reader_ == nullptr) return -1;
   std::int64_t start = 0;
-  if (!CheckedTileStart(position, offset, start)) return -1;
-  ByteBuffer bytes;
-  if (!reader_->Read(static_cast<std::uint64_t>(start), length, &bytes)) return -1;
-  // A short read must not pass stale caller bytes off as tile data.
-  if (bytes.Filled() != static_cast<std::size_t>(length)) return -1;
-  std::memcpy(*out, bytes.Storage(), static_cast<std::size_t>(length));
+  std::int64_t end = 0;
+  if (!CheckedTileStart(position, offset, start) || !CheckedEnd(start, length, end)) return -1;
+  const std::size_t size = static_cast<std::size_t>(length);
+  std::size_t delivered = 0;
+  // Within a file of known size the read cannot come back short, so it may
+  // land in the caller's buffer directly; otherwise a short read must leave
+  // that buffer as it was.
+  if (fileSize_ >= 0 && end <= fileSize_) {
+    return reader_->ReadInto(static_cast<std::uint64_t>(start), size, *out, delivered) &&
+                   delivered == size
+               ? 0
+               : -1;
+  }
+  std::vector<unsigned char> bytes(size);
+  if (!reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) ||
+      delivered != size) {
+    return -1;
+  }
+  std::memcpy(*out, bytes.data(), size);
   return 0;
 }
 
 bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {
   if (reader_ == nullptr || !StoredTilePlausible(tile)) return false;
-  ByteBuffer buffer;
   const std::int64_t start = header_->GetIndexOffset() + tile.offset;
-  if (!reader_->Read(static_cast<std::uint64_t>(start), tile.length, &buffer) ||
-      buffer.Filled() != static_cast<std::size_t>(tile.length)) {
-    return false;
+  const std::size_t size = static_cast<std::size_t>(tile.length);
+  bytes.resize(size);
+  std::size_t delivered = 0;
+  return reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) &&
+         delivered == size;
+}
+
+void CZTXDataFile::PrefetchTiles(const std::vector<const TileInfo*>& tiles) {
+  if (reader_ == nullptr || header_ == nullptr) return;
+  std::vector<ByteRange> ranges;
+  ranges.reserve(tiles.size());
+  for (const TileInfo* tile : tiles) {
+    if (tile == nullptr || !StoredTilePlausible(*tile)) continue;
+    ranges.push_back({static_cast<std::uint64_t>(header_->GetIndexOffset() + tile->offset),
+                      static_cast<std::uint64_t>(tile->length)});
   }
-  bytes.assign(buffer.Storage(), buffer.Storage() + tile.length);
-  return true;
+  if (!ranges.empty()) reader_->Prefetch(ranges);
 }
 
 unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& length,

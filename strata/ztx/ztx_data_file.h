@@ -9,13 +9,13 @@
 #define STRATA_ZTX_ZTX_DATA_FILE_H_
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "strata/model/data_file.h"
 #include "strata/platform/lock.h"
 #include "strata/ztx/tile_info.h"
+#include "strata/ztx/tile_map.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/model/lookup_table.h"
 
@@ -93,9 +93,10 @@ class CZTXDataFile : public CDataFile {
   // Leaves the whole index, expanded, in `buffer`; 0 or -1.
   int LoadTileIndex(ByteBuffer& buffer);
   // The record filed under the key of (scale, x, y), or null. Owned by the slide.
-  const TileInfo* FindTile(float scale, int x, int y) const;
+  const TileInfo* FindTile(float scale, int x, int y) const { return tiles_.Find(scale, x, y); }
   std::size_t TileCount() const { return tiles_.size(); }
-  const std::map<std::string, TileInfo*>& Tiles() const { return tiles_; }
+  // Every filed record, in index order.
+  const std::vector<TileInfo>& Tiles() const { return tiles_.Records(); }
   // The stored scale from which a region at `scale` is composed; 0 when there
   // is no header or the scale is not a positive number.
   float SelectSourceScale(float scale);
@@ -113,6 +114,8 @@ class CZTXDataFile : public CDataFile {
   // The stored bytes of one tile into `bytes` (allocating); false on a failed
   // or short read.
   bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes);
+  // Announces to the reader that these tiles' bytes will be read soon.
+  void PrefetchTiles(const std::vector<const TileInfo*>& tiles);
   // True when the header's image format tag names BMP streams.
   bool TilesAreBmp();
 
@@ -133,9 +136,6 @@ class CZTXDataFile : public CDataFile {
   bool StoredTilePlausible(const TileInfo& tile) const;
   // One tile (stored or composed) into a new library buffer.
   bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
-  // Inserts a record unless its key is filed already (then it is freed).
-  void InsertTile(const std::string& key, TileInfo* tile);
-  void ClearTiles();
   // Decodes a stored stream (BMP or JPEG by the header tag) into RGB pixels.
   unsigned char* DecodeStoredImage(const unsigned char* stream, int length, int& width,
                                    int& height);
@@ -153,7 +153,7 @@ class CZTXDataFile : public CDataFile {
   // -1: stored but it cannot be decoded.
   int ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
 
-  std::map<std::string, TileInfo*> tiles_;
+  TileMap tiles_;
   CZTXLabelDataBlock* labelBlock_ = nullptr;
   CZTXPreViewDataBlock* previewBlock_ = nullptr;
   CZTXThumDataBlock* thumbBlock_ = nullptr;

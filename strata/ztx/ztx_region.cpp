@@ -270,6 +270,21 @@ bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
 // not be initialised: every pixel of it is either a tile's or white afterwards.
 void FillTiles(RegionTileSource& slide, const TilePlacement& target) {
   const bool inPlace = slide.TilesAreColourJpeg();
+  // Every tile of the grid is announced before any is read, so that the
+  // reader can fetch them ahead together.
+  std::vector<std::pair<int, int>> origins;
+  origins.reserve(static_cast<std::size_t>(target.columns) * static_cast<std::size_t>(target.rows));
+  for (int column = 0; column < target.columns; ++column) {
+    const std::int64_t tileX =
+        target.gridLeft + static_cast<std::int64_t>(column) * target.blockSize;
+    for (int row = 0; row < target.rows; ++row) {
+      const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
+      if (tileX <= INT_MAX && tileY <= INT_MAX) {
+        origins.emplace_back(static_cast<int>(tileX), static_cast<int>(tileY));
+      }
+    }
+  }
+  slide.AnnounceTiles(target.scale, origins);
   std::vector<unsigned char> stored;
   for (int column = 0; column < target.columns; ++column) {
     const std::int64_t tileX =
@@ -447,6 +462,12 @@ class StoredTileSource : public RegionTileSource {
                                              height);
   }
   bool TilesAreColourJpeg() override { return places_ == nullptr && !slide_.TilesAreBmp(); }
+  void AnnounceTiles(float scale, const std::vector<std::pair<int, int>>& origins) override {
+    std::vector<const TileInfo*> tiles;
+    tiles.reserve(origins.size());
+    for (const auto& [x, y] : origins) tiles.push_back(slide_.FindTile(scale, x, y));
+    slide_.PrefetchTiles(tiles);
+  }
 
  private:
   CZTXDataFile& slide_;

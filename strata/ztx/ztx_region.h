@@ -4,6 +4,7 @@
 #ifndef STRATA_ZTX_ZTX_REGION_H_
 #define STRATA_ZTX_ZTX_REGION_H_
 
+#include <utility>
 #include <vector>
 
 #include "strata/ztx/ztx_tile_pixels.h"
@@ -35,6 +36,12 @@ class RegionTileSource {
   // True when fetched tiles are plain colour JPEG streams, which may then be
   // decoded straight into the region.
   virtual bool TilesAreColourJpeg() = 0;
+  // Told the tiles (top-left corners at `scale`) that are about to be
+  // fetched, so that their bytes can be fetched ahead together. Only advice.
+  virtual void AnnounceTiles(float scale, const std::vector<std::pair<int, int>>& origins) {
+    (void)scale;
+    (void)origins;
+  }
 };
 
 // A width x height region at (x, y) in the pixels of `scale`: tiles of the

@@ -34,16 +34,21 @@ int CZTXDataBlock::GetTileY() { return y_; }
 int CZTXDataBlock::GetTileWidth() { return width_; }
 int CZTXDataBlock::GetTileHeight() { return height_; }
 
+TileInfo CZTXDataBlock::CurrentTile() const {
+  TileInfo tile;
+  tile.x = x_;
+  tile.y = y_;
+  tile.width = width_;
+  tile.height = height_;
+  tile.scale = scale_;
+  tile.length = length_;
+  tile.offset = offset_;
+  return tile;
+}
+
 TileInfo* CZTXDataBlock::MakeTileInfo(std::string& key, int) {
-  TileInfo* tile = new (std::nothrow) TileInfo();
+  TileInfo* tile = new (std::nothrow) TileInfo(CurrentTile());
   if (tile == nullptr) return nullptr;
-  tile->x = x_;
-  tile->y = y_;
-  tile->width = width_;
-  tile->height = height_;
-  tile->scale = scale_;
-  tile->length = length_;
-  tile->offset = offset_;
   MakeKey(key, scale_, x_, y_);
   return tile;
 }

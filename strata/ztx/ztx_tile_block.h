@@ -36,6 +36,9 @@ class CZTXDataBlock : public CDataBlock {
   // to `out` and returned.
   virtual std::string& MakeKey(std::string& out, float scale, int x, int y);
 
+  // The record of the current entry, by value (no key text, no allocation).
+  TileInfo CurrentTile() const;
+
   std::int32_t GetStreamLength() const { return length_; }
   std::int64_t GetStreamOffset() const { return offset_; }
 

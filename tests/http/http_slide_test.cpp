@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/nginx_server.h"
+#include "tools/loopback/nginx_server.h"
 #include "strata/interface/image_operation_manager.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/model/http_file_operation_tool.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-using strata::test::NginxServer;
+using strata::loopback::NginxServer;
 using strata::test::SlideRecipe;
 using strata::test::TempDir;
 using strata::ztx::PropertyItem;

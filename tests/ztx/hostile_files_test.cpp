@@ -270,13 +270,12 @@ TEST_F(HostileFileTest, SectionsPointingIntoEachOtherDoNotCrash) {
     int result = 0;
     auto slide = OpenLoaded(path, &result);
     if (result == 0) {
-      for (const auto& entry : slide->Tiles()) {
+      for (const TileInfo& tile : slide->Tiles()) {
         // Any length the reader accepts lies inside the file.
         std::vector<unsigned char> buffer(bytes.size(), kSentinel);
         unsigned char* out = buffer.data();
         int length = -1;
-        slide->ReadTileStream(entry.second->scale, entry.second->x, entry.second->y, length,
-                              &out);
+        slide->ReadTileStream(tile.scale, tile.x, tile.y, length, &out);
         ASSERT_GE(length, 0);
         ASSERT_LE(static_cast<std::size_t>(length), bytes.size());
       }
@@ -339,9 +338,8 @@ TEST_F(HostileFileTest, RandomDamageNeverCrashes) {
       auto slide = OpenLoaded(path, &result);
       if (result != 0) continue;
       int read = 0;
-      for (const auto& entry : slide->Tiles()) {
+      for (const TileInfo& tile : slide->Tiles()) {
         if (++read > 8) break;
-        const TileInfo& tile = *entry.second;
         unsigned char* out = nullptr;
         int length = 0, width = 0, height = 0;
         slide->ReadTilePixels(tile.scale, tile.x, tile.y, length, width, height, &out);

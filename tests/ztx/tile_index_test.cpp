@@ -464,7 +464,10 @@ class BlockLoadTest : public ::testing::Test {
     EXPECT_TRUE(slide.OpenFile(path_.c_str()));
     EXPECT_EQ(slide.LoadFileBlock(left, top, right, bottom, scale), 0);
     std::set<std::string> keys;
-    for (const auto& entry : slide.Tiles()) keys.insert(entry.first);
+    for (const TileInfo& tile : slide.Tiles()) {
+      std::string key;
+      keys.insert(CZTXDataBlock().MakeKey(key, tile.scale, tile.x, tile.y));
+    }
     slide.CloseFile();
     return keys;
   }
@@ -485,20 +488,46 @@ TEST_F(BlockLoadTest, AllEdgesZeroLoadsTheHeaderOnly) {
   EXPECT_EQ(length, 0);
 }
 
-TEST_F(BlockLoadTest, KeepsWholeTilesOfTheScaleAndStopsAtTheExpectedCount) {
-  // 384 x 256 at scale 20 holds one whole 256-pixel cell (the fixed count)
-  // but six 128-pixel tiles: the load stops after the first one it keeps.
-  const std::set<std::string> keys = Loaded(0, 0, 384, 256, 20.0f);
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_EQ(*keys.begin(), "20.000000000_0_0");
+TEST_F(BlockLoadTest, ExpectedCountOfZeroKeepsEveryTileInside) {
+  // columns: 300 / 128 - (129 + 127) / 128 = 0, so nothing stops the walk.
+  const std::set<std::string> keys = Loaded(129, 0, 300, 256, 20.0f);
+  EXPECT_TRUE(keys.empty());
+  const std::set<std::string> expected = {"20.000000000_128_0", "20.000000000_128_128"};
+  EXPECT_EQ(Loaded(128, 0, 300, 256, 20.0f), expected);
 }
 
-TEST_F(BlockLoadTest, ExpectedCountOfZeroKeepsEveryTileInside) {
-  // columns: 300 / 256 - (128 + 255) / 256 = 0, so nothing stops the walk.
-  const std::set<std::string> keys = Loaded(128, 0, 300, 256, 20.0f);
-  const std::set<std::string> expected = {"20.000000000_128_0", "20.000000000_128_128"};
-  EXPECT_EQ(keys, expected);
+// A block load keeps every whole tile of the slide's own size inside the
+// rectangle: counting 256-pixel cells would stop it early on smaller tiles.
+class BlockLoadTileSizeTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(BlockLoadTileSizeTest, KeepsEveryWholeTileInside) {
+  TempDir dir;
+  SlideRecipe recipe;
+  recipe.blockSize = GetParam();
+  recipe.width = 1300;
+  recipe.height = 900;
+  ztx::ZtxLayout layout;
+  const std::string path = MakeSlide(dir, recipe, &layout);
+  ASSERT_FALSE(path.empty());
+  const int left = 0, top = 0, right = 1100, bottom = 768;
+  std::set<std::pair<int, int>> expected;
+  for (const ztx::WrittenTile& tile : layout.tiles) {
+    if (tile.scale == 20.0f && tile.x >= left && tile.y >= top && tile.x + tile.width <= right &&
+        tile.y + tile.height <= bottom) {
+      expected.insert({tile.x, tile.y});
+    }
+  }
+  ASSERT_FALSE(expected.empty());
+  CZTXDataFile slide;
+  ASSERT_TRUE(slide.OpenFile(path.c_str()));
+  ASSERT_EQ(slide.LoadFileBlock(left, top, right, bottom, 20.0f), 0);
+  std::set<std::pair<int, int>> loaded;
+  for (const TileInfo& tile : slide.Tiles()) loaded.insert({tile.x, tile.y});
+  EXPECT_EQ(loaded, expected);
+  slide.CloseFile();
 }
+
+INSTANTIATE_TEST_SUITE_P(TileSizes, BlockLoadTileSizeTest, ::testing::Values(128, 192, 256, 512));
 
 TEST_F(BlockLoadTest, OtherScalesAndPartialTilesStayOut) {
   const std::set<std::string> keys = Loaded(0, 0, 1000, 1000, 10.0f);

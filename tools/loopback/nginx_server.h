@@ -2,8 +2,8 @@
 // configuration, prefix, logs and pid file. It runs in the foreground as a
 // single process, a child of the test that started it, and is killed by the
 // kernel should that test die: it never outlives the run.
-#ifndef STRATA_TESTS_HTTP_NGINX_SERVER_H_
-#define STRATA_TESTS_HTTP_NGINX_SERVER_H_
+#ifndef STRATA_TOOLS_LOOPBACK_NGINX_SERVER_H_
+#define STRATA_TOOLS_LOOPBACK_NGINX_SERVER_H_
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,16 +25,22 @@
 #include <thread>
 #include <vector>
 
-namespace strata::test {
+namespace strata::loopback {
 
 class NginxServer {
  public:
   static constexpr const char* kBinary = "/usr/sbin/nginx";
 
   // Serves `root`; without one, serves the folder DocumentRoot() that the
-  // server makes and removes itself.
-  explicit NginxServer(const std::string& root = std::string())
-      : prefix_(MakePrivateFolder()), root_(root.empty() ? prefix_ + "/html" : root) {
+  // server makes and removes itself. Connections are closed after every
+  // answer unless `keepaliveSeconds` > 0; then an idle connection is closed
+  // after that time, and any connection after `keepaliveRequests` requests.
+  explicit NginxServer(const std::string& root = std::string(), int keepaliveSeconds = 0,
+                       int keepaliveRequests = 1000)
+      : prefix_(MakePrivateFolder()),
+        root_(root.empty() ? prefix_ + "/html" : root),
+        keepaliveSeconds_(keepaliveSeconds),
+        keepaliveRequests_(keepaliveRequests) {
     mkdir((prefix_ + "/logs").c_str(), 0700);
     mkdir((prefix_ + "/temp").c_str(), 0700);
     mkdir((prefix_ + "/html").c_str(), 0700);
@@ -146,7 +152,8 @@ class NginxServer {
          << "events { worker_connections 256; }\n"
          << "http {\n"
          << "  default_type application/octet-stream;\n"
-         << "  keepalive_timeout 0;\n"
+         << "  keepalive_timeout " << keepaliveSeconds_ << ";\n"
+         << "  keepalive_requests " << keepaliveRequests_ << ";\n"
          << "  log_format ranges '$request $status $body_bytes_sent \"$http_range\"';\n"
          << "  access_log " << p << "/logs/access.log ranges;\n"
          << "  client_body_temp_path " << p << "/temp/body;\n"
@@ -217,11 +224,13 @@ class NginxServer {
 
   std::string prefix_;
   std::string root_;
+  int keepaliveSeconds_;
+  int keepaliveRequests_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string failure_;
 };
 
-}  // namespace strata::test
+}  // namespace strata::loopback
 
-#endif  // STRATA_TESTS_HTTP_NGINX_SERVER_H_
+#endif  // STRATA_TOOLS_LOOPBACK_NGINX_SERVER_H_
