@@ -201,6 +201,14 @@ bool ExpandTileIndex(const char* slidePath) {
       facts.indexOffset + 4 > facts.fileSize - static_cast<std::int64_t>(packedLength)) {
     return false;
   }
+  // The tile count is the header's word only: the plain index must fit where
+  // it once lay and be within what the stored bytes can inflate to, before
+  // it is given memory.
+  const std::int64_t plainBytes = static_cast<std::int64_t>(facts.plainBytes);
+  if (plainBytes > facts.fileSize - facts.indexOffset ||
+      plainBytes > static_cast<std::int64_t>(packedLength) * kMaxInflateRatio + 64) {
+    return false;
+  }
   std::vector<unsigned char> packed(packedLength);
   if (!ReadExactly(file.get(), packed.data(), packed.size())) return false;
   std::vector<unsigned char> plain(facts.plainBytes);

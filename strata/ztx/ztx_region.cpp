@@ -26,16 +26,8 @@
 
 namespace {
 
+using strata::ztx::FitsMemoryBudget;
 using strata::ztx::PixelBuffer;
-
-constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
-
-// Working buffers of one request must stay below two fifths of the available
-// memory and below 512 MiB.
-bool FitsMemoryBudget(std::uint64_t bytes) {
-  const std::uint64_t available = strata::AvailableMemoryBytes();
-  return bytes < kMemoryCeiling && bytes < available * 2 / 5;
-}
 
 // (int) of a computed float, refusing values no int holds.
 bool TruncateToInt(double value, int& out) {
@@ -321,10 +313,12 @@ void FillTiles(CZTXDataFile& slide, const TilePlacement& target, const std::arra
       int height = 0;
       if (tile != nullptr && slide.ReadStoredTile(*tile, stored)) {
         if (places == nullptr && !bmp && DecodeWholeCellInPlace(target, cell, stored)) continue;
+        const strata::ztx::TileLimits limits =
+            strata::ztx::LimitsOfStoredTile(*tile, target.blockSize);
         pixels = places == nullptr ? strata::ztx::DecodeTileStream(stored.data(), stored.size(),
-                                                                   bmp, width, height)
-                                   : strata::ztx::ComposeChannelPixels(stored, *places, tile->width,
-                                                                       tile->height, width, height);
+                                                                   bmp, limits, width, height)
+                                   : strata::ztx::ComposeChannelPixels(stored, *places, limits,
+                                                                       width, height);
       }
       PlaceTile(target, cell, pixels.get(), width, height);
     }

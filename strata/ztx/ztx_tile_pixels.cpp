@@ -1,5 +1,6 @@
 #include "strata/ztx/ztx_tile_pixels.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "strata/model/image_buffer.h"
@@ -31,9 +32,11 @@ bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
 
 // One grey plane from a channel stream (a colour stream gives its first
 // component).
-PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width, int& height) {
+PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, const TileLimits& limits,
+                            int& width, int& height) {
   int components = 0;
-  PixelBuffer decoded(DecodeJpegComponents(stream, length, width, height, components));
+  PixelBuffer decoded(DecodeJpegComponentsWithin(stream, length, limits.width, limits.height,
+                                                 width, height, components));
   if (decoded == nullptr || components == 1) return decoded;
   if (components != 3) return nullptr;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -41,24 +44,49 @@ PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width,
   return decoded;
 }
 
+bool PlausibleLimits(const TileLimits& limits) { return limits.width > 0 && limits.height > 0; }
+
+constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
+
 }  // namespace
+
+TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize) {
+  TileLimits limits;
+  if (blockSize <= 0 || tile.width <= 0 || tile.height <= 0) return limits;
+  limits.width = std::min(tile.width, blockSize);
+  limits.height = std::min(tile.height, blockSize);
+  return limits;
+}
+
+TileLimits LimitsOfComposedTile() { return TileLimits{kComposedTileSize, kComposedTileSize}; }
+
+bool FitsMemoryBudget(std::uint64_t bytes) {
+  const std::uint64_t available = AvailableMemoryBytes();
+  return bytes < kMemoryCeiling && bytes < available * 2 / 5;
+}
 
 // A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
 // a BMP slide, so a JPEG start wins over the header's tag.
 PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
-                             int& width, int& height) {
+                             const TileLimits& limits, int& width, int& height) {
   width = height = 0;
-  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
+  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX) ||
+      !PlausibleLimits(limits)) {
     return nullptr;
   }
   const int size = static_cast<int>(length);
   if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
+    // A BMP's pixels are its stream, so only the frame size needs checking.
     PixelBuffer pixels(DecodeBmp24(stream, size, width, height));
-    if (pixels == nullptr) width = height = 0;
+    if (pixels == nullptr || width > limits.width || height > limits.height) {
+      width = height = 0;
+      return nullptr;
+    }
     return pixels;
   }
   int components = 0;
-  unsigned char* decoded = DecodeJpegComponents(stream, size, width, height, components);
+  unsigned char* decoded = DecodeJpegComponentsWithin(stream, size, limits.width, limits.height,
+                                                      width, height, components);
   PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
   if (pixels == nullptr) width = height = 0;
   return pixels;
@@ -66,11 +94,13 @@ PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bo
 
 // Colour pixels of a multi-channel tile: the channel in each place becomes
 // red, green or blue. Planes whose size differs from the first decoded one
-// count as absent. With no channel chosen the tile is black at the record's
-// size; when chosen channels exist but none decodes the tile fails.
+// count as absent. With no channel chosen the tile is black at its limits;
+// when chosen channels exist but none decodes the tile fails.
 PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
-                                 const std::array<int, 3>& places, int recordWidth,
-                                 int recordHeight, int& width, int& height) {
+                                 const std::array<int, 3>& places, const TileLimits& limits,
+                                 int& width, int& height) {
+  width = height = 0;
+  if (!PlausibleLimits(limits)) return nullptr;
   std::int32_t lengths[kChannelStreamCount];
   SplitChannelStreams(stored.data(), stored.size(), lengths);
   std::size_t starts[kChannelStreamCount] = {};
@@ -88,7 +118,7 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
     int planeWidth = 0;
     int planeHeight = 0;
     PixelBuffer plane = DecodeGreyPlane(stored.data() + starts[channel - 1], lengths[channel - 1],
-                                        planeWidth, planeHeight);
+                                        limits, planeWidth, planeHeight);
     if (plane == nullptr) continue;
     if (width == 0) {
       width = planeWidth;
@@ -100,8 +130,8 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
   }
   if (width == 0) {
     if (anyChosen) return nullptr;
-    width = recordWidth;
-    height = recordHeight;
+    width = limits.width;
+    height = limits.height;
   }
   PixelBuffer pixels(
       InterleavePlanes(planes[0].get(), planes[1].get(), planes[2].get(), width, height));
