@@ -16,6 +16,7 @@
 #include "strata/platform/file_io.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_rewrite_journal.h"
 #include "strata/ztx/ztx_tile_block.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
@@ -172,6 +173,12 @@ CThumDataBlock* CZTXDataFile::GetThumbBlock() {
 // ---------------------------------------------------------------- loading
 
 int CZTXDataFile::LoadHeaderRecord() {
+  // A rewrite that was interrupted is rolled back before anything is read; a
+  // slide that needs it but cannot be written is not opened.
+  if (GetPath()[0] != 0 && std::strstr(GetPath(), "http:") == nullptr &&
+      strata::ztx::RecoverInterruptedRewrite(GetPath()) == strata::ztx::JournalRecovery::kRefused) {
+    return -1;
+  }
   if (ProbeVersion() != 0) return -1;
   if (GetHeader() == nullptr) return -1;
   // A header that failed to read fails the load: its fields would otherwise
