@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace strata {
 
@@ -27,6 +28,13 @@ constexpr std::uint64_t kMaxBufferBytes = 0x7fffffffULL;
 // the product exceeds kMaxBufferBytes.
 bool CheckedPixelBytes(std::int64_t width, std::int64_t height, std::int64_t channels,
                        std::size_t& bytes);
+
+// Releases a buffer from AllocateBuffer.
+struct BufferRelease {
+  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
+};
+// Pixels or streams from AllocateBuffer, owned until handed out.
+using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
 
 }  // namespace strata
 

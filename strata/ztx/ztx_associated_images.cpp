@@ -204,7 +204,7 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   // larger one comes from a header and record that disagree with the image,
   // and would be memory spent on white.
   if (!CanvasFitsThumbnail(canvasWidth, canvasHeight, decodedWidth, decodedHeight) ||
-      !strata::ztx::FitsMemoryBudget(canvasBytes)) {
+      !strata::FitsRegionMemoryBudget(canvasBytes)) {
     length = 0;
     return false;
   }

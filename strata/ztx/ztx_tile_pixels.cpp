@@ -46,8 +46,6 @@ PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, const TileL
 
 bool PlausibleLimits(const TileLimits& limits) { return limits.width > 0 && limits.height > 0; }
 
-constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
-
 }  // namespace
 
 TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize) {
@@ -59,11 +57,6 @@ TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize) {
 }
 
 TileLimits LimitsOfComposedTile() { return TileLimits{kComposedTileSize, kComposedTileSize}; }
-
-bool FitsMemoryBudget(std::uint64_t bytes) {
-  const std::uint64_t available = AvailableMemoryBytes();
-  return bytes < kMemoryCeiling && bytes < available * 2 / 5;
-}
 
 // A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
 // a BMP slide, so a JPEG start wins over the header's tag.
@@ -146,27 +139,6 @@ std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, 
 
 // Hands pixels out as they are or as a JPEG stream; false (nothing handed
 // out) when encoding fails.
-bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
-             int& length) {
-  std::size_t bytes = 0;
-  if (pixels == nullptr || !CheckedPixelBytes(width, height, 3, bytes)) return false;
-  if (!encode) {
-    *out = pixels.release();
-    length = static_cast<int>(bytes);
-    return true;
-  }
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  EncodeJpeg(pixels.get(), static_cast<int>(bytes), &stream, streamLength, width, height);
-  if (stream == nullptr || streamLength <= 0) {
-    ReleaseBuffer(stream);
-    return false;
-  }
-  *out = stream;
-  length = streamLength;
-  return true;
-}
-
 void ConsumeCallerBuffer(unsigned char** out) {
   if (out == nullptr) return;
   ReleaseBuffer(*out);

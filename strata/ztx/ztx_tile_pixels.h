@@ -11,15 +11,12 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
+#include "strata/model/region_geometry.h"
 #include "strata/ztx/tile_info.h"
 
 namespace strata::ztx {
 
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-// Pixels or streams from AllocateBuffer.
-using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+using strata::PixelBuffer;
 
 // The largest frame one tile may decode to. Stored tiles are bounded by
 // their record and by the block size, whichever is smaller; composed tiles
@@ -31,10 +28,6 @@ struct TileLimits {
 constexpr int kComposedTileSize = 256;
 TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize);
 TileLimits LimitsOfComposedTile();
-
-// Working buffers of one request must stay below two fifths of the
-// available memory and below 512 MiB.
-bool FitsMemoryBudget(std::uint64_t bytes);
 
 // A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
 // when the slide stores BMP tiles, except that a stream starting like a JPEG
@@ -54,10 +47,7 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
 
 std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6);
 
-// Hands pixels out as they are or as a JPEG stream (quality 75); false, with
-// nothing handed out, when encoding fails.
-bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
-             int& length);
+using strata::HandOut;
 
 // Releases the caller's buffer at *out (from AllocateBuffer) and clears it.
 void ConsumeCallerBuffer(unsigned char** out);
