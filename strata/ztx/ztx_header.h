@@ -79,6 +79,9 @@ class CZTXDataHeader : public CDataHeader {
   virtual std::uint32_t GetScanDuration();
   virtual float GetFloatItem(int identifier);
 
+  // For headers filled from elsewhere than a file (the bridge formats).
+  void SetSlideFacts(int height, int width, int scanScale, float captureResolution);
+
  protected:
   // Reads the first 1024 bytes and takes marker, magic and version. A 1.3+
   // class also accepts the long magic "ZTXL\0". False on any failure.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
@@ -44,7 +45,17 @@ PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, const TileL
   return decoded;
 }
 
-bool PlausibleLimits(const TileLimits& limits) { return limits.width > 0 && limits.height > 0; }
+bool PlausibleLimits(const TileLimits& limits) {
+  return (limits.width > 0 && limits.height > 0) ||
+         (limits.width == kAnyFrame.width && limits.height == kAnyFrame.height);
+}
+
+// The frame bounds handed to the JPEG decoder (0: the stream's own bound).
+int DecoderBound(int limit) { return limit > 0 ? limit : 0; }
+
+bool WithinLimits(const TileLimits& limits, int width, int height) {
+  return limits.width < 0 || (width <= limits.width && height <= limits.height);
+}
 
 }  // namespace
 
@@ -71,15 +82,16 @@ PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bo
   if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
     // A BMP's pixels are its stream, so only the frame size needs checking.
     PixelBuffer pixels(DecodeBmp24(stream, size, width, height));
-    if (pixels == nullptr || width > limits.width || height > limits.height) {
+    if (pixels == nullptr || !WithinLimits(limits, width, height)) {
       width = height = 0;
       return nullptr;
     }
     return pixels;
   }
   int components = 0;
-  unsigned char* decoded = DecodeJpegComponentsWithin(stream, size, limits.width, limits.height,
-                                                      width, height, components);
+  unsigned char* decoded =
+      DecodeJpegComponentsWithin(stream, size, DecoderBound(limits.width),
+                                 DecoderBound(limits.height), width, height, components);
   PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
   if (pixels == nullptr) width = height = 0;
   return pixels;
@@ -143,6 +155,31 @@ void ConsumeCallerBuffer(unsigned char** out) {
   if (out == nullptr) return;
   ReleaseBuffer(*out);
   *out = nullptr;
+}
+
+void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
+                      LookupTableCache& cache, const float params[kLookupParameterCount],
+                      const bool keep[3], unsigned char** out, int& length,
+                      const TileLimits& limits) {
+  length = 0;
+  if (IsNeutralAdjustment(params)) {
+    if (*out == nullptr) *out = AllocateBuffer(stream.size());
+    if (*out == nullptr) return;
+    std::memcpy(*out, stream.data(), stream.size());
+    length = static_cast<int>(stream.size());
+    return;
+  }
+  ConsumeCallerBuffer(out);
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels =
+      DecodeTileStream(stream.data(), stream.size(), tilesAreBmp, limits, width, height);
+  if (pixels == nullptr) return;
+  int table[256][3];
+  cache.Prepare(params, table);
+  ApplyLookupTable(table, keep, pixels.get(),
+                   static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
 }
 
 }  // namespace strata::ztx
