@@ -174,46 +174,32 @@ int RunInfo(const Arguments& arguments) {
   return 0;
 }
 
-// Fetches one tile into `storage` through the caller-buffer contract: a
-// stored tile is copied into the buffer, while a tile of a level the file
-// leaves out is composed into a new library buffer that replaces the pointer.
-bool FetchInto(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
-               std::vector<unsigned char>& storage, std::vector<unsigned char>* bytes) {
-  unsigned char* buffer = storage.data();
-  int length = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &length, &buffer);
-  if (buffer != storage.data()) {
-    LibraryBuffer composed(buffer);
-    if (composed == nullptr || length <= 0) return false;
-    bytes->assign(composed.get(), composed.get() + length);
-    return true;
-  }
-  if (length <= 0 || static_cast<std::size_t>(length) > storage.size()) return false;
-  bytes->assign(storage.begin(), storage.begin() + length);
-  return true;
-}
-
+// Fetches one tile through the caller-buffer contract: the size query
+// reports the length of a stored tile or of one composed for a level the
+// file leaves out, and the second call copies it into a buffer of that size.
 bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
                std::vector<unsigned char>* bytes) {
-  // Without a buffer the library only reports a stored tile's length, so the
-  // buffer can be sized before the copy.
   unsigned char* none = nullptr;
-  int storedLength = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &storedLength, &none);
+  int length = 0;
+  GetImageStreamFunc(&handle, scale, x, y, &length, &none);
   LibraryBuffer made(none);
-  if (made != nullptr && storedLength > 0) {
+  if (made != nullptr && length > 0) {
     // Slides read through OpenSlide make every tile into a new buffer.
-    bytes->assign(made.get(), made.get() + storedLength);
+    bytes->assign(made.get(), made.get() + length);
     return true;
   }
-  if (storedLength > 0) {
-    std::vector<unsigned char> storage(static_cast<std::size_t>(storedLength));
-    return FetchInto(handle, scale, x, y, storage, bytes);
+  if (length <= 0) return false;
+  std::vector<unsigned char> storage(static_cast<std::size_t>(length));
+  unsigned char* buffer = storage.data();
+  int copied = 0;
+  GetImageStreamFunc(&handle, scale, x, y, &copied, &buffer);
+  if (buffer != storage.data()) {
+    LibraryBuffer unexpected(buffer);
+    return false;
   }
-  // Nothing stored there: the tile may belong to a level that is composed on
-  // request, which needs a caller buffer to replace; none of it is written.
-  std::vector<unsigned char> probe(1);
-  return FetchInto(handle, scale, x, y, probe, bytes);
+  if (copied != length) return false;
+  bytes->swap(storage);
+  return true;
 }
 
 int RunTile(const Arguments& arguments) {

@@ -64,7 +64,11 @@ STRATA_API bool GetImageChannelIdentifierFunc(IMAGE_INFO_STRUCT* handle, int* ch
 /* Tiles. For ZTX slides GetImageStreamFunc copies the stored tile into the
  * caller's buffer at *buffer and sets *length (0 when there is no tile). When
  * *buffer is null it only reports the stored length, so that a caller can size
- * its buffer first. */
+ * its buffer first. A tile of a level the file does not store (level modes 1
+ * and 2) is composed as a 256 x 256 JPEG and delivered the same way: the size
+ * query reports its length, and the fetch copies it into the caller's buffer,
+ * which must hold that length. *buffer itself is never replaced or cleared;
+ * when the tile cannot be composed *length is 0 and the buffer is untouched. */
 STRATA_API unsigned char* GetImageStreamFunc(IMAGE_INFO_STRUCT* handle, float scale, int x,
                                              int y, int* length, unsigned char** buffer);
 STRATA_API unsigned char* GetImageRGBDataStreamFunc(IMAGE_INFO_STRUCT* handle, float scale,

@@ -64,7 +64,7 @@ class DmetrixTileSource : public strata::ztx::RegionTileSource {
   PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
                          int& height) override {
     return strata::ztx::DecodeTileStream(stream.data(), stream.size(), StartsLikeBmp(stream),
-                                         width, height);
+                                         strata::ztx::kAnyFrame, width, height);
   }
   bool TilesAreColourJpeg() override { return true; }
 

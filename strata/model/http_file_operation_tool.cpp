@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -214,6 +215,31 @@ bool SetTransferOptions(CURL* handle, const std::string& url, const char* range,
 
 bool IsServerError(long status) { return status >= 500 && status <= 599; }
 
+struct ConnectionSeam {
+  std::atomic<CHTTPFileOperationTool::ConnectionOpener> opener{nullptr};
+  std::atomic<void*> context{nullptr};
+};
+ConnectionSeam& Seam() {
+  static ConnectionSeam seam;
+  return seam;
+}
+
+curl_socket_t OpenSeamSocket(void*, curlsocktype, curl_sockaddr*) {
+  const int socket = Seam().opener.load()(Seam().context.load());
+  return socket < 0 ? CURL_SOCKET_BAD : socket;
+}
+
+int AlreadyConnected(void*, curl_socket_t, curlsocktype) { return CURL_SOCKOPT_ALREADY_CONNECTED; }
+
+bool SetSeamOptions(CURL* handle) {
+  if (Seam().opener.load() == nullptr) return true;
+  curl_opensocket_callback open = OpenSeamSocket;
+  curl_sockopt_callback connected = AlreadyConnected;
+  return SetOption(handle, CURLOPT_OPENSOCKETFUNCTION, open) &&
+         SetOption(handle, CURLOPT_SOCKOPTFUNCTION, connected) &&
+         SetOption(handle, CURLOPT_FOLLOWLOCATION, 0L) && SetOption(handle, CURLOPT_PROXY, "");
+}
+
 }  // namespace
 
 CHTTPFileOperationTool::CHTTPFileOperationTool()
@@ -266,6 +292,12 @@ std::string CHTTPFileOperationTool::RequestUrlFor(const std::string& url, const 
   std::string converted;
   if (!strata::platform::ConvertCodePage(url, codePage.c_str(), "UTF-8", converted)) return url;
   return converted;
+}
+
+void CHTTPFileOperationTool::SetConnectionOpenerForTesting(ConnectionOpener opener,
+                                                           void* context) {
+  Seam().context.store(context);
+  Seam().opener.store(opener);
 }
 
 CHTTPFileOperationTool::TransferSamples CHTTPFileOperationTool::Samples() {
@@ -439,7 +471,8 @@ CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
                 static_cast<long long>(offset + length - 1));
   const long timeoutMs = TimeoutForLength(static_cast<int>(length));
   if (!SetTransferOptions(handle.get(), requestUrl, range, timeoutMs, reuseConnections_,
-                          &response)) {
+                          &response) ||
+      !SetSeamOptions(handle.get())) {
     return AttemptOutcome::kRetry;
   }
   const CURLcode result = curl_easy_perform(handle.get());

@@ -105,6 +105,13 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   Statistics GetStatistics();
   bool ReusesConnections() const { return reuseConnections_; }
 
+  // Fuzzing and test seam: while set, every transfer takes its connection
+  // from `opener` (a connected socket, e.g. one end of a socket pair holding
+  // a canned response) instead of the network, and follows no redirects and
+  // no proxy. Null restores the network.
+  using ConnectionOpener = int (*)(void* context);
+  static void SetConnectionOpenerForTesting(ConnectionOpener opener, void* context);
+
  private:
   enum class AttemptOutcome { kDelivered, kRetry, kRejected };
 

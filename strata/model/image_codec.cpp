@@ -28,10 +28,12 @@ struct JpegErrorManager {
   std::longjmp(manager->jump, 1);
 }
 
-// Warnings are ignored, except the one that says the stream ended early: the
-// decoder would fill the missing rows with grey and call it a success.
+// Warnings are ignored, except those that say the stream or its scan data
+// ended early: the decoder would fill the missing rows with grey and call it
+// a success.
 void JumpOnTruncation(j_common_ptr coder, int level) {
-  if (level < 0 && coder->err->msg_code == JWRN_JPEG_EOF) JumpOnError(coder);
+  const int code = coder->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) JumpOnError(coder);
 }
 
 void StayQuiet(j_common_ptr) {}
@@ -127,7 +129,19 @@ struct DecodeJob {
   int components;
   unsigned char* pixels;  // from AllocateBuffer; released here on failure
   std::size_t stride;     // bytes from row to row; 0 for tightly packed rows
+  int maxWidth;           // 0: bounded by the stream length only
+  int maxHeight;
 };
+
+// The frame the header declares is checked before libjpeg sizes its buffers
+// or we size ours.
+bool FrameIsPlausible(const DecodeJob& job) {
+  const std::int64_t width = job.coder.image_width;
+  const std::int64_t height = job.coder.image_height;
+  if (width <= 0 || height <= 0) return false;
+  if (job.maxWidth > 0 && (width > job.maxWidth || height > job.maxHeight)) return false;
+  return width * height <= static_cast<std::int64_t>(job.streamLength) * kMaxPixelsPerStreamByte;
+}
 
 void ReadRows(DecodeJob& job) {
   const std::size_t stride =
@@ -153,6 +167,7 @@ bool RunDecoder(DecodeJob* job) {
   if (setjmp(job->errors.jump) != 0) return false;
   jpeg_mem_src(&job->coder, job->stream, job->streamLength);
   if (jpeg_read_header(&job->coder, TRUE) != JPEG_HEADER_OK) return false;
+  if (!FrameIsPlausible(*job)) return false;
   jpeg_start_decompress(&job->coder);
   const int components = job->coder.output_components;
   if (components != 1 && components != 3) return false;
@@ -205,8 +220,17 @@ bool EncodeJpegWithQuality(const unsigned char* pixels, int width, int height, i
 
 unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int& width,
                                     int& height, int& components) {
+  return DecodeJpegComponentsWithin(stream, length, 0, 0, width, height, components);
+}
+
+unsigned char* DecodeJpegComponentsWithin(const unsigned char* stream, int length, int maxWidth,
+                                          int maxHeight, int& width, int& height,
+                                          int& components) {
   if (stream == nullptr || length <= 0) return nullptr;
+  if (maxWidth < 0 || maxHeight < 0 || (maxWidth == 0) != (maxHeight == 0)) return nullptr;
   DecodeJob job{};
+  job.maxWidth = maxWidth;
+  job.maxHeight = maxHeight;
   job.stream = stream;
   job.streamLength = static_cast<unsigned long>(length);
   job.width = &width;

@@ -6,6 +6,7 @@
 #define STRATA_MODEL_IMAGE_CODEC_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace strata {
 
@@ -26,6 +27,16 @@ bool EncodeJpegWithQuality(const unsigned char* pixels, int width, int height, i
 unsigned char* DecodeJpeg(const unsigned char* stream, int length, int& width, int& height);
 unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int& width,
                                     int& height, int& components);
+
+// As DecodeJpegComponents, but a frame wider than maxWidth or taller than
+// maxHeight is refused before anything is allocated for it.
+unsigned char* DecodeJpegComponentsWithin(const unsigned char* stream, int length, int maxWidth,
+                                          int maxHeight, int& width, int& height,
+                                          int& components);
+
+// Every decoder here refuses a frame that claims more pixels than its stream
+// can describe: each 8 x 8 block costs the entropy coder at least one bit.
+constexpr std::int64_t kMaxPixelsPerStreamByte = 8 * 64;
 
 // Decodes a colour JPEG of exactly width x height pixels straight into RGB
 // rows `stride` bytes apart at `destination` (a window of a larger image).

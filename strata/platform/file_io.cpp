@@ -51,6 +51,36 @@ void AdviseWillNeed(std::FILE* stream, std::int64_t offset, std::int64_t length)
                       POSIX_FADV_WILLNEED);
 }
 
+bool WriteAt(std::FILE* stream, std::int64_t offset, const void* data, std::size_t size) {
+  if (stream == nullptr || offset < 0) return false;
+  const int descriptor = fileno(stream);
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t put = pwrite(descriptor, bytes + written, size - written,
+                               static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    written += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool SyncStream(std::FILE* stream) {
+  return stream != nullptr && std::fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+}
+
+bool SyncFolderOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool synced = fsync(descriptor) == 0;
+  close(descriptor);
+  return synced;
+}
+
 std::int64_t Tell64(std::FILE* stream) {
   return stream == nullptr ? -1 : static_cast<std::int64_t>(ftello(stream));
 }

@@ -27,6 +27,17 @@ bool ReadAt(std::FILE* stream, std::int64_t offset, void* buffer, std::size_t si
 // fetching them from the disk; does nothing where that is not offered.
 void AdviseWillNeed(std::FILE* stream, std::int64_t offset, std::int64_t length);
 
+// Writes all `size` bytes at `offset` in positioned writes, past the stream's
+// buffer (flush it first if it holds writes). False on an I/O error.
+bool WriteAt(std::FILE* stream, std::int64_t offset, const void* data, std::size_t size);
+
+// Flushes the stream's buffer and asks the system to put the file's bytes on
+// the disk (fsync). False when either fails.
+bool SyncStream(std::FILE* stream);
+
+// Makes a rename or removal in the folder holding `path` durable.
+bool SyncFolderOf(const std::string& path);
+
 // Current 64-bit position, -1 on failure.
 std::int64_t Tell64(std::FILE* stream);
 

@@ -1,6 +1,7 @@
 // Label, preview and thumbnail of a ZTX slide, for a loaded slide and
 // straight from a path.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_pixels.h"
 
 namespace {
 
@@ -49,6 +51,15 @@ bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char**
   width = image.width;
   height = image.height;
   return true;
+}
+
+// The normalisation stops within 64 pixels of the stored size, or below
+// 64 x 64.
+bool CanvasFitsThumbnail(int canvasWidth, int canvasHeight, int imageWidth, int imageHeight) {
+  constexpr int kStep = 64;
+  if (canvasWidth < kStep && canvasHeight < kStep) return true;
+  return canvasWidth < static_cast<std::int64_t>(imageWidth) + kStep &&
+         canvasHeight < static_cast<std::int64_t>(imageHeight) + kStep;
 }
 
 }  // namespace
@@ -175,13 +186,26 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
       !strata::CheckedPixelBytes(canvasWidth, canvasHeight, 3, canvasBytes)) {
     return false;
   }
+  // The stored image may not decode larger than its record says.
   int decodedWidth = 0;
   int decodedHeight = 0;
-  LibraryBuffer decoded{DecodeStoredImage(stored.data, length, decodedWidth, decodedHeight)};
+  LibraryBuffer decoded{width > 0 && height > 0
+                            ? DecodeStoredImage(stored.data, length,
+                                                strata::ztx::TileLimits{width, height},
+                                                decodedWidth, decodedHeight)
+                            : nullptr};
   if (decoded.data == nullptr) {
     length = 0;
     width = canvasWidth;
     height = canvasHeight;
+    return false;
+  }
+  // The canvas only ever pads a thumbnail by less than the 64-pixel step; a
+  // larger one comes from a header and record that disagree with the image,
+  // and would be memory spent on white.
+  if (!CanvasFitsThumbnail(canvasWidth, canvasHeight, decodedWidth, decodedHeight) ||
+      !strata::FitsRegionMemoryBudget(canvasBytes)) {
+    length = 0;
     return false;
   }
   std::vector<unsigned char> canvas(canvasBytes, 255);

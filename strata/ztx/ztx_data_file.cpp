@@ -19,18 +19,18 @@
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_region.h"
+#include "strata/ztx/ztx_rewrite_journal.h"
 #include "strata/ztx/ztx_tile_block.h"
+#include "strata/ztx/ztx_tile_pixels.h"
 
 using strata::ztx::SameVersion;
 using strata::ztx::kCompressedIndexBits;
+using strata::ztx::kMaxInflateRatio;
 
 namespace {
 
 constexpr int kProbeBytes = 128;
 constexpr int kCompressedEntrySize = 64;
-// deflate cannot expand by more than about 1032:1; a count that claims more
-// than this from the stored bytes is a damaged header, not a big index.
-constexpr std::int64_t kMaxInflateRatio = 1032;
 // No stored tile comes near this; a larger length is a damaged entry, and
 // refusing it spares readers that cannot tell the file size a huge read.
 constexpr std::int64_t kMaxTileBytes = 64LL << 20;
@@ -175,6 +175,12 @@ CThumDataBlock* CZTXDataFile::GetThumbBlock() {
 // ---------------------------------------------------------------- loading
 
 int CZTXDataFile::LoadHeaderRecord() {
+  // A rewrite that was interrupted is rolled back before anything is read; a
+  // slide that needs it but cannot be written is not opened.
+  if (GetPath()[0] != 0 && std::strstr(GetPath(), "http:") == nullptr &&
+      strata::ztx::RecoverInterruptedRewrite(GetPath()) == strata::ztx::JournalRecovery::kRefused) {
+    return -1;
+  }
   if (ProbeVersion() != 0) return -1;
   if (GetHeader() == nullptr) return -1;
   // A header that failed to read fails the load: its fields would otherwise
@@ -338,18 +344,44 @@ float CZTXDataFile::SelectSourceScale(float scale) {
                                         header_->GetIntItem(33), scale);
 }
 
-bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& length,
-                                           unsigned char** out) {
-  if (header_ == nullptr || out == nullptr || !IsUsableScale(scale)) return false;
+bool CZTXDataFile::IsUnstoredLevel(float scale) {
+  if (header_ == nullptr || !IsUsableScale(scale)) return false;
   const float scanScale = static_cast<float>(header_->GetScanScale());
   if (scanScale <= 0.0f) return false;
   const float ratio = scale / scanScale;
   const int mode = header_->GetIntItem(33);
-  bool missing = false;
-  if (mode == 1) missing = ratio == 0.5f || ratio == 0.125f;
-  if (mode == 2) missing = ratio == 0.5f || ratio == 0.25f || ratio == 0.125f;
-  if (!missing) return false;
-  return ReadRegion(scale, x, y, 256, 256, out, length, true) != 0;
+  if (mode == 1) return ratio == 0.5f || ratio == 0.125f;
+  if (mode == 2) return ratio == 0.5f || ratio == 0.25f || ratio == 0.125f;
+  return false;
+}
+
+bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& length,
+                                           unsigned char** out) {
+  if (out == nullptr || !IsUnstoredLevel(scale)) return false;
+  return ReadRegion(scale, x, y, strata::ztx::kComposedTileSize, strata::ztx::kComposedTileSize,
+                    out, length, true) != 0;
+}
+
+bool CZTXDataFile::DeliverComposedTile(float scale, int x, int y, int& length,
+                                       unsigned char** out) {
+  if (!IsUnstoredLevel(scale)) return false;
+  unsigned char* composed = nullptr;
+  int composedLength = 0;
+  const bool built = ComposeMissingLevelTile(scale, x, y, composedLength, &composed);
+  const strata::ztx::PixelBuffer owned(composed);
+  length = built && owned != nullptr && composedLength > 0 ? composedLength : 0;
+  // Like a stored tile: copied into the caller's buffer, or only measured.
+  if (length > 0 && out != nullptr && *out != nullptr) {
+    std::memcpy(*out, owned.get(), static_cast<std::size_t>(length));
+  }
+  return true;
+}
+
+strata::ztx::TileLimits CZTXDataFile::DecodeLimitsAt(float scale, int x, int y) {
+  if (IsUnstoredLevel(scale)) return strata::ztx::LimitsOfComposedTile();
+  const TileInfo* tile = IsUsableScale(scale) ? FindTile(scale, x, y) : nullptr;
+  if (tile == nullptr || header_ == nullptr) return strata::ztx::TileLimits{};
+  return strata::ztx::LimitsOfStoredTile(*tile, header_->GetBlockSize());
 }
 
 bool CZTXDataFile::StoredTilePlausible(const TileInfo& tile) const {
@@ -418,7 +450,7 @@ unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& leng
     return nullptr;
   }
   const bool callerBuffer = out != nullptr && *out != nullptr;
-  if (callerBuffer && ComposeMissingLevelTile(scale, x, y, length, out)) return nullptr;
+  if (DeliverComposedTile(scale, x, y, length, out)) return nullptr;
   const TileInfo* tile = FindTile(scale, x, y);
   if (tile == nullptr) {
     length = 0;
@@ -467,22 +499,23 @@ unsigned char* CZTXDataFile::ReadTilePixels(float scale, int x, int y, int& leng
     length = width = height = 0;
     return nullptr;
   }
-  if (*out != nullptr) {
-    unsigned char* callers = *out;
+  if (*out != nullptr && !IsUnstoredLevel(scale)) {
     ReadTileStream(scale, x, y, length, out);
-    // A composed tile arrives in a new buffer; the caller's is consumed all
-    // the same.
-    if (*out != callers) strata::ReleaseBuffer(callers);
-  } else if (!ReadTileAllocated(scale, x, y, out, length)) {
-    // No caller buffer: the stream is fetched into one of our own.
-    length = 0;
+  } else {
+    // No caller buffer, or a composed tile whose size the caller could not
+    // know: the stream is fetched into one of our own, and the caller's
+    // buffer is consumed all the same.
+    strata::ReleaseBuffer(*out);
+    *out = nullptr;
+    if (!ReadTileAllocated(scale, x, y, out, length)) length = 0;
   }
   if (header_ == nullptr) return nullptr;
   int decodedWidth = 0;
   int decodedHeight = 0;
   unsigned char* pixels = nullptr;
   if (*out != nullptr && length > 0) {
-    pixels = DecodeStoredImage(*out, length, decodedWidth, decodedHeight);
+    pixels = DecodeStoredImage(*out, length, DecodeLimitsAt(scale, x, y), decodedWidth,
+                               decodedHeight);
   }
   // The stream buffer is consumed: the caller gets the pixels in its place.
   strata::ReleaseBuffer(*out);
@@ -499,12 +532,18 @@ bool CZTXDataFile::TilesAreBmp() {
 }
 
 unsigned char* CZTXDataFile::DecodeStoredImage(const unsigned char* stream, int length,
-                                               int& width, int& height) {
-  if (stream == nullptr || length <= 0) return nullptr;
-  if (TilesAreBmp()) return strata::DecodeBmp24(stream, length, width, height);
+                                               const strata::ztx::TileLimits& limits, int& width,
+                                               int& height) {
+  if (stream == nullptr || length <= 0 || limits.width <= 0 || limits.height <= 0) return nullptr;
+  if (TilesAreBmp()) {
+    // A BMP's pixels are its stream; only its frame needs checking.
+    strata::ztx::PixelBuffer pixels(strata::DecodeBmp24(stream, length, width, height));
+    if (pixels != nullptr && (width > limits.width || height > limits.height)) pixels.reset();
+    return pixels.release();
+  }
   int components = 0;
-  unsigned char* decoded =
-      strata::DecodeJpegComponents(stream, length, width, height, components);
+  unsigned char* decoded = strata::DecodeJpegComponentsWithin(
+      stream, length, limits.width, limits.height, width, height, components);
   if (decoded == nullptr || components == 3) return decoded;
   // Callers always receive three channels; a grey stream is widened.
   unsigned char* rgb = components == 1

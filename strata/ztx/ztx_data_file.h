@@ -18,6 +18,7 @@
 #include "strata/ztx/tile_map.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/model/lookup_table.h"
+#include "strata/ztx/ztx_tile_pixels.h"
 
 class CZTXLabelDataBlock;
 class CZTXPreViewDataBlock;
@@ -41,7 +42,9 @@ class CZTXDataFile : public CDataFile {
   int CloseFile() override;
   // Copies the stored tile into the caller's buffer at *out (which must hold
   // it) and sets length; length 0 when there is no such tile. When out or *out
-  // is null only the stored length is reported.
+  // is null only the stored length is reported. A tile of a level the file
+  // does not store is composed and delivered the same way; *out itself is
+  // never replaced.
   unsigned char* ReadTileStream(float scale, int x, int y, int& length,
                                 unsigned char** out) override;
   unsigned char* ReadTilePixels(float scale, int x, int y, int& length, int& width, int& height,
@@ -100,9 +103,17 @@ class CZTXDataFile : public CDataFile {
   // The stored scale from which a region at `scale` is composed; 0 when there
   // is no header or the scale is not a positive number.
   float SelectSourceScale(float scale);
+  // True when `scale` is a level the file does not store (level modes 1, 2).
+  bool IsUnstoredLevel(float scale);
   // True when `scale` is a level the file does not store and the tile was
   // composed as a 256 x 256 JPEG into a new library buffer at *out.
   bool ComposeMissingLevelTile(float scale, int x, int y, int& length, unsigned char** out);
+  // For a level the file does not store: composes the tile and copies it into
+  // the caller's buffer at *out (when out and *out are set), setting length
+  // (0 when it cannot be composed). False for stored levels.
+  bool DeliverComposedTile(float scale, int x, int y, int& length, unsigned char** out);
+  // The largest frame the tile at (scale, x, y) may decode to.
+  strata::ztx::TileLimits DecodeLimitsAt(float scale, int x, int y);
   // Reads `length` bytes at position + offset into the caller's buffer at *out
   // (cleared first). 0 on success; -1, with *out untouched, when the read
   // fails or delivers fewer bytes.
@@ -137,7 +148,8 @@ class CZTXDataFile : public CDataFile {
   // One tile (stored or composed) into a new library buffer.
   bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
   // Decodes a stored stream (BMP or JPEG by the header tag) into RGB pixels.
-  unsigned char* DecodeStoredImage(const unsigned char* stream, int length, int& width,
+  unsigned char* DecodeStoredImage(const unsigned char* stream, int length,
+                                   const strata::ztx::TileLimits& limits, int& width,
                                    int& height);
   // Shared by the region composers: fetch, decode and place tiles.
   int ComposeRegion(float scale, int x, int y, int width, int height, unsigned char** out,

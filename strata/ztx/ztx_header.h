@@ -23,6 +23,9 @@ constexpr std::uint32_t kZtxCompressedMarker = 0xEEEE05F1u;
 // The bits whose presence marks a compressed index.
 constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 constexpr int kZtxHeaderBytes = 96;
+// deflate cannot expand by more than about 1032:1; an index that claims more
+// entries than that from its stored bytes is damaged, not big.
+constexpr std::int64_t kMaxInflateRatio = 1032;
 
 // Versions compare equal when their single-precision difference is below 1e-6.
 bool SameVersion(float version, float constant);

@@ -14,6 +14,7 @@
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_rewrite_journal.h"
 
 namespace strata::ztx {
 namespace {
@@ -59,10 +60,6 @@ bool ReadExactly(std::FILE* stream, void* data, std::size_t size) {
   return size == 0 || std::fread(data, 1, size, stream) == size;
 }
 
-bool WriteExactly(std::FILE* stream, const void* data, std::size_t size) {
-  return size == 0 || std::fwrite(data, 1, size, stream) == size;
-}
-
 bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
   unsigned char bytes[4];
   if (!platform::Seek64(stream, offset, SEEK_SET) || !ReadExactly(stream, bytes, 4)) return false;
@@ -71,19 +68,18 @@ bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
   return true;
 }
 
-bool WriteU32At(std::FILE* stream, std::int64_t offset, std::uint32_t value) {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  return platform::Seek64(stream, offset, SEEK_SET) && WriteExactly(stream, bytes, 4);
+SlideWrite U32Write(std::int64_t offset, std::uint32_t value) {
+  SlideWrite write;
+  write.offset = offset;
+  for (int i = 0; i < 4; ++i) write.bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  return write;
 }
 
-// Closes a stream that was written to and reports whether its buffered bytes
-// reached the file.
-bool FinishWrites(Stream& stream) {
-  const bool flushed = std::fflush(stream.get()) == 0;
-  const bool closed = std::fclose(stream.release()) == 0;
-  return flushed && closed;
+// An interrupted earlier rewrite is rolled back first; a journal that cannot
+// be applied stops the rewrite.
+bool RecoveredBeforeRewrite(const char* slidePath) {
+  const JournalRecovery recovery = RecoverInterruptedRewrite(slidePath);
+  return recovery == JournalRecovery::kNone || recovery == JournalRecovery::kRestored;
 }
 
 bool IsCompressedMarker(std::uint32_t marker) {
@@ -122,6 +118,7 @@ bool LoadIndexFacts(const char* path, IndexFacts& facts) {
 
 bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
   if (slidePath == nullptr || labelPath == nullptr || IsRemote(slidePath)) return false;
+  if (!RecoveredBeforeRewrite(slidePath)) return false;
   std::int64_t labelPosition = 0;
   std::int64_t streamPosition = 0;
   std::int64_t oldLength = 0;
@@ -149,22 +146,19 @@ bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
     Stream label(platform::OpenStream(labelPath, "rb"));
     if (label == nullptr || !ReadExactly(label.get(), bytes.data(), bytes.size())) return false;
   }
-  Stream slide(platform::OpenStream(slidePath, "rb+"));
-  if (slide == nullptr) return false;
-  const bool written = WriteU32At(slide.get(), labelPosition + kLabelLengthField,
-                                  static_cast<std::uint32_t>(labelSize)) &&
-                       platform::Seek64(slide.get(), labelPosition + streamPosition, SEEK_SET) &&
-                       WriteExactly(slide.get(), bytes.data(), bytes.size());
-  return FinishWrites(slide) && written;
+  return RewriteThroughJournal(
+      slidePath, {U32Write(labelPosition + kLabelLengthField, static_cast<std::uint32_t>(labelSize)),
+                  SlideWrite{labelPosition + streamPosition, std::move(bytes)}});
 }
 
 bool CompressTileIndex(const char* slidePath) {
+  if (slidePath == nullptr || !RecoveredBeforeRewrite(slidePath)) return false;
   IndexFacts facts;
   if (!LoadIndexFacts(slidePath, facts)) return false;
   if (facts.indexOffset > facts.fileSize - static_cast<std::int64_t>(facts.plainBytes)) {
     return false;
   }
-  Stream file(platform::OpenStream(slidePath, "rb+"));
+  Stream file(platform::OpenStream(slidePath, "rb"));
   std::uint32_t marker = 0;
   if (file == nullptr || !ReadU32At(file.get(), 0, marker)) return false;
   if (IsCompressedMarker(marker)) return true;
@@ -181,17 +175,18 @@ bool CompressTileIndex(const char* slidePath) {
       packedLength + 4 > plain.size()) {
     return false;
   }
-  const bool written =
-      WriteU32At(file.get(), 0, marker | kCompressedIndexBits) &&
-      WriteU32At(file.get(), facts.indexOffset, static_cast<std::uint32_t>(packedLength)) &&
-      WriteExactly(file.get(), packed.data(), packedLength);
-  return FinishWrites(file) && written;
+  file.reset();
+  SlideWrite index = U32Write(facts.indexOffset, static_cast<std::uint32_t>(packedLength));
+  index.bytes.insert(index.bytes.end(), packed.begin(), packed.begin() + packedLength);
+  return RewriteThroughJournal(slidePath,
+                               {U32Write(0, marker | kCompressedIndexBits), std::move(index)});
 }
 
 bool ExpandTileIndex(const char* slidePath) {
+  if (slidePath == nullptr || !RecoveredBeforeRewrite(slidePath)) return false;
   IndexFacts facts;
   if (!LoadIndexFacts(slidePath, facts)) return false;
-  Stream file(platform::OpenStream(slidePath, "rb+"));
+  Stream file(platform::OpenStream(slidePath, "rb"));
   std::uint32_t marker = 0;
   if (file == nullptr || !ReadU32At(file.get(), 0, marker)) return false;
   if (!IsCompressedMarker(marker)) return true;
@@ -199,6 +194,14 @@ bool ExpandTileIndex(const char* slidePath) {
   if (!ReadU32At(file.get(), facts.indexOffset, packedLength) || packedLength == 0 ||
       packedLength > facts.plainBytes ||
       facts.indexOffset + 4 > facts.fileSize - static_cast<std::int64_t>(packedLength)) {
+    return false;
+  }
+  // The tile count is the header's word only: the plain index must fit where
+  // it once lay and be within what the stored bytes can inflate to, before
+  // it is given memory.
+  const std::int64_t plainBytes = static_cast<std::int64_t>(facts.plainBytes);
+  if (plainBytes > facts.fileSize - facts.indexOffset ||
+      plainBytes > static_cast<std::int64_t>(packedLength) * kMaxInflateRatio + 64) {
     return false;
   }
   std::vector<unsigned char> packed(packedLength);
@@ -209,10 +212,9 @@ bool ExpandTileIndex(const char* slidePath) {
       plainLength != plain.size()) {
     return false;
   }
-  const bool written = WriteU32At(file.get(), 0, marker & ~kCompressedBit) &&
-                       platform::Seek64(file.get(), facts.indexOffset, SEEK_SET) &&
-                       WriteExactly(file.get(), plain.data(), plain.size());
-  return FinishWrites(file) && written;
+  file.reset();
+  return RewriteThroughJournal(slidePath, {U32Write(0, marker & ~kCompressedBit),
+                                           SlideWrite{facts.indexOffset, std::move(plain)}});
 }
 
 }  // namespace strata::ztx

@@ -1,9 +1,12 @@
 // In-place rewrites of a local ZTX file: replacing the label stream and
 // compressing or expanding the tile index. Every check runs before the first
-// byte is written, so a refused operation leaves the file as it was; a
-// failure during the writes themselves (disk full) is reported but cannot be
-// undone. None of them may run while the file is read elsewhere: for a moment
-// the marker and the index disagree.
+// byte is written, so a refused operation leaves the file as it was. The
+// writes go through a rollback journal (ztx_rewrite_journal.h): a crash or a
+// failed write leaves the old bytes in "SLIDE.ztx-journal", and the next open
+// or rewrite restores them. Each operation first rolls back an interrupted
+// earlier one, and refuses to run beside a journal it cannot apply. None of
+// them may run while the file is read elsewhere: for a moment the marker and
+// the index disagree.
 #ifndef STRATA_ZTX_ZTX_MAINTENANCE_H_
 #define STRATA_ZTX_ZTX_MAINTENANCE_H_
 

@@ -454,12 +454,16 @@ class StoredTileSource : public RegionTileSource {
   }
   PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
                          int& height) override {
+    // A stored tile never decodes larger than its record and the block size.
+    const strata::ztx::TileLimits limits =
+        last_ != nullptr && slide_.GetZtxHeader() != nullptr
+            ? strata::ztx::LimitsOfStoredTile(*last_, slide_.GetZtxHeader()->GetBlockSize())
+            : strata::ztx::TileLimits{};
     if (places_ == nullptr) {
       return strata::ztx::DecodeTileStream(stream.data(), stream.size(), slide_.TilesAreBmp(),
-                                           width, height);
+                                           limits, width, height);
     }
-    return strata::ztx::ComposeChannelPixels(stream, *places_, last_->width, last_->height, width,
-                                             height);
+    return strata::ztx::ComposeChannelPixels(stream, *places_, limits, width, height);
   }
   bool TilesAreColourJpeg() override { return places_ == nullptr && !slide_.TilesAreBmp(); }
   void AnnounceTiles(float scale, const std::vector<std::pair<int, int>>& origins) override {

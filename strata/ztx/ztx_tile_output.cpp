@@ -14,6 +14,7 @@
 #include "strata/model/image_buffer.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/model/lookup_table.h"
+#include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
 using strata::ztx::ConsumeCallerBuffer;
@@ -23,20 +24,24 @@ using strata::ztx::PixelBuffer;
 namespace {
 
 // The tile's stream: composed for a level the file does not store, else as
-// stored. False when there is no such tile or it cannot be read.
+// stored, with the largest frame it may decode to. False when there is no
+// such tile or it cannot be read.
 bool FetchTileStream(CZTXDataFile& slide, float scale, int x, int y,
-                     std::vector<unsigned char>& stream) {
+                     std::vector<unsigned char>& stream, strata::ztx::TileLimits& limits) {
   unsigned char* composed = nullptr;
   int composedLength = 0;
   if (slide.ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
     PixelBuffer owned(composed);
     if (owned == nullptr || composedLength <= 0) return false;
     stream.assign(owned.get(), owned.get() + composedLength);
+    limits = strata::ztx::LimitsOfComposedTile();
     return true;
   }
   strata::ReleaseBuffer(composed);
   const TileInfo* tile = slide.FindTile(scale, x, y);
-  return tile != nullptr && slide.ReadStoredTile(*tile, stream);
+  if (tile == nullptr || slide.GetZtxHeader() == nullptr) return false;
+  limits = strata::ztx::LimitsOfStoredTile(*tile, slide.GetZtxHeader()->GetBlockSize());
+  return slide.ReadStoredTile(*tile, stream);
 }
 
 }  // namespace
@@ -63,11 +68,13 @@ unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length, 
   length = 0;
   if (out == nullptr) return nullptr;
   std::vector<unsigned char> stream;
-  if (!FetchTileStream(*this, scale, x, y, stream)) {
+  strata::ztx::TileLimits limits;
+  if (!FetchTileStream(*this, scale, x, y, stream, limits)) {
     ConsumeCallerBuffer(out);
     return nullptr;
   }
-  strata::ztx::AdjustTileStream(stream, TilesAreBmp(), lookupTable_, params, keep, out, length);
+  strata::ztx::AdjustTileStream(stream, TilesAreBmp(), lookupTable_, params, keep, out, length,
+                                limits);
   return nullptr;
 }
 
@@ -88,12 +95,12 @@ unsigned char* CZTXDataFile::ReadTileChannels(float scale, int x, int y, int& le
   strata::ReleaseBuffer(composed);
   const TileInfo* tile = FindTile(scale, x, y);
   std::vector<unsigned char> stored;
-  if (tile == nullptr || !ReadStoredTile(*tile, stored)) return nullptr;
+  if (tile == nullptr || header_ == nullptr || !ReadStoredTile(*tile, stored)) return nullptr;
   int width = 0;
   int height = 0;
   PixelBuffer pixels = strata::ztx::ComposeChannelPixels(
-      stored, strata::ztx::PlacesFromFlags(c1, c2, c3, c4, c5, c6), tile->width, tile->height,
-      width, height);
+      stored, strata::ztx::PlacesFromFlags(c1, c2, c3, c4, c5, c6),
+      strata::ztx::LimitsOfStoredTile(*tile, header_->GetBlockSize()), width, height);
   if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
   return nullptr;
 }

@@ -1,5 +1,6 @@
 #include "strata/ztx/ztx_tile_pixels.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -32,9 +33,11 @@ bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
 
 // One grey plane from a channel stream (a colour stream gives its first
 // component).
-PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width, int& height) {
+PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, const TileLimits& limits,
+                            int& width, int& height) {
   int components = 0;
-  PixelBuffer decoded(DecodeJpegComponents(stream, length, width, height, components));
+  PixelBuffer decoded(DecodeJpegComponentsWithin(stream, length, limits.width, limits.height,
+                                                 width, height, components));
   if (decoded == nullptr || components == 1) return decoded;
   if (components != 3) return nullptr;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -42,24 +45,53 @@ PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, int& width,
   return decoded;
 }
 
+bool PlausibleLimits(const TileLimits& limits) {
+  return (limits.width > 0 && limits.height > 0) ||
+         (limits.width == kAnyFrame.width && limits.height == kAnyFrame.height);
+}
+
+// The frame bounds handed to the JPEG decoder (0: the stream's own bound).
+int DecoderBound(int limit) { return limit > 0 ? limit : 0; }
+
+bool WithinLimits(const TileLimits& limits, int width, int height) {
+  return limits.width < 0 || (width <= limits.width && height <= limits.height);
+}
+
 }  // namespace
+
+TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize) {
+  TileLimits limits;
+  if (blockSize <= 0 || tile.width <= 0 || tile.height <= 0) return limits;
+  limits.width = std::min(tile.width, blockSize);
+  limits.height = std::min(tile.height, blockSize);
+  return limits;
+}
+
+TileLimits LimitsOfComposedTile() { return TileLimits{kComposedTileSize, kComposedTileSize}; }
 
 // A stored or composed stream to RGB pixels. Composed tiles are JPEG even on
 // a BMP slide, so a JPEG start wins over the header's tag.
 PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
-                             int& width, int& height) {
+                             const TileLimits& limits, int& width, int& height) {
   width = height = 0;
-  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
+  if (stream == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX) ||
+      !PlausibleLimits(limits)) {
     return nullptr;
   }
   const int size = static_cast<int>(length);
   if (tilesAreBmp && !LooksLikeJpeg(stream, length)) {
+    // A BMP's pixels are its stream, so only the frame size needs checking.
     PixelBuffer pixels(DecodeBmp24(stream, size, width, height));
-    if (pixels == nullptr) width = height = 0;
+    if (pixels == nullptr || !WithinLimits(limits, width, height)) {
+      width = height = 0;
+      return nullptr;
+    }
     return pixels;
   }
   int components = 0;
-  unsigned char* decoded = DecodeJpegComponents(stream, size, width, height, components);
+  unsigned char* decoded =
+      DecodeJpegComponentsWithin(stream, size, DecoderBound(limits.width),
+                                 DecoderBound(limits.height), width, height, components);
   PixelBuffer pixels = ExpandToRgb(decoded, width, height, components);
   if (pixels == nullptr) width = height = 0;
   return pixels;
@@ -67,11 +99,13 @@ PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bo
 
 // Colour pixels of a multi-channel tile: the channel in each place becomes
 // red, green or blue. Planes whose size differs from the first decoded one
-// count as absent. With no channel chosen the tile is black at the record's
-// size; when chosen channels exist but none decodes the tile fails.
+// count as absent. With no channel chosen the tile is black at its limits;
+// when chosen channels exist but none decodes the tile fails.
 PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
-                                 const std::array<int, 3>& places, int recordWidth,
-                                 int recordHeight, int& width, int& height) {
+                                 const std::array<int, 3>& places, const TileLimits& limits,
+                                 int& width, int& height) {
+  width = height = 0;
+  if (!PlausibleLimits(limits)) return nullptr;
   std::int32_t lengths[kChannelStreamCount];
   SplitChannelStreams(stored.data(), stored.size(), lengths);
   std::size_t starts[kChannelStreamCount] = {};
@@ -89,7 +123,7 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
     int planeWidth = 0;
     int planeHeight = 0;
     PixelBuffer plane = DecodeGreyPlane(stored.data() + starts[channel - 1], lengths[channel - 1],
-                                        planeWidth, planeHeight);
+                                        limits, planeWidth, planeHeight);
     if (plane == nullptr) continue;
     if (width == 0) {
       width = planeWidth;
@@ -101,8 +135,8 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
   }
   if (width == 0) {
     if (anyChosen) return nullptr;
-    width = recordWidth;
-    height = recordHeight;
+    width = limits.width;
+    height = limits.height;
   }
   PixelBuffer pixels(
       InterleavePlanes(planes[0].get(), planes[1].get(), planes[2].get(), width, height));
@@ -125,7 +159,8 @@ void ConsumeCallerBuffer(unsigned char** out) {
 
 void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
                       LookupTableCache& cache, const float params[kLookupParameterCount],
-                      const bool keep[3], unsigned char** out, int& length) {
+                      const bool keep[3], unsigned char** out, int& length,
+                      const TileLimits& limits) {
   length = 0;
   if (IsNeutralAdjustment(params)) {
     if (*out == nullptr) *out = AllocateBuffer(stream.size());
@@ -137,7 +172,8 @@ void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp
   ConsumeCallerBuffer(out);
   int width = 0;
   int height = 0;
-  PixelBuffer pixels = DecodeTileStream(stream.data(), stream.size(), tilesAreBmp, width, height);
+  PixelBuffer pixels =
+      DecodeTileStream(stream.data(), stream.size(), tilesAreBmp, limits, width, height);
   if (pixels == nullptr) return;
   int table[256][3];
   cache.Prepare(params, table);

@@ -6,31 +6,48 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/lookup_table.h"
 #include "strata/model/region_geometry.h"
+#include "strata/ztx/tile_info.h"
 
 namespace strata::ztx {
 
 using strata::PixelBuffer;
 
+// The largest frame one tile may decode to. Stored tiles are bounded by
+// their record and by the block size, whichever is smaller; composed tiles
+// by the size they are composed at.
+struct TileLimits {
+  int width = 0;
+  int height = 0;
+};
+constexpr int kComposedTileSize = 256;
+// For tiles of other formats that carry no record: any frame their stream
+// can describe.
+constexpr TileLimits kAnyFrame{-1, -1};
+TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize);
+TileLimits LimitsOfComposedTile();
+
 // A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
 // when the slide stores BMP tiles, except that a stream starting like a JPEG
 // is decoded as one: composed tiles are JPEG on every slide. Null with zero
-// sizes when the stream does not decode.
+// sizes when the stream does not decode or its frame exceeds `limits`.
 PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
-                             int& width, int& height);
+                             const TileLimits& limits, int& width, int& height);
 
 // Colour pixels of a multi-channel tile: the channel in each place becomes
 // red, green or blue. Planes whose size differs from the first decoded one
-// count as absent (0). With no channel chosen the tile is black at the
-// record's size; when chosen channels exist but none decodes, null.
+// count as absent (0), as do planes beyond `limits`. With no channel chosen
+// the tile is black at the size of `limits`; when chosen channels exist but
+// none decodes, null.
 PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
-                                 const std::array<int, 3>& places, int recordWidth,
-                                 int recordHeight, int& width, int& height);
+                                 const std::array<int, 3>& places, const TileLimits& limits,
+                                 int& width, int& height);
 
 std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6);
 
@@ -47,7 +64,8 @@ void ConsumeCallerBuffer(unsigned char** out);
 // that does not decode leaves *out null and length 0.
 void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
                       LookupTableCache& cache, const float params[kLookupParameterCount],
-                      const bool keep[3], unsigned char** out, int& length);
+                      const bool keep[3], unsigned char** out, int& length,
+                      const TileLimits& limits = kAnyFrame);
 
 }  // namespace strata::ztx
 

@@ -406,14 +406,20 @@ TEST(MissingLevelTest, Mode1ComposesHalfScaleAndReadsQuarterScaleFromTheIndex) {
   const TileInfo* quarter = slide->FindTile(5.0f, 0, 0);
   ASSERT_NE(quarter, nullptr);
 
-  // Half scale: a new library buffer with a 256 x 256 JPEG replaces *out.
-  std::vector<unsigned char> caller(16);
-  unsigned char* out = caller.data();
+  // Half scale: composed as a 256 x 256 JPEG, measured by the size query and
+  // then copied into the caller's buffer, which stays the caller's.
+  unsigned char* out = nullptr;
   int length = 0;
   slide->ReadTileStream(10.0f, 0, 0, length, &out);
-  ASSERT_NE(out, caller.data());
-  LibraryBytes composed(out);
+  EXPECT_EQ(out, nullptr);
   ASSERT_GT(length, 0);
+  std::vector<unsigned char> caller(static_cast<std::size_t>(length) + 1, 0xEE);
+  out = caller.data();
+  int copied = 0;
+  slide->ReadTileStream(10.0f, 0, 0, copied, &out);
+  ASSERT_EQ(out, caller.data());
+  ASSERT_EQ(copied, length);
+  EXPECT_EQ(caller[static_cast<std::size_t>(length)], 0xEE);
   int width = 0, height = 0;
   LibraryBytes decoded(DecodeJpeg(out, length, width, height));
   ASSERT_NE(decoded, nullptr);

@@ -39,10 +39,10 @@ bool IsWholeJpeg(const unsigned char* bytes, std::size_t length) {
   return length >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8;
 }
 
-// The stored bytes of a tile, through the two-step contract of
-// GetImageStreamFunc: ask the length without a buffer, then copy into one.
-// False when the slide stores no such tile (a level composed on request
-// answers with a buffer of its own, which is released here).
+// The bytes of a tile, through the two-step contract of GetImageStreamFunc:
+// ask the length without a buffer, then copy into one (a level the file
+// leaves out is composed by the library and delivered the same way). False
+// when there is no such tile.
 bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
                      std::vector<unsigned char>* bytes) {
   unsigned char* none = nullptr;
