@@ -92,9 +92,12 @@ void PrintLevels(CDataFile* slide) {
 void PrintItems(CDataFile* slide) {
   CDataHeader* header = slide->GetHeader();
   if (header == nullptr) return;
-  const std::vector<CZTXDataItem*>& items = header->Items();
-  std::printf("items:              %zu\n", items.size());
-  for (const CZTXDataItem* item : items) {
+  // Only ZTX headers keep property items; other formats list none.
+  auto* ztxHeader = dynamic_cast<CZTXDataHeader*>(header);
+  const std::size_t count = ztxHeader == nullptr ? 0 : ztxHeader->Items().size();
+  std::printf("items:              %zu\n", count);
+  if (ztxHeader == nullptr) return;
+  for (const auto& item : ztxHeader->Items()) {
     std::printf("  %-4d %s\n", item->GetIdentifier(), ItemValueText(*item).c_str());
   }
 }

@@ -39,7 +39,8 @@ class CFileOperationTool {
 
 // A new reader for `path`: the HTTP reader when the path contains "http://"
 // anywhere (case-sensitive), the local-file reader otherwise; null for a null
-// path. The caller owns it.
+// path. The caller owns it. Defined beside CDataFile::OpenFile, its caller,
+// so that this interface knows none of its implementations.
 CFileOperationTool* CreateFileOperationTool(const char* path);
 
 #endif  // STRATA_MODEL_FILE_OPERATION_TOOL_H_

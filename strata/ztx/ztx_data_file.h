@@ -10,18 +10,17 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "strata/model/data_file.h"
 #include "strata/platform/lock.h"
 #include "strata/ztx/tile_info.h"
+#include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_header.h"
-
-class CZTXLabelDataBlock;
-class CZTXPreViewDataBlock;
-class CZTXThumDataBlock;
-class CZTXDataBlock;
+#include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_block.h"
 
 class CZTXDataFile : public CDataFile {
  public:
@@ -88,7 +87,7 @@ class CZTXDataFile : public CDataFile {
   float GetProbedVersion() const { return version_; }
   int GetTileEntrySize() const { return tileEntrySize_; }
   // The header as its ZTX class (null until GetHeader created it).
-  CZTXDataHeader* GetZtxHeader() const { return header_; }
+  CZTXDataHeader* GetZtxHeader() const { return header_.get(); }
   // Leaves the whole index, expanded, in `buffer`; 0 or -1.
   int LoadTileIndex(ByteBuffer& buffer);
   // The record filed under the key of (scale, x, y), or null. Owned by the slide.
@@ -155,12 +154,13 @@ class CZTXDataFile : public CDataFile {
   int ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
 
   std::map<std::string, TileInfo*> tiles_;
-  CZTXLabelDataBlock* labelBlock_ = nullptr;
-  CZTXPreViewDataBlock* previewBlock_ = nullptr;
-  CZTXThumDataBlock* thumbBlock_ = nullptr;
+  std::unique_ptr<CZTXLabelDataBlock> labelBlock_;
+  std::unique_ptr<CZTXPreViewDataBlock> previewBlock_;
+  std::unique_ptr<CZTXThumDataBlock> thumbBlock_;
   float version_ = 0.0f;
+  strata::ztx::HeaderLayout layout_ = strata::ztx::HeaderLayout::kUnknown;
   int tileEntrySize_ = 0;
-  CZTXDataHeader* header_ = nullptr;
+  std::unique_ptr<CZTXDataHeader> header_;
   std::int64_t fileSize_ = -1;  // -1 when the reader cannot tell
   float lutParams_[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
   int lut_[256][3] = {};

@@ -8,19 +8,19 @@
 #include <memory>
 #include <vector>
 
-#include "strata/interface/image_operation_manager.h"
 #include "strata/model/image_buffer.h"
 #include "strata/platform/file_io.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 
 namespace strata::ztx {
 namespace {
 
-constexpr std::uint32_t kCompressedBit = 0x400;
-constexpr int kIndexEntryBytes = 64;  // the only entry size an index round-trips with
-constexpr std::int64_t kLabelLengthField = 20;
+// The only entry size an index round-trips with.
+constexpr int kIndexEntryBytes = kEntryBytes;
+constexpr std::int64_t kLabelLengthField = kSectionLengthField;
 
 struct StreamCloser {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -28,27 +28,27 @@ struct StreamCloser {
 using Stream = std::unique_ptr<std::FILE, StreamCloser>;
 
 // A ZTX slide object for the path, opened through its reader and closed
-// (CloseFile) exactly once when the session ends.
+// (CloseFile) exactly once when the session ends. Only a path the format
+// table would give to ZTX (one containing ".ztx") gets a slide.
 class SlideSession {
  public:
   explicit SlideSession(const char* path) {
-    slide_.reset(CImageOperationManager::CreateDataFile(path));
-    ztx_ = dynamic_cast<CZTXDataFile*>(slide_.get());
-    if (ztx_ != nullptr) opened_ = ztx_->OpenFile(path);
+    if (path == nullptr || std::strstr(path, ".ztx") == nullptr) return;
+    slide_ = std::make_unique<CZTXDataFile>();
+    opened_ = slide_->OpenFile(path);
   }
   ~SlideSession() { Close(); }
   SlideSession(const SlideSession&) = delete;
   SlideSession& operator=(const SlideSession&) = delete;
 
-  CZTXDataFile* slide() const { return opened_ ? ztx_ : nullptr; }
+  CZTXDataFile* slide() const { return opened_ ? slide_.get() : nullptr; }
   void Close() {
-    if (ztx_ != nullptr && !closed_) ztx_->CloseFile();
+    if (slide_ != nullptr && !closed_) slide_->CloseFile();
     closed_ = true;
   }
 
  private:
-  std::unique_ptr<CDataFile> slide_;
-  CZTXDataFile* ztx_ = nullptr;
+  std::unique_ptr<CZTXDataFile> slide_;
   bool opened_ = false;
   bool closed_ = false;
 };
@@ -66,8 +66,7 @@ bool WriteExactly(std::FILE* stream, const void* data, std::size_t size) {
 bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
   unsigned char bytes[4];
   if (!platform::Seek64(stream, offset, SEEK_SET) || !ReadExactly(stream, bytes, 4)) return false;
-  value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  value = LoadLittleEndian32(bytes);
   return true;
 }
 
@@ -209,22 +208,10 @@ bool ExpandTileIndex(const char* slidePath) {
       plainLength != plain.size()) {
     return false;
   }
-  const bool written = WriteU32At(file.get(), 0, marker & ~kCompressedBit) &&
+  const bool written = WriteU32At(file.get(), 0, marker & ~kCompressedIndexBit) &&
                        platform::Seek64(file.get(), facts.indexOffset, SEEK_SET) &&
                        WriteExactly(file.get(), plain.data(), plain.size());
   return FinishWrites(file) && written;
 }
 
 }  // namespace strata::ztx
-
-bool CImageOperationManager::ChangeLabelInfo(const char* slidePath, const char* labelPath) {
-  return strata::ztx::ReplaceLabelStream(slidePath, labelPath);
-}
-
-bool CImageOperationManager::CompressBlockDataInfo(const char* slidePath) {
-  return strata::ztx::CompressTileIndex(slidePath);
-}
-
-bool CImageOperationManager::UnCompressBlockDataInfo(const char* slidePath) {
-  return strata::ztx::ExpandTileIndex(slidePath);
-}
