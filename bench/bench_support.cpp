@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "strata/platform/file_io.h"
 #include "strata/platform/terminal.h"
@@ -55,6 +56,42 @@ std::string SharedBenchSlide(const std::string& dir, int width, int height) {
   std::printf("slide: %s (%.2f GB)\n", path.c_str(),
               static_cast<double>(platform::FileSize(path)) / 1e9);
   return path;
+}
+
+}  // namespace strata::bench
+
+namespace strata::bench {
+
+namespace {
+
+bool Usage(const char* usage, const std::string& error) {
+  std::fprintf(stderr, "%s\nusage: %s\n", error.c_str(), usage);
+  return false;
+}
+
+}  // namespace
+
+bool ParseBenchArguments(int argc, char** argv, const std::set<std::string>& options,
+                         const char* usage, tools::Arguments* arguments) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  std::string error;
+  if (!arguments->Parse(words, options, {}, &error)) return Usage(usage, error);
+  if (!arguments->positional().empty()) {
+    return Usage(usage, "unexpected " + arguments->positional().front());
+  }
+  return true;
+}
+
+std::string BenchDir(const tools::Arguments& arguments) {
+  const char* fromEnvironment = platform::EnvironmentValue("STRATA_BENCH_DIR");
+  return arguments.Text("--dir", fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench");
+}
+
+bool PositiveOption(const tools::Arguments& arguments, const char* name, int fallback,
+                    const char* usage, int* out) {
+  std::string error;
+  if (arguments.Int(name, fallback, 1, 1 << 30, out, &error)) return true;
+  return Usage(usage, error);
 }
 
 }  // namespace strata::bench

@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "http/nginx_server.h"
+#include "bench/bench_support.h"
+#include "bench/nginx_server.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/strata.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-using strata::test::NginxServer;
+using strata::loopback::NginxServer;
 using strata::ztx::WrittenTile;
 
 struct BenchOptions {
@@ -33,23 +34,20 @@ struct BenchOptions {
   int threads = 4;
 };
 
+constexpr const char* kUsage = "http_bench [--width W] [--height H] [--rounds N] [--threads T]";
+
 bool ParseOptions(int argc, char** argv, BenchOptions& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const int value = std::atoi(argv[i + 1]);
-    if (value <= 0) return false;
-    if (std::strcmp(argv[i], "--width") == 0) {
-      options.width = value;
-    } else if (std::strcmp(argv[i], "--height") == 0) {
-      options.height = value;
-    } else if (std::strcmp(argv[i], "--rounds") == 0) {
-      options.rounds = value;
-    } else if (std::strcmp(argv[i], "--threads") == 0) {
-      options.threads = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1;
+  strata::tools::Arguments arguments;
+  return strata::bench::ParseBenchArguments(
+             argc, argv, {"--width", "--height", "--rounds", "--threads"}, kUsage, &arguments) &&
+         strata::bench::PositiveOption(arguments, "--width", options.width, kUsage,
+                                       &options.width) &&
+         strata::bench::PositiveOption(arguments, "--height", options.height, kUsage,
+                                       &options.height) &&
+         strata::bench::PositiveOption(arguments, "--rounds", options.rounds, kUsage,
+                                       &options.rounds) &&
+         strata::bench::PositiveOption(arguments, "--threads", options.threads, kUsage,
+                                       &options.threads);
 }
 
 // Smooth colour ramps with some texture, so that tiles compress like tissue
@@ -161,11 +159,7 @@ void PrintRate(const char* what, const Rate& rate) {
 
 int main(int argc, char** argv) {
   BenchOptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: %s [--width W] [--height H] [--rounds N] [--threads T]\n",
-                 argv[0]);
-    return 2;
-  }
+  if (!ParseOptions(argc, argv, options)) return 2;
   NginxServer server;
   if (!server.started()) {
     std::fprintf(stderr, "nginx did not start: %s\n", server.failure().c_str());

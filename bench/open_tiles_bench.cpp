@@ -43,25 +43,21 @@ struct Settings {
   int tiles = 10000;
 };
 
+constexpr const char* kUsage = "open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]";
+
 bool ParseSettings(int argc, char** argv, Settings* settings) {
-  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
-  settings->dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const char* value = argv[i + 1];
-    if (name == "--dir") {
-      settings->dir = value;
-    } else if (name == "--width") {
-      settings->width = std::atoi(value);
-    } else if (name == "--height") {
-      settings->height = std::atoi(value);
-    } else if (name == "--tiles") {
-      settings->tiles = std::atoi(value);
-    } else {
-      return false;
-    }
+  strata::tools::Arguments arguments;
+  if (!strata::bench::ParseBenchArguments(argc, argv, {"--dir", "--width", "--height", "--tiles"},
+                                          kUsage, &arguments)) {
+    return false;
   }
-  return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->tiles > 0;
+  settings->dir = strata::bench::BenchDir(arguments);
+  return strata::bench::PositiveOption(arguments, "--width", settings->width, kUsage,
+                                       &settings->width) &&
+         strata::bench::PositiveOption(arguments, "--height", settings->height, kUsage,
+                                       &settings->height) &&
+         strata::bench::PositiveOption(arguments, "--tiles", settings->tiles, kUsage,
+                                       &settings->tiles);
 }
 
 struct TileRange {
@@ -107,11 +103,7 @@ double MedianOpenSeconds(const std::string& path, bool block, int left, int top,
 
 int main(int argc, char** argv) {
   Settings settings;
-  if (!ParseSettings(argc, argv, &settings)) {
-    std::fprintf(stderr,
-                 "usage: open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]\n");
-    return 2;
-  }
+  if (!ParseSettings(argc, argv, &settings)) return 2;
   const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
   if (path.empty()) return 1;
 

@@ -42,25 +42,21 @@ struct Settings {
   int repeat = 5;
 };
 
+constexpr const char* kUsage = "reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]";
+
 bool ParseSettings(int argc, char** argv, Settings* settings) {
-  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
-  settings->dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const int value = std::atoi(argv[i + 1]);
-    if (name == "--dir") {
-      settings->dir = argv[i + 1];
-    } else if (name == "--width") {
-      settings->width = value;
-    } else if (name == "--height") {
-      settings->height = value;
-    } else if (name == "--repeat") {
-      settings->repeat = value;
-    } else {
-      return false;
-    }
+  strata::tools::Arguments arguments;
+  if (!strata::bench::ParseBenchArguments(argc, argv, {"--dir", "--width", "--height", "--repeat"},
+                                          kUsage, &arguments)) {
+    return false;
   }
-  return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->repeat > 0;
+  settings->dir = strata::bench::BenchDir(arguments);
+  return strata::bench::PositiveOption(arguments, "--width", settings->width, kUsage,
+                                       &settings->width) &&
+         strata::bench::PositiveOption(arguments, "--height", settings->height, kUsage,
+                                       &settings->height) &&
+         strata::bench::PositiveOption(arguments, "--repeat", settings->repeat, kUsage,
+                                       &settings->repeat);
 }
 
 struct Square {
@@ -120,11 +116,7 @@ double TimeFetchAndDecode(IMAGE_INFO_STRUCT& handle, float scanScale, int left, 
 
 int main(int argc, char** argv) {
   Settings settings;
-  if (!ParseSettings(argc, argv, &settings)) {
-    std::fprintf(stderr,
-                 "usage: reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]\n");
-    return 2;
-  }
+  if (!ParseSettings(argc, argv, &settings)) return 2;
   const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
   if (path.empty()) return 1;
 

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "http/nginx_server.h"
 #include "strata/interface/image_operation_manager.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/model/http_file_operation_tool.h"
 #include "strata/model/local_file_operation_tool.h"
 #include "strata/strata.h"
+#include "support/loopback_server.h"
 #include "support/slide_fixtures.h"
 #include "support/test_files.h"
 

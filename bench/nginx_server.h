@@ -1,9 +1,10 @@
 // A private nginx serving one folder on a free loopback port, with its own
 // configuration, prefix, logs and pid file. It runs in the foreground as a
 // single process, a child of the test that started it, and is killed by the
-// kernel should that test die: it never outlives the run.
-#ifndef STRATA_TESTS_HTTP_NGINX_SERVER_H_
-#define STRATA_TESTS_HTTP_NGINX_SERVER_H_
+// kernel should that test die: it never outlives the run. The HTTP benchmark
+// and the HTTP tests (through tests/support/loopback_server.h) share it.
+#ifndef STRATA_BENCH_NGINX_SERVER_H_
+#define STRATA_BENCH_NGINX_SERVER_H_
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,7 +26,33 @@
 #include <thread>
 #include <vector>
 
-namespace strata::test {
+namespace strata::loopback {
+
+// A loopback port that was free a moment ago (nothing listens on it).
+inline int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// True when something accepts connections on the loopback port.
+inline bool Accepts(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool connected =
+      connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
 
 class NginxServer {
  public:
@@ -108,30 +135,6 @@ class NginxServer {
     std::string line;
     while (std::getline(in, line)) ++lines;
     return lines;
-  }
-
-  static int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-  }
-
-  static bool Accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected =
-        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
   }
 
   std::string Configuration(int port) const {
@@ -222,6 +225,6 @@ class NginxServer {
   std::string failure_;
 };
 
-}  // namespace strata::test
+}  // namespace strata::loopback
 
-#endif  // STRATA_TESTS_HTTP_NGINX_SERVER_H_
+#endif  // STRATA_BENCH_NGINX_SERVER_H_
