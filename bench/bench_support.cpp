@@ -94,4 +94,17 @@ bool PositiveOption(const tools::Arguments& arguments, const char* name, int fal
   return Usage(usage, error);
 }
 
+bool ParseSharedSlideSettings(int argc, char** argv, const char* countOption, const char* usage,
+                              SharedSlideSettings* settings) {
+  tools::Arguments arguments;
+  if (!ParseBenchArguments(argc, argv, {"--dir", "--width", "--height", countOption}, usage,
+                           &arguments)) {
+    return false;
+  }
+  settings->dir = BenchDir(arguments);
+  return PositiveOption(arguments, "--width", settings->width, usage, &settings->width) &&
+         PositiveOption(arguments, "--height", settings->height, usage, &settings->height) &&
+         PositiveOption(arguments, countOption, settings->count, usage, &settings->count);
+}
+
 }  // namespace strata::bench

@@ -40,6 +40,17 @@ std::string BenchDir(const tools::Arguments& arguments);
 bool PositiveOption(const tools::Arguments& arguments, const char* name, int fallback,
                     const char* usage, int* out);
 
+// The options of the benches that measure the shared slide: --dir, --width,
+// --height and one count option of their own.
+struct SharedSlideSettings {
+  std::string dir;
+  int width = 100000;
+  int height = 80000;
+  int count = 1;
+};
+bool ParseSharedSlideSettings(int argc, char** argv, const char* countOption, const char* usage,
+                              SharedSlideSettings* settings);
+
 }  // namespace strata::bench
 
 #endif  // STRATA_BENCH_BENCH_SUPPORT_H_

@@ -36,29 +36,7 @@ using strata::bench::Clock;
 using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
 
-struct Settings {
-  std::string dir;
-  int width = 100000;
-  int height = 80000;
-  int tiles = 10000;
-};
-
 constexpr const char* kUsage = "open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]";
-
-bool ParseSettings(int argc, char** argv, Settings* settings) {
-  strata::tools::Arguments arguments;
-  if (!strata::bench::ParseBenchArguments(argc, argv, {"--dir", "--width", "--height", "--tiles"},
-                                          kUsage, &arguments)) {
-    return false;
-  }
-  settings->dir = strata::bench::BenchDir(arguments);
-  return strata::bench::PositiveOption(arguments, "--width", settings->width, kUsage,
-                                       &settings->width) &&
-         strata::bench::PositiveOption(arguments, "--height", settings->height, kUsage,
-                                       &settings->height) &&
-         strata::bench::PositiveOption(arguments, "--tiles", settings->tiles, kUsage,
-                                       &settings->tiles);
-}
 
 struct TileRange {
   float scale;
@@ -102,8 +80,9 @@ double MedianOpenSeconds(const std::string& path, bool block, int left, int top,
 }  // namespace
 
 int main(int argc, char** argv) {
-  Settings settings;
-  if (!ParseSettings(argc, argv, &settings)) return 2;
+  strata::bench::SharedSlideSettings settings;
+  settings.count = 10000;
+  if (!strata::bench::ParseSharedSlideSettings(argc, argv, "--tiles", kUsage, &settings)) return 2;
   const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
   if (path.empty()) return 1;
 
@@ -129,7 +108,7 @@ int main(int argc, char** argv) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<std::size_t> pick(0, tiles.size() - 1);
   std::vector<TileRange> sample;
-  for (int i = 0; i < settings.tiles; ++i) sample.push_back(tiles[pick(random)]);
+  for (int i = 0; i < settings.count; ++i) sample.push_back(tiles[pick(random)]);
 
   struct Close {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -166,8 +145,8 @@ int main(int argc, char** argv) {
   const double directSeconds = SecondsSince(start);
 
   std::printf("GetImageStreamFunc:        %8.0f tiles/s (%d tiles, %.1f MB)\n",
-              settings.tiles / librarySeconds, settings.tiles, static_cast<double>(bytes) / 1e6);
-  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.tiles / directSeconds,
+              settings.count / librarySeconds, settings.count, static_cast<double>(bytes) / 1e6);
+  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.count / directSeconds,
               static_cast<double>(directBytes) / 1e6);
   std::printf("library / pread time:      %8.2f\n", librarySeconds / directSeconds);
   if (bytes != directBytes) {
