@@ -110,10 +110,7 @@ int main(int argc, char** argv) {
   std::vector<TileRange> sample;
   for (int i = 0; i < settings.count; ++i) sample.push_back(tiles[pick(random)]);
 
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  std::unique_ptr<std::FILE, Close> file(strata::platform::OpenStream(path.c_str(), "rb"));
+  strata::platform::OwnedStream file(strata::platform::OpenStream(path.c_str(), "rb"));
   std::vector<unsigned char> storage(4 << 20);
   // Both timed passes read the same ranges; one untimed pass first puts them
   // in the page cache so that neither pays for the disk.

@@ -39,10 +39,7 @@ constexpr int kSlideSize = 16384;
 constexpr int kScanScale = 40;
 constexpr int kRegionSize = 2048;
 
-struct Release {
-  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
-};
-using Owned = std::unique_ptr<unsigned char, Release>;
+using Owned = strata::OwnedBuffer;
 
 struct Origin {
   int x;

@@ -10,6 +10,7 @@
 
 #include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
+#include "strata/model/image_buffer.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_data_file.h"
@@ -28,10 +29,7 @@ const char* StreamKind(const unsigned char* bytes, int length) {
 }
 
 bool IndexIsCompressed(const std::string& path) {
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  std::unique_ptr<std::FILE, Close> stream(platform::OpenStream(path.c_str(), "rb"));
+  platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
   unsigned char marker[4] = {};
   if (stream == nullptr || std::fread(marker, 1, 4, stream.get()) != 4) return false;
   const std::uint32_t value = static_cast<std::uint32_t>(marker[0]) |
@@ -110,7 +108,7 @@ void PrintAssociatedImage(IMAGE_INFO_STRUCT handle, const char* name, ImageGette
   int width = 0;
   int height = 0;
   const bool found = getter(handle, &data, &length, &width, &height);
-  LibraryBuffer buffer(data);
+  OwnedBuffer buffer(data);
   if (!found || buffer == nullptr || length <= 0) {
     std::printf("%-19s none\n", name);
     return;
@@ -162,7 +160,7 @@ bool FetchInto(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   int length = 0;
   GetImageStreamFunc(&handle, scale, x, y, &length, &buffer);
   if (buffer != storage.data()) {
-    LibraryBuffer composed(buffer);
+    OwnedBuffer composed(buffer);
     if (composed == nullptr || length <= 0) return false;
     bytes->assign(composed.get(), composed.get() + length);
     return true;
@@ -179,7 +177,7 @@ bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   unsigned char* none = nullptr;
   int storedLength = 0;
   GetImageStreamFunc(&handle, scale, x, y, &storedLength, &none);
-  LibraryBuffer unexpected(none);
+  OwnedBuffer unexpected(none);
   if (storedLength > 0) {
     std::vector<unsigned char> storage(static_cast<std::size_t>(storedLength));
     return FetchInto(handle, scale, x, y, storage, bytes);
@@ -225,7 +223,7 @@ int ExtractImage(const Arguments& arguments, const char* name, ImageGetter gette
   unsigned char* data = nullptr;
   int length = 0, width = 0, height = 0;
   const bool found = getter(slide.get(), &data, &length, &width, &height);
-  LibraryBuffer buffer(data);
+  OwnedBuffer buffer(data);
   if (!found || buffer == nullptr || length <= 0) {
     return ReportError(std::string(path) + " has no " + name);
   }

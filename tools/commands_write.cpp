@@ -27,10 +27,7 @@ constexpr int kLabelWidth = 600;
 constexpr int kLabelHeight = 300;
 constexpr int kMaxSlideSide = 1 << 24;
 
-struct Release {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using CodecBuffer = std::unique_ptr<unsigned char, Release>;
+using CodecBuffer = OwnedBuffer;
 
 const std::set<std::string> kWriterValueOptions = {"--version", "--quality", "--tile-size",
                                                    "--scale", "--level-mode"};

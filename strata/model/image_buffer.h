@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace strata {
 
@@ -18,6 +19,13 @@ unsigned char* AllocateFilledBuffer(std::size_t size, unsigned char value);
 
 // Releases a buffer from AllocateBuffer; null is ignored.
 void ReleaseBuffer(void* buffer);
+
+// Owns a buffer from AllocateBuffer (or any buffer the library handed out):
+// released when the owner goes.
+struct BufferRelease {
+  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
+};
+using OwnedBuffer = std::unique_ptr<unsigned char, BufferRelease>;
 
 // Largest single buffer the library hands out or works in (2 GiB - 1: lengths
 // cross the C interface as int).

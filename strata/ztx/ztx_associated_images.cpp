@@ -28,17 +28,6 @@ struct SectionImage {
   int height = 0;
 };
 
-// Owns a library buffer until it is handed to the caller.
-struct LibraryBuffer {
-  unsigned char* data = nullptr;
-  ~LibraryBuffer() { strata::ReleaseBuffer(data); }
-  unsigned char* Release() {
-    unsigned char* handed = data;
-    data = nullptr;
-    return handed;
-  }
-};
-
 bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data,
                  int& length, int& width, int& height) {
   if (!image.present || data == nullptr) return false;
@@ -155,7 +144,7 @@ int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& wi
 // as JPEG. *data is consumed on failure.
 bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width,
                                       int& height) {
-  LibraryBuffer stored{*data};
+  strata::OwnedBuffer stored(*data);
   *data = nullptr;
   float targetWidth = static_cast<float>(header_->GetWidth());
   float targetHeight = static_cast<float>(header_->GetHeight());
@@ -167,7 +156,7 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   const int canvasWidth = static_cast<int>(targetWidth);
   const int canvasHeight = static_cast<int>(targetHeight);
   if (canvasWidth == width || canvasHeight == height) {
-    *data = stored.Release();
+    *data = stored.release();
     return true;
   }
   std::size_t canvasBytes = 0;
@@ -177,15 +166,15 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   }
   int decodedWidth = 0;
   int decodedHeight = 0;
-  LibraryBuffer decoded{DecodeStoredImage(stored.data, length, decodedWidth, decodedHeight)};
-  if (decoded.data == nullptr) {
+  strata::OwnedBuffer decoded(DecodeStoredImage(stored.get(), length, decodedWidth, decodedHeight));
+  if (decoded == nullptr) {
     length = 0;
     width = canvasWidth;
     height = canvasHeight;
     return false;
   }
   std::vector<unsigned char> canvas(canvasBytes, 255);
-  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.data, decodedWidth,
+  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.get(), decodedWidth,
                       decodedHeight, 0, 0);
   unsigned char* encoded = nullptr;
   int encodedLength = 0;

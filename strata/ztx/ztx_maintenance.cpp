@@ -22,10 +22,7 @@ namespace {
 constexpr int kIndexEntryBytes = kEntryBytes;
 constexpr std::int64_t kLabelLengthField = kSectionLengthField;
 
-struct StreamCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using Stream = std::unique_ptr<std::FILE, StreamCloser>;
+using Stream = platform::OwnedStream;
 
 // A ZTX slide object for the path, opened through its reader and closed
 // (CloseFile) exactly once when the session ends. Only a path the format
@@ -75,14 +72,6 @@ bool WriteU32At(std::FILE* stream, std::int64_t offset, std::uint32_t value) {
       static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
       static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   return platform::Seek64(stream, offset, SEEK_SET) && WriteExactly(stream, bytes, 4);
-}
-
-// Closes a stream that was written to and reports whether its buffered bytes
-// reached the file.
-bool FinishWrites(Stream& stream) {
-  const bool flushed = std::fflush(stream.get()) == 0;
-  const bool closed = std::fclose(stream.release()) == 0;
-  return flushed && closed;
 }
 
 bool IsCompressedMarker(std::uint32_t marker) {
@@ -154,7 +143,7 @@ bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
                                   static_cast<std::uint32_t>(labelSize)) &&
                        platform::Seek64(slide.get(), labelPosition + streamPosition, SEEK_SET) &&
                        WriteExactly(slide.get(), bytes.data(), bytes.size());
-  return FinishWrites(slide) && written;
+  return platform::FinishStream(slide) && written;
 }
 
 bool CompressTileIndex(const char* slidePath) {
@@ -184,7 +173,7 @@ bool CompressTileIndex(const char* slidePath) {
       WriteU32At(file.get(), 0, marker | kCompressedIndexBits) &&
       WriteU32At(file.get(), facts.indexOffset, static_cast<std::uint32_t>(packedLength)) &&
       WriteExactly(file.get(), packed.data(), packedLength);
-  return FinishWrites(file) && written;
+  return platform::FinishStream(file) && written;
 }
 
 bool ExpandTileIndex(const char* slidePath) {
@@ -211,7 +200,7 @@ bool ExpandTileIndex(const char* slidePath) {
   const bool written = WriteU32At(file.get(), 0, marker & ~kCompressedIndexBit) &&
                        platform::Seek64(file.get(), facts.indexOffset, SEEK_SET) &&
                        WriteExactly(file.get(), plain.data(), plain.size());
-  return FinishWrites(file) && written;
+  return platform::FinishStream(file) && written;
 }
 
 }  // namespace strata::ztx

@@ -13,10 +13,7 @@
 
 namespace strata::ztx {
 
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-// Pixels or streams from AllocateBuffer.
+// Pixels or streams from AllocateBuffer, indexable.
 using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
 
 // A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
