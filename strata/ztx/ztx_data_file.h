@@ -81,6 +81,25 @@ class CZTXDataFile : public CDataFile {
                                           float p4, float p5, float p6, bool c1, bool c2,
                                           bool c3, bool c4, bool c5, bool c6) override;
 
+  // Opens a slide's reader on a path for one operation and closes it
+  // (CloseFile) when the operation ends, whichever way; a failed open leaves
+  // nothing to close.
+  class PathSession {
+   public:
+    PathSession(CZTXDataFile& slide, const char* path)
+        : slide_(slide), opened_(path != nullptr && slide.OpenFile(path)) {}
+    ~PathSession() {
+      if (opened_) slide_.CloseFile();
+    }
+    PathSession(const PathSession&) = delete;
+    PathSession& operator=(const PathSession&) = delete;
+    bool opened() const { return opened_; }
+
+   private:
+    CZTXDataFile& slide_;
+    bool opened_;
+  };
+
   // --- ZTX steps ---
   // Reads the first 128 bytes, checks the marker, stores version and entry size.
   int ProbeVersion();
@@ -145,6 +164,10 @@ class CZTXDataFile : public CDataFile {
   // Shared by the two adjustment operations; keep[k] false zeroes channel k.
   unsigned char* AdjustTile(float scale, int x, int y, int& length, unsigned char** out,
                             const float params[6], const bool keep[3]);
+  // Label or preview from a path: header and section records, then `get`.
+  using ImageGetter = bool (CZTXDataFile::*)(unsigned char**, int&, int&, int&);
+  bool SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data,
+                            int& length, int& width, int& height);
   // Thumbnail helpers.
   bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "strata/model/image_buffer.h"
@@ -30,24 +31,14 @@ using Stream = platform::OwnedStream;
 class SlideSession {
  public:
   explicit SlideSession(const char* path) {
-    if (path == nullptr || std::strstr(path, ".ztx") == nullptr) return;
-    slide_ = std::make_unique<CZTXDataFile>();
-    opened_ = slide_->OpenFile(path);
+    if (path != nullptr && std::strstr(path, ".ztx") != nullptr) session_.emplace(slide_, path);
   }
-  ~SlideSession() { Close(); }
-  SlideSession(const SlideSession&) = delete;
-  SlideSession& operator=(const SlideSession&) = delete;
 
-  CZTXDataFile* slide() const { return opened_ ? slide_.get() : nullptr; }
-  void Close() {
-    if (slide_ != nullptr && !closed_) slide_->CloseFile();
-    closed_ = true;
-  }
+  CZTXDataFile* slide() { return session_.has_value() && session_->opened() ? &slide_ : nullptr; }
 
  private:
-  std::unique_ptr<CZTXDataFile> slide_;
-  bool opened_ = false;
-  bool closed_ = false;
+  CZTXDataFile slide_;
+  std::optional<CZTXDataFile::PathSession> session_;
 };
 
 bool IsRemote(const char* path) { return std::strstr(path, "http:") != nullptr; }
