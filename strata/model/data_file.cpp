@@ -18,11 +18,8 @@ CFileOperationTool* CreateFileOperationTool(const char* path) {
 CDataFile::CDataFile() { std::memset(path_, 0, sizeof path_); }
 
 CDataFile::~CDataFile() {
-  if (reader_ != nullptr) {
-    reader_->DeleteLock();
-    delete reader_;
-    reader_ = nullptr;
-  }
+  delete reader_;
+  reader_ = nullptr;
 }
 
 bool CDataFile::OpenFile(const char* path) {

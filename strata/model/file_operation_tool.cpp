@@ -6,7 +6,3 @@ bool CFileOperationTool::Read(std::uint64_t, int, ByteBuffer*) { return false; }
 bool CFileOperationTool::Open(const char*) { return true; }
 bool CFileOperationTool::Close() { return true; }
 std::int64_t CFileOperationTool::Size() { return -1; }
-
-void CFileOperationTool::EnterLock() { lock_.Enter(); }
-void CFileOperationTool::LeaveLock() { lock_.Leave(); }
-void CFileOperationTool::DeleteLock() {}

@@ -24,13 +24,8 @@ class CFileOperationTool {
   // object, a closed reader). Lets parsers refuse sizes a file cannot hold.
   virtual std::int64_t Size();
 
-  // The reader's lock, held around one positioned read.
-  void EnterLock();
-  void LeaveLock();
-  // Kept for the slide's destruction sequence; the lock lives with the reader.
-  void DeleteLock();
-
  protected:
+  // The reader's lock, held around one positioned read.
   strata::platform::Lock& ReaderLock() { return lock_; }
 
  private:

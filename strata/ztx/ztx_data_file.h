@@ -103,7 +103,6 @@ class CZTXDataFile : public CDataFile {
   // --- ZTX steps ---
   // Reads the first 128 bytes, checks the marker, stores version and entry size.
   int ProbeVersion();
-  float GetProbedVersion() const { return version_; }
   int GetTileEntrySize() const { return tileEntrySize_; }
   // The header as its ZTX class (null until GetHeader created it).
   CZTXDataHeader* GetZtxHeader() const { return header_.get(); }

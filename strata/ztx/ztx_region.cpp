@@ -38,7 +38,7 @@ bool FitsMemoryBudget(std::uint64_t bytes) {
 }
 
 // (int) of a computed float, refusing values no int holds.
-bool TruncateToInt(double value, int& out) {
+bool TruncateIfFits(double value, int& out) {
   if (!std::isfinite(value) || value <= static_cast<double>(INT_MIN) - 1.0 ||
       value >= static_cast<double>(INT_MAX) + 1.0) {
     return false;
@@ -158,8 +158,8 @@ bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale,
   const float ratio = scale / geometry.scanScale;
   int scaledWidth = 0;
   int scaledHeight = 0;
-  if (!TruncateToInt(static_cast<float>(geometry.width) * ratio + 0.5f, scaledWidth) ||
-      !TruncateToInt(static_cast<float>(geometry.height) * ratio + 0.5f, scaledHeight)) {
+  if (!TruncateIfFits(static_cast<float>(geometry.width) * ratio + 0.5f, scaledWidth) ||
+      !TruncateIfFits(static_cast<float>(geometry.height) * ratio + 0.5f, scaledHeight)) {
     return false;
   }
   std::int64_t left = x;
@@ -186,8 +186,8 @@ bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale,
   TilePlacement& tiles = plan.tiles;
   tiles.scale = source;
   tiles.blockSize = geometry.blockSize;
-  if (!TruncateToInt(static_cast<float>(plan.clippedWidth) * factor, tiles.windowWidth) ||
-      !TruncateToInt(static_cast<float>(plan.clippedHeight) * factor, tiles.windowHeight)) {
+  if (!TruncateIfFits(static_cast<float>(plan.clippedWidth) * factor, tiles.windowWidth) ||
+      !TruncateIfFits(static_cast<float>(plan.clippedHeight) * factor, tiles.windowHeight)) {
     return false;
   }
   // A one-pixel request read from a coarser level still needs one pixel.
@@ -198,13 +198,13 @@ bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale,
   const float block = static_cast<float>(geometry.blockSize);
   int firstColumn = 0;
   int firstRow = 0;
-  if (!TruncateToInt(sourceX / block, firstColumn) || !TruncateToInt(sourceY / block, firstRow)) {
+  if (!TruncateIfFits(sourceX / block, firstColumn) || !TruncateIfFits(sourceY / block, firstRow)) {
     return false;
   }
   tiles.gridLeft = static_cast<std::int64_t>(firstColumn) * geometry.blockSize;
   tiles.gridTop = static_cast<std::int64_t>(firstRow) * geometry.blockSize;
-  if (!TruncateToInt(sourceX - static_cast<float>(tiles.gridLeft), tiles.offsetX) ||
-      !TruncateToInt(sourceY - static_cast<float>(tiles.gridTop), tiles.offsetY)) {
+  if (!TruncateIfFits(sourceX - static_cast<float>(tiles.gridLeft), tiles.offsetX) ||
+      !TruncateIfFits(sourceY - static_cast<float>(tiles.gridTop), tiles.offsetY)) {
     return false;
   }
   tiles.offsetX = std::max(tiles.offsetX, 0);
@@ -223,10 +223,10 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
   if (!IsUsableScale(scale) || width <= 0 || height <= 0) return false;
   const float scan = geometry.scanScale;
   int xs = 0, ys = 0, ws = 0, hs = 0;
-  if (!TruncateToInt(static_cast<float>(x) * scan / scale, xs) ||
-      !TruncateToInt(static_cast<float>(y) * scan / scale, ys) ||
-      !TruncateToInt(static_cast<float>(width) * scan / scale, ws) ||
-      !TruncateToInt(static_cast<float>(height) * scan / scale, hs)) {
+  if (!TruncateIfFits(static_cast<float>(x) * scan / scale, xs) ||
+      !TruncateIfFits(static_cast<float>(y) * scan / scale, ys) ||
+      !TruncateIfFits(static_cast<float>(width) * scan / scale, ws) ||
+      !TruncateIfFits(static_cast<float>(height) * scan / scale, hs)) {
     return false;
   }
   // A rectangle wholly outside the slide yields no mosaic, even where the

@@ -35,9 +35,6 @@ class CZTXDataBlock : public CDataBlock {
   // to `out` and returned.
   virtual std::string& MakeKey(std::string& out, float scale, int x, int y);
 
-  std::int32_t GetStreamLength() const { return length_; }
-  std::int64_t GetStreamOffset() const { return offset_; }
-
  protected:
   // The fields both entry layouts share, up to and including the length.
   bool TakeLeadingFields(ByteBuffer& buffer);
