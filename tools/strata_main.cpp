@@ -55,7 +55,8 @@ int Dispatch(int argc, char** argv) {
     if (!arguments.Parse(words, command.valueOptions, command.flags, &error)) {
       return ReportError(error + " (usage: strata " + command.name + " " + command.usage + ")");
     }
-    if (static_cast<int>(arguments.positional().size()) != command.positionalCount) {
+    const int given = static_cast<int>(arguments.positional().size());
+    if (command.positionalCount >= 0 ? given != command.positionalCount : given == 0) {
       return ReportError("usage: strata " + command.name + " " + command.usage);
     }
     return command.run(arguments);

@@ -13,6 +13,10 @@
 //   --preview-claims WxH store the preview with another width and height than
 //                        its stream has
 //   --preview-garbage    store bytes that no decoder reads as the preview
+//   --level-mode N       item 33: 1 and 2 leave levels out
+//   --facts              scan time, duration, capture resolution and a few
+//                        property items (29 serial text, 31 and 32 numbers,
+//                        60 free text)
 //   --expected FILE      base level, width * height * 3 RGB bytes
 //   --images FILE        preview then label pixels, RGB, as stored
 //   --layout FILE        JSON: index offset and every tile record
@@ -47,6 +51,8 @@ struct Arguments {
   int claimedWidth = 0;
   int claimedHeight = 0;
   bool previewGarbage = false;
+  int levelMode = 0;
+  bool facts = false;
   std::string expected;
   std::string images;
   std::string layout;
@@ -89,6 +95,10 @@ Arguments Parse(int argc, char** argv) {
       }
     } else if (option == "--preview-garbage") {
       a.previewGarbage = true;
+    } else if (option == "--level-mode") {
+      a.levelMode = std::atoi(value().c_str());
+    } else if (option == "--facts") {
+      a.facts = true;
     } else if (option == "--expected") {
       a.expected = value();
     } else if (option == "--images") {
@@ -163,6 +173,15 @@ int main(int argc, char** argv) {
   recipe.blockSize = a.blockSize;
   recipe.withPreview = a.preview;
   recipe.withLabel = a.label;
+  recipe.levelMode = a.levelMode;
+  if (a.facts) {
+    recipe.scanTime = 1700000000;
+    recipe.spendTimeMs = 3723456;
+    recipe.captureResolution = 0.25f;
+    recipe.items = {strata::ztx::PropertyItem::Text(29, "SN-4711"),
+                    strata::ztx::PropertyItem::Int(31, 7), strata::ztx::PropertyItem::Int(32, 3),
+                    strata::ztx::PropertyItem::Text(60, "stain H&E")};
+  }
   strata::ztx::ZtxWriterOptions options = strata::test::OptionsFor(recipe);
 
   std::vector<unsigned char> imagePixels;

@@ -1,0 +1,38 @@
+#include "strata/platform/directory.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace strata::platform {
+
+namespace fs = std::filesystem;
+
+std::string ResolvedPath(const std::string& path) {
+  std::error_code error;
+  const fs::path resolved = fs::canonical(path, error);
+  return error ? std::string() : resolved.string();
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(path, error);
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator entry(path, error), end; !error && entry != end;
+       entry.increment(error)) {
+    names.push_back(entry->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace strata::platform
