@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/nginx_server.h"
+#include "bench/nginx_server.h"
 #include "serve/served_slides.h"
 
 namespace strata::test {
@@ -229,6 +229,8 @@ TEST(ServeCommandTest, RefusesWhatItCannotServe) {
 
 namespace strata::test {
 namespace {
+
+using loopback::NginxServer;
 
 TEST(ServeUrlTest, ServesAZtxSlideGivenByItsUrl) {
   NginxServer web(ServedSlides::Get().dir().path());
