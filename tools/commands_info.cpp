@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "strata/foreign/openslide_data_file.h"
 #include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
@@ -64,7 +65,27 @@ std::string ItemValueText(const CZTXDataItem& item) {
   return text;
 }
 
+// Levels and associated images as OpenSlide reports them.
+void PrintOpenSlideLevels(COpenSlideDataFile& slide) {
+  COpenSlideDataHeader* header = slide.GetHeader();
+  if (header == nullptr) return;
+  const double scanScale = header->GetScanScale();
+  std::printf("levels:             %zu\n", header->Levels().size());
+  for (const auto& level : header->Levels()) {
+    std::printf("  %-10s %6" PRId64 " x %-6" PRId64 " downsample %g\n",
+                FormatScale(static_cast<float>(scanScale / level.downsample)).c_str(), level.width,
+                level.height, level.downsample);
+  }
+  std::string names;
+  for (const std::string& name : slide.AssociatedImageNames()) names += " " + name;
+  std::printf("associated images: %s\n", names.empty() ? " none" : names.c_str());
+}
+
 void PrintLevels(CDataFile* slide) {
+  if (auto* foreign = dynamic_cast<COpenSlideDataFile*>(slide)) {
+    PrintOpenSlideLevels(*foreign);
+    return;
+  }
   auto* ztx = dynamic_cast<CZTXDataFile*>(slide);
   if (ztx == nullptr) return;
   struct Level {
@@ -131,15 +152,19 @@ int RunInfo(const Arguments& arguments) {
   GetVersionInfoFunc(&slide.get(), &version);
 
   std::printf("slide:              %s\n", path.c_str());
+  const bool ztx = dynamic_cast<CZTXDataFile*>(slide.get().slide) != nullptr;
   std::printf("version:            %.1f%s\n", static_cast<double>(version),
-              IndexIsCompressed(path) ? " (compressed tile index)" : "");
+              ztx && IndexIsCompressed(path) ? " (compressed tile index)" : "");
   std::printf("size:               %d x %d pixels\n", width, height);
   std::printf("scan scale:         %dx\n", scanScale);
   std::printf("block size:         %d\n", blockSize);
   std::printf("capture resolution: %g\n", static_cast<double>(captureResolution));
-  int year, month, day, hour, minute, second, hours, minutes, seconds;
+  // Formats without a scan time report success and write nothing.
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, hours = 0, minutes = 0,
+      seconds = 0;
   if (GetScanTimeDurationFunc(&slide.get(), &year, &month, &day, &hour, &minute, &second, &hours,
-                              &minutes, &seconds)) {
+                              &minutes, &seconds) &&
+      year > 0) {
     std::printf("scanned:            %04d-%02d-%02d %02d:%02d:%02d, took %d:%02d:%02d\n", year,
                 month, day, hour, minute, second, hours, minutes, seconds);
   }
@@ -177,7 +202,12 @@ bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   unsigned char* none = nullptr;
   int storedLength = 0;
   GetImageStreamFunc(&handle, scale, x, y, &storedLength, &none);
-  OwnedBuffer unexpected(none);
+  OwnedBuffer made(none);
+  if (made != nullptr && storedLength > 0) {
+    // Slides read through OpenSlide make every tile into a new buffer.
+    bytes->assign(made.get(), made.get() + storedLength);
+    return true;
+  }
   if (storedLength > 0) {
     std::vector<unsigned char> storage(static_cast<std::size_t>(storedLength));
     return FetchInto(handle, scale, x, y, storage, bytes);

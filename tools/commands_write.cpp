@@ -1,5 +1,6 @@
-// Commands that write slides: convert (from a PNG or JPEG picture) and synth
-// (a synthetic stained-tissue slide).
+// Commands that write slides: convert (from a PNG or JPEG picture, or from any
+// slide Strata opens), synth (a synthetic stained-tissue slide) and synth-svs
+// (a synthetic SVS slide).
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@
 #include "tools/image_input.h"
 #include "tools/pending_output.h"
 #include "tools/progress_bar.h"
+#include "tools/slide_handle.h"
+#include "tools/svs_writer.h"
 #include "tools/synthetic_tissue.h"
 
 namespace strata::tools {
@@ -105,12 +108,88 @@ int WriteSlide(const std::string& target, const ztx::ZtxWriterOptions& options, 
   return 0;
 }
 
+// Widest band a slide is read in at once; wider slides are read in strips.
+constexpr int kBandStripWidth = 4096;
+
+// An associated image of an open slide as the writer stores it (JPEG).
+using HandleImageGetter = bool (*)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
+ztx::StoredImage SlideImage(IMAGE_INFO_STRUCT handle, HandleImageGetter getter) {
+  ztx::StoredImage image;
+  unsigned char* data = nullptr;
+  int length = 0, width = 0, height = 0;
+  const bool found = getter(handle, &data, &length, &width, &height);
+  OwnedBuffer owned(data);
+  if (!found || owned == nullptr || length <= 0 || data[0] != 0xFF) return image;
+  image.stream.assign(data, data + length);
+  image.width = width;
+  image.height = height;
+  return image;
+}
+
+// Streams level 0 of an open slide into a ZTX file, one band of block-size
+// rows at a time (read in strips of at most kBandStripWidth columns), so the
+// slide is never held in memory whole.
+int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string& target,
+                 const Arguments& arguments, ztx::ZtxWriterOptions options) {
+  int height = 0, width = 0, scanScale = 0, block = 0;
+  float spend = 0, resolution = 0;
+  double when = 0;
+  if (!GetHeaderInfoFunc(slide.get(), &height, &width, &scanScale, &spend, &when, &resolution,
+                         &block) ||
+      width <= 0 || height <= 0 || scanScale <= 0) {
+    return ReportError("cannot read the size and scan scale of " + input);
+  }
+  if (!arguments.Has("--scale")) options.scanScale = scanScale;
+  options.label = SlideImage(slide.get(), GetLableInfoFunc);
+  options.preview = SlideImage(slide.get(), GetPriviewInfoFunc);
+  const float scale = static_cast<float>(scanScale);
+  if (options.version > 1.05f) {
+    // The thumbnail is the slide halved until it fits, as for pictures.
+    int w = 0, h = 0;
+    FitByHalving(width, height, kThumbnailLimit, &w, &h);
+    unsigned char* out = nullptr;
+    int length = 0;
+    const bool read = GetImageDataRoiFunc(slide.get(), scale * static_cast<float>(w) / width, 0, 0,
+                                          w, h, &out, &length, false);
+    OwnedBuffer pixels(out);
+    if (read && length == w * h * 3) {
+      options.thumbnail = EncodeStoredImage(std::vector<unsigned char>(out, out + length), w, h,
+                                            options.encoding == ztx::TileEncoding::kBmp);
+    }
+  }
+  IMAGE_INFO_STRUCT handle = slide.get();
+  const ztx::RowSource source = [handle, width, scale](int top, int rows, unsigned char* rgb) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (int left = 0; left < width; left += kBandStripWidth) {
+      const int strip = std::min(kBandStripWidth, width - left);
+      unsigned char* out = nullptr;
+      int length = 0;
+      if (!GetImageDataRoiFunc(handle, scale, left, top, strip, rows, &out, &length, false)) {
+        return false;
+      }
+      OwnedBuffer pixels(out);
+      const std::size_t stripBytes = static_cast<std::size_t>(strip) * 3;
+      if (static_cast<std::size_t>(length) != stripBytes * static_cast<std::size_t>(rows)) {
+        return false;
+      }
+      for (int row = 0; row < rows; ++row) {
+        std::memcpy(rgb + rowBytes * static_cast<std::size_t>(row) + static_cast<std::size_t>(left) * 3,
+                    pixels.get() + stripBytes * static_cast<std::size_t>(row), stripBytes);
+      }
+    }
+    return true;
+  };
+  return WriteSlide(target, options, width, height, source);
+}
+
 int RunConvert(const Arguments& arguments) {
   const std::string input = arguments.positional()[0];
   const std::string target = arguments.positional()[1];
   ztx::ZtxWriterOptions options;
   std::string error;
   if (!ParseWriterOptions(arguments, &options, &error)) return ReportError(error);
+  SlideHandle slide;
+  if (slide.Open(input)) return ConvertSlide(slide, input, target, arguments, options);
   RgbImage picture;
   if (!ReadPictureFile(input, &picture, &error)) return ReportError(error);
 
@@ -178,6 +257,31 @@ int RunSynth(const Arguments& arguments) {
   return WriteSlide(target, options, width, height, source);
 }
 
+int RunSynthSvs(const Arguments& arguments) {
+  const std::string target = arguments.positional()[0];
+  SvsOptions options;
+  std::string error;
+  if (!arguments.Has("--width") || !arguments.Has("--height")) {
+    return ReportError("missing --width W or --height H");
+  }
+  if (!arguments.Int("--width", 0, 1, 1 << 20, &options.width, &error) ||
+      !arguments.Int("--height", 0, 1, 1 << 20, &options.height, &error) ||
+      !arguments.Int("--level-factor", 4, 2, 16, &options.levelFactor, &error)) {
+    return ReportError(error);
+  }
+  options.label = FramedPicture(400, 200, 235, 225, 140);
+  options.macro = FramedPicture(600, 200, 150, 110, 170);
+  PendingOutput output(target);
+  if (!output.Begin(&error)) return ReportError(error);
+  if (!WriteSvs(output.temporaryPath(), options, FillSvsTestPattern, &error) ||
+      !output.Commit(&error)) {
+    return ReportError(error);
+  }
+  std::printf("wrote %s: %d x %d pixels, %zu levels\n", target.c_str(), options.width,
+              options.height, SvsLevelSizes(options).size());
+  return 0;
+}
+
 }  // namespace
 
 std::vector<Command> WriteCommands() {
@@ -187,8 +291,12 @@ std::vector<Command> WriteCommands() {
       "[--version V] [--quality Q] [--tile-size N] [--scale S] [--level-mode M] "
       "[--compress-index] [--bmp] [--long-magic]";
   return {
-      {"convert", "INPUT OUT.ztx " + writerUsage, "write a slide from a PNG or JPEG picture", 2,
-       kWriterValueOptions, kWriterFlags, RunConvert},
+      {"convert", "INPUT OUT.ztx " + writerUsage,
+       "write a slide from a PNG or JPEG picture, or from any slide (SVS, NDPI, MRXS, BIF, ZTX)",
+       2, kWriterValueOptions, kWriterFlags, RunConvert},
+      {"synth-svs", "OUT.svs --width W --height H [--level-factor F]",
+       "write a synthetic SVS slide with label and macro images", 1,
+       {"--width", "--height", "--level-factor"}, {}, RunSynthSvs},
       {"synth", "OUT.ztx --width W --height H [--seed N] " + writerUsage,
        "write a synthetic stained-tissue slide with label, preview and thumbnail", 1,
        synthOptions, kWriterFlags, RunSynth},

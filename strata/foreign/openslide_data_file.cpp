@@ -1,5 +1,279 @@
 #include "strata/foreign/openslide_data_file.h"
 
-COpenSlideDataFile::~COpenSlideDataFile() = default;
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
-int COpenSlideDataFile::LoadFile() { return -1; }
+#include "strata/model/lookup_table.h"
+#include "strata/model/pixel_ops.h"
+#include "strata/model/region_geometry.h"
+#include "strata/platform/file_io.h"
+
+using strata::PixelBuffer;
+using strata::foreign::OpenSlideLevel;
+
+namespace {
+
+constexpr int kTileSize = 256;
+
+// A level's own scale: the request is within 0.1 % of it.
+bool IsLevelScale(double requested, double levelScale) {
+  return std::fabs(requested / levelScale - 1.0) <= 1e-3;
+}
+
+// True when the objective power is a positive number whose atoi is usable.
+bool UsableObjectivePower(const char* text) {
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  return end != text && std::isfinite(value) && std::atoi(text) > 0;
+}
+
+// Level-0 position of level pixel `position` at `downsample`.
+std::int64_t ToLevel0(double position, double downsample) {
+  return std::llround(position * downsample);
+}
+
+}  // namespace
+
+COpenSlideDataFile::~COpenSlideDataFile() { CloseFile(); }
+
+bool COpenSlideDataFile::OpenFile(const char* path) {
+  if (path == nullptr) return false;
+  const std::size_t length = std::strlen(path);
+  if (length == 0 || length > static_cast<std::size_t>(kMaxPathLength)) return false;
+  std::memcpy(path_, path, length + 1);
+  // OpenSlide opens the path itself later; a path that names no file is not
+  // reported as opened (a block open loads nothing that would notice).
+  return strata::platform::FileExists(path_);
+}
+
+int COpenSlideDataFile::OpenHandle(bool requireObjectivePower) {
+  CloseFile();
+  library_ = strata::foreign::OpenSlideLibrary::Current();
+  slide_ = library_.Open(path_);
+  // A slide OpenSlide recognised but could not read comes back in an error
+  // state; it is kept for CloseFile to close.
+  if (slide_ == nullptr || library_.Error(slide_) != nullptr) return -1;
+  std::unique_ptr<COpenSlideDataHeader> header = NewHeader(library_, slide_);
+  if (!header->Build()) return -1;
+  if (requireObjectivePower && !UsableObjectivePower(header->ObjectivePower())) return -1;
+  header_ = std::move(header);
+  return 0;
+}
+
+int COpenSlideDataFile::LoadFile() { return OpenHandle(true); }
+
+COpenSlideDataHeader* COpenSlideDataFile::GetHeader() { return header_.get(); }
+
+int COpenSlideDataFile::CloseFile() {
+  header_.reset();
+  if (slide_ != nullptr) library_.Close(slide_);
+  slide_ = nullptr;
+  return 0;
+}
+
+std::unique_ptr<COpenSlideDataHeader> COpenSlideDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<COpenSlideDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CNDPIDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CNDPIDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CSVSDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CSVSDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CMIRAXDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CMIRAXDataHeader>(library, slide);
+}
+
+std::unique_ptr<COpenSlideDataHeader> CBIFDataFile::NewHeader(
+    const strata::foreign::OpenSlideLibrary& library,
+    strata::foreign::OpenSlideHandle slide) const {
+  return std::make_unique<CBIFDataHeader>(library, slide);
+}
+
+void COpenSlideDataFile::ShiftToLibrary(std::int64_t&, std::int64_t&) const {}
+
+void CMIRAXDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
+  const COpenSlideDataHeader* header = Header();
+  if (header == nullptr) return;
+  x += header->BoundsX();
+  y += header->BoundsY();
+}
+
+void CBIFDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
+  const COpenSlideDataHeader* header = Header();
+  if (header == nullptr) return;
+  x += header->SingleRegionX();
+  y += header->SingleRegionY();
+}
+
+PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w,
+                                                int h, bool compositeBackground) const {
+  if (slide_ == nullptr || header_ == nullptr || w <= 0 || h <= 0) return nullptr;
+  std::size_t argbBytes = 0;
+  std::size_t rgbBytes = 0;
+  if (!strata::CheckedPixelBytes(w, h, 4, argbBytes) ||
+      !strata::CheckedPixelBytes(w, h, 3, rgbBytes) ||
+      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
+    return nullptr;
+  }
+  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  std::unique_ptr<std::uint32_t[]> argb(new (std::nothrow) std::uint32_t[count]);
+  PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
+  if (argb == nullptr || rgb == nullptr) return nullptr;
+  ShiftToLibrary(x, y);
+  if (!library_.ReadRegion(slide_, argb.get(), x, y, level, w, h) ||
+      library_.Error(slide_) != nullptr) {
+    return nullptr;
+  }
+  strata::foreign::BackgroundColour background = header_->Background();
+  if (!compositeBackground) background.present = false;
+  strata::foreign::ConvertArgbToRgb(argb.get(), count, background, rgb.get());
+  return rgb;
+}
+
+int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int height,
+                                   unsigned char** out, int& length, bool encode) {
+  if (out == nullptr) return 0;
+  *out = nullptr;
+  if (header_ == nullptr) return 0;
+  const std::vector<OpenSlideLevel>& levels = header_->Levels();
+  const float scanScale = static_cast<float>(header_->GetScanScale());
+  strata::RegionClip clip;
+  if (levels.empty() || !strata::ClipRegion(header_->GetWidth(), header_->GetHeight(), scanScale,
+                                            scale, x, y, width, height, clip)) {
+    return 0;
+  }
+  std::vector<float> levelScales;
+  for (const OpenSlideLevel& level : levels) {
+    levelScales.push_back(static_cast<float>(scanScale / level.downsample));
+  }
+  const int level = strata::ChooseSourceLevel(levelScales, scale);
+  strata::SourceWindow window;
+  if (level < 0 || !strata::WindowAtSource(clip, levelScales[level], scale, window)) return 0;
+
+  const bool resized = window.width != clip.width || window.height != clip.height;
+  const bool padded = clip.width != width || clip.height != height;
+  std::size_t outputBytes = 0, windowBytes = 0, clipBytes = 0;
+  if (!strata::CheckedPixelBytes(width, height, 3, outputBytes) ||
+      !strata::CheckedPixelBytes(window.width, window.height, 7, windowBytes) ||
+      !strata::CheckedPixelBytes(clip.width, clip.height, 3, clipBytes) ||
+      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(outputBytes) + windowBytes +
+                                      (resized ? clipBytes : 0))) {
+    return 0;
+  }
+  const double downsample = levels[static_cast<std::size_t>(level)].downsample;
+  PixelBuffer pixels = ReadLevelPixels(level, ToLevel0(window.x, downsample),
+                                       ToLevel0(window.y, downsample), window.width,
+                                       window.height, true);
+  if (pixels == nullptr) return 0;
+  if (resized) {
+    pixels.reset(strata::ResizeBilinear(pixels.get(), window.width, window.height, clip.width,
+                                        clip.height));
+    if (pixels == nullptr) return 0;
+  }
+  if (padded) {
+    PixelBuffer output(strata::AllocateFilledBuffer(outputBytes, 255));
+    if (output == nullptr) return 0;
+    strata::PastePixels(output.get(), width, height, pixels.get(), clip.width, clip.height,
+                        clip.pasteLeft, clip.pasteTop);
+    pixels = std::move(output);
+  }
+  return strata::HandOut(std::move(pixels), width, height, encode, out, length) ? 1 : 0;
+}
+
+bool COpenSlideDataFile::ReadTilePixelsAt(float scale, int x, int y, PixelBuffer& pixels,
+                                          int& width, int& height) {
+  if (header_ == nullptr || x < 0 || y < 0 || !strata::IsUsableScale(scale)) return false;
+  const std::vector<OpenSlideLevel>& levels = header_->Levels();
+  const double s = header_->GetScanScale();
+  if (levels.empty() || s <= 0.0) return false;
+  // The level for the request lowered by 0.1 %, so that a level's own scale
+  // picks that level.
+  const double d = static_cast<double>(scale) - static_cast<double>(scale) / 1000.0;
+  const std::int32_t level = library_.BestLevelForDownsample(slide_, s / d);
+  if (level < 0 || static_cast<std::size_t>(level) >= levels.size()) return false;
+  const double f = levels[static_cast<std::size_t>(level)].downsample;
+  if (IsLevelScale(scale, s / f)) {
+    // The level's own pixels, its last row and column of tiles narrower.
+    std::int64_t levelWidth = 0;
+    std::int64_t levelHeight = 0;
+    header_->LevelExtent(static_cast<std::size_t>(level), levelWidth, levelHeight);
+    width = static_cast<int>(std::min<std::int64_t>(kTileSize, levelWidth - x));
+    height = static_cast<int>(std::min<std::int64_t>(kTileSize, levelHeight - y));
+    if (width <= 0 || height <= 0) return false;
+    pixels = ReadLevelPixels(level, ToLevel0(x, f), ToLevel0(y, f), width, height, true);
+    return pixels != nullptr;
+  }
+  // Between levels (or below them all) the tile is composed at the request.
+  strata::RegionClip slideAtScale;
+  if (!strata::ClipRegion(header_->GetWidth(), header_->GetHeight(), static_cast<float>(s), scale,
+                          x, y, kTileSize, kTileSize, slideAtScale) ||
+      slideAtScale.pasteLeft != 0 || slideAtScale.pasteTop != 0) {
+    return false;
+  }
+  width = slideAtScale.width;
+  height = slideAtScale.height;
+  unsigned char* raw = nullptr;
+  int rawLength = 0;
+  if (ReadRegion(scale, x, y, width, height, &raw, rawLength, false) == 0) return false;
+  pixels.reset(raw);
+  return true;
+}
+
+unsigned char* COpenSlideDataFile::ReadTileStream(float scale, int x, int y, int& length,
+                                                  unsigned char** out) {
+  if (out == nullptr) return nullptr;
+  PixelBuffer pixels;
+  int width = 0;
+  int height = 0;
+  if (!ReadTilePixelsAt(scale, x, y, pixels, width, height)) return nullptr;
+  unsigned char* stream = nullptr;
+  int streamLength = 0;
+  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
+    return nullptr;
+  }
+  *out = stream;
+  length = streamLength;
+  return nullptr;
+}
+
+unsigned char* COpenSlideDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
+                                                    unsigned char** out, float p1, float p2,
+                                                    float p3, float p4, float p5, float p6) {
+  if (out == nullptr) return nullptr;
+  const float params[strata::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  PixelBuffer pixels;
+  int width = 0;
+  int height = 0;
+  if (!ReadTilePixelsAt(scale, x, y, pixels, width, height)) return nullptr;
+  if (!strata::IsNeutralAdjustment(params)) {
+    int table[256][3];
+    const bool keep[3] = {true, true, true};
+    strata::BuildLookupTable(params, table);
+    strata::ApplyLookupTable(table, keep, pixels.get(),
+                             static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  }
+  unsigned char* stream = nullptr;
+  int streamLength = 0;
+  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
+    return nullptr;
+  }
+  *out = stream;
+  length = streamLength;
+  return nullptr;
+}

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "strata/model/header_items.h"
+
 CBaseData::~CBaseData() = default;
 
 int CBaseData::LoadRecord() { return 0; }
@@ -28,8 +30,11 @@ float CDataHeader::GetVersion() { return 0.0f; }
 int CDataHeader::GetBlockSize() { return 0; }
 int CDataHeader::GetIntItem(int) { return 0; }
 const char* CDataHeader::GetTextItem(int) { return ""; }
-const char* CDataHeader::GetMachineSerial() { return ""; }
-int CDataHeader::GetScanLevelFirst() { return 0; }
-int CDataHeader::GetScanLevelSecond() { return 0; }
-int CDataHeader::GetChannelCount() { return 0; }
-const char* CDataHeader::GetChannelIdentifier(int) { return ""; }
+const char* CDataHeader::GetMachineSerial() { return GetTextItem(strata::kMachineSerialItem); }
+int CDataHeader::GetScanLevelFirst() { return GetIntItem(strata::kScanLevelFirstItem); }
+int CDataHeader::GetScanLevelSecond() { return GetIntItem(strata::kScanLevelSecondItem); }
+int CDataHeader::GetChannelCount() { return GetIntItem(strata::kChannelCountItem); }
+const char* CDataHeader::GetChannelIdentifier(int index) {
+  if (index < 0 || index >= strata::kChannelIdentifierItems) return "";
+  return GetTextItem(strata::kFirstChannelIdentifierItem + index);
+}

@@ -54,9 +54,9 @@ class CDataHeader : public CBaseData {
   // Never null: "" when the item is unknown.
   virtual const char* GetTextItem(int identifier);
 
-  // The facts the C interface reports from property items, by name; a format
-  // without them answers "" and 0. Texts are never null and belong to the
-  // header.
+  // The facts the C interface reports, by name: the items of header_items.h
+  // through GetIntItem/GetTextItem, so a format answers them by answering its
+  // items. Texts are never null and belong to the header.
   virtual const char* GetMachineSerial();
   virtual int GetScanLevelFirst();
   virtual int GetScanLevelSecond();

@@ -26,6 +26,8 @@ struct BufferRelease {
   void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
 };
 using OwnedBuffer = std::unique_ptr<unsigned char, BufferRelease>;
+// The same, indexable: pixels or streams owned until handed out.
+using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
 
 // Largest single buffer the library hands out or works in (2 GiB - 1: lengths
 // cross the C interface as int).

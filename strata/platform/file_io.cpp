@@ -82,4 +82,10 @@ const char* EnvironmentValue(const char* name) {
   return name == nullptr ? nullptr : std::getenv(name);
 }
 
+bool SetEnvironmentValue(const char* name, const char* value) {
+  return name != nullptr && value != nullptr && setenv(name, value, 1) == 0;
+}
+
+bool UnsetEnvironmentValue(const char* name) { return name != nullptr && unsetenv(name) == 0; }
+
 }  // namespace strata::platform

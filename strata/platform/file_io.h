@@ -52,6 +52,10 @@ bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out);
 
 // The value of an environment variable, or null.
 const char* EnvironmentValue(const char* name);
+// Sets or removes an environment variable of this process (tests choose
+// run-time libraries with them); false on failure.
+bool SetEnvironmentValue(const char* name, const char* value);
+bool UnsetEnvironmentValue(const char* name);
 
 }  // namespace strata::platform
 

@@ -8,11 +8,13 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "strata/model/file_operation_tool.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/model/pixel_ops.h"
+#include "strata/model/region_geometry.h"
 #include "strata/platform/file_io.h"
 
 using strata::ztx::HeaderLayout;
@@ -29,7 +31,7 @@ constexpr std::int64_t kMaxTileBytes = 64LL << 20;
 // The block load counts whole 256-pixel tiles whatever the header says.
 constexpr std::int64_t kBlockLoadTile = 256;
 
-bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
+using strata::IsUsableScale;
 
 // The record class of a layout: the 1.0 form, the wide form for every later
 // layout, none for an unknown version. The new object reads through `reader`.
@@ -319,18 +321,19 @@ float CZTXDataFile::SelectSourceScale(float scale) {
   const int mode = header_->GetIntItem(strata::ztx::kLevelModeItem);
   if (scale > scanScale) return scanScale;
   const float ratio = scanScale / scale;
-  float upper = scanScale;
   // Levels halve (mode 0) or, while near the scan level, step by 4 (mode 1)
-  // or 16 (mode 2). lower reaches 0 for any positive scale, so this ends.
-  for (;;) {
-    float lower = upper * 0.5f;
+  // or 16 (mode 2); listed down to the first one at or below the request.
+  // lower reaches 0 for any positive scale, so this ends.
+  std::vector<float> levels{scanScale};
+  while (levels.back() > scale) {
+    float lower = levels.back() * 0.5f;
     if (ratio < 16.0f) {
       if (mode == 1) lower *= 0.5f;
       if (mode == 2) lower *= 0.125f;
     }
-    if (upper >= scale && scale >= lower) return scale / lower > 1.5f ? upper : lower;
-    upper = lower;
+    levels.push_back(lower);
   }
+  return levels[static_cast<std::size_t>(strata::ChooseSourceLevel(levels, scale))];
 }
 
 bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& length,

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "strata/model/header_items.h"
+
 namespace strata::ztx {
 
 // Marker of a plain file; a file whose tile index is zlib-compressed also has
@@ -37,16 +39,16 @@ constexpr int kSectionReadBytes = 1024;
 constexpr int kEntryBytes1000 = 68;
 constexpr int kEntryBytes = 64;
 
-// Property items the library interprets.
-constexpr int kMachineSerialItem = 29;
-constexpr int kScanLevelSecondItem = 31;
-constexpr int kScanLevelFirstItem = 32;
+// Property items the library interprets: those behind the interface's header
+// facts (header_items.h) and the ZTX pyramid mode.
+using strata::kChannelCountItem;
+using strata::kChannelIdentifierItems;
+using strata::kFirstChannelIdentifierItem;
+using strata::kMachineSerialItem;
+using strata::kScanLevelFirstItem;
+using strata::kScanLevelSecondItem;
 // Pyramid mode: 0 levels halve, 1 and 2 skip levels near the scan scale.
 constexpr int kLevelModeItem = 33;
-constexpr int kChannelCountItem = 40;
-// Channel identifier texts: six items from 49 on.
-constexpr int kFirstChannelIdentifierItem = 49;
-constexpr int kChannelIdentifierItems = 6;
 
 // The four header layouts: 1.0; 1.1; 1.2; 1.3 to 2.0.
 enum class HeaderLayout { kUnknown, k1000, k1100, k1200, k1300 };

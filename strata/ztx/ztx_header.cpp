@@ -133,17 +133,6 @@ const char* CZTXDataHeader::GetTextItem(int identifier) {
   return reinterpret_cast<const char*>(item->GetValue());
 }
 
-const char* CZTXDataHeader::GetMachineSerial() {
-  return GetTextItem(strata::ztx::kMachineSerialItem);
-}
-int CZTXDataHeader::GetScanLevelFirst() { return GetIntItem(strata::ztx::kScanLevelFirstItem); }
-int CZTXDataHeader::GetScanLevelSecond() { return GetIntItem(strata::ztx::kScanLevelSecondItem); }
-int CZTXDataHeader::GetChannelCount() { return GetIntItem(strata::ztx::kChannelCountItem); }
-const char* CZTXDataHeader::GetChannelIdentifier(int index) {
-  if (index < 0 || index >= strata::ztx::kChannelIdentifierItems) return "";
-  return GetTextItem(strata::ztx::kFirstChannelIdentifierItem + index);
-}
-
 int CZTXDataHeader::GetWidth() { return width_; }
 int CZTXDataHeader::GetHeight() { return height_; }
 int CZTXDataHeader::GetScanScale() { return scanScale_; }

@@ -39,11 +39,6 @@ class CZTXDataHeader : public CDataHeader {
   int GetIntItem(int identifier) override;
   // Never null.
   const char* GetTextItem(int identifier) override;
-  const char* GetMachineSerial() override;
-  int GetScanLevelFirst() override;
-  int GetScanLevelSecond() override;
-  int GetChannelCount() override;
-  const char* GetChannelIdentifier(int index) override;
 
   // The first item with this identifier, or null. Owned by the header.
   virtual CZTXDataItem* FindItem(int identifier);

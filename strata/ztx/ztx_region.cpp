@@ -19,6 +19,7 @@
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/model/pixel_ops.h"
+#include "strata/model/region_geometry.h"
 #include "strata/ztx/ztx_channel_streams.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
@@ -28,26 +29,9 @@ namespace {
 
 using strata::ztx::PixelBuffer;
 
-constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
-
-// Working buffers of one request must stay below two fifths of the available
-// memory and below 512 MiB.
-bool FitsMemoryBudget(std::uint64_t bytes) {
-  const std::uint64_t available = strata::AvailableMemoryBytes();
-  return bytes < kMemoryCeiling && bytes < available * 2 / 5;
-}
-
-// (int) of a computed float, refusing values no int holds.
-bool TruncateIfFits(double value, int& out) {
-  if (!std::isfinite(value) || value <= static_cast<double>(INT_MIN) - 1.0 ||
-      value >= static_cast<double>(INT_MAX) + 1.0) {
-    return false;
-  }
-  out = static_cast<int>(value);
-  return true;
-}
-
-bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
+using strata::FitsRegionMemoryBudget;
+using strata::IsUsableScale;
+using strata::TruncateIfFits;
 
 // The facts of the header that every region needs.
 struct SlideGeometry {
@@ -154,47 +138,27 @@ struct RegionPlan {
 
 bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale, int x, int y,
                 int width, int height, RegionPlan& plan) {
-  if (!IsUsableScale(scale) || width <= 0 || height <= 0) return false;
-  const float ratio = scale / geometry.scanScale;
-  int scaledWidth = 0;
-  int scaledHeight = 0;
-  if (!TruncateIfFits(static_cast<float>(geometry.width) * ratio + 0.5f, scaledWidth) ||
-      !TruncateIfFits(static_cast<float>(geometry.height) * ratio + 0.5f, scaledHeight)) {
+  strata::RegionClip clip;
+  if (!strata::ClipRegion(geometry.width, geometry.height, geometry.scanScale, scale, x, y, width,
+                          height, clip)) {
     return false;
   }
-  std::int64_t left = x;
-  std::int64_t top = y;
-  std::int64_t right = static_cast<std::int64_t>(x) + width;
-  std::int64_t bottom = static_cast<std::int64_t>(y) + height;
-  if (left > scaledWidth || top > scaledHeight || right < 0 || bottom < 0 || left >= right ||
-      top >= bottom) {
-    return false;
-  }
-  left = std::max<std::int64_t>(left, 0);
-  top = std::max<std::int64_t>(top, 0);
-  right = std::min<std::int64_t>(right, scaledWidth);
-  bottom = std::min<std::int64_t>(bottom, scaledHeight);
-  if (left >= right || top >= bottom) return false;
-  plan.clippedWidth = static_cast<int>(right - left);
-  plan.clippedHeight = static_cast<int>(bottom - top);
-  plan.pasteLeft = x < 0 ? static_cast<int>(-static_cast<std::int64_t>(x)) : 0;
-  plan.pasteTop = y < 0 ? static_cast<int>(-static_cast<std::int64_t>(y)) : 0;
+  plan.clippedWidth = clip.width;
+  plan.clippedHeight = clip.height;
+  plan.pasteLeft = clip.pasteLeft;
+  plan.pasteTop = clip.pasteTop;
 
   const float source = slide.SelectSourceScale(scale);
   if (!IsUsableScale(source)) return false;
-  const float factor = source / scale;
+  strata::SourceWindow window;
+  if (!strata::WindowAtSource(clip, source, scale, window)) return false;
   TilePlacement& tiles = plan.tiles;
   tiles.scale = source;
   tiles.blockSize = geometry.blockSize;
-  if (!TruncateIfFits(static_cast<float>(plan.clippedWidth) * factor, tiles.windowWidth) ||
-      !TruncateIfFits(static_cast<float>(plan.clippedHeight) * factor, tiles.windowHeight)) {
-    return false;
-  }
-  // A one-pixel request read from a coarser level still needs one pixel.
-  tiles.windowWidth = std::max(tiles.windowWidth, 1);
-  tiles.windowHeight = std::max(tiles.windowHeight, 1);
-  const float sourceX = static_cast<float>(left) * factor;
-  const float sourceY = static_cast<float>(top) * factor;
+  tiles.windowWidth = window.width;
+  tiles.windowHeight = window.height;
+  const float sourceX = window.x;
+  const float sourceY = window.y;
   const float block = static_cast<float>(geometry.blockSize);
   int firstColumn = 0;
   int firstRow = 0;
@@ -372,7 +336,7 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
   }
   const std::uint64_t workingBytes =
       unscaled ? outputBytes : static_cast<std::uint64_t>(outputBytes) + windowBytes + resizedBytes;
-  if (!FitsMemoryBudget(workingBytes)) return 0;
+  if (!FitsRegionMemoryBudget(workingBytes)) return 0;
 
   std::array<int, 3> places{};
   if (channels != nullptr) {
@@ -438,7 +402,7 @@ int CZTXDataFile::ReadRegionMax(float scale, int x, int y, int width, int height
   TilePlacement tiles;
   std::uint64_t canvasBytes = 0;
   if (!PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes)) return 0;
-  if (!FitsMemoryBudget(canvasBytes)) return 0;
+  if (!FitsRegionMemoryBudget(canvasBytes)) return 0;
   PixelBuffer canvas(strata::AllocateBuffer(canvasBytes));
   if (canvas == nullptr) return 0;
   tiles.pixels = canvas.get();
@@ -457,5 +421,5 @@ bool CZTXDataFile::CanReadRegionMax(float scale, int x, int y, int width, int he
   TilePlacement tiles;
   std::uint64_t canvasBytes = 0;
   return PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes) &&
-         FitsMemoryBudget(canvasBytes);
+         FitsRegionMemoryBudget(canvasBytes);
 }

@@ -15,7 +15,7 @@
 
 #include "strata/model/image_buffer.h"
 #include "strata/ztx/ztx_data_file.h"
-#include "strata/ztx/ztx_lookup_table.h"
+#include "strata/model/lookup_table.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
 using strata::ztx::ConsumeCallerBuffer;
@@ -59,12 +59,12 @@ void DeliverUnchanged(const std::vector<unsigned char>& stream, unsigned char** 
 void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) {
   strata::platform::ScopedLock guard(lutLock_);
   bool changed = !lutBuilt_;
-  for (int k = 0; k < strata::ztx::kLookupParameterCount && !changed; ++k) {
+  for (int k = 0; k < strata::kLookupParameterCount && !changed; ++k) {
     changed = params[k] != lutParams_[k];
   }
   if (changed) {
-    std::copy(params, params + strata::ztx::kLookupParameterCount, lutParams_);
-    strata::ztx::BuildLookupTable(params, lut_);
+    std::copy(params, params + strata::kLookupParameterCount, lutParams_);
+    strata::BuildLookupTable(params, lut_);
     lutBuilt_ = true;
   }
   std::memcpy(table, lut_, sizeof(lut_));
@@ -73,7 +73,7 @@ void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) 
 unsigned char* CZTXDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
                                               unsigned char** out, float p1, float p2, float p3,
                                               float p4, float p5, float p6) {
-  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const float params[strata::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
   const bool keep[3] = {true, true, true};
   return AdjustTile(scale, x, y, length, out, params, keep);
 }
@@ -82,7 +82,7 @@ unsigned char* CZTXDataFile::ReadTileAdjustedChannels(float scale, int x, int y,
                                                       unsigned char** out, float p1, float p2,
                                                       float p3, float p4, float p5, float p6,
                                                       bool c1, bool c2, bool c3, bool, bool, bool) {
-  const float params[strata::ztx::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
+  const float params[strata::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
   const bool keep[3] = {c1, c2, c3};
   return AdjustTile(scale, x, y, length, out, params, keep);
 }
@@ -96,7 +96,7 @@ unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length, 
     ConsumeCallerBuffer(out);
     return nullptr;
   }
-  if (strata::ztx::IsNeutralAdjustment(params)) {
+  if (strata::IsNeutralAdjustment(params)) {
     DeliverUnchanged(stream, out, length);
     return nullptr;
   }
@@ -108,7 +108,7 @@ unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length, 
   if (pixels == nullptr) return nullptr;
   int table[256][3];
   PrepareLookupTable(params, table);
-  strata::ztx::ApplyLookupTable(table, keep, pixels.get(),
+  strata::ApplyLookupTable(table, keep, pixels.get(),
                                 static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
   return nullptr;

@@ -116,27 +116,6 @@ std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, 
 
 // Hands pixels out as they are or as a JPEG stream; false (nothing handed
 // out) when encoding fails.
-bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
-             int& length) {
-  std::size_t bytes = 0;
-  if (pixels == nullptr || !CheckedPixelBytes(width, height, 3, bytes)) return false;
-  if (!encode) {
-    *out = pixels.release();
-    length = static_cast<int>(bytes);
-    return true;
-  }
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  EncodeJpeg(pixels.get(), static_cast<int>(bytes), &stream, streamLength, width, height);
-  if (stream == nullptr || streamLength <= 0) {
-    ReleaseBuffer(stream);
-    return false;
-  }
-  *out = stream;
-  length = streamLength;
-  return true;
-}
-
 void ConsumeCallerBuffer(unsigned char** out) {
   if (out == nullptr) return;
   ReleaseBuffer(*out);

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
+#include "strata/model/region_geometry.h"
 
 namespace strata::ztx {
 
-// Pixels or streams from AllocateBuffer, indexable.
-using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+using strata::PixelBuffer;
 
 // A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
 // when the slide stores BMP tiles, except that a stream starting like a JPEG
@@ -33,10 +33,7 @@ PixelBuffer ComposeChannelPixels(const std::vector<unsigned char>& stored,
 
 std::array<int, 3> PlacesFromFlags(bool c1, bool c2, bool c3, bool c4, bool c5, bool c6);
 
-// Hands pixels out as they are or as a JPEG stream (quality 75); false, with
-// nothing handed out, when encoding fails.
-bool HandOut(PixelBuffer pixels, int width, int height, bool encode, unsigned char** out,
-             int& length);
+using strata::HandOut;
 
 // Releases the caller's buffer at *out (from AllocateBuffer) and clears it.
 void ConsumeCallerBuffer(unsigned char** out);

@@ -11,7 +11,6 @@
 #include "strata/interface/image_operation_manager.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
-#include "strata/ztx/ztx_format.h"
 #include "support/test_files.h"
 
 namespace {
@@ -259,14 +258,6 @@ class FakeHeader : public CDataHeader {
   const char* GetTextItem(int identifier) override {
     text_[identifier % 64] = "item" + std::to_string(identifier);
     return text_[identifier % 64].c_str();
-  }
-  // The named facts answer as the ZTX header does, through the items.
-  const char* GetMachineSerial() override { return GetTextItem(strata::ztx::kMachineSerialItem); }
-  int GetScanLevelFirst() override { return GetIntItem(strata::ztx::kScanLevelFirstItem); }
-  int GetScanLevelSecond() override { return GetIntItem(strata::ztx::kScanLevelSecondItem); }
-  int GetChannelCount() override { return GetIntItem(strata::ztx::kChannelCountItem); }
-  const char* GetChannelIdentifier(int index) override {
-    return GetTextItem(strata::ztx::kFirstChannelIdentifierItem + index);
   }
 
  private:

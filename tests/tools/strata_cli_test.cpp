@@ -301,3 +301,50 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace strata::test
+
+namespace strata::test {
+namespace {
+
+// A slide read through OpenSlide: written by synth-svs, shown by info,
+// served by tile / label / thumbnail and converted to a ZTX slide whose
+// pixels stay close to the original (both are JPEG).
+TEST(StrataCliOpenSlide, SvsIsShownServedAndConvertedToZtx) {
+  TempDir dir;
+  const std::string svs = dir.File("s.svs");
+  const std::string ztx = dir.File("s.ztx");
+  ASSERT_EQ(RunStrata(dir, {"synth-svs", svs, "--width", "1300", "--height", "900"}).status, 0);
+  const RunResult info = RunStrata(dir, {"info", svs});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("1300 x 900 pixels"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("5x            325 x 225    downsample 4"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("label macro thumbnail"), std::string::npos) << info.out;
+  for (const char* command : {"label", "preview", "thumbnail"}) {
+    EXPECT_EQ(RunStrata(dir, {command, svs, "-o", dir.File("image.jpg")}).status, 0) << command;
+  }
+  EXPECT_EQ(RunStrata(dir, {"tile", svs, "--scale", "5", "--x", "256", "--y", "0", "-o",
+                            dir.File("tile.jpg")})
+                .status,
+            0);
+  ASSERT_EQ(RunStrata(dir, {"convert", svs, ztx}).status, 0);
+
+  OpenHandle original(svs);
+  OpenHandle converted(ztx);
+  ASSERT_TRUE(original.opened);
+  ASSERT_TRUE(converted.opened);
+  for (float scale : {20.0f, 5.0f}) {
+    unsigned char* a = nullptr;
+    unsigned char* b = nullptr;
+    int lengthA = 0, lengthB = 0;
+    ASSERT_TRUE(GetImageDataRoiFunc(original.handle, scale, 0, 0, 300, 200, &a, &lengthA, false));
+    Pixels ownedA(a);
+    ASSERT_TRUE(GetImageDataRoiFunc(converted.handle, scale, 0, 0, 300, 200, &b, &lengthB, false));
+    Pixels ownedB(b);
+    ASSERT_EQ(lengthA, lengthB);
+    double difference = 0;
+    for (int i = 0; i < lengthA; ++i) difference += std::abs(int(a[i]) - int(b[i]));
+    EXPECT_LT(difference / lengthA, 4.0) << scale;
+  }
+}
+
+}  // namespace
+}  // namespace strata::test

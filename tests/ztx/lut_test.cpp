@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "strata/model/image_codec.h"
-#include "strata/ztx/ztx_lookup_table.h"
+#include "strata/model/lookup_table.h"
 #include "support/slide_fixtures.h"
 #include "ztx/reader_test_util.h"
 
@@ -204,7 +204,7 @@ TEST_P(HostileParamsTest, GiveAWellDefinedTile) {
   EXPECT_EQ(height, 256);
   int table[256][3];
   const Params params = GetParam();
-  ztx::BuildLookupTable(params.p, table);
+  BuildLookupTable(params.p, table);
   for (int i = 0; i < 256; ++i) {
     for (int k = 0; k < 3; ++k) {
       ASSERT_GE(table[i][k], 0);
@@ -227,14 +227,14 @@ INSTANTIATE_TEST_SUITE_P(Params, HostileParamsTest,
 TEST(LookupTableTest, NeutralTestUsesTheTolerance) {
   const float neutral[6] = {1.0f, 1.0f, 1.000009f, 1.0f, 0.999995f, 1.0f};
   const float changed[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0001f};
-  EXPECT_TRUE(ztx::IsNeutralAdjustment(neutral));
-  EXPECT_FALSE(ztx::IsNeutralAdjustment(changed));
+  EXPECT_TRUE(IsNeutralAdjustment(neutral));
+  EXPECT_FALSE(IsNeutralAdjustment(changed));
 }
 
 TEST(LookupTableTest, MatchesTheDefinitionEntryByEntry) {
   const Params params = {{1.7f, 0.6f, -0.1f, 0.05f, 0.0f, -0.2f}};
   int table[256][3];
-  ztx::BuildLookupTable(params.p, table);
+  BuildLookupTable(params.p, table);
   const auto expected = ExpectedTable(params);
   for (int i = 0; i < 256; ++i) {
     for (int k = 0; k < 3; ++k) ASSERT_EQ(table[i][k], expected[i][k]) << i << "," << k;

@@ -1,9 +1,9 @@
-#include "strata/ztx/ztx_lookup_table.h"
+#include "strata/model/lookup_table.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace strata::ztx {
+namespace strata {
 
 bool IsNeutralAdjustment(const float params[kLookupParameterCount]) {
   for (int k = 0; k < kLookupParameterCount; ++k) {
@@ -45,4 +45,4 @@ void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char
   }
 }
 
-}  // namespace strata::ztx
+}  // namespace strata

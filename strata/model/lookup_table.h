@@ -1,11 +1,11 @@
 // The six-number tile adjustment: gamma, contrast, brightness and red, green
 // and blue offsets, turned into a 256-entry table per colour channel.
-#ifndef STRATA_ZTX_ZTX_LOOKUP_TABLE_H_
-#define STRATA_ZTX_ZTX_LOOKUP_TABLE_H_
+#ifndef STRATA_MODEL_LOOKUP_TABLE_H_
+#define STRATA_MODEL_LOOKUP_TABLE_H_
 
 #include <cstddef>
 
-namespace strata::ztx {
+namespace strata {
 
 constexpr int kLookupParameterCount = 6;
 
@@ -25,6 +25,6 @@ void BuildLookupTable(const float params[kLookupParameterCount], int table[256][
 void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char* pixels,
                       std::size_t pixelCount);
 
-}  // namespace strata::ztx
+}  // namespace strata
 
-#endif  // STRATA_ZTX_ZTX_LOOKUP_TABLE_H_
+#endif  // STRATA_MODEL_LOOKUP_TABLE_H_
