@@ -22,12 +22,17 @@ CDataFile::~CDataFile() {
   reader_ = nullptr;
 }
 
-bool CDataFile::OpenFile(const char* path) {
+bool CDataFile::StorePath(const char* path) {
   if (path == nullptr) return false;
   const std::size_t length = std::strlen(path);
   if (length > static_cast<std::size_t>(kMaxPathLength)) return false;
   std::memset(path_, 0, 260);
   std::memcpy(path_, path, length + 1);
+  return true;
+}
+
+bool CDataFile::OpenFile(const char* path) {
+  if (!StorePath(path)) return false;
   if (reader_ == nullptr) reader_ = CreateFileOperationTool(path);
   if (reader_ == nullptr) return false;
   return reader_->Open(path);

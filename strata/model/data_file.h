@@ -84,6 +84,9 @@ class CDataFile : public CBaseData {
   const char* GetPath() const { return path_; }
 
  protected:
+  // Copies the path into path_; false for null or too long paths.
+  bool StorePath(const char* path);
+
   char path_[4096];
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace strata {
 
@@ -43,6 +44,18 @@ void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char
     pixels[1] = mapped[1][pixels[1]];
     pixels[2] = mapped[2][pixels[2]];
   }
+}
+
+void LookupTableCache::Prepare(const float params[kLookupParameterCount], int table[256][3]) {
+  platform::ScopedLock guard(lock_);
+  bool changed = !built_;
+  for (int k = 0; k < kLookupParameterCount && !changed; ++k) changed = params[k] != params_[k];
+  if (changed) {
+    std::copy(params, params + kLookupParameterCount, params_);
+    BuildLookupTable(params, table_);
+    built_ = true;
+  }
+  std::memcpy(table, table_, sizeof(table_));
 }
 
 }  // namespace strata

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "strata/platform/lock.h"
+
 namespace strata {
 
 constexpr int kLookupParameterCount = 6;
@@ -24,6 +26,21 @@ void BuildLookupTable(const float params[kLookupParameterCount], int table[256][
 // false becomes 0.
 void ApplyLookupTable(const int table[256][3], const bool keep[3], unsigned char* pixels,
                       std::size_t pixelCount);
+
+// The parameters of a slide's last adjustment and the table built from them.
+// A caller rebuilds the table (when its parameters changed) and copies it out
+// under the lock, then maps pixels from its copy without holding the lock, so
+// adjustments may run beside each other.
+class LookupTableCache {
+ public:
+  void Prepare(const float params[kLookupParameterCount], int table[256][3]);
+
+ private:
+  platform::Lock lock_;
+  float params_[kLookupParameterCount] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+  int table_[256][3] = {};
+  bool built_ = false;
+};
 
 }  // namespace strata
 

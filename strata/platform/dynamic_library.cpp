@@ -2,7 +2,28 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace strata::platform {
+namespace {
+
+struct SymbolTwin {
+  const char* decorated;
+  const char* itanium;
+};
+
+// The iViewerSDK exports as its Windows build names them, and the Itanium
+// manglings of the same declarations (CString by value, tagRECT pointer).
+constexpr SymbolTwin kSymbolTwins[] = {
+    {"?OpenTmapFile@@YAHVCString@@AAPAX@Z", "_Z12OpenTmapFile7CStringRPv"},
+    {"?GetOrgScale@@YAHPAX@Z", "_Z11GetOrgScalePv"},
+    {"?GetWholeImgInfo@@YAHPAXAAH11@Z", "_Z15GetWholeImgInfoPvRiS0_S0_"},
+    {"?GetROIData@@YAPAEPAXPAUtagRECT@@HAAH2H@Z", "_Z10GetROIDataPvP7tagRECTiRiS2_i"},
+    {"?CloseTmapFile@@YAHPAX@Z", "_Z13CloseTmapFilePv"},
+};
+
+}  // namespace
 
 std::string PlatformLibraryFileName(const std::string& logicalName) {
   static const std::string kSuffix = ".dll";
@@ -23,9 +44,30 @@ ModuleHandle LoadModule(const std::string& name) {
   return dlopen(PlatformLibraryFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
+ModuleHandle LoadModuleOverridable(const std::string& name, const char* overrideVariable) {
+  const char* chosen = overrideVariable == nullptr ? nullptr : std::getenv(overrideVariable);
+  if (chosen != nullptr && *chosen != '\0') return dlopen(chosen, RTLD_NOW | RTLD_LOCAL);
+  ModuleHandle module = LoadModule(name);
+  if (module != nullptr) return module;
+  // A site may install the library beside this one instead of on the
+  // loader's path.
+  const std::string directory =
+      DirectoryOfAddress(reinterpret_cast<const void*>(&LoadModuleOverridable));
+  if (directory.empty() || name.find('/') != std::string::npos) return nullptr;
+  return LoadModule(directory + "/" + PlatformLibraryFileName(name));
+}
+
+const char* PlatformSymbolName(const char* symbol) {
+  if (symbol == nullptr) return nullptr;
+  for (const SymbolTwin& twin : kSymbolTwins) {
+    if (std::strcmp(symbol, twin.decorated) == 0) return twin.itanium;
+  }
+  return symbol;
+}
+
 void* FindSymbol(ModuleHandle module, const char* symbol) {
   if (module == nullptr || symbol == nullptr) return nullptr;
-  return dlsym(module, symbol);
+  return dlsym(module, PlatformSymbolName(symbol));
 }
 
 void UnloadModule(ModuleHandle module) {

@@ -17,8 +17,21 @@ std::string PlatformLibraryFileName(const std::string& logicalName);
 // loader's ordinary search. Null on failure.
 ModuleHandle LoadModule(const std::string& name);
 
-// Looks up an exported symbol; null when the module is null or lacks it.
+// Loads the library that the environment variable `overrideVariable` names
+// when it is set and not empty, otherwise `name` as LoadModule does and,
+// failing that, the same file in the directory of the code calling this
+// (the shared library that holds this layer).
+ModuleHandle LoadModuleOverridable(const std::string& name, const char* overrideVariable);
+
+// Looks up an exported symbol; null when the module is null or lacks it. A
+// decorated Windows C++ name of a vendor export is looked up under its Linux
+// (Itanium) twin, see PlatformSymbolName.
 void* FindSymbol(ModuleHandle module, const char* symbol);
+
+// The name under which this platform exports `symbol`: the fixed Linux twin of
+// a known decorated Windows C++ name (an ELF symbol cannot carry "@@", which
+// the linker reads as a version), otherwise the name itself.
+const char* PlatformSymbolName(const char* symbol);
 
 void UnloadModule(ModuleHandle module);
 

@@ -16,6 +16,7 @@
 #include "strata/model/pixel_ops.h"
 #include "strata/model/region_geometry.h"
 #include "strata/platform/file_io.h"
+#include "strata/ztx/ztx_region.h"
 
 using strata::ztx::HeaderLayout;
 using strata::ztx::kCompressedIndexBits;
@@ -316,24 +317,9 @@ const TileInfo* CZTXDataFile::FindTile(float scale, int x, int y) const {
 }
 
 float CZTXDataFile::SelectSourceScale(float scale) {
-  if (header_ == nullptr || !IsUsableScale(scale)) return 0.0f;
-  const float scanScale = static_cast<float>(header_->GetScanScale());
-  const int mode = header_->GetIntItem(strata::ztx::kLevelModeItem);
-  if (scale > scanScale) return scanScale;
-  const float ratio = scanScale / scale;
-  // Levels halve (mode 0) or, while near the scan level, step by 4 (mode 1)
-  // or 16 (mode 2); listed down to the first one at or below the request.
-  // lower reaches 0 for any positive scale, so this ends.
-  std::vector<float> levels{scanScale};
-  while (levels.back() > scale) {
-    float lower = levels.back() * 0.5f;
-    if (ratio < 16.0f) {
-      if (mode == 1) lower *= 0.5f;
-      if (mode == 2) lower *= 0.125f;
-    }
-    levels.push_back(lower);
-  }
-  return levels[static_cast<std::size_t>(strata::ChooseSourceLevel(levels, scale))];
+  if (header_ == nullptr) return 0.0f;
+  return strata::ztx::SelectSourceScale(static_cast<float>(header_->GetScanScale()),
+                                        header_->GetIntItem(strata::ztx::kLevelModeItem), scale);
 }
 
 bool CZTXDataFile::ComposeMissingLevelTile(float scale, int x, int y, int& length,

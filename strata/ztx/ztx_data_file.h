@@ -21,6 +21,7 @@
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_tile_block.h"
+#include "strata/model/lookup_table.h"
 
 class CZTXDataFile : public CDataFile {
  public:
@@ -158,8 +159,6 @@ class CZTXDataFile : public CDataFile {
   // Shared by the region composers: fetch, decode and place tiles.
   int ComposeRegion(float scale, int x, int y, int width, int height, unsigned char** out,
                     int& length, bool encode, const bool* channels);
-  // Rebuilds the lookup table for new parameters (under lutLock_).
-  void PrepareLookupTable(const float params[6], int table[256][3]);
   // Shared by the two adjustment operations; keep[k] false zeroes channel k.
   unsigned char* AdjustTile(float scale, int x, int y, int& length, unsigned char** out,
                             const float params[6], const bool keep[3]);
@@ -184,10 +183,7 @@ class CZTXDataFile : public CDataFile {
   int tileEntrySize_ = 0;
   std::unique_ptr<CZTXDataHeader> header_;
   std::int64_t fileSize_ = -1;  // -1 when the reader cannot tell
-  float lutParams_[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
-  int lut_[256][3] = {};
-  bool lutBuilt_ = false;
-  strata::platform::Lock lutLock_;
+  strata::LookupTableCache lookupTable_;
 };
 
 #endif  // STRATA_ZTX_ZTX_DATA_FILE_H_

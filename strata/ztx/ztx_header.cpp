@@ -133,6 +133,14 @@ const char* CZTXDataHeader::GetTextItem(int identifier) {
   return reinterpret_cast<const char*>(item->GetValue());
 }
 
+void CZTXDataHeader::SetSlideFacts(int height, int width, int scanScale,
+                                   float captureResolution) {
+  height_ = height;
+  width_ = width;
+  scanScale_ = scanScale;
+  captureResolution_ = captureResolution;
+}
+
 int CZTXDataHeader::GetWidth() { return width_; }
 int CZTXDataHeader::GetHeight() { return height_; }
 int CZTXDataHeader::GetScanScale() { return scanScale_; }

@@ -67,6 +67,9 @@ class CZTXDataHeader : public CDataHeader {
   void AppendItem(std::unique_ptr<CZTXDataItem> item) { items_.push_back(std::move(item)); }
   const std::vector<std::unique_ptr<CZTXDataItem>>& Items() const { return items_; }
 
+  // For headers filled from elsewhere than a file (the bridge formats).
+  void SetSlideFacts(int height, int width, int scanScale, float captureResolution);
+
  protected:
   // Reads the first 1024 bytes and takes marker, magic and version. A 1.3+
   // class also accepts the long magic "ZTXL\0". False on any failure.

@@ -23,11 +23,13 @@
 #include "strata/ztx/ztx_channel_streams.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_region.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
 namespace {
 
 using strata::ztx::PixelBuffer;
+using strata::ztx::RegionTileSource;
 
 using strata::FitsRegionMemoryBudget;
 using strata::IsUsableScale;
@@ -136,7 +138,7 @@ struct RegionPlan {
   TilePlacement tiles;  // without a pixel target yet
 };
 
-bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale, int x, int y,
+bool PlanRegion(RegionTileSource& slide, const SlideGeometry& geometry, float scale, int x, int y,
                 int width, int height, RegionPlan& plan) {
   strata::RegionClip clip;
   if (!strata::ClipRegion(geometry.width, geometry.height, geometry.scanScale, scale, x, y, width,
@@ -148,7 +150,7 @@ bool PlanRegion(CZTXDataFile& slide, const SlideGeometry& geometry, float scale,
   plan.pasteLeft = clip.pasteLeft;
   plan.pasteTop = clip.pasteTop;
 
-  const float source = slide.SelectSourceScale(scale);
+  const float source = slide.SourceScale(scale);
   if (!IsUsableScale(source)) return false;
   strata::SourceWindow window;
   if (!strata::WindowAtSource(clip, source, scale, window)) return false;
@@ -264,11 +266,10 @@ bool DecodeWholeCellInPlace(const TilePlacement& target, const CellWindow& cell,
                                 target.blockSize, destination, stride);
 }
 
-// Fetches, decodes and places every tile of the plan's grid; `places` null
-// means ordinary RGB tiles. The window need not be initialised: every pixel
-// of it is either a tile's or white afterwards.
-void FillTiles(CZTXDataFile& slide, const TilePlacement& target, const std::array<int, 3>* places) {
-  const bool bmp = slide.TilesAreBmp();
+// Fetches, decodes and places every tile of the plan's grid. The window need
+// not be initialised: every pixel of it is either a tile's or white afterwards.
+void FillTiles(RegionTileSource& slide, const TilePlacement& target) {
+  const bool inPlace = slide.TilesAreColourJpeg();
   std::vector<unsigned char> stored;
   for (int column = 0; column < target.columns; ++column) {
     const std::int64_t tileX =
@@ -276,19 +277,14 @@ void FillTiles(CZTXDataFile& slide, const TilePlacement& target, const std::arra
     for (int row = 0; row < target.rows; ++row) {
       const std::int64_t tileY = target.gridTop + static_cast<std::int64_t>(row) * target.blockSize;
       const CellWindow cell = WindowOfCell(target, column, row);
-      const TileInfo* tile =
-          tileX > INT_MAX || tileY > INT_MAX
-              ? nullptr
-              : slide.FindTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY));
       PixelBuffer pixels;
       int width = 0;
       int height = 0;
-      if (tile != nullptr && slide.ReadStoredTile(*tile, stored)) {
-        if (places == nullptr && !bmp && DecodeWholeCellInPlace(target, cell, stored)) continue;
-        pixels = places == nullptr ? strata::ztx::DecodeTileStream(stored.data(), stored.size(),
-                                                                   bmp, width, height)
-                                   : strata::ztx::ComposeChannelPixels(stored, *places, tile->width,
-                                                                       tile->height, width, height);
+      if (tileX <= INT_MAX && tileY <= INT_MAX &&
+          slide.FetchTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY),
+                          stored)) {
+        if (inPlace && DecodeWholeCellInPlace(target, cell, stored)) continue;
+        pixels = slide.DecodeTile(stored, width, height);
       }
       PlaceTile(target, cell, pixels.get(), width, height);
     }
@@ -315,15 +311,35 @@ void WhitenAroundWindow(const TilePlacement& target) {
 
 }  // namespace
 
-int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height,
-                                unsigned char** out, int& length, bool encode,
-                                const bool* channels) {
+namespace strata::ztx {
+
+float SelectSourceScale(float scanScale, int levelMode, float scale) {
+  if (!IsUsableScale(scale)) return 0.0f;
+  if (scale > scanScale) return scanScale;
+  const float ratio = scanScale / scale;
+  // Levels halve (mode 0) or, while near the scan level, step by 4 (mode 1)
+  // or 16 (mode 2); listed down to the first one at or below the request.
+  // lower reaches 0 for any positive scale, so this ends.
+  std::vector<float> levels{scanScale};
+  while (levels.back() > scale) {
+    float lower = levels.back() * 0.5f;
+    if (ratio < 16.0f) {
+      if (levelMode == 1) lower *= 0.5f;
+      if (levelMode == 2) lower *= 0.125f;
+    }
+    levels.push_back(lower);
+  }
+  return levels[static_cast<std::size_t>(strata::ChooseSourceLevel(levels, scale))];
+}
+
+int ComposeRegion(RegionTileSource& source, float scale, int x, int y, int width, int height,
+                  unsigned char** out, int& length, bool encode) {
   if (out == nullptr) return 0;
   *out = nullptr;
   SlideGeometry geometry;
-  if (!ReadGeometry(GetHeader(), geometry)) return 0;
+  if (!ReadGeometry(source.RegionHeader(), geometry)) return 0;
   RegionPlan plan;
-  if (!PlanRegion(*this, geometry, scale, x, y, width, height, plan)) return 0;
+  if (!PlanRegion(source, geometry, scale, x, y, width, height, plan)) return 0;
   TilePlacement& tiles = plan.tiles;
   const bool unscaled =
       tiles.windowWidth == plan.clippedWidth && tiles.windowHeight == plan.clippedHeight;
@@ -338,13 +354,6 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
       unscaled ? outputBytes : static_cast<std::uint64_t>(outputBytes) + windowBytes + resizedBytes;
   if (!FitsRegionMemoryBudget(workingBytes)) return 0;
 
-  std::array<int, 3> places{};
-  if (channels != nullptr) {
-    places = strata::ztx::PlacesFromFlags(channels[0], channels[1], channels[2], channels[3],
-                                          channels[4], channels[5]);
-  }
-  const std::array<int, 3>* chosen = channels != nullptr ? &places : nullptr;
-
   PixelBuffer output;
   if (unscaled) {
     // The window maps 1:1 onto the output: decode straight into it.
@@ -356,14 +365,14 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
     tiles.windowLeft = plan.pasteLeft;
     tiles.windowTop = plan.pasteTop;
     WhitenAroundWindow(tiles);
-    FillTiles(*this, tiles, chosen);
+    FillTiles(source, tiles);
   } else {
     PixelBuffer window(strata::AllocateBuffer(windowBytes));
     if (window == nullptr) return 0;
     tiles.pixels = window.get();
     tiles.pixelsWidth = tiles.windowWidth;
     tiles.pixelsHeight = tiles.windowHeight;
-    FillTiles(*this, tiles, chosen);
+    FillTiles(source, tiles);
     PixelBuffer resized(strata::ResizeBilinear(window.get(), tiles.windowWidth, tiles.windowHeight,
                                                plan.clippedWidth, plan.clippedHeight));
     if (resized == nullptr) return 0;
@@ -377,7 +386,86 @@ int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height
                           plan.clippedHeight, plan.pasteLeft, plan.pasteTop);
     }
   }
-  return strata::ztx::HandOut(std::move(output), width, height, encode, out, length) ? 1 : 0;
+  return HandOut(std::move(output), width, height, encode, out, length) ? 1 : 0;
+}
+
+int ComposeMosaic(RegionTileSource& source, float scale, int x, int y, int width, int height,
+                  unsigned char** out, int& length, bool encode) {
+  if (out == nullptr) return 0;
+  *out = nullptr;
+  length = 0;
+  SlideGeometry geometry;
+  if (!ReadGeometry(source.RegionHeader(), geometry)) return 0;
+  TilePlacement tiles;
+  std::uint64_t canvasBytes = 0;
+  if (!PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes)) return 0;
+  if (!FitsRegionMemoryBudget(canvasBytes)) return 0;
+  PixelBuffer canvas(strata::AllocateBuffer(canvasBytes));
+  if (canvas == nullptr) return 0;
+  tiles.pixels = canvas.get();
+  tiles.pixelsWidth = tiles.windowWidth;
+  tiles.pixelsHeight = tiles.windowHeight;
+  FillTiles(source, tiles);
+  return HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out, length)
+             ? 1
+             : 0;
+}
+
+bool MosaicFits(RegionTileSource& source, float scale, int x, int y, int width, int height) {
+  SlideGeometry geometry;
+  if (!ReadGeometry(source.RegionHeader(), geometry)) return false;
+  TilePlacement tiles;
+  std::uint64_t canvasBytes = 0;
+  return PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes) &&
+         FitsRegionMemoryBudget(canvasBytes);
+}
+
+}  // namespace strata::ztx
+
+namespace {
+
+// The tiles of a ZTX slide as stored in its tile map; with `places` set, the
+// colour pixels of a multi-channel slide's chosen channels.
+class StoredTileSource : public RegionTileSource {
+ public:
+  StoredTileSource(CZTXDataFile& slide, const std::array<int, 3>* places)
+      : slide_(slide), places_(places) {}
+
+  CDataHeader* RegionHeader() override { return slide_.GetHeader(); }
+  float SourceScale(float scale) override { return slide_.SelectSourceScale(scale); }
+  bool FetchTile(float scale, int x, int y, std::vector<unsigned char>& stream) override {
+    last_ = slide_.FindTile(scale, x, y);
+    return last_ != nullptr && slide_.ReadStoredTile(*last_, stream);
+  }
+  PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
+                         int& height) override {
+    if (places_ == nullptr) {
+      return strata::ztx::DecodeTileStream(stream.data(), stream.size(), slide_.TilesAreBmp(),
+                                           width, height);
+    }
+    return strata::ztx::ComposeChannelPixels(stream, *places_, last_->width, last_->height, width,
+                                             height);
+  }
+  bool TilesAreColourJpeg() override { return places_ == nullptr && !slide_.TilesAreBmp(); }
+
+ private:
+  CZTXDataFile& slide_;
+  const std::array<int, 3>* places_;
+  const TileInfo* last_ = nullptr;
+};
+
+}  // namespace
+
+int CZTXDataFile::ComposeRegion(float scale, int x, int y, int width, int height,
+                                unsigned char** out, int& length, bool encode,
+                                const bool* channels) {
+  std::array<int, 3> places{};
+  if (channels != nullptr) {
+    places = strata::ztx::PlacesFromFlags(channels[0], channels[1], channels[2], channels[3],
+                                          channels[4], channels[5]);
+  }
+  StoredTileSource source(*this, channels != nullptr ? &places : nullptr);
+  return strata::ztx::ComposeRegion(source, scale, x, y, width, height, out, length, encode);
 }
 
 int CZTXDataFile::ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
@@ -394,32 +482,11 @@ int CZTXDataFile::ReadRegionChannels(float scale, int x, int y, int width, int h
 
 int CZTXDataFile::ReadRegionMax(float scale, int x, int y, int width, int height,
                                 unsigned char** out, int& length, bool encode) {
-  if (out == nullptr) return 0;
-  *out = nullptr;
-  length = 0;
-  SlideGeometry geometry;
-  if (!ReadGeometry(GetHeader(), geometry)) return 0;
-  TilePlacement tiles;
-  std::uint64_t canvasBytes = 0;
-  if (!PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes)) return 0;
-  if (!FitsRegionMemoryBudget(canvasBytes)) return 0;
-  PixelBuffer canvas(strata::AllocateBuffer(canvasBytes));
-  if (canvas == nullptr) return 0;
-  tiles.pixels = canvas.get();
-  tiles.pixelsWidth = tiles.windowWidth;
-  tiles.pixelsHeight = tiles.windowHeight;
-  FillTiles(*this, tiles, nullptr);
-  return strata::ztx::HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out,
-                              length)
-             ? 1
-             : 0;
+  StoredTileSource source(*this, nullptr);
+  return strata::ztx::ComposeMosaic(source, scale, x, y, width, height, out, length, encode);
 }
 
 bool CZTXDataFile::CanReadRegionMax(float scale, int x, int y, int width, int height) {
-  SlideGeometry geometry;
-  if (!ReadGeometry(GetHeader(), geometry)) return false;
-  TilePlacement tiles;
-  std::uint64_t canvasBytes = 0;
-  return PlanMosaic(geometry, scale, x, y, width, height, tiles, canvasBytes) &&
-         FitsRegionMemoryBudget(canvasBytes);
+  StoredTileSource source(*this, nullptr);
+  return strata::ztx::MosaicFits(source, scale, x, y, width, height);
 }

@@ -1,9 +1,7 @@
 // Single tiles of a ZTX slide after the lookup-table adjustment, and colour
 // tiles built from the channels of a multi-channel slide.
 //
-// The lookup table is shared by the slide and guarded by lutLock_: a caller
-// rebuilds it (when its parameters changed) and copies it out under the lock,
-// then maps its pixels from the copy without holding the lock, so adjustments
+// The lookup table is shared by the slide (LookupTableCache), so adjustments
 // may run beside regions and tile reads and beside each other.
 //
 // The caller's buffer at *out is consumed (released and replaced, or cleared)
@@ -41,34 +39,7 @@ bool FetchTileStream(CZTXDataFile& slide, float scale, int x, int y,
   return tile != nullptr && slide.ReadStoredTile(*tile, stream);
 }
 
-// Copies an unchanged stream to the caller: into the caller's buffer when one
-// is given (it must hold the stream, as for a plain tile read), else into a
-// new one.
-void DeliverUnchanged(const std::vector<unsigned char>& stream, unsigned char** out, int& length) {
-  if (*out == nullptr) *out = strata::AllocateBuffer(stream.size());
-  if (*out == nullptr) {
-    length = 0;
-    return;
-  }
-  std::memcpy(*out, stream.data(), stream.size());
-  length = static_cast<int>(stream.size());
-}
-
 }  // namespace
-
-void CZTXDataFile::PrepareLookupTable(const float params[6], int table[256][3]) {
-  strata::platform::ScopedLock guard(lutLock_);
-  bool changed = !lutBuilt_;
-  for (int k = 0; k < strata::kLookupParameterCount && !changed; ++k) {
-    changed = params[k] != lutParams_[k];
-  }
-  if (changed) {
-    std::copy(params, params + strata::kLookupParameterCount, lutParams_);
-    strata::BuildLookupTable(params, lut_);
-    lutBuilt_ = true;
-  }
-  std::memcpy(table, lut_, sizeof(lut_));
-}
 
 unsigned char* CZTXDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
                                               unsigned char** out, float p1, float p2, float p3,
@@ -96,21 +67,7 @@ unsigned char* CZTXDataFile::AdjustTile(float scale, int x, int y, int& length, 
     ConsumeCallerBuffer(out);
     return nullptr;
   }
-  if (strata::IsNeutralAdjustment(params)) {
-    DeliverUnchanged(stream, out, length);
-    return nullptr;
-  }
-  ConsumeCallerBuffer(out);
-  int width = 0;
-  int height = 0;
-  PixelBuffer pixels =
-      strata::ztx::DecodeTileStream(stream.data(), stream.size(), TilesAreBmp(), width, height);
-  if (pixels == nullptr) return nullptr;
-  int table[256][3];
-  PrepareLookupTable(params, table);
-  strata::ApplyLookupTable(table, keep, pixels.get(),
-                                static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
+  strata::ztx::AdjustTileStream(stream, TilesAreBmp(), lookupTable_, params, keep, out, length);
   return nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "strata/ztx/ztx_tile_pixels.h"
 
 #include <climits>
+#include <cstring>
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
@@ -120,6 +121,29 @@ void ConsumeCallerBuffer(unsigned char** out) {
   if (out == nullptr) return;
   ReleaseBuffer(*out);
   *out = nullptr;
+}
+
+void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
+                      LookupTableCache& cache, const float params[kLookupParameterCount],
+                      const bool keep[3], unsigned char** out, int& length) {
+  length = 0;
+  if (IsNeutralAdjustment(params)) {
+    if (*out == nullptr) *out = AllocateBuffer(stream.size());
+    if (*out == nullptr) return;
+    std::memcpy(*out, stream.data(), stream.size());
+    length = static_cast<int>(stream.size());
+    return;
+  }
+  ConsumeCallerBuffer(out);
+  int width = 0;
+  int height = 0;
+  PixelBuffer pixels = DecodeTileStream(stream.data(), stream.size(), tilesAreBmp, width, height);
+  if (pixels == nullptr) return;
+  int table[256][3];
+  cache.Prepare(params, table);
+  ApplyLookupTable(table, keep, pixels.get(),
+                   static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!HandOut(std::move(pixels), width, height, true, out, length)) length = 0;
 }
 
 }  // namespace strata::ztx

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
+#include "strata/model/lookup_table.h"
 #include "strata/model/region_geometry.h"
 
 namespace strata::ztx {
@@ -37,6 +38,16 @@ using strata::HandOut;
 
 // Releases the caller's buffer at *out (from AllocateBuffer) and clears it.
 void ConsumeCallerBuffer(unsigned char** out);
+
+// Adjusts one tile's encoded stream for the caller of a tile adjustment.
+// Neutral parameters: the stream is copied unchanged into the caller's buffer
+// at *out when one is given (it must hold the stream), else into a new one.
+// Otherwise the caller's buffer is released and *out receives a new JPEG of
+// the mapped pixels (channels whose `keep` flag is false become 0); a stream
+// that does not decode leaves *out null and length 0.
+void AdjustTileStream(const std::vector<unsigned char>& stream, bool tilesAreBmp,
+                      LookupTableCache& cache, const float params[kLookupParameterCount],
+                      const bool keep[3], unsigned char** out, int& length);
 
 }  // namespace strata::ztx
 

@@ -16,8 +16,10 @@
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/strata.h"
+#include "standins/synthetic_slide.h"
 #include "support/slide_fixtures.h"
 #include "support/slide_owners.h"
+#include "support/standin_libraries.h"
 
 namespace strata::test {
 namespace {
@@ -298,6 +300,42 @@ INSTANTIATE_TEST_SUITE_P(
                     {"synth", "@/missing/out.ztx", "--width", "300", "--height", "300"}, 1,
                     "cannot create"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// Slides of the bridge and SDK formats, served by the stand-in libraries.
+TEST(StrataCli, ReadsBridgeAndSdkSlides) {
+  UseStandinLibraries();
+  TempDir dir;
+  const RunResult info = RunStrata(dir, {"info", "/slides/case.dmetrix"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("size:               1000 x 700 pixels"), std::string::npos);
+  EXPECT_NE(info.out.find("thumbnail:          250 x 175"), std::string::npos) << info.out;
+  // No scan time is known for these formats: no line, nothing made up.
+  EXPECT_EQ(info.out.find("scanned:"), std::string::npos) << info.out;
+
+  ASSERT_EQ(RunStrata(dir, {"tile", "/slides/case.dmetrix", "--scale", "20", "--x", "256", "--y",
+                            "0", "-o", dir.File("tile.bmp")})
+                .status,
+            0);
+  EXPECT_EQ(ReadFileBytes(dir.File("tile.bmp")),
+            standin::EncodeBmp(standin::LevelWindow(standin::kDmetrixSlide, 2, 256, 0, 256, 256),
+                               256, 256));
+  ASSERT_EQ(RunStrata(dir, {"region", "/slides/case.mds", "--scale", "10", "--width", "40",
+                            "--height", "30", "-o", dir.File("region.png")})
+                .status,
+            0);
+  ASSERT_EQ(RunStrata(dir, {"thumbnail", "/slides/case.mds", "-o", dir.File("thumb.bmp")}).status,
+            0);
+  EXPECT_EQ(ReadFileBytes(dir.File("thumb.bmp")).size(), 54u + 96 * 64 * 3);
+  const RunResult tmap = RunStrata(dir, {"tile", "/slides/case.TMAP", "--scale", "40", "--x", "0",
+                                         "--y", "0", "-o", dir.File("tmap.jpg")});
+  ASSERT_EQ(tmap.status, 0) << tmap.err;
+  int width = 0, height = 0;
+  const Bytes jpeg = ReadFileBytes(dir.File("tmap.jpg"));
+  Pixels pixels(DecodeJpeg(jpeg.data(), static_cast<int>(jpeg.size()), width, height));
+  EXPECT_NE(pixels, nullptr);
+  EXPECT_EQ(width, 100);
+  EXPECT_EQ(height, 100);
+}
 
 }  // namespace
 }  // namespace strata::test
