@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "strata/platform/file_io.h"
 #include "strata/platform/terminal.h"
@@ -55,6 +56,55 @@ std::string SharedBenchSlide(const std::string& dir, int width, int height) {
   std::printf("slide: %s (%.2f GB)\n", path.c_str(),
               static_cast<double>(platform::FileSize(path)) / 1e9);
   return path;
+}
+
+}  // namespace strata::bench
+
+namespace strata::bench {
+
+namespace {
+
+bool Usage(const char* usage, const std::string& error) {
+  std::fprintf(stderr, "%s\nusage: %s\n", error.c_str(), usage);
+  return false;
+}
+
+}  // namespace
+
+bool ParseBenchArguments(int argc, char** argv, const std::set<std::string>& options,
+                         const char* usage, tools::Arguments* arguments) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  std::string error;
+  if (!arguments->Parse(words, options, {}, &error)) return Usage(usage, error);
+  if (!arguments->positional().empty()) {
+    return Usage(usage, "unexpected " + arguments->positional().front());
+  }
+  return true;
+}
+
+std::string BenchDir(const tools::Arguments& arguments) {
+  const char* fromEnvironment = platform::EnvironmentValue("STRATA_BENCH_DIR");
+  return arguments.Text("--dir", fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench");
+}
+
+bool PositiveOption(const tools::Arguments& arguments, const char* name, int fallback,
+                    const char* usage, int* out) {
+  std::string error;
+  if (arguments.Int(name, fallback, 1, 1 << 30, out, &error)) return true;
+  return Usage(usage, error);
+}
+
+bool ParseSharedSlideSettings(int argc, char** argv, const char* countOption, const char* usage,
+                              SharedSlideSettings* settings) {
+  tools::Arguments arguments;
+  if (!ParseBenchArguments(argc, argv, {"--dir", "--width", "--height", countOption}, usage,
+                           &arguments)) {
+    return false;
+  }
+  settings->dir = BenchDir(arguments);
+  return PositiveOption(arguments, "--width", settings->width, usage, &settings->width) &&
+         PositiveOption(arguments, "--height", settings->height, usage, &settings->height) &&
+         PositiveOption(arguments, countOption, settings->count, usage, &settings->count);
 }
 
 }  // namespace strata::bench

@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "tools/arguments.h"
 
 namespace strata::bench {
 
@@ -22,6 +25,31 @@ bool EnsureBenchSlide(const std::string& path, int width, int height, int scanSc
 // The 40x slide that open_tiles_bench and reader_bench share:
 // DIR/bench-WxH.ztx, written once. Prints its path and size; "" on failure.
 std::string SharedBenchSlide(const std::string& dir, int width, int height);
+
+// Parses a benchmark's "--name value" options with the command line's parser;
+// false (with the usage line printed) for a positional word, an unknown
+// option or a missing value.
+bool ParseBenchArguments(int argc, char** argv, const std::set<std::string>& options,
+                         const char* usage, tools::Arguments* arguments);
+
+// The --dir option, else $STRATA_BENCH_DIR, else /tmp/strata-bench.
+std::string BenchDir(const tools::Arguments& arguments);
+
+// A whole-number option of at least 1; false (with the usage line printed)
+// when it is not one.
+bool PositiveOption(const tools::Arguments& arguments, const char* name, int fallback,
+                    const char* usage, int* out);
+
+// The options of the benches that measure the shared slide: --dir, --width,
+// --height and one count option of their own.
+struct SharedSlideSettings {
+  std::string dir;
+  int width = 100000;
+  int height = 80000;
+  int count = 1;
+};
+bool ParseSharedSlideSettings(int argc, char** argv, const char* countOption, const char* usage,
+                              SharedSlideSettings* settings);
 
 }  // namespace strata::bench
 

@@ -55,27 +55,23 @@ struct BenchOptions {
   int regions = 100;
 };
 
+constexpr const char* kUsage =
+    "http_bench [--width W] [--height H] [--rounds N] [--threads T] [--delay MS] [--regions N]"
+    "   (width and height at least 2048)";
+
 bool ParseOptions(int argc, char** argv, BenchOptions& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const int value = std::atoi(argv[i + 1]);
-    if (value <= 0) return false;
-    if (std::strcmp(argv[i], "--width") == 0) {
-      options.width = value;
-    } else if (std::strcmp(argv[i], "--height") == 0) {
-      options.height = value;
-    } else if (std::strcmp(argv[i], "--rounds") == 0) {
-      options.rounds = value;
-    } else if (std::strcmp(argv[i], "--threads") == 0) {
-      options.threads = value;
-    } else if (std::strcmp(argv[i], "--delay") == 0) {
-      options.delayMs = value;
-    } else if (std::strcmp(argv[i], "--regions") == 0) {
-      options.regions = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1 && options.width >= 2048 && options.height >= 2048;
+  strata::tools::Arguments arguments;
+  return strata::bench::ParseBenchArguments(
+             argc, argv, {"--width", "--height", "--rounds", "--threads", "--delay", "--regions"}, kUsage,
+             &arguments) &&
+         strata::bench::PositiveOption(arguments, "--width", options.width, kUsage,
+                                       &options.width) &&
+         strata::bench::PositiveOption(arguments, "--height", options.height, kUsage,
+                                       &options.height) &&
+         strata::bench::PositiveOption(arguments, "--rounds", options.rounds, kUsage,
+                                       &options.rounds) &&
+         strata::bench::PositiveOption(arguments, "--threads", options.threads, kUsage,
+                                       &options.threads);
 }
 
 // Smooth colour ramps with some texture, so that tiles compress like tissue
@@ -316,13 +312,7 @@ std::vector<double> RunTifffileRoute(const std::string& url, const std::vector<R
 
 int main(int argc, char** argv) {
   BenchOptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr,
-                 "usage: %s [--width W] [--height H] [--rounds N] [--threads T] [--delay MS] "
-                 "[--regions N]   (width and height at least 2048)\n",
-                 argv[0]);
-    return 2;
-  }
+  if (!ParseOptions(argc, argv, options)) return 2;
   // Keep-alive on, as any production server has it.
   NginxServer server(std::string(), 60, 100000);
   if (!server.started()) {

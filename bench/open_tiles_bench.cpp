@@ -36,33 +36,7 @@ using strata::bench::Clock;
 using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
 
-struct Settings {
-  std::string dir;
-  int width = 100000;
-  int height = 80000;
-  int tiles = 10000;
-};
-
-bool ParseSettings(int argc, char** argv, Settings* settings) {
-  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
-  settings->dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const char* value = argv[i + 1];
-    if (name == "--dir") {
-      settings->dir = value;
-    } else if (name == "--width") {
-      settings->width = std::atoi(value);
-    } else if (name == "--height") {
-      settings->height = std::atoi(value);
-    } else if (name == "--tiles") {
-      settings->tiles = std::atoi(value);
-    } else {
-      return false;
-    }
-  }
-  return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->tiles > 0;
-}
+constexpr const char* kUsage = "open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]";
 
 struct TileRange {
   float scale;
@@ -105,12 +79,9 @@ double MedianOpenSeconds(const std::string& path, bool block, int left, int top,
 }  // namespace
 
 int main(int argc, char** argv) {
-  Settings settings;
-  if (!ParseSettings(argc, argv, &settings)) {
-    std::fprintf(stderr,
-                 "usage: open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]\n");
-    return 2;
-  }
+  strata::bench::SharedSlideSettings settings;
+  settings.count = 10000;
+  if (!strata::bench::ParseSharedSlideSettings(argc, argv, "--tiles", kUsage, &settings)) return 2;
   const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
   if (path.empty()) return 1;
 
@@ -136,12 +107,9 @@ int main(int argc, char** argv) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<std::size_t> pick(0, tiles.size() - 1);
   std::vector<TileRange> sample;
-  for (int i = 0; i < settings.tiles; ++i) sample.push_back(tiles[pick(random)]);
+  for (int i = 0; i < settings.count; ++i) sample.push_back(tiles[pick(random)]);
 
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  std::unique_ptr<std::FILE, Close> file(strata::platform::OpenStream(path.c_str(), "rb"));
+  strata::platform::OwnedStream file(strata::platform::OpenStream(path.c_str(), "rb"));
   std::vector<unsigned char> storage(4 << 20);
   // Both timed passes read the same ranges; one untimed pass first puts them
   // in the page cache so that neither pays for the disk.
@@ -173,8 +141,8 @@ int main(int argc, char** argv) {
   const double directSeconds = SecondsSince(start);
 
   std::printf("GetImageStreamFunc:        %8.0f tiles/s (%d tiles, %.1f MB)\n",
-              settings.tiles / librarySeconds, settings.tiles, static_cast<double>(bytes) / 1e6);
-  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.tiles / directSeconds,
+              settings.count / librarySeconds, settings.count, static_cast<double>(bytes) / 1e6);
+  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.count / directSeconds,
               static_cast<double>(directBytes) / 1e6);
   std::printf("library / pread time:      %8.2f\n", librarySeconds / directSeconds);
   if (bytes != directBytes) {

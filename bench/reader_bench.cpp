@@ -35,33 +35,7 @@ using strata::bench::Clock;
 using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
 
-struct Settings {
-  std::string dir;
-  int width = 100000;
-  int height = 80000;
-  int repeat = 5;
-};
-
-bool ParseSettings(int argc, char** argv, Settings* settings) {
-  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
-  settings->dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const int value = std::atoi(argv[i + 1]);
-    if (name == "--dir") {
-      settings->dir = argv[i + 1];
-    } else if (name == "--width") {
-      settings->width = value;
-    } else if (name == "--height") {
-      settings->height = value;
-    } else if (name == "--repeat") {
-      settings->repeat = value;
-    } else {
-      return false;
-    }
-  }
-  return (argc % 2) == 1 && settings->width > 0 && settings->height > 0 && settings->repeat > 0;
-}
+constexpr const char* kUsage = "reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]";
 
 struct Square {
   int x;
@@ -119,12 +93,9 @@ double TimeFetchAndDecode(IMAGE_INFO_STRUCT& handle, float scanScale, int left, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Settings settings;
-  if (!ParseSettings(argc, argv, &settings)) {
-    std::fprintf(stderr,
-                 "usage: reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]\n");
-    return 2;
-  }
+  strata::bench::SharedSlideSettings settings;
+  settings.count = 5;
+  if (!strata::bench::ParseSharedSlideSettings(argc, argv, "--repeat", kUsage, &settings)) return 2;
   const std::string path = SharedBenchSlide(settings.dir, settings.width, settings.height);
   if (path.empty()) return 1;
 
@@ -160,9 +131,9 @@ int main(int argc, char** argv) {
         const int left = std::max(0, width / 2 - sourceEdge / 2 + 77);
         const int top = std::max(0, height / 2 - sourceEdge / 2 + 33);
         const Square square{left / divisor, top / divisor, edge};
-        const double roi = TimeReadRoi(reader, square, scale, settings.repeat);
+        const double roi = TimeReadRoi(reader, square, scale, settings.count);
         const double decode = TimeFetchAndDecode(handle, static_cast<float>(scanScale), left, top,
-                                                 sourceEdge, settings.repeat);
+                                                 sourceEdge, settings.count);
         const double output = static_cast<double>(edge) * edge / 1e6;
         const double source = static_cast<double>(sourceEdge) * sourceEdge / 1e6;
         std::printf("%-6s %-6g %6d %12.1f %12.1f %12.1f %7.2f\n", whole ? "whole" : "block",

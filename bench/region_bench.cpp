@@ -39,10 +39,7 @@ constexpr int kSlideSize = 16384;
 constexpr int kScanScale = 40;
 constexpr int kRegionSize = 2048;
 
-struct Release {
-  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
-};
-using Owned = std::unique_ptr<unsigned char, Release>;
+using Owned = strata::OwnedBuffer;
 
 struct Origin {
   int x;
@@ -111,22 +108,24 @@ Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>&
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* fromEnvironment = strata::platform::EnvironmentValue("STRATA_BENCH_DIR");
-  std::string dir = fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench";
+  constexpr const char* kUsage = "region_bench [--dir DIR] [--regions N] [--factor F]";
+  strata::tools::Arguments arguments;
+  if (!strata::bench::ParseBenchArguments(argc, argv, {"--dir", "--regions", "--factor"}, kUsage,
+                                          &arguments)) {
+    return 2;
+  }
+  const std::string dir = strata::bench::BenchDir(arguments);
   int regions = 12;
+  if (!strata::bench::PositiveOption(arguments, "--regions", regions, kUsage, &regions)) return 2;
   std::vector<float> factors = {1.0f, 0.3f};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    if (name == "--factor") {
-      factors = {static_cast<float>(std::atof(argv[i + 1]))};
-    } else if (name == "--dir") {
-      dir = argv[i + 1];
-    } else if (name == "--regions") {
-      regions = std::max(1, std::atoi(argv[i + 1]));
-    } else {
-      std::fprintf(stderr, "usage: region_bench [--dir DIR] [--regions N] [--factor F]\n");
+  if (arguments.Has("--factor")) {
+    float factor = 1.0f;
+    std::string error;
+    if (!arguments.Float("--factor", 1.0f, 0.0001f, 100.0f, &factor, &error)) {
+      std::fprintf(stderr, "%s\nusage: %s\n", error.c_str(), kUsage);
       return 2;
     }
+    factors = {factor};
   }
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/region_bench_16k.ztx";

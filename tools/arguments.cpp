@@ -1,10 +1,10 @@
+#include "tools/arguments.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-
-#include "tools/command.h"
 
 namespace strata::tools {
 

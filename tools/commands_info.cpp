@@ -11,6 +11,7 @@
 #include "strata/foreign/openslide_data_file.h"
 #include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
+#include "strata/model/image_buffer.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_data_file.h"
@@ -29,10 +30,7 @@ const char* StreamKind(const unsigned char* bytes, int length) {
 }
 
 bool IndexIsCompressed(const std::string& path) {
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  std::unique_ptr<std::FILE, Close> stream(platform::OpenStream(path.c_str(), "rb"));
+  platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
   unsigned char marker[4] = {};
   if (stream == nullptr || std::fread(marker, 1, 4, stream.get()) != 4) return false;
   const std::uint32_t value = static_cast<std::uint32_t>(marker[0]) |
@@ -112,9 +110,12 @@ void PrintLevels(CDataFile* slide) {
 void PrintItems(CDataFile* slide) {
   CDataHeader* header = slide->GetHeader();
   if (header == nullptr) return;
-  const std::vector<CZTXDataItem*>& items = header->Items();
-  std::printf("items:              %zu\n", items.size());
-  for (const CZTXDataItem* item : items) {
+  // Only ZTX headers keep property items; other formats list none.
+  auto* ztxHeader = dynamic_cast<CZTXDataHeader*>(header);
+  const std::size_t count = ztxHeader == nullptr ? 0 : ztxHeader->Items().size();
+  std::printf("items:              %zu\n", count);
+  if (ztxHeader == nullptr) return;
+  for (const auto& item : ztxHeader->Items()) {
     std::printf("  %-4d %s\n", item->GetIdentifier(), ItemValueText(*item).c_str());
   }
 }
@@ -127,7 +128,7 @@ void PrintAssociatedImage(IMAGE_INFO_STRUCT handle, const char* name, ImageGette
   int width = 0;
   int height = 0;
   const bool found = getter(handle, &data, &length, &width, &height);
-  LibraryBuffer buffer(data);
+  OwnedBuffer buffer(data);
   if (!found || buffer == nullptr || length <= 0) {
     std::printf("%-19s none\n", name);
     return;
@@ -182,7 +183,7 @@ bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   unsigned char* none = nullptr;
   int length = 0;
   GetImageStreamFunc(&handle, scale, x, y, &length, &none);
-  LibraryBuffer made(none);
+  OwnedBuffer made(none);
   if (made != nullptr && length > 0) {
     // Slides read through OpenSlide make every tile into a new buffer.
     bytes->assign(made.get(), made.get() + length);
@@ -194,7 +195,7 @@ bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   int copied = 0;
   GetImageStreamFunc(&handle, scale, x, y, &copied, &buffer);
   if (buffer != storage.data()) {
-    LibraryBuffer unexpected(buffer);
+    OwnedBuffer unexpected(buffer);
     return false;
   }
   if (copied != length) return false;
@@ -237,7 +238,7 @@ int ExtractImage(const Arguments& arguments, const char* name, ImageGetter gette
   unsigned char* data = nullptr;
   int length = 0, width = 0, height = 0;
   const bool found = getter(slide.get(), &data, &length, &width, &height);
-  LibraryBuffer buffer(data);
+  OwnedBuffer buffer(data);
   if (!found || buffer == nullptr || length <= 0) {
     return ReportError(std::string(path) + " has no " + name);
   }

@@ -82,7 +82,7 @@ int RunRegion(const Arguments& arguments) {
   const bool jpeg = kind == OutputKind::kJpeg;
   const bool ok = GetImageDataRoiFunc(slide.get(), scale, x, y, width, height, &data, &length,
                                       jpeg);
-  LibraryBuffer buffer(data);
+  OwnedBuffer buffer(data);
   if (!ok || buffer == nullptr || length <= 0) {
     return ReportError("no region " + std::to_string(width) + " x " + std::to_string(height) +
                        " at (" + std::to_string(x) + ", " + std::to_string(y) +

@@ -30,10 +30,7 @@ constexpr int kLabelWidth = 600;
 constexpr int kLabelHeight = 300;
 constexpr int kMaxSlideSide = 1 << 24;
 
-struct Release {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using CodecBuffer = std::unique_ptr<unsigned char, Release>;
+using CodecBuffer = OwnedBuffer;
 
 const std::set<std::string> kWriterValueOptions = {"--version", "--quality", "--tile-size",
                                                    "--scale", "--level-mode"};
@@ -121,7 +118,7 @@ ztx::StoredImage SlideImage(IMAGE_INFO_STRUCT handle, HandleImageGetter getter) 
   unsigned char* data = nullptr;
   int length = 0, width = 0, height = 0;
   const bool found = getter(handle, &data, &length, &width, &height);
-  LibraryBuffer owned(data);
+  OwnedBuffer owned(data);
   if (!found || owned == nullptr || length <= 0 || data[0] != 0xFF) return image;
   image.stream.assign(data, data + length);
   image.width = width;
@@ -154,7 +151,7 @@ int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string
     int length = 0;
     const bool read = GetImageDataRoiFunc(slide.get(), scale * static_cast<float>(w) / width, 0, 0,
                                           w, h, &out, &length, false);
-    LibraryBuffer pixels(out);
+    OwnedBuffer pixels(out);
     if (read && length == w * h * 3) {
       options.thumbnail = EncodeStoredImage(std::vector<unsigned char>(out, out + length), w, h,
                                             options.encoding == ztx::TileEncoding::kBmp);
@@ -170,7 +167,7 @@ int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string
       if (!GetImageDataRoiFunc(handle, scale, left, top, strip, rows, &out, &length, false)) {
         return false;
       }
-      LibraryBuffer pixels(out);
+      OwnedBuffer pixels(out);
       const std::size_t stripBytes = static_cast<std::size_t>(strip) * 3;
       if (static_cast<std::size_t>(length) != stripBytes * static_cast<std::size_t>(rows)) {
         return false;

@@ -16,12 +16,9 @@ namespace {
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes,
                    std::string* error) {
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
   const std::int64_t size = platform::FileSize(path);
   errno = 0;
-  std::unique_ptr<std::FILE, Close> stream(platform::OpenStream(path.c_str(), "rb"));
+  platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
   if (stream == nullptr || size < 0) {
     *error = "cannot read " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
     return false;
@@ -68,11 +65,8 @@ bool DecodePng(const std::vector<unsigned char>& bytes, const std::string& path,
 
 bool DecodeJpegFile(const std::vector<unsigned char>& bytes, const std::string& path,
                     RgbImage* image, std::string* error) {
-  struct Release {
-    void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-  };
   int width = 0, height = 0, components = 0;
-  std::unique_ptr<unsigned char, Release> decoded(DecodeJpegComponents(
+  OwnedBuffer decoded(DecodeJpegComponents(
       bytes.data(), static_cast<int>(bytes.size()), width, height, components));
   if (decoded == nullptr || (components != 1 && components != 3)) {
     *error = path + ": not a readable JPEG";

@@ -47,18 +47,15 @@ bool WriteOutputFile(const std::string& target, const unsigned char* bytes, std:
                      std::string* error) {
   PendingOutput output(target);
   if (!output.Begin(error)) return false;
-  struct Close {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
   errno = 0;
-  std::unique_ptr<std::FILE, Close> stream(
+  platform::OwnedStream stream(
       platform::OpenStream(output.temporaryPath().c_str(), "wb"));
   if (stream == nullptr) {
     *error = "cannot write " + output.temporaryPath() + SystemReason();
     return false;
   }
   const bool written = size == 0 || std::fwrite(bytes, 1, size, stream.get()) == size;
-  const bool closed = std::fclose(stream.release()) == 0;
+  const bool closed = platform::FinishStream(stream);
   if (!written || !closed) {
     *error = "cannot write " + output.temporaryPath() + SystemReason();
     return false;

@@ -23,12 +23,6 @@ class SlideHandle {
   IMAGE_INFO_STRUCT handle_{};
 };
 
-// A buffer the library handed out, released with DeleteImageDataFunc.
-struct LibraryBufferRelease {
-  void operator()(unsigned char* buffer) const { DeleteImageDataFunc(buffer); }
-};
-using LibraryBuffer = std::unique_ptr<unsigned char, LibraryBufferRelease>;
-
 }  // namespace strata::tools
 
 #endif  // STRATA_TOOLS_SLIDE_HANDLE_H_

@@ -35,7 +35,7 @@ const char kModuleAnchor = 0;
 
 // Float-to-int conversion that truncates towards zero like a C cast, but
 // saturates instead of overflowing and maps NaN to 0.
-int TruncToInt(double value) {
+int TruncateSaturating(double value) {
   if (std::isnan(value)) return 0;
   if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
   if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
@@ -106,7 +106,7 @@ cv::Mat WhiteImage(int rows, int columns) {
 int ScaledSize(int size, float ratio) {
   const double scaled = static_cast<double>(size) * static_cast<double>(ratio) + 0.5;
   if (!std::isfinite(scaled) || scaled < 0) return 0;
-  return TruncToInt(scaled);
+  return TruncateSaturating(scaled);
 }
 
 // A buffer that the library allocated, handed back with DeleteImageDataFunc.
@@ -285,16 +285,16 @@ void reader::ComposeScaledRegion(int x, int y, int w, int h, double scale) {
   const std::int64_t right = static_cast<std::int64_t>(x) + w;
   const std::int64_t bottom = static_cast<std::int64_t>(y) + h;
 
-  const int X0 = TruncToInt(static_cast<float>(Clamp(x, W)) * k);
-  const int Y0 = TruncToInt(static_cast<float>(Clamp(y, H)) * k);
-  const int X1 = TruncToInt(static_cast<float>(Clamp(right, W)) * k);
-  const int Y1 = TruncToInt(static_cast<float>(Clamp(bottom, H)) * k);
+  const int X0 = TruncateSaturating(static_cast<float>(Clamp(x, W)) * k);
+  const int Y0 = TruncateSaturating(static_cast<float>(Clamp(y, H)) * k);
+  const int X1 = TruncateSaturating(static_cast<float>(Clamp(right, W)) * k);
+  const int Y1 = TruncateSaturating(static_cast<float>(Clamp(bottom, H)) * k);
   const Region full{X0, Y0, X1 - X0, Y1 - Y0};
   const bool inside = x >= 0 && y >= 0 && right <= W && bottom <= H;
-  const int xr = TruncToInt(static_cast<float>(X0) / k);
-  const int yr = TruncToInt(static_cast<float>(Y0) / k);
-  const int wr = TruncToInt(static_cast<float>(full.width) / k);
-  const int hr = TruncToInt(static_cast<float>(full.height) / k);
+  const int xr = TruncateSaturating(static_cast<float>(X0) / k);
+  const int yr = TruncateSaturating(static_cast<float>(Y0) / k);
+  const int wr = TruncateSaturating(static_cast<float>(full.width) / k);
+  const int hr = TruncateSaturating(static_cast<float>(full.height) / k);
 
   const BlockOpen blockOpen(*this, full);
   // The common cases write straight into the result: a region inside the
@@ -326,10 +326,10 @@ void reader::ComposeScaledRegion(int x, int y, int w, int h, double scale) {
     };
     const int top = limit(static_cast<std::int64_t>(yr) - y, h);
     const int below = limit(
-        TruncToInt(static_cast<float>(bottom) - static_cast<float>(Y1) / k), h);
+        TruncateSaturating(static_cast<float>(bottom) - static_cast<float>(Y1) / k), h);
     const int left = limit(static_cast<std::int64_t>(xr) - x, w);
     const int beyond = limit(
-        TruncToInt(static_cast<float>(right) - static_cast<float>(X1) / k), w);
+        TruncateSaturating(static_cast<float>(right) - static_cast<float>(X1) / k), w);
     cv::copyMakeBorder(m_image, m_image, top, below, left, beyond, cv::BORDER_CONSTANT, kWhite);
   }
   FitResult(w, h);
@@ -583,7 +583,7 @@ int reader::getHeight() const { return m_height; }
 
 int reader::getReadScale() { return m_readScale; }
 
-void reader::setReadScale(float scale) { m_readScale = TruncToInt(scale); }
+void reader::setReadScale(float scale) { m_readScale = TruncateSaturating(scale); }
 
 int reader::clear() {
   m_buffer.reset();

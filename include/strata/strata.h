@@ -4,8 +4,19 @@
  * A caller opens a slide into an IMAGE_INFO_STRUCT handle, asks for header
  * facts, tiles, regions and associated images, releases every buffer the
  * library hands out with DeleteImageDataFunc, and closes the handle with
- * UnInitImageFileFunc. Every function reports success as true (or a non-null
- * pointer) and never lets an exception escape.
+ * UnInitImageFileFunc. Every function reports success as true and never lets
+ * an exception escape.
+ *
+ * Ownership: the handle belongs to the caller; the slide behind it belongs to
+ * the library until UnInitImageFileFunc. Every buffer delivered through an
+ * unsigned char** output belongs to the caller and is released with
+ * DeleteImageDataFunc, independent of the handle. Texts from
+ * GetImageChannelIdentifierFunc belong to the slide.
+ *
+ * The tile functions that return unsigned char* (GetImageStreamFunc,
+ * GetImageRGBDataStreamFunc, GetLUTImage, GetImageStreamManyPassagewayFunc,
+ * GetLUTImageManyPassageway) always return NULL: their result is *buffer and
+ * *length.
  *
  * This header compiles as C99 and as C++.
  */
@@ -68,7 +79,14 @@ STRATA_API bool GetImageChannelIdentifierFunc(IMAGE_INFO_STRUCT* handle, int* ch
  * and 2) is composed as a 256 x 256 JPEG and delivered the same way: the size
  * query reports its length, and the fetch copies it into the caller's buffer,
  * which must hold that length. *buffer itself is never replaced or cleared;
- * when the tile cannot be composed *length is 0 and the buffer is untouched. */
+ * when the tile cannot be composed *length is 0 and the buffer is untouched.
+ * GetImageRGBDataStreamFunc delivers pixels in a new buffer at *buffer. A
+ * buffer the caller passes in (it must come from this library and hold the
+ * stored tile) is used for the stream and then FREED by the call: the caller
+ * must not use or release it again, only the new *buffer.
+ * GetLUTImage and GetImageStreamManyPassagewayFunc (and their variant) free a
+ * caller buffer at *buffer likewise and deliver a new one; only an unchanged
+ * stream (neutral adjustment) is copied into the caller's buffer instead. */
 STRATA_API unsigned char* GetImageStreamFunc(IMAGE_INFO_STRUCT* handle, float scale, int x,
                                              int y, int* length, unsigned char** buffer);
 STRATA_API unsigned char* GetImageRGBDataStreamFunc(IMAGE_INFO_STRUCT* handle, float scale,

@@ -1,14 +1,11 @@
 // The flat C interface: every export checks its pointer arguments and forwards
-// to one static member of CImageOperationManager, which stops exceptions (the
-// maintenance members live elsewhere and are guarded here).
-#include "strata/interface/boundary_guard.h"
+// to one static member of CImageOperationManager, which stops exceptions.
 #include "strata/interface/image_operation_manager.h"
 #include "strata/strata.h"
 
 namespace {
 
 using Manager = CImageOperationManager;
-using strata::Guarded;
 
 // Associated-image outputs are cleared before anything else happens.
 bool ImageOutputsPresent(unsigned char** data, int* length, int* width, int* height) {
@@ -202,15 +199,15 @@ bool GetThumnailImageOnlyPathFunc(const char* path, unsigned char** data, int* l
 }
 
 bool ChangeLabelInfoFunc(const char* slidePath, const char* labelPath) {
-  return Guarded(false, [&] { return Manager::ChangeLabelInfo(slidePath, labelPath); });
+  return Manager::ChangeLabelInfo(slidePath, labelPath);
 }
 
 bool CompressBlockDataInfoFunc(const char* slidePath) {
-  return Guarded(false, [&] { return Manager::CompressBlockDataInfo(slidePath); });
+  return Manager::CompressBlockDataInfo(slidePath);
 }
 
 bool UnCompressBlockDataInfoFunc(const char* slidePath) {
-  return Guarded(false, [&] { return Manager::UnCompressBlockDataInfo(slidePath); });
+  return Manager::UnCompressBlockDataInfo(slidePath);
 }
 
 }  // extern "C"

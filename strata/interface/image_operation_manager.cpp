@@ -8,11 +8,11 @@
 #include "strata/foreign/openslide_data_file.h"
 #include "strata/foreign/unici_data_file.h"
 #include "strata/interface/boundary_guard.h"
-#include "strata/model/base_data.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
 #include "strata/version.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_maintenance.h"
 
 namespace {
 
@@ -20,13 +20,6 @@ using strata::Guarded;
 using Bytes = unsigned char*;
 
 constexpr float kDllVersion = STRATA_DLL_VERSION;
-
-// Property items behind the header exports.
-constexpr int kMachineSerialItem = 29;
-constexpr int kScanLevelFirstItem = 32;
-constexpr int kScanLevelSecondItem = 31;
-constexpr int kChannelCountItem = 40;
-constexpr int kFirstChannelIdentifierItem = 49;
 
 template <typename Slide>
 CDataFile* MakeSlide() {
@@ -203,7 +196,7 @@ bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
-    const char* text = header->GetTextItem(kMachineSerialItem);
+    const char* text = header->GetMachineSerial();
     std::strcpy(serial, text == nullptr ? "" : text);
     return true;
   });
@@ -215,7 +208,7 @@ bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
-    const char* text = header->GetTextItem(kMachineSerialItem);
+    const char* text = header->GetMachineSerial();
     if (text == nullptr) text = "";
     const std::size_t length = std::min(std::strlen(text), size - 1);
     std::memcpy(serial, text, length);
@@ -229,8 +222,8 @@ bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& fi
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
-    first = header->GetIntItem(kScanLevelFirstItem);
-    second = header->GetIntItem(kScanLevelSecondItem);
+    first = header->GetScanLevelFirst();
+    second = header->GetScanLevelSecond();
     return true;
   });
 }
@@ -242,11 +235,11 @@ bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
-    channelCount = header->GetIntItem(kChannelCountItem);
+    channelCount = header->GetChannelCount();
     char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
-    int item = kFirstChannelIdentifierItem;
+    int index = 0;
     for (char** identifier : identifiers) {
-      const char* text = header->GetTextItem(item++);
+      const char* text = header->GetChannelIdentifier(index++);
       // The texts belong to the slide; callers only read them.
       *identifier = const_cast<char*>(text == nullptr ? "" : text);
     }
@@ -383,4 +376,16 @@ bool CImageOperationManager::GetThumnailImage(const char* path, unsigned char** 
 bool CImageOperationManager::GetThumnailImageOnly(const char* path, unsigned char** data,
                                                   int& length, int& width, int& height) {
   return PathImage(&CDataFile::GetThumbnailOnlyFromPath, path, data, length, width, height);
+}
+
+bool CImageOperationManager::ChangeLabelInfo(const char* slidePath, const char* labelPath) {
+  return Guarded(false, [&] { return strata::ztx::ReplaceLabelStream(slidePath, labelPath); });
+}
+
+bool CImageOperationManager::CompressBlockDataInfo(const char* slidePath) {
+  return Guarded(false, [&] { return strata::ztx::CompressTileIndex(slidePath); });
+}
+
+bool CImageOperationManager::UnCompressBlockDataInfo(const char* slidePath) {
+  return Guarded(false, [&] { return strata::ztx::ExpandTileIndex(slidePath); });
 }

@@ -71,10 +71,11 @@ int CImageOperationManager::GetPropertyItems(IMAGE_INFO_STRUCT handle, PropertyI
                                              int capacity) {
   return strata::Guarded(-1, [&] {
     if (handle.slide == nullptr) return -1;
-    CDataHeader* header = handle.slide->GetHeader();
+    // Only ZTX headers keep property items.
+    auto* header = dynamic_cast<CZTXDataHeader*>(handle.slide->GetHeader());
     if (header == nullptr) return 0;
     int count = 0;
-    for (const CZTXDataItem* item : header->Items()) {
+    for (const auto& item : header->Items()) {
       if (items != nullptr && count < capacity) {
         items[count] = PropertyItemView{item->GetIdentifier(), item->GetLength(), item->GetValue()};
       }

@@ -1,12 +1,11 @@
 // The slide object model: every format presents its slide, header and records
-// through these classes. Virtual operations keep their historical order;
-// formats append their own after them.
+// through these classes; formats append their own virtual operations after
+// the ones declared here.
 #ifndef STRATA_MODEL_BASE_DATA_H_
 #define STRATA_MODEL_BASE_DATA_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "strata/model/byte_buffer.h"
 
@@ -36,39 +35,12 @@ class CBaseData {
   CFileOperationTool* reader_ = nullptr;
 };
 
-// One property item of a header: identifier, length and value bytes. The value
-// carries one extra zero byte so that it always reads as a text.
-class CZTXDataItem : public CBaseData {
- public:
-  CZTXDataItem() = default;
-  explicit CZTXDataItem(int identifier) : identifier_(identifier) {}
-  ~CZTXDataItem() override;
-
-  // Takes identifier, length and value from the buffer; 0 on success, -1 when
-  // the buffer runs out or the length is negative.
-  int LoadItem(ByteBuffer& buffer);
-
-  int GetIdentifier() const { return identifier_; }
-  int GetLength() const { return length_; }
-  // Value bytes followed by a zero byte; null until loaded.
-  const unsigned char* GetValue() const { return value_; }
-
-  // Builds an item in memory (used by writers and tests).
-  void SetValue(int identifier, const void* bytes, int length);
-
- private:
-  int identifier_ = 999;
-  int length_ = 0;
-  unsigned char* value_ = nullptr;
-};
-
 // The header facts of one slide and its property items, in file order.
 class CDataHeader : public CBaseData {
  public:
   CDataHeader() = default;
   ~CDataHeader() override;
 
-  virtual CZTXDataItem* FindItem(int identifier);
   virtual int GetWidth();
   virtual int GetHeight();
   virtual int GetScanScale();
@@ -77,16 +49,20 @@ class CDataHeader : public CBaseData {
   virtual float GetCaptureResolution();
   virtual float GetVersion();
   virtual int GetBlockSize();
+  // A property item by the format's own identifier; 0 when unknown.
   virtual int GetIntItem(int identifier);
   // Never null: "" when the item is unknown.
   virtual const char* GetTextItem(int identifier);
 
-  // The header owns the item.
-  void AppendItem(CZTXDataItem* item) { items_.push_back(item); }
-  const std::vector<CZTXDataItem*>& Items() const { return items_; }
-
- protected:
-  std::vector<CZTXDataItem*> items_;
+  // The facts the C interface reports, by name: the items of header_items.h
+  // through GetIntItem/GetTextItem, so a format answers them by answering its
+  // items. Texts are never null and belong to the header.
+  virtual const char* GetMachineSerial();
+  virtual int GetScanLevelFirst();
+  virtual int GetScanLevelSecond();
+  virtual int GetChannelCount();
+  // Identifier text of channel `index` (0 to 5).
+  virtual const char* GetChannelIdentifier(int index);
 };
 
 // One record read from a slide.

@@ -5,6 +5,7 @@
 #define STRATA_MODEL_BYTE_BUFFER_H_
 
 #include <cstddef>
+#include <cstdint>
 
 class ByteBuffer {
  public:
@@ -22,6 +23,19 @@ class ByteBuffer {
   // Returns the cursor and advances it by size * count bytes, or returns null
   // (and marks the buffer failed) when that many bytes were not delivered.
   const unsigned char* Take(std::size_t size, std::size_t count);
+
+  // Typed takes of little-endian fields: false (value 0, buffer failed) when
+  // the field was not delivered.
+  bool TakeU32(std::uint32_t& value);
+  bool TakeI32(std::int32_t& value);
+  bool TakeI64(std::int64_t& value);
+  bool TakeF32(float& value);
+  // A 32-bit field widened to 64 bits.
+  bool TakeI32AsI64(std::int64_t& value);
+  bool Skip(std::size_t bytes) { return Take(1, bytes) != nullptr; }
+  // Moves the cursor forward to `position`; false when it lies behind the
+  // cursor or beyond the delivered bytes.
+  bool SkipTo(std::size_t position);
 
   // Looks at the next `size` bytes without advancing; null if not delivered.
   unsigned char* Peek(std::size_t size);
@@ -48,5 +62,9 @@ class ByteBuffer {
   std::size_t position_ = 0;
   bool failed_ = false;
 };
+
+// Little-endian decoding, the byte order of every stored record.
+std::uint32_t LoadLittleEndian32(const unsigned char* bytes);
+std::uint64_t LoadLittleEndian64(const unsigned char* bytes);
 
 #endif  // STRATA_MODEL_BYTE_BUFFER_H_

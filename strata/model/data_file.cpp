@@ -1,17 +1,25 @@
 #include "strata/model/data_file.h"
 
 #include <cstring>
+#include <new>
 
 #include "strata/model/file_operation_tool.h"
+#include "strata/model/http_file_operation_tool.h"
+#include "strata/model/local_file_operation_tool.h"
+
+CFileOperationTool* CreateFileOperationTool(const char* path) {
+  if (path == nullptr) return nullptr;
+  if (std::strstr(path, "http://") != nullptr) {
+    return new (std::nothrow) CHTTPFileOperationTool();
+  }
+  return new (std::nothrow) CLocalFileOperationTool();
+}
 
 CDataFile::CDataFile() { std::memset(path_, 0, sizeof path_); }
 
 CDataFile::~CDataFile() {
-  if (reader_ != nullptr) {
-    reader_->DeleteLock();
-    delete reader_;
-    reader_ = nullptr;
-  }
+  delete reader_;
+  reader_ = nullptr;
 }
 
 bool CDataFile::StorePath(const char* path) {

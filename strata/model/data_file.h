@@ -1,5 +1,19 @@
 // One opened slide. The interface layer drives every format through these
 // operations; a format overrides what it supports, the rest report failure.
+//
+// Result conventions (the base versions return the failure value):
+// - OpenFile, the associated-image reads (bool), CanReadRegionMax and
+//   ReadScanTimeDuration: true for success.
+// - LoadFile, LoadFileBlock: 0 for success, -1 for failure.
+// - GetThumbnail, ReadRegion, ReadRegionMax, ReadRegionChannels: non-zero
+//   for success, 0 for failure.
+// - CloseFile: 0.
+// - GetHeader, GetLabelBlock, GetPreviewBlock, GetThumbBlock: the object,
+//   owned by the slide, or null; CreateTileBlock: a new block the caller
+//   owns, or null.
+// - The tile reads returning unsigned char* always return null and deliver
+//   through *out and length (0 when there is nothing); buffers they hand out
+//   belong to the caller and are released with ReleaseBuffer.
 #ifndef STRATA_MODEL_DATA_FILE_H_
 #define STRATA_MODEL_DATA_FILE_H_
 

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <new>
-
-#include "strata/model/http_file_operation_tool.h"
-#include "strata/model/local_file_operation_tool.h"
 
 CFileOperationTool::~CFileOperationTool() = default;
 
@@ -26,10 +22,6 @@ bool CFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
   if (delivered > 0) std::memcpy(destination, buffer.Storage(), delivered);
   return true;
 }
-
-void CFileOperationTool::EnterLock() { lock_.Enter(); }
-void CFileOperationTool::LeaveLock() { lock_.Leave(); }
-void CFileOperationTool::DeleteLock() {}
 
 std::vector<ByteRange> MergeByteRanges(std::vector<ByteRange> ranges, std::uint64_t gap,
                                        std::uint64_t maxLength) {
@@ -56,12 +48,4 @@ std::vector<ByteRange> MergeByteRanges(std::vector<ByteRange> ranges, std::uint6
     merged.push_back(range);
   }
   return merged;
-}
-
-CFileOperationTool* CreateFileOperationTool(const char* path) {
-  if (path == nullptr) return nullptr;
-  if (std::strstr(path, "http://") != nullptr) {
-    return new (std::nothrow) CHTTPFileOperationTool();
-  }
-  return new (std::nothrow) CLocalFileOperationTool();
 }

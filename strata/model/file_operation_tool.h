@@ -42,13 +42,8 @@ class CFileOperationTool {
   // object, a closed reader). Lets parsers refuse sizes a file cannot hold.
   virtual std::int64_t Size();
 
-  // The reader's lock, held around one positioned read.
-  void EnterLock();
-  void LeaveLock();
-  // Kept for the slide's destruction sequence; the lock lives with the reader.
-  void DeleteLock();
-
  protected:
+  // The reader's lock, held around one positioned read.
   strata::platform::Lock& ReaderLock() { return lock_; }
 
  private:
@@ -64,7 +59,8 @@ std::vector<ByteRange> MergeByteRanges(std::vector<ByteRange> ranges, std::uint6
 
 // A new reader for `path`: the HTTP reader when the path contains "http://"
 // anywhere (case-sensitive), the local-file reader otherwise; null for a null
-// path. The caller owns it.
+// path. The caller owns it. Defined beside CDataFile::OpenFile, its caller,
+// so that this interface knows none of its implementations.
 CFileOperationTool* CreateFileOperationTool(const char* path);
 
 #endif  // STRATA_MODEL_FILE_OPERATION_TOOL_H_

@@ -20,6 +20,15 @@ unsigned char* AllocateFilledBuffer(std::size_t size, unsigned char value);
 // Releases a buffer from AllocateBuffer; null is ignored.
 void ReleaseBuffer(void* buffer);
 
+// Owns a buffer from AllocateBuffer (or any buffer the library handed out):
+// released when the owner goes.
+struct BufferRelease {
+  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
+};
+using OwnedBuffer = std::unique_ptr<unsigned char, BufferRelease>;
+// The same, indexable: pixels or streams owned until handed out.
+using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
+
 // Largest single buffer the library hands out or works in (2 GiB - 1: lengths
 // cross the C interface as int).
 constexpr std::uint64_t kMaxBufferBytes = 0x7fffffffULL;
@@ -28,13 +37,6 @@ constexpr std::uint64_t kMaxBufferBytes = 0x7fffffffULL;
 // the product exceeds kMaxBufferBytes.
 bool CheckedPixelBytes(std::int64_t width, std::int64_t height, std::int64_t channels,
                        std::size_t& bytes);
-
-// Releases a buffer from AllocateBuffer.
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-// Pixels or streams from AllocateBuffer, owned until handed out.
-using PixelBuffer = std::unique_ptr<unsigned char[], BufferRelease>;
 
 }  // namespace strata
 

@@ -12,15 +12,12 @@ CLocalFileOperationTool::~CLocalFileOperationTool() { Close(); }
 bool CLocalFileOperationTool::Open(const char* path) {
   if (path == nullptr) return false;
   if (stream_ != nullptr) Close();
-  stream_ = strata::platform::OpenStream(path, "rb");
+  stream_.reset(strata::platform::OpenStream(path, "rb"));
   return stream_ != nullptr;
 }
 
 bool CLocalFileOperationTool::Close() {
-  if (stream_ != nullptr) {
-    std::fclose(stream_);
-    stream_ = nullptr;
-  }
+  stream_.reset();
   return true;
 }
 
@@ -28,8 +25,8 @@ std::int64_t CLocalFileOperationTool::Size() {
   if (stream_ == nullptr) return -1;
   strata::platform::ScopedLock guard(ReaderLock());
   // Reads are positioned, so moving the stream position here disturbs nothing.
-  if (!strata::platform::Seek64(stream_, 0, SEEK_END)) return -1;
-  return strata::platform::Tell64(stream_);
+  if (!strata::platform::Seek64(stream_.get(), 0, SEEK_END)) return -1;
+  return strata::platform::Tell64(stream_.get());
 }
 
 bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer* buffer) {
@@ -43,7 +40,7 @@ bool CLocalFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer*
   {
     // One positioned read: the stream position is not shared state.
     strata::platform::ScopedLock guard(ReaderLock());
-    ok = strata::platform::ReadAt(stream_, static_cast<std::int64_t>(offset), array, size,
+    ok = strata::platform::ReadAt(stream_.get(), static_cast<std::int64_t>(offset), array, size,
                                   delivered);
   }
   if (!ok) {

@@ -1,11 +1,10 @@
-// Byte-range reader over a local file: 64-bit positioned reads, seek and
-// read together under the reader's lock.
+// Byte-range reader over a local file: each read is one 64-bit positioned
+// read (the stream position is not used), taken under the reader's lock.
 #ifndef STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_
 #define STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_
 
-#include <cstdio>
-
 #include "strata/model/file_operation_tool.h"
+#include "strata/platform/file_io.h"
 
 class CLocalFileOperationTool : public CFileOperationTool {
  public:
@@ -26,7 +25,7 @@ class CLocalFileOperationTool : public CFileOperationTool {
   std::int64_t Size() override;
 
  private:
-  std::FILE* stream_ = nullptr;
+  strata::platform::OwnedStream stream_;
 };
 
 #endif  // STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_

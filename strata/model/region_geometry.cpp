@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint64_t kMemoryCeiling = 0x20000000;  // 512 MiB
 }  // namespace
 
-bool TruncateToInt(double value, int& out) {
+bool TruncateIfFits(double value, int& out) {
   if (!std::isfinite(value) || value <= static_cast<double>(INT_MIN) - 1.0 ||
       value >= static_cast<double>(INT_MAX) + 1.0) {
     return false;
@@ -50,8 +50,8 @@ bool ClipRegion(int slideWidth, int slideHeight, float scanScale, float scale, i
   const float ratio = scale / scanScale;
   int scaledWidth = 0;
   int scaledHeight = 0;
-  if (!TruncateToInt(static_cast<float>(slideWidth) * ratio + 0.5f, scaledWidth) ||
-      !TruncateToInt(static_cast<float>(slideHeight) * ratio + 0.5f, scaledHeight)) {
+  if (!TruncateIfFits(static_cast<float>(slideWidth) * ratio + 0.5f, scaledWidth) ||
+      !TruncateIfFits(static_cast<float>(slideHeight) * ratio + 0.5f, scaledHeight)) {
     return false;
   }
   std::int64_t left = x;
@@ -77,8 +77,8 @@ bool WindowAtSource(const RegionClip& clip, float sourceScale, float scale,
                     SourceWindow& window) {
   if (!IsUsableScale(sourceScale) || !IsUsableScale(scale)) return false;
   const float factor = sourceScale / scale;
-  if (!TruncateToInt(static_cast<float>(clip.width) * factor, window.width) ||
-      !TruncateToInt(static_cast<float>(clip.height) * factor, window.height)) {
+  if (!TruncateIfFits(static_cast<float>(clip.width) * factor, window.width) ||
+      !TruncateIfFits(static_cast<float>(clip.height) * factor, window.height)) {
     return false;
   }
   // A one-pixel request read from a coarser level still needs one pixel.

@@ -13,7 +13,7 @@
 namespace strata {
 
 // (int) of a computed value, refusing values no int holds.
-bool TruncateToInt(double value, int& out);
+bool TruncateIfFits(double value, int& out);
 
 // True for a finite, positive scale.
 bool IsUsableScale(float scale);

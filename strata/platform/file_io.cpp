@@ -12,6 +12,15 @@
 
 namespace strata::platform {
 
+void StreamClose::operator()(std::FILE* stream) const { std::fclose(stream); }
+
+bool FinishStream(OwnedStream& stream) {
+  if (stream == nullptr) return true;
+  const bool flushed = std::fflush(stream.get()) == 0;
+  const bool closed = std::fclose(stream.release()) == 0;
+  return flushed && closed;
+}
+
 std::FILE* OpenStream(const char* path, const char* mode) {
   if (path == nullptr || mode == nullptr) return nullptr;
   std::string fullMode = mode;

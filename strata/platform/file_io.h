@@ -6,9 +6,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 
 namespace strata::platform {
+
+// Owns a C stream: closed when the owner goes.
+struct StreamClose {
+  void operator()(std::FILE* stream) const;
+};
+using OwnedStream = std::unique_ptr<std::FILE, StreamClose>;
+
+// Flushes and closes an owned stream that was written to; true when its
+// buffered bytes reached the file. The owner is empty afterwards.
+bool FinishStream(OwnedStream& stream);
 
 // fopen with close-on-exec; null on failure. Streams opened for reading only
 // are unbuffered, so that each positioned read is a single system read.

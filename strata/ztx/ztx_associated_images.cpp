@@ -30,16 +30,18 @@ struct SectionImage {
   int height = 0;
 };
 
-// Owns a library buffer until it is handed to the caller.
-struct LibraryBuffer {
-  unsigned char* data = nullptr;
-  ~LibraryBuffer() { strata::ReleaseBuffer(data); }
-  unsigned char* Release() {
-    unsigned char* handed = data;
-    data = nullptr;
-    return handed;
-  }
-};
+// The image a label or preview record describes, its section at `position`.
+template <typename Block>
+SectionImage SectionImageOf(std::int64_t position, Block& block) {
+  SectionImage image;
+  image.position = position;
+  image.present = block.GetPresence() != 0;
+  image.offset = block.GetImageOffset();
+  image.length = block.GetImageLength();
+  image.width = block.GetImageWidth();
+  image.height = block.GetImageHeight();
+  return image;
+}
 
 bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data,
                  int& length, int& width, int& height) {
@@ -94,45 +96,32 @@ bool CZTXDataFile::ReadSectionBytes(std::int64_t position, std::int64_t offset, 
 
 bool CZTXDataFile::GetLabel(unsigned char** data, int& length, int& width, int& height) {
   if (header_ == nullptr || labelBlock_ == nullptr) return false;
-  SectionImage image;
-  image.position = header_->GetLabelOffset();
-  image.present = labelBlock_->GetPresence() != 0;
-  image.offset = labelBlock_->GetImageOffset();
-  image.length = labelBlock_->GetImageLength();
-  image.width = labelBlock_->GetImageWidth();
-  image.height = labelBlock_->GetImageHeight();
   // A label whose bytes cannot be read is reported missing, not as success.
-  return CopySection(*this, image, data, length, width, height);
+  return CopySection(*this, SectionImageOf(header_->GetLabelOffset(), *labelBlock_), data, length,
+                     width, height);
 }
 
 bool CZTXDataFile::GetPreview(unsigned char** data, int& length, int& width, int& height) {
   if (header_ == nullptr || previewBlock_ == nullptr) return false;
-  SectionImage image;
-  image.position = header_->GetPreviewOffset();
-  image.present = previewBlock_->GetPresence() != 0;
-  image.offset = previewBlock_->GetImageOffset();
-  image.length = previewBlock_->GetImageLength();
-  image.width = previewBlock_->GetImageWidth();
-  image.height = previewBlock_->GetImageHeight();
-  return CopySection(*this, image, data, length, width, height);
+  return CopySection(*this, SectionImageOf(header_->GetPreviewOffset(), *previewBlock_), data,
+                     length, width, height);
+}
+
+bool CZTXDataFile::SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data,
+                                        int& length, int& width, int& height) {
+  PathSession session(*this, path);
+  return session.opened() && LoadHeaderRecord() == 0 && LoadSectionRecords() == 0 &&
+         (this->*get)(data, length, width, height);
 }
 
 bool CZTXDataFile::GetLabelFromPath(const char* path, unsigned char** data, int& length,
                                     int& width, int& height) {
-  if (path == nullptr || !OpenFile(path)) return false;
-  bool ok = LoadHeaderRecord() == 0 && LoadSectionRecords() == 0;
-  if (ok) ok = GetLabel(data, length, width, height);
-  CloseFile();
-  return ok;
+  return SectionImageFromPath(path, &CZTXDataFile::GetLabel, data, length, width, height);
 }
 
 bool CZTXDataFile::GetPreviewFromPath(const char* path, unsigned char** data, int& length,
                                       int& width, int& height) {
-  if (path == nullptr || !OpenFile(path)) return false;
-  bool ok = LoadHeaderRecord() == 0 && LoadSectionRecords() == 0;
-  if (ok) ok = GetPreview(data, length, width, height);
-  CloseFile();
-  return ok;
+  return SectionImageFromPath(path, &CZTXDataFile::GetPreview, data, length, width, height);
 }
 
 // ---------------------------------------------------------------- thumbnail
@@ -166,7 +155,7 @@ int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& wi
 // as JPEG. *data is consumed on failure.
 bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width,
                                       int& height) {
-  LibraryBuffer stored{*data};
+  strata::OwnedBuffer stored(*data);
   *data = nullptr;
   float targetWidth = static_cast<float>(header_->GetWidth());
   float targetHeight = static_cast<float>(header_->GetHeight());
@@ -178,7 +167,7 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   const int canvasWidth = static_cast<int>(targetWidth);
   const int canvasHeight = static_cast<int>(targetHeight);
   if (canvasWidth == width || canvasHeight == height) {
-    *data = stored.Release();
+    *data = stored.release();
     return true;
   }
   std::size_t canvasBytes = 0;
@@ -189,12 +178,12 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   // The stored image may not decode larger than its record says.
   int decodedWidth = 0;
   int decodedHeight = 0;
-  LibraryBuffer decoded{width > 0 && height > 0
-                            ? DecodeStoredImage(stored.data, length,
-                                                strata::ztx::TileLimits{width, height},
-                                                decodedWidth, decodedHeight)
-                            : nullptr};
-  if (decoded.data == nullptr) {
+  strata::OwnedBuffer decoded(width > 0 && height > 0
+                                  ? DecodeStoredImage(stored.get(), length,
+                                                      strata::ztx::TileLimits{width, height},
+                                                      decodedWidth, decodedHeight)
+                                  : nullptr);
+  if (decoded == nullptr) {
     length = 0;
     width = canvasWidth;
     height = canvasHeight;
@@ -209,7 +198,7 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
     return false;
   }
   std::vector<unsigned char> canvas(canvasBytes, 255);
-  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.data, decodedWidth,
+  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.get(), decodedWidth,
                       decodedHeight, 0, 0);
   unsigned char* encoded = nullptr;
   int encodedLength = 0;
@@ -260,32 +249,22 @@ int CZTXDataFile::GetThumbnail(unsigned char** data, int& length, int& width, in
 
 bool CZTXDataFile::GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
                                         int& width, int& height) {
-  if (path == nullptr || !OpenFile(path)) return false;
-  if (LoadHeaderRecord() != 0 || LoadSectionRecords() != 0) {
-    CloseFile();
-    return false;
+  {
+    PathSession session(*this, path);
+    if (!session.opened() || LoadHeaderRecord() != 0 || LoadSectionRecords() != 0) return false;
+    const int stored = ReadStoredThumbnail(data, length, width, height);
+    if (stored != 0) return stored > 0;
   }
-  const int stored = ReadStoredThumbnail(data, length, width, height);
-  if (stored != 0) {
-    CloseFile();
-    return stored > 0;
-  }
-  CloseFile();
   // No stored thumbnail: load the tile index and fall back to a tile.
-  if (!OpenFile(path)) return false;
-  const bool ok = LoadFile() == 0 && FallbackThumbnail(data, length, width, height, true);
-  CloseFile();
-  return ok;
+  PathSession session(*this, path);
+  return session.opened() && LoadFile() == 0 &&
+         FallbackThumbnail(data, length, width, height, true);
 }
 
 bool CZTXDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
                                             int& width, int& height) {
-  if (path == nullptr || !OpenFile(path)) return false;
-  bool ok = LoadHeaderRecord() == 0 && GetThumbBlock() != nullptr;
-  if (ok) {
-    thumbBlock_->SetSectionPos(header_->GetThumbnailOffset());
-    ok = thumbBlock_->LoadRecord() == 0 && ReadStoredThumbnail(data, length, width, height) > 0;
-  }
-  CloseFile();
-  return ok;
+  PathSession session(*this, path);
+  if (!session.opened() || LoadHeaderRecord() != 0 || GetThumbBlock() == nullptr) return false;
+  thumbBlock_->SetSectionPos(header_->GetThumbnailOffset());
+  return thumbBlock_->LoadRecord() == 0 && ReadStoredThumbnail(data, length, width, height) > 0;
 }

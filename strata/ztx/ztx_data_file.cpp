@@ -16,21 +16,17 @@
 #include "strata/model/pixel_ops.h"
 #include "strata/model/region_geometry.h"
 #include "strata/platform/file_io.h"
-#include "strata/ztx/ztx_header.h"
-#include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_region.h"
 #include "strata/ztx/ztx_rewrite_journal.h"
 #include "strata/ztx/ztx_tile_block.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
-using strata::ztx::SameVersion;
+using strata::ztx::HeaderLayout;
 using strata::ztx::kCompressedIndexBits;
 using strata::ztx::kMaxInflateRatio;
 
 namespace {
 
-constexpr int kProbeBytes = 128;
-constexpr int kCompressedEntrySize = 64;
 // No stored tile comes near this; a larger length is a damaged entry, and
 // refusing it spares readers that cannot tell the file size a huge read.
 constexpr std::int64_t kMaxTileBytes = 64LL << 20;
@@ -39,12 +35,18 @@ constexpr std::int64_t kDefaultBlockSize = 256;
 
 using strata::IsUsableScale;
 
-bool IsVersion11To20(float version) {
-  static const float kVersions[] = {1.1f, 1.2f, 1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 2.0f};
-  for (float constant : kVersions) {
-    if (SameVersion(version, constant)) return true;
+// The record class of a layout: the 1.0 form, the wide form for every later
+// layout, none for an unknown version. The new object reads through `reader`.
+template <typename Narrow, typename Wide>
+std::unique_ptr<Narrow> NewForLayout(HeaderLayout layout, CFileOperationTool* reader) {
+  std::unique_ptr<Narrow> made;
+  if (layout == HeaderLayout::k1000) {
+    made.reset(new (std::nothrow) Narrow());
+  } else if (strata::ztx::HasWidePositions(layout)) {
+    made.reset(new (std::nothrow) Wide());
   }
-  return false;
+  if (made != nullptr) made->SetFileOperationTool(reader);
+  return made;
 }
 
 bool CheckedEnd(std::int64_t start, std::int64_t length, std::int64_t& end) {
@@ -79,97 +81,65 @@ struct CZTXDataFile::TileBlockFilter {
 
 CZTXDataFile::CZTXDataFile() = default;
 
-CZTXDataFile::~CZTXDataFile() {
-  delete header_;
-  delete labelBlock_;
-  delete previewBlock_;
-  delete thumbBlock_;
-}
+CZTXDataFile::~CZTXDataFile() = default;
 
 // ---------------------------------------------------------------- probing
 
 int CZTXDataFile::ProbeVersion() {
   if (reader_ == nullptr) return -1;
   ByteBuffer buffer;
-  if (!reader_->Read(0, kProbeBytes, &buffer)) return -1;
+  if (!reader_->Read(0, strata::ztx::kProbeBytes, &buffer)) return -1;
   strata::ztx::NormaliseMarker(buffer.Peek(4));
   std::uint32_t marker = 0;
-  unsigned char magic[8];
   float version = 0.0f;
-  if (!ReadItems(&marker, 4, 1, buffer) || marker != strata::ztx::kZtxMarker) return -1;
-  if (!ReadItems(magic, 1, 8, buffer) || !ReadItems(&version, 4, 1, buffer)) return -1;
+  if (!buffer.TakeU32(marker) || marker != strata::ztx::kZtxMarker) return -1;
+  if (!buffer.Skip(8) || !buffer.TakeF32(version)) return -1;
   version_ = version;
-  tileEntrySize_ = SameVersion(version, 1.0f) ? CZTXDataBlock::kEntrySize
-                                              : CZTXDataBlock1100::kEntrySize;
+  layout_ = strata::ztx::HeaderLayoutOf(version);
+  tileEntrySize_ = strata::ztx::EntryBytesOf(layout_);
   fileSize_ = reader_->Size();
   return 0;
 }
 
 CZTXDataHeader* CZTXDataFile::GetHeader() {
-  if (header_ != nullptr) return header_;
-  CZTXDataHeader* created = nullptr;
-  if (SameVersion(version_, 1.0f)) {
-    created = new (std::nothrow) CZTXDataHeader();
-  } else if (SameVersion(version_, 1.1f)) {
-    created = new (std::nothrow) CZTXDataHeader1100();
-  } else if (SameVersion(version_, 1.2f)) {
-    created = new (std::nothrow) CZTXDataHeader1200();
-  } else if (IsVersion11To20(version_)) {
-    created = new (std::nothrow) CZTXDataHeader1300();
+  if (header_ != nullptr) return header_.get();
+  switch (layout_) {
+    case HeaderLayout::k1000: header_.reset(new (std::nothrow) CZTXDataHeader()); break;
+    case HeaderLayout::k1100: header_.reset(new (std::nothrow) CZTXDataHeader1100()); break;
+    case HeaderLayout::k1200: header_.reset(new (std::nothrow) CZTXDataHeader1200()); break;
+    case HeaderLayout::k1300: header_.reset(new (std::nothrow) CZTXDataHeader1300()); break;
+    case HeaderLayout::kUnknown: break;
   }
-  if (created == nullptr) return nullptr;
-  created->SetFileOperationTool(reader_);
-  header_ = created;
-  return header_;
+  if (header_ != nullptr) header_->SetFileOperationTool(reader_);
+  return header_.get();
 }
 
 CZTXDataBlock* CZTXDataFile::NewTileBlock() const {
-  CZTXDataBlock* block = nullptr;
-  if (SameVersion(version_, 1.0f)) {
-    block = new (std::nothrow) CZTXDataBlock();
-  } else if (IsVersion11To20(version_)) {
-    block = new (std::nothrow) CZTXDataBlock1100();
-  }
-  if (block != nullptr) block->SetFileOperationTool(reader_);
-  return block;
+  return NewForLayout<CZTXDataBlock, CZTXDataBlock1100>(layout_, reader_).release();
 }
 
 CDataBlock* CZTXDataFile::CreateTileBlock() { return NewTileBlock(); }
 
 CLabelDataBlock* CZTXDataFile::GetLabelBlock() {
   if (labelBlock_ == nullptr) {
-    if (SameVersion(version_, 1.0f)) {
-      labelBlock_ = new (std::nothrow) CZTXLabelDataBlock();
-    } else if (IsVersion11To20(version_)) {
-      labelBlock_ = new (std::nothrow) CZTXLabelDataBlock1100();
-    }
-    if (labelBlock_ != nullptr) labelBlock_->SetFileOperationTool(reader_);
+    labelBlock_ = NewForLayout<CZTXLabelDataBlock, CZTXLabelDataBlock1100>(layout_, reader_);
   }
-  return labelBlock_;
+  return labelBlock_.get();
 }
 
 CPreViewDataBlock* CZTXDataFile::GetPreviewBlock() {
   if (previewBlock_ == nullptr) {
-    if (SameVersion(version_, 1.0f)) {
-      previewBlock_ = new (std::nothrow) CZTXPreViewDataBlock();
-    } else if (IsVersion11To20(version_)) {
-      previewBlock_ = new (std::nothrow) CZTXPreViewDataBlock1100();
-    }
-    if (previewBlock_ != nullptr) previewBlock_->SetFileOperationTool(reader_);
+    previewBlock_ =
+        NewForLayout<CZTXPreViewDataBlock, CZTXPreViewDataBlock1100>(layout_, reader_);
   }
-  return previewBlock_;
+  return previewBlock_.get();
 }
 
 CThumDataBlock* CZTXDataFile::GetThumbBlock() {
   if (thumbBlock_ == nullptr) {
-    if (SameVersion(version_, 1.0f)) {
-      thumbBlock_ = new (std::nothrow) CZTXThumDataBlock();
-    } else if (IsVersion11To20(version_)) {
-      thumbBlock_ = new (std::nothrow) CZTXThumDataBlock1100();
-    }
-    if (thumbBlock_ != nullptr) thumbBlock_->SetFileOperationTool(reader_);
+    thumbBlock_ = NewForLayout<CZTXThumDataBlock, CZTXThumDataBlock1100>(layout_, reader_);
   }
-  return thumbBlock_;
+  return thumbBlock_.get();
 }
 
 // ---------------------------------------------------------------- loading
@@ -260,7 +230,7 @@ int CZTXDataFile::LoadTileIndex(ByteBuffer& buffer) {
   // whether the index is zlib-compressed.
   ByteBuffer markerBytes;
   std::uint32_t marker = 0;
-  if (!reader_->Read(0, 4, &markerBytes) || !ReadItems(&marker, 4, 1, markerBytes)) return -1;
+  if (!reader_->Read(0, 4, &markerBytes) || !markerBytes.TakeU32(marker)) return -1;
   const std::int64_t count = header_->GetTileCount();
   const std::int64_t indexOffset = header_->GetIndexOffset();
   if (count < 0 || indexOffset < 0) return -1;
@@ -272,8 +242,8 @@ int CZTXDataFile::LoadTileIndex(ByteBuffer& buffer) {
 
 int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count,
                                  std::int64_t indexOffset) {
-  if (tileEntrySize_ != CZTXDataBlock::kEntrySize &&
-      tileEntrySize_ != CZTXDataBlock1100::kEntrySize) {
+  if (tileEntrySize_ != strata::ztx::kEntryBytes1000 &&
+      tileEntrySize_ != strata::ztx::kEntryBytes) {
     return -1;
   }
   if (count == 0) return 0;
@@ -290,16 +260,16 @@ int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count,
 int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
                                       std::int64_t indexOffset) {
   // Compression keeps 64-byte entries only; a 1.0 index cannot be stored so.
-  if (tileEntrySize_ != kCompressedEntrySize) return -1;
+  if (tileEntrySize_ != strata::ztx::kEntryBytes) return -1;
   ByteBuffer lengthBytes;
   std::uint32_t stored = 0;
   if (!reader_->Read(static_cast<std::uint64_t>(indexOffset), 4, &lengthBytes) ||
-      !ReadItems(&stored, 4, 1, lengthBytes)) {
+      !lengthBytes.TakeU32(stored)) {
     return -1;
   }
   if (count == 0) return 0;
   const std::int64_t compressedLength = stored;
-  const std::int64_t expanded = count * kCompressedEntrySize;
+  const std::int64_t expanded = count * strata::ztx::kEntryBytes;
   std::int64_t end = 0;
   if (compressedLength == 0 || compressedLength > std::numeric_limits<int>::max() ||
       !CheckedEnd(indexOffset, 4 + compressedLength, end)) {
@@ -341,7 +311,7 @@ int CZTXDataFile::CloseFile() {
 float CZTXDataFile::SelectSourceScale(float scale) {
   if (header_ == nullptr) return 0.0f;
   return strata::ztx::SelectSourceScale(static_cast<float>(header_->GetScanScale()),
-                                        header_->GetIntItem(33), scale);
+                                        header_->GetIntItem(strata::ztx::kLevelModeItem), scale);
 }
 
 bool CZTXDataFile::IsUnstoredLevel(float scale) {
@@ -349,7 +319,7 @@ bool CZTXDataFile::IsUnstoredLevel(float scale) {
   const float scanScale = static_cast<float>(header_->GetScanScale());
   if (scanScale <= 0.0f) return false;
   const float ratio = scale / scanScale;
-  const int mode = header_->GetIntItem(33);
+  const int mode = header_->GetIntItem(strata::ztx::kLevelModeItem);
   if (mode == 1) return ratio == 0.5f || ratio == 0.125f;
   if (mode == 2) return ratio == 0.5f || ratio == 0.25f || ratio == 0.125f;
   return false;

@@ -9,6 +9,7 @@
 #define STRATA_ZTX_ZTX_DATA_FILE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,12 @@
 #include "strata/platform/lock.h"
 #include "strata/ztx/tile_info.h"
 #include "strata/ztx/tile_map.h"
+#include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_block.h"
 #include "strata/model/lookup_table.h"
 #include "strata/ztx/ztx_tile_pixels.h"
-
-class CZTXLabelDataBlock;
-class CZTXPreViewDataBlock;
-class CZTXThumDataBlock;
-class CZTXDataBlock;
 
 class CZTXDataFile : public CDataFile {
  public:
@@ -86,13 +85,31 @@ class CZTXDataFile : public CDataFile {
                                           float p4, float p5, float p6, bool c1, bool c2,
                                           bool c3, bool c4, bool c5, bool c6) override;
 
+  // Opens a slide's reader on a path for one operation and closes it
+  // (CloseFile) when the operation ends, whichever way; a failed open leaves
+  // nothing to close.
+  class PathSession {
+   public:
+    PathSession(CZTXDataFile& slide, const char* path)
+        : slide_(slide), opened_(path != nullptr && slide.OpenFile(path)) {}
+    ~PathSession() {
+      if (opened_) slide_.CloseFile();
+    }
+    PathSession(const PathSession&) = delete;
+    PathSession& operator=(const PathSession&) = delete;
+    bool opened() const { return opened_; }
+
+   private:
+    CZTXDataFile& slide_;
+    bool opened_;
+  };
+
   // --- ZTX steps ---
   // Reads the first 128 bytes, checks the marker, stores version and entry size.
   int ProbeVersion();
-  float GetProbedVersion() const { return version_; }
   int GetTileEntrySize() const { return tileEntrySize_; }
   // The header as its ZTX class (null until GetHeader created it).
-  CZTXDataHeader* GetZtxHeader() const { return header_; }
+  CZTXDataHeader* GetZtxHeader() const { return header_.get(); }
   // Leaves the whole index, expanded, in `buffer`; 0 or -1.
   int LoadTileIndex(ByteBuffer& buffer);
   // The record filed under the key of (scale, x, y), or null. Owned by the slide.
@@ -157,6 +174,10 @@ class CZTXDataFile : public CDataFile {
   // Shared by the two adjustment operations; keep[k] false zeroes channel k.
   unsigned char* AdjustTile(float scale, int x, int y, int& length, unsigned char** out,
                             const float params[6], const bool keep[3]);
+  // Label or preview from a path: header and section records, then `get`.
+  using ImageGetter = bool (CZTXDataFile::*)(unsigned char**, int&, int&, int&);
+  bool SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data,
+                            int& length, int& width, int& height);
   // Thumbnail helpers.
   bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
@@ -166,12 +187,13 @@ class CZTXDataFile : public CDataFile {
   int ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
 
   TileMap tiles_;
-  CZTXLabelDataBlock* labelBlock_ = nullptr;
-  CZTXPreViewDataBlock* previewBlock_ = nullptr;
-  CZTXThumDataBlock* thumbBlock_ = nullptr;
+  std::unique_ptr<CZTXLabelDataBlock> labelBlock_;
+  std::unique_ptr<CZTXPreViewDataBlock> previewBlock_;
+  std::unique_ptr<CZTXThumDataBlock> thumbBlock_;
   float version_ = 0.0f;
+  strata::ztx::HeaderLayout layout_ = strata::ztx::HeaderLayout::kUnknown;
   int tileEntrySize_ = 0;
-  CZTXDataHeader* header_ = nullptr;
+  std::unique_ptr<CZTXDataHeader> header_;
   std::int64_t fileSize_ = -1;  // -1 when the reader cannot tell
   strata::LookupTableCache lookupTable_;
 };

@@ -1,53 +1,29 @@
 #include "strata/ztx/ztx_header.h"
 
-#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "strata/model/file_operation_tool.h"
 
-namespace strata::ztx {
-
-bool SameVersion(float version, float constant) {
-  const float difference = version - constant;
-  return std::fabs(difference) < 0.000001f;
-}
-
-void NormaliseMarker(unsigned char* marker) {
-  if (marker == nullptr) return;
-  std::uint32_t value = 0;
-  std::memcpy(&value, marker, 4);
-  if ((value & kZtxMarker) == kZtxMarker) {
-    value = kZtxMarker;
-    std::memcpy(marker, &value, 4);
-  }
-}
-
-}  // namespace strata::ztx
-
 namespace {
 
-// The header read takes a fixed 1024 bytes; a short file simply delivers less
-// and the takes past the delivered bytes fail.
-constexpr int kHeaderReadBytes = 1024;
-// The property area holds at least the item count.
-constexpr std::int32_t kSmallestPreviewOffset = 100;
+using strata::ztx::HeaderLayout;
+
 // Items are a few short texts and numbers. When the reader cannot tell the
 // file size (HTTP), a larger area is a damaged header, not a reason to fetch
 // up to 2 GiB.
 constexpr std::int32_t kMaxUnsizedPropertyArea = 16 << 20;
 
-bool Skip(ByteBuffer& buffer, std::size_t bytes) { return buffer.Take(1, bytes) != nullptr; }
-
-bool TakeI32(ByteBuffer& buffer, std::int32_t& value) {
-  return CBaseData::ReadItems(&value, 4, 1, buffer);
+// A field of 4 or 8 bytes at `offset`; a field the layout lacks (-1) is left
+// as it is.
+bool TakeFieldAt(ByteBuffer& buffer, int offset, int bytes, std::int64_t& value) {
+  if (offset < 0) return true;
+  if (!buffer.SkipTo(static_cast<std::size_t>(offset))) return false;
+  return bytes == 8 ? buffer.TakeI64(value) : buffer.TakeI32AsI64(value);
 }
 
-bool TakeI32AsI64(ByteBuffer& buffer, std::int64_t& value) {
-  std::int32_t narrow = 0;
-  if (!TakeI32(buffer, narrow)) return false;
-  value = narrow;
-  return true;
+bool TakeI32At(ByteBuffer& buffer, int offset, std::int32_t& value) {
+  return offset < 0 || (buffer.SkipTo(static_cast<std::size_t>(offset)) && buffer.TakeI32(value));
 }
 
 }  // namespace
@@ -57,20 +33,39 @@ bool TakeI32AsI64(ByteBuffer& buffer, std::int64_t& value) {
 CZTXDataHeader::~CZTXDataHeader() = default;
 
 bool CZTXDataHeader::TakeIdentity(ByteBuffer& buffer, bool acceptLongMagic) {
-  if (reader_ == nullptr || !reader_->Read(0, kHeaderReadBytes, &buffer)) return false;
+  if (reader_ == nullptr || !reader_->Read(0, strata::ztx::kHeaderReadBytes, &buffer)) {
+    return false;
+  }
   if (buffer.Filled() < static_cast<std::size_t>(strata::ztx::kZtxHeaderBytes)) return false;
   strata::ztx::NormaliseMarker(buffer.Peek(4));
-  if (!ReadItems(&marker_, 4, 1, buffer) || marker_ != strata::ztx::kZtxMarker) return false;
+  if (!buffer.TakeU32(marker_) || marker_ != strata::ztx::kZtxMarker) return false;
   if (!ReadItems(magic_, 1, 8, buffer)) return false;
   const bool shortMagic = std::memcmp(magic_, "ZTX\0", 4) == 0;
   const bool longMagic = acceptLongMagic && std::memcmp(magic_, "ZTXL\0", 5) == 0;
   if (!shortMagic && !longMagic) return false;
-  return ReadItems(&version_, 4, 1, buffer);
+  return buffer.TakeF32(version_);
 }
 
 bool CZTXDataHeader::TakeCommonFields(ByteBuffer& buffer) {
-  return TakeI32(buffer, tileCount_) && TakeI32(buffer, height_) && TakeI32(buffer, width_) &&
-         TakeI32(buffer, scanScale_) && ReadItems(imageFormat_, 1, 8, buffer);
+  return buffer.TakeI32(tileCount_) && buffer.TakeI32(height_) && buffer.TakeI32(width_) &&
+         buffer.TakeI32(scanScale_) && ReadItems(imageFormat_, 1, 8, buffer);
+}
+
+bool CZTXDataHeader::TakeLayoutFields(ByteBuffer& buffer, HeaderLayout layout) {
+  const strata::ztx::HeaderFieldOffsets& at = strata::ztx::FieldOffsetsOf(layout);
+  std::int64_t spendTime = spendTime_;
+  const bool ok = TakeFieldAt(buffer, at.spendTime, 4, spendTime) &&
+                  TakeFieldAt(buffer, at.scanTime, at.scanTimeBytes, scanTime_) &&
+                  TakeI32At(buffer, at.previewOffset, previewOffset_) &&
+                  TakeI32At(buffer, at.labelOffset, labelOffset_) &&
+                  TakeFieldAt(buffer, at.thumbnailOffset, at.positionBytes, thumbnailOffset_) &&
+                  TakeFieldAt(buffer, at.indexOffset, at.positionBytes, indexOffset_) &&
+                  buffer.SkipTo(static_cast<std::size_t>(at.captureResolution)) &&
+                  buffer.TakeF32(captureResolution_) &&
+                  TakeI32At(buffer, at.blockSize, blockSize_) &&
+                  buffer.SkipTo(strata::ztx::kZtxHeaderBytes);
+  spendTime_ = static_cast<std::uint32_t>(spendTime);
+  return ok;
 }
 
 int CZTXDataHeader::LoadRecord() {
@@ -78,16 +73,12 @@ int CZTXDataHeader::LoadRecord() {
   if (!TakeIdentity(buffer, false)) return -1;
   const float margin = 1.0f - version_;
   if (static_cast<double>(margin) < -0.0001) return -1;
-  if (!TakeCommonFields(buffer)) return -1;
-  const bool ok = Skip(buffer, 8) && TakeI32AsI64(buffer, scanTime_) && Skip(buffer, 8) &&
-                  TakeI32(buffer, previewOffset_) && TakeI32(buffer, labelOffset_) &&
-                  TakeI32AsI64(buffer, indexOffset_) &&
-                  ReadItems(&captureResolution_, 4, 1, buffer) && Skip(buffer, 20);
+  const bool ok = TakeCommonFields(buffer) && TakeLayoutFields(buffer, HeaderLayout::k1000);
   return ok ? 0 : -1;
 }
 
 int CZTXDataHeader::LoadPropertyArea() {
-  if (previewOffset_ < kSmallestPreviewOffset) return -1;
+  if (previewOffset_ < strata::ztx::kSmallestPreviewOffset) return -1;
   const std::int64_t fileSize = reader_->Size();
   if (fileSize >= 0 && previewOffset_ > fileSize) return -1;
   const int areaBytes = previewOffset_ - strata::ztx::kZtxHeaderBytes;
@@ -95,16 +86,22 @@ int CZTXDataHeader::LoadPropertyArea() {
   ByteBuffer area;
   if (!reader_->Read(strata::ztx::kZtxHeaderBytes, areaBytes, &area)) return -1;
   std::int32_t count = 0;
-  if (!TakeI32(area, count)) return -1;
+  if (!area.TakeI32(count)) return -1;
   // A reload replaces the items of an earlier one.
-  for (CZTXDataItem* item : items_) delete item;
   items_.clear();
   for (std::int32_t index = 0; index < count; ++index) {
     std::unique_ptr<CZTXDataItem> item(new (std::nothrow) CZTXDataItem());
     if (item == nullptr || item->LoadItem(area) != 0) return -1;
-    AppendItem(item.release());
+    AppendItem(std::move(item));
   }
   return 0;
+}
+
+CZTXDataItem* CZTXDataHeader::FindItem(int identifier) {
+  for (const auto& item : items_) {
+    if (item->GetIdentifier() == identifier) return item.get();
+  }
+  return nullptr;
 }
 
 bool CZTXDataHeader::ItemWord(int identifier, unsigned char word[4]) {
@@ -119,11 +116,7 @@ bool CZTXDataHeader::ItemWord(int identifier, unsigned char word[4]) {
 int CZTXDataHeader::GetIntItem(int identifier) {
   unsigned char word[4];
   if (!ItemWord(identifier, word)) return 0;
-  const std::uint32_t value = static_cast<std::uint32_t>(word[0]) |
-                              (static_cast<std::uint32_t>(word[1]) << 8) |
-                              (static_cast<std::uint32_t>(word[2]) << 16) |
-                              (static_cast<std::uint32_t>(word[3]) << 24);
-  return static_cast<int>(value);
+  return static_cast<int>(LoadLittleEndian32(word));
 }
 
 float CZTXDataHeader::GetFloatItem(int identifier) {
@@ -176,23 +169,11 @@ std::uint32_t CZTXDataHeader::GetScanDuration() { return 0; }
 
 CZTXDataHeader1100::~CZTXDataHeader1100() = default;
 
-bool CZTXDataHeader1100::TakeSectionFields1100(ByteBuffer& buffer) {
-  return Skip(buffer, 8) && TakeI32(buffer, previewOffset_) && TakeI32(buffer, labelOffset_) &&
-         TakeI32AsI64(buffer, thumbnailOffset_) && TakeI32AsI64(buffer, indexOffset_) &&
-         ReadItems(&captureResolution_, 4, 1, buffer) && Skip(buffer, 8) &&
-         TakeI32(buffer, blockSize_) && Skip(buffer, 4);
-}
-
 int CZTXDataHeader1100::LoadRecord() {
   ByteBuffer buffer;
   if (!TakeIdentity(buffer, false)) return -1;
   if (1.1f - version_ < -0.000001f) return -1;
-  if (!TakeCommonFields(buffer)) return -1;
-  // A 1.1 file keeps a float and a double at 40 and 44 that mean nothing here.
-  float unusedFloat = 0.0f;
-  double unusedDouble = 0.0;
-  const bool ok = ReadItems(&unusedFloat, 4, 1, buffer) &&
-                  ReadItems(&unusedDouble, 8, 1, buffer) && TakeSectionFields1100(buffer);
+  const bool ok = TakeCommonFields(buffer) && TakeLayoutFields(buffer, HeaderLayout::k1100);
   return ok ? 0 : -1;
 }
 
@@ -210,10 +191,7 @@ int CZTXDataHeader1200::LoadRecord() {
   ByteBuffer buffer;
   if (!TakeIdentity(buffer, false)) return -1;
   if (1.2f - version_ < -0.000001f) return -1;
-  if (!TakeCommonFields(buffer)) return -1;
-  const bool ok = ReadItems(&spendTime_, 4, 1, buffer) && ReadItems(&scanTime_, 8, 1, buffer) &&
-                  TakeSectionFields1100(buffer);
-  if (!ok) return -1;
+  if (!TakeCommonFields(buffer) || !TakeLayoutFields(buffer, HeaderLayout::k1200)) return -1;
   buffer.Release();
   return LoadPropertyArea();
 }
@@ -252,14 +230,7 @@ CZTXDataHeader1300::~CZTXDataHeader1300() = default;
 int CZTXDataHeader1300::LoadRecord() {
   ByteBuffer buffer;
   if (!TakeIdentity(buffer, true)) return -1;
-  if (!TakeCommonFields(buffer)) return -1;
-  const bool ok = ReadItems(&spendTime_, 4, 1, buffer) && ReadItems(&scanTime_, 8, 1, buffer) &&
-                  TakeI32(buffer, previewOffset_) && TakeI32(buffer, labelOffset_) &&
-                  ReadItems(&thumbnailOffset_, 8, 1, buffer) &&
-                  ReadItems(&indexOffset_, 8, 1, buffer) &&
-                  ReadItems(&captureResolution_, 4, 1, buffer) && Skip(buffer, 8) &&
-                  TakeI32(buffer, blockSize_) && Skip(buffer, 4);
-  if (!ok) return -1;
+  if (!TakeCommonFields(buffer) || !TakeLayoutFields(buffer, HeaderLayout::k1300)) return -1;
   buffer.Release();
   return LoadPropertyArea();
 }

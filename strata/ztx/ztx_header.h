@@ -4,37 +4,18 @@
 //   CZTXDataHeader1100  1.1
 //   CZTXDataHeader1200  1.2
 //   CZTXDataHeader1300  1.3 to 2.0
-// Virtual operations keep their historical order (callers outside the library
-// derive from these classes); each class appends after its base.
+// Each class appends its virtual operations after its base's. Field positions
+// come from the layout table of ztx_format.h.
 #ifndef STRATA_ZTX_ZTX_HEADER_H_
 #define STRATA_ZTX_ZTX_HEADER_H_
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "strata/model/base_data.h"
-
-namespace strata::ztx {
-
-// Marker of a plain file; a file whose tile index is zlib-compressed also has
-// the 0x400 bit set.
-constexpr std::uint32_t kZtxMarker = 0xEEEE01F1u;
-constexpr std::uint32_t kZtxCompressedMarker = 0xEEEE05F1u;
-// The bits whose presence marks a compressed index.
-constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
-constexpr int kZtxHeaderBytes = 96;
-// deflate cannot expand by more than about 1032:1; an index that claims more
-// entries than that from its stored bytes is damaged, not big.
-constexpr std::int64_t kMaxInflateRatio = 1032;
-
-// Versions compare equal when their single-precision difference is below 1e-6.
-bool SameVersion(float version, float constant);
-
-// If the four bytes at `marker` carry every bit of kZtxMarker, overwrites them
-// with kZtxMarker, so that a compressed file passes as a plain one.
-void NormaliseMarker(unsigned char* marker);
-
-}  // namespace strata::ztx
+#include "strata/ztx/ztx_data_item.h"
+#include "strata/ztx/ztx_format.h"
 
 // Version 1.0: no thumbnail, 256-pixel tiles, no property items.
 class CZTXDataHeader : public CDataHeader {
@@ -59,6 +40,9 @@ class CZTXDataHeader : public CDataHeader {
   // Never null.
   const char* GetTextItem(int identifier) override;
 
+  // The first item with this identifier, or null. Owned by the header.
+  virtual CZTXDataItem* FindItem(int identifier);
+
   virtual int GetTileCount();
   virtual void SetTileCount(int count);
   virtual int GetPreviewPos();
@@ -79,6 +63,10 @@ class CZTXDataHeader : public CDataHeader {
   virtual std::uint32_t GetScanDuration();
   virtual float GetFloatItem(int identifier);
 
+  // The header owns its items, in file order.
+  void AppendItem(std::unique_ptr<CZTXDataItem> item) { items_.push_back(std::move(item)); }
+  const std::vector<std::unique_ptr<CZTXDataItem>>& Items() const { return items_; }
+
   // For headers filled from elsewhere than a file (the bridge formats).
   void SetSlideFacts(int height, int width, int scanScale, float captureResolution);
 
@@ -89,6 +77,8 @@ class CZTXDataHeader : public CDataHeader {
   // The fields every layout shares: tile count, height, width, scan scale,
   // image format.
   bool TakeCommonFields(ByteBuffer& buffer);
+  // The layout's own fields, at the offsets of its table row.
+  bool TakeLayoutFields(ByteBuffer& buffer, strata::ztx::HeaderLayout layout);
   // The second read: the property area between offset 96 and previewOffset.
   int LoadPropertyArea();
 
@@ -108,6 +98,7 @@ class CZTXDataHeader : public CDataHeader {
   std::int64_t indexOffset_ = 0;
   float captureResolution_ = 0.0f;
   std::int32_t blockSize_ = 0;
+  std::vector<std::unique_ptr<CZTXDataItem>> items_;
 
  private:
   // The value bytes of an item padded to four, or false without an item.
@@ -128,10 +119,6 @@ class CZTXDataHeader1100 : public CZTXDataHeader {
 
   virtual std::int64_t GetThumbnailPos();
   virtual void SetBlockSize(int size);
-
- protected:
-  // Offsets 52-95 of the 1.1 and 1.2 layout.
-  bool TakeSectionFields1100(ByteBuffer& buffer);
 };
 
 // Version 1.2: spend time, 64-bit scan time, property items and two extra

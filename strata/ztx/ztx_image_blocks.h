@@ -9,10 +9,9 @@
 #include <cstdint>
 
 #include "strata/model/base_data.h"
+#include "strata/ztx/ztx_format.h"
 
 namespace strata::ztx {
-
-constexpr int kSectionRecordBytes = 52;
 
 // The decoded fields of one section record.
 struct SectionRecord {
@@ -30,92 +29,49 @@ bool LoadSectionRecord(CFileOperationTool* reader, std::int64_t position, bool w
 
 }  // namespace strata::ztx
 
-// Label, version 1.0 records.
-class CZTXLabelDataBlock : public CLabelDataBlock {
+// One section record on top of the model's type for that image (`Image`).
+// LoadRecord reads the 1.0 form; the ...1100 classes read the wide one.
+template <typename Image>
+class CZTXSectionBlock : public Image {
  public:
-  CZTXLabelDataBlock() = default;
-  ~CZTXLabelDataBlock() override;
+  int LoadRecord() override { return Load(false); }
 
-  int LoadRecord() override;
-
-  virtual int GetImageHeight();
-  virtual int GetImageLength();
-  virtual int GetPresence();
-  virtual std::int64_t GetImageOffset();
-  virtual int GetImageWidth();
-  virtual void SetSectionPos(std::int64_t position);
+  virtual void SetSectionPos(std::int64_t position) { sectionPos_ = position; }
+  virtual int GetImageHeight() { return record_.height; }
+  virtual int GetImageLength() { return record_.length; }
+  virtual int GetPresence() { return record_.presence; }
+  virtual std::int64_t GetImageOffset() { return record_.offset; }
+  virtual int GetImageWidth() { return record_.width; }
 
  protected:
+  int Load(bool widePosition) {
+    return strata::ztx::LoadSectionRecord(this->reader_, sectionPos_, widePosition, record_) ? 0
+                                                                                            : -1;
+  }
+
   std::int64_t sectionPos_ = 0;
   strata::ztx::SectionRecord record_;
 };
 
-// Label, version 1.1 to 2.0 records.
-class CZTXLabelDataBlock1100 : public CZTXLabelDataBlock {
+// The 1.1 to 2.0 form of a section record class: 64-bit stream position.
+template <typename Narrow>
+class CZTXWideSectionBlock : public Narrow {
  public:
-  CZTXLabelDataBlock1100() = default;
-  ~CZTXLabelDataBlock1100() override;
-
-  int LoadRecord() override;
+  int LoadRecord() override { return this->Load(true); }
 };
 
-// Preview, version 1.0 records.
-class CZTXPreViewDataBlock : public CPreViewDataBlock {
- public:
-  CZTXPreViewDataBlock() = default;
-  ~CZTXPreViewDataBlock() override;
+class CZTXLabelDataBlock : public CZTXSectionBlock<CLabelDataBlock> {};
+class CZTXLabelDataBlock1100 : public CZTXWideSectionBlock<CZTXLabelDataBlock> {};
 
-  int LoadRecord() override;
+class CZTXPreViewDataBlock : public CZTXSectionBlock<CPreViewDataBlock> {};
+class CZTXPreViewDataBlock1100 : public CZTXWideSectionBlock<CZTXPreViewDataBlock> {};
 
-  virtual void SetSectionPos(std::int64_t position);
-  virtual int GetImageHeight();
-  virtual int GetImageLength();
-  virtual int GetPresence();
-  virtual std::int64_t GetImageOffset();
-  virtual int GetImageWidth();
-
- protected:
-  std::int64_t sectionPos_ = 0;
-  strata::ztx::SectionRecord record_;
-};
-
-// Preview, version 1.1 to 2.0 records.
-class CZTXPreViewDataBlock1100 : public CZTXPreViewDataBlock {
- public:
-  CZTXPreViewDataBlock1100() = default;
-  ~CZTXPreViewDataBlock1100() override;
-
-  int LoadRecord() override;
-};
-
-// Thumbnail of a version 1.0 file: there is no section, so it reads nothing
+// A version 1.0 file has no thumbnail section: the record reads nothing (-1)
 // and reports 0 for every field.
-class CZTXThumDataBlock : public CThumDataBlock {
+class CZTXThumDataBlock : public CZTXSectionBlock<CThumDataBlock> {
  public:
-  CZTXThumDataBlock() = default;
-  ~CZTXThumDataBlock() override;
-
-  // -1: a 1.0 file has no thumbnail record.
-  int LoadRecord() override;
-
-  virtual void SetSectionPos(std::int64_t position);
-  virtual int GetImageHeight();
-  virtual int GetImageLength();
-  virtual std::int64_t GetImageOffset();
-  virtual int GetImageWidth();
-
- protected:
-  std::int64_t sectionPos_ = 0;
-  strata::ztx::SectionRecord record_;
+  int LoadRecord() override { return -1; }
 };
-
-// Thumbnail, version 1.1 to 2.0 records.
-class CZTXThumDataBlock1100 : public CZTXThumDataBlock {
- public:
-  CZTXThumDataBlock1100() = default;
-  ~CZTXThumDataBlock1100() override;
-
-  int LoadRecord() override;
-};
+class CZTXThumDataBlock1100 : public CZTXWideSectionBlock<CZTXThumDataBlock> {};
 
 #endif  // STRATA_ZTX_ZTX_IMAGE_BLOCKS_H_

@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "strata/interface/image_operation_manager.h"
 #include "strata/model/image_buffer.h"
 #include "strata/platform/file_io.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_rewrite_journal.h"
@@ -19,39 +20,26 @@
 namespace strata::ztx {
 namespace {
 
-constexpr std::uint32_t kCompressedBit = 0x400;
-constexpr int kIndexEntryBytes = 64;  // the only entry size an index round-trips with
-constexpr std::int64_t kLabelLengthField = 20;
+// The only entry size an index round-trips with.
+constexpr int kIndexEntryBytes = kEntryBytes;
+constexpr std::int64_t kLabelLengthField = kSectionLengthField;
 
-struct StreamCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using Stream = std::unique_ptr<std::FILE, StreamCloser>;
+using Stream = platform::OwnedStream;
 
 // A ZTX slide object for the path, opened through its reader and closed
-// (CloseFile) exactly once when the session ends.
+// (CloseFile) exactly once when the session ends. Only a path the format
+// table would give to ZTX (one containing ".ztx") gets a slide.
 class SlideSession {
  public:
   explicit SlideSession(const char* path) {
-    slide_.reset(CImageOperationManager::CreateDataFile(path));
-    ztx_ = dynamic_cast<CZTXDataFile*>(slide_.get());
-    if (ztx_ != nullptr) opened_ = ztx_->OpenFile(path);
+    if (path != nullptr && std::strstr(path, ".ztx") != nullptr) session_.emplace(slide_, path);
   }
-  ~SlideSession() { Close(); }
-  SlideSession(const SlideSession&) = delete;
-  SlideSession& operator=(const SlideSession&) = delete;
 
-  CZTXDataFile* slide() const { return opened_ ? ztx_ : nullptr; }
-  void Close() {
-    if (ztx_ != nullptr && !closed_) ztx_->CloseFile();
-    closed_ = true;
-  }
+  CZTXDataFile* slide() { return session_.has_value() && session_->opened() ? &slide_ : nullptr; }
 
  private:
-  std::unique_ptr<CDataFile> slide_;
-  CZTXDataFile* ztx_ = nullptr;
-  bool opened_ = false;
-  bool closed_ = false;
+  CZTXDataFile slide_;
+  std::optional<CZTXDataFile::PathSession> session_;
 };
 
 bool IsRemote(const char* path) { return std::strstr(path, "http:") != nullptr; }
@@ -63,8 +51,7 @@ bool ReadExactly(std::FILE* stream, void* data, std::size_t size) {
 bool ReadU32At(std::FILE* stream, std::int64_t offset, std::uint32_t& value) {
   unsigned char bytes[4];
   if (!platform::Seek64(stream, offset, SEEK_SET) || !ReadExactly(stream, bytes, 4)) return false;
-  value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  value = LoadLittleEndian32(bytes);
   return true;
 }
 
@@ -213,20 +200,8 @@ bool ExpandTileIndex(const char* slidePath) {
     return false;
   }
   file.reset();
-  return RewriteThroughJournal(slidePath, {U32Write(0, marker & ~kCompressedBit),
+  return RewriteThroughJournal(slidePath, {U32Write(0, marker & ~kCompressedIndexBit),
                                            SlideWrite{facts.indexOffset, std::move(plain)}});
 }
 
 }  // namespace strata::ztx
-
-bool CImageOperationManager::ChangeLabelInfo(const char* slidePath, const char* labelPath) {
-  return strata::ztx::ReplaceLabelStream(slidePath, labelPath);
-}
-
-bool CImageOperationManager::CompressBlockDataInfo(const char* slidePath) {
-  return strata::ztx::CompressTileIndex(slidePath);
-}
-
-bool CImageOperationManager::UnCompressBlockDataInfo(const char* slidePath) {
-  return strata::ztx::ExpandTileIndex(slidePath);
-}

@@ -45,11 +45,7 @@ bool OutputFile::WriteAt(std::int64_t position, const unsigned char* data, std::
 
 bool OutputFile::Close(std::string* error) {
   errno = 0;
-  if (stream_ == nullptr) return true;
-  std::FILE* stream = stream_.release();
-  const bool flushed = std::fflush(stream) == 0;
-  const bool closed = std::fclose(stream) == 0;
-  if (!flushed || !closed) return Fail("cannot write", error);
+  if (!platform::FinishStream(stream_)) return Fail("cannot write", error);
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "strata/platform/file_io.h"
+
 namespace strata::ztx {
 
 class OutputFile {
@@ -21,14 +23,10 @@ class OutputFile {
   bool Close(std::string* error);
 
  private:
-  struct StreamClose {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-
   bool Fail(const std::string& what, std::string* error) const;
 
   std::string path_;
-  std::unique_ptr<std::FILE, StreamClose> stream_;
+  platform::OwnedStream stream_;
   std::int64_t position_ = -1;
 };
 

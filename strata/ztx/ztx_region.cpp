@@ -33,7 +33,7 @@ using strata::ztx::RegionTileSource;
 
 using strata::FitsRegionMemoryBudget;
 using strata::IsUsableScale;
-using strata::TruncateToInt;
+using strata::TruncateIfFits;
 
 // The facts of the header that every region needs.
 struct SlideGeometry {
@@ -164,13 +164,13 @@ bool PlanRegion(RegionTileSource& slide, const SlideGeometry& geometry, float sc
   const float block = static_cast<float>(geometry.blockSize);
   int firstColumn = 0;
   int firstRow = 0;
-  if (!TruncateToInt(sourceX / block, firstColumn) || !TruncateToInt(sourceY / block, firstRow)) {
+  if (!TruncateIfFits(sourceX / block, firstColumn) || !TruncateIfFits(sourceY / block, firstRow)) {
     return false;
   }
   tiles.gridLeft = static_cast<std::int64_t>(firstColumn) * geometry.blockSize;
   tiles.gridTop = static_cast<std::int64_t>(firstRow) * geometry.blockSize;
-  if (!TruncateToInt(sourceX - static_cast<float>(tiles.gridLeft), tiles.offsetX) ||
-      !TruncateToInt(sourceY - static_cast<float>(tiles.gridTop), tiles.offsetY)) {
+  if (!TruncateIfFits(sourceX - static_cast<float>(tiles.gridLeft), tiles.offsetX) ||
+      !TruncateIfFits(sourceY - static_cast<float>(tiles.gridTop), tiles.offsetY)) {
     return false;
   }
   tiles.offsetX = std::max(tiles.offsetX, 0);
@@ -189,10 +189,10 @@ bool PlanMosaic(const SlideGeometry& geometry, float scale, int x, int y, int wi
   if (!IsUsableScale(scale) || width <= 0 || height <= 0) return false;
   const float scan = geometry.scanScale;
   int xs = 0, ys = 0, ws = 0, hs = 0;
-  if (!TruncateToInt(static_cast<float>(x) * scan / scale, xs) ||
-      !TruncateToInt(static_cast<float>(y) * scan / scale, ys) ||
-      !TruncateToInt(static_cast<float>(width) * scan / scale, ws) ||
-      !TruncateToInt(static_cast<float>(height) * scan / scale, hs)) {
+  if (!TruncateIfFits(static_cast<float>(x) * scan / scale, xs) ||
+      !TruncateIfFits(static_cast<float>(y) * scan / scale, ys) ||
+      !TruncateIfFits(static_cast<float>(width) * scan / scale, ws) ||
+      !TruncateIfFits(static_cast<float>(height) * scan / scale, hs)) {
     return false;
   }
   // A rectangle wholly outside the slide yields no mosaic, even where the

@@ -3,31 +3,21 @@
 #include <cstdio>
 #include <new>
 
-namespace {
-
-bool Skip(ByteBuffer& buffer, std::size_t bytes) { return buffer.Take(1, bytes) != nullptr; }
-
-}  // namespace
-
 CZTXDataBlock::~CZTXDataBlock() = default;
 
 bool CZTXDataBlock::TakeLeadingFields(ByteBuffer& buffer) {
-  return Skip(buffer, 4) && ReadItems(&x_, 4, 1, buffer) && ReadItems(&y_, 4, 1, buffer) &&
-         ReadItems(&width_, 4, 1, buffer) && ReadItems(&height_, 4, 1, buffer) &&
-         ReadItems(&scale_, 4, 1, buffer) && Skip(buffer, 8) &&
-         ReadItems(&length_, 4, 1, buffer);
+  return buffer.Skip(4) && buffer.TakeI32(x_) && buffer.TakeI32(y_) && buffer.TakeI32(width_) &&
+         buffer.TakeI32(height_) && buffer.TakeF32(scale_) && buffer.Skip(8) &&
+         buffer.TakeI32(length_);
 }
 
 int CZTXDataBlock::ReadEntry(ByteBuffer* buffer) {
   if (buffer == nullptr || buffer->Remaining() < static_cast<std::size_t>(kEntrySize)) return -1;
-  std::int32_t offset = 0;
-  const bool ok = TakeLeadingFields(*buffer) && Skip(*buffer, 4) &&
-                  ReadItems(&offset, 4, 1, *buffer) && Skip(*buffer, 24);
-  offset_ = offset;
+  const bool ok = TakeLeadingFields(*buffer) && buffer->Skip(4) &&
+                  buffer->TakeI32AsI64(offset_) && buffer->Skip(24);
   return ok ? 0 : -1;
 }
 
-void CZTXDataBlock::SetBlockTag(std::int64_t tag) { tag_ = tag; }
 float CZTXDataBlock::GetTileScale() { return scale_; }
 int CZTXDataBlock::GetTileX() { return x_; }
 int CZTXDataBlock::GetTileY() { return y_; }
@@ -65,9 +55,6 @@ CZTXDataBlock1100::~CZTXDataBlock1100() = default;
 
 int CZTXDataBlock1100::ReadEntry(ByteBuffer* buffer) {
   if (buffer == nullptr || buffer->Remaining() < static_cast<std::size_t>(kEntrySize)) return -1;
-  const bool ok = TakeLeadingFields(*buffer) && ReadItems(&offset_, 8, 1, *buffer) &&
-                  Skip(*buffer, 20);
+  const bool ok = TakeLeadingFields(*buffer) && buffer->TakeI64(offset_) && buffer->Skip(20);
   return ok ? 0 : -1;
 }
-
-void CZTXDataBlock1100::SetBlockFlag(int flag) { flag_ = flag; }

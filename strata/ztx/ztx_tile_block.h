@@ -10,11 +10,12 @@
 
 #include "strata/model/base_data.h"
 #include "strata/ztx/tile_info.h"
+#include "strata/ztx/ztx_format.h"
 
 // Version 1.0 entries (68 bytes).
 class CZTXDataBlock : public CDataBlock {
  public:
-  static constexpr int kEntrySize = 68;
+  static constexpr int kEntrySize = strata::ztx::kEntryBytes1000;
 
   CZTXDataBlock() = default;
   ~CZTXDataBlock() override;
@@ -22,8 +23,6 @@ class CZTXDataBlock : public CDataBlock {
   // Takes one entry from the buffer: -1 for a null buffer or when the buffer
   // does not hold a whole entry, else 0.
   virtual int ReadEntry(ByteBuffer* buffer);
-  // An in-memory value that no file field feeds.
-  virtual void SetBlockTag(std::int64_t tag);
   virtual float GetTileScale();
   virtual int GetTileX();
   virtual int GetTileY();
@@ -53,23 +52,17 @@ class CZTXDataBlock : public CDataBlock {
   float scale_ = 0.0f;
   std::int32_t length_ = 0;
   std::int64_t offset_ = 0;
-  std::int64_t tag_ = 0;
 };
 
 // Version 1.1 to 2.0 entries (64 bytes).
 class CZTXDataBlock1100 : public CZTXDataBlock {
  public:
-  static constexpr int kEntrySize = 64;
+  static constexpr int kEntrySize = strata::ztx::kEntryBytes;
 
   CZTXDataBlock1100() = default;
   ~CZTXDataBlock1100() override;
 
   int ReadEntry(ByteBuffer* buffer) override;
-  // An in-memory value that no file field feeds.
-  virtual void SetBlockFlag(int flag);
-
- private:
-  int flag_ = 0;
 };
 
 #endif  // STRATA_ZTX_ZTX_TILE_BLOCK_H_

@@ -8,10 +8,7 @@
 namespace strata::ztx {
 namespace {
 
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using CodecBuffer = std::unique_ptr<unsigned char, BufferRelease>;
+using CodecBuffer = OwnedBuffer;
 
 void Append(const CodecBuffer& buffer, int length, std::vector<unsigned char>* stream) {
   stream->insert(stream->end(), buffer.get(), buffer.get() + length);

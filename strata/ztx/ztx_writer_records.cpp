@@ -9,75 +9,53 @@ namespace {
 
 void PutMagicAndFormat(RecordBytes& header, const HeaderFields& fields) {
   const char* magic = fields.longMagic ? "ZTXL" : "ZTX";
-  header.PutBytes(4, magic, std::strlen(magic));  // the zero byte after it is already there
+  // The zero byte after the magic is already there.
+  header.PutBytes(kMagicField, magic, std::strlen(magic));
   const char* format = fields.bmpTiles ? "BMP" : "JPG";
-  header.PutBytes(32, format, std::strlen(format));
+  header.PutBytes(kImageFormatField, format, std::strlen(format));
 }
 
-void PutLayout1000(RecordBytes& header, const HeaderFields& fields) {
-  header.PutI32(48, static_cast<std::int32_t>(fields.scanTime));
-  header.PutI32(60, static_cast<std::int32_t>(fields.previewOffset));
-  header.PutI32(64, static_cast<std::int32_t>(fields.labelOffset));
-  header.PutI32(68, static_cast<std::int32_t>(fields.indexOffset));
-  header.PutF32(72, fields.captureResolution);
-}
-
-void PutLayout1100(RecordBytes& header, const HeaderFields& fields, bool typedTimes) {
-  if (typedTimes) {
-    header.PutU32(40, fields.spendTimeMs);
-    header.PutI64(44, fields.scanTime);
+// A position field of 4 or 8 bytes; a field the layout lacks (-1) is skipped.
+void PutFieldAt(RecordBytes& header, int offset, int bytes, std::int64_t value) {
+  if (offset < 0) return;
+  if (bytes == 8) {
+    header.PutI64(static_cast<std::size_t>(offset), value);
   } else {
-    // 1.1 kept the duration as a float and the time as a double.
-    header.PutF32(40, static_cast<float>(fields.spendTimeMs));
-    header.PutF64(44, static_cast<double>(fields.scanTime));
+    header.PutI32(static_cast<std::size_t>(offset), static_cast<std::int32_t>(value));
   }
-  header.PutI32(60, static_cast<std::int32_t>(fields.previewOffset));
-  header.PutI32(64, static_cast<std::int32_t>(fields.labelOffset));
-  header.PutI32(68, static_cast<std::int32_t>(fields.thumbnailOffset));
-  header.PutI32(72, static_cast<std::int32_t>(fields.indexOffset));
-  header.PutF32(76, fields.captureResolution);
-  header.PutI32(88, fields.blockSize);
 }
 
-void PutLayout1300(RecordBytes& header, const HeaderFields& fields) {
-  header.PutU32(40, fields.spendTimeMs);
-  header.PutI64(44, fields.scanTime);
-  header.PutI32(52, static_cast<std::int32_t>(fields.previewOffset));
-  header.PutI32(56, static_cast<std::int32_t>(fields.labelOffset));
-  header.PutI64(60, fields.thumbnailOffset);
-  header.PutI64(68, fields.indexOffset);
-  header.PutF32(76, fields.captureResolution);
-  header.PutI32(88, fields.blockSize);
+void PutLayoutFields(RecordBytes& header, const HeaderFields& fields, HeaderLayout layout) {
+  const HeaderFieldOffsets& at = FieldOffsetsOf(layout);
+  if (layout == HeaderLayout::k1100) {
+    header.PutF32(kLegacySpendTimeField, static_cast<float>(fields.spendTimeMs));
+    header.PutF64(kLegacyScanTimeField, static_cast<double>(fields.scanTime));
+  }
+  if (at.spendTime >= 0) header.PutU32(static_cast<std::size_t>(at.spendTime), fields.spendTimeMs);
+  PutFieldAt(header, at.scanTime, at.scanTimeBytes, fields.scanTime);
+  PutFieldAt(header, at.previewOffset, 4, fields.previewOffset);
+  PutFieldAt(header, at.labelOffset, 4, fields.labelOffset);
+  PutFieldAt(header, at.thumbnailOffset, at.positionBytes, fields.thumbnailOffset);
+  PutFieldAt(header, at.indexOffset, at.positionBytes, fields.indexOffset);
+  if (at.captureResolution >= 0) {
+    header.PutF32(static_cast<std::size_t>(at.captureResolution), fields.captureResolution);
+  }
+  PutFieldAt(header, at.blockSize, 4, fields.blockSize);
 }
 
 }  // namespace
 
-HeaderLayout HeaderLayoutOf(float version) {
-  if (SameVersion(version, 1.0f)) return HeaderLayout::k1000;
-  if (SameVersion(version, 1.1f)) return HeaderLayout::k1100;
-  if (SameVersion(version, 1.2f)) return HeaderLayout::k1200;
-  for (float later : {1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 2.0f}) {
-    if (SameVersion(version, later)) return HeaderLayout::k1300;
-  }
-  return HeaderLayout::kUnknown;
-}
-
 std::vector<unsigned char> BuildHeader(const HeaderFields& fields) {
   RecordBytes header(kZtxHeaderBytes);
-  header.PutU32(0, fields.compressedIndex ? kZtxCompressedMarker : kZtxMarker);
+  header.PutU32(kMarkerField, fields.compressedIndex ? kZtxCompressedMarker : kZtxMarker);
   PutMagicAndFormat(header, fields);
-  header.PutF32(12, fields.version);
-  header.PutI32(16, fields.tileCount);
-  header.PutI32(20, fields.height);
-  header.PutI32(24, fields.width);
-  header.PutI32(28, fields.scanScale);
-  switch (HeaderLayoutOf(fields.version)) {
-    case HeaderLayout::k1000: PutLayout1000(header, fields); break;
-    case HeaderLayout::k1100: PutLayout1100(header, fields, false); break;
-    case HeaderLayout::k1200: PutLayout1100(header, fields, true); break;
-    case HeaderLayout::k1300: PutLayout1300(header, fields); break;
-    case HeaderLayout::kUnknown: break;
-  }
+  header.PutF32(kVersionField, fields.version);
+  header.PutI32(kTileCountField, fields.tileCount);
+  header.PutI32(kHeightField, fields.height);
+  header.PutI32(kWidthField, fields.width);
+  header.PutI32(kScanScaleField, fields.scanScale);
+  const HeaderLayout layout = HeaderLayoutOf(fields.version);
+  if (layout != HeaderLayout::kUnknown) PutLayoutFields(header, fields, layout);
   return std::move(header.bytes());
 }
 
@@ -102,9 +80,9 @@ std::vector<unsigned char> BuildSection(const StoredImage& image, HeaderLayout l
   section.PutI32(4, hasImage && image.present ? 1 : 0);
   section.PutI32(8, hasImage ? image.height : 0);
   section.PutI32(12, hasImage ? image.width : 0);
-  section.PutI32(20, static_cast<std::int32_t>(image.stream.size()));
+  section.PutI32(kSectionLengthField, static_cast<std::int32_t>(image.stream.size()));
   const std::int64_t streamPosition = hasImage ? kSectionRecordBytes : 0;
-  if (layout == HeaderLayout::k1000) {
+  if (!HasWidePositions(layout)) {
     section.PutI32(24, static_cast<std::int32_t>(streamPosition));
   } else {
     section.PutI64(24, streamPosition);
@@ -116,7 +94,7 @@ std::vector<unsigned char> BuildSection(const StoredImage& image, HeaderLayout l
 void PutIndexEntry(std::vector<unsigned char>& index, std::size_t at, const WrittenTile& tile,
                    HeaderLayout layout) {
   const bool wide = layout != HeaderLayout::k1000;
-  RecordBytes entry(wide ? kEntryBytes : kEntryBytes1000);
+  RecordBytes entry(static_cast<std::size_t>(EntryBytesOf(layout)));
   entry.PutI32(4, tile.x);
   entry.PutI32(8, tile.y);
   entry.PutI32(12, tile.width);

@@ -7,20 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "strata/ztx/ztx_header.h"
+#include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_writer.h"
 
 namespace strata::ztx {
-
-constexpr int kSectionRecordBytes = 52;
-constexpr int kEntryBytes1000 = 68;
-constexpr int kEntryBytes = 64;
-
-// The four header layouts: 1.0; 1.1; 1.2; 1.3 to 2.0.
-enum class HeaderLayout { kUnknown, k1000, k1100, k1200, k1300 };
-
-// The layout of a format version, kUnknown for versions that do not exist.
-HeaderLayout HeaderLayoutOf(float version);
 
 struct HeaderFields {
   float version = 0.0f;

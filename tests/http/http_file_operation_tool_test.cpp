@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/fault_http_server.h"
+#include "support/loopback_server.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/platform/debug_output.h"
 #include "support/test_files.h"

@@ -20,12 +20,16 @@
 #include "strata/model/http_file_operation_tool.h"
 #include "strata/model/local_file_operation_tool.h"
 #include "strata/strata.h"
+#include "support/loopback_server.h"
 #include "support/slide_fixtures.h"
+#include "support/slide_owners.h"
 #include "support/test_files.h"
 
 namespace {
 
 using strata::loopback::NginxServer;
+using strata::test::LibraryBytes;
+using strata::test::OpenHandle;
 using strata::test::SlideRecipe;
 using strata::test::TempDir;
 using strata::ztx::PropertyItem;
@@ -108,20 +112,6 @@ class ServedSlides {
   std::unique_ptr<NginxServer> server_;
 };
 
-struct Handle {
-  IMAGE_INFO_STRUCT info{};
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (info.slide != nullptr) UnInitImageFileFunc(&info);
-  }
-};
-
-struct LibraryBuffer {
-  void operator()(unsigned char* data) const { DeleteImageDataFunc(data); }
-};
-
 // One associated image or region as the library hands it out.
 struct Image {
   bool ok = false;
@@ -140,7 +130,7 @@ Image FetchImage(Fetch fetch) {
   int length = 0;
   Image image;
   image.ok = fetch(&data, &length, &image.width, &image.height);
-  std::unique_ptr<unsigned char, LibraryBuffer> owner(data);
+  LibraryBytes owner(data);
   if (image.ok && data != nullptr && length > 0) image.bytes.assign(data, data + length);
   return image;
 }
@@ -163,7 +153,7 @@ Image TilePixels(IMAGE_INFO_STRUCT& handle, const WrittenTile& tile) {
   int length = 0;
   GetImageRGBDataStreamFunc(&handle, tile.scale, tile.x, tile.y, &length, &image.width,
                             &image.height, &data);
-  std::unique_ptr<unsigned char, LibraryBuffer> owner(data);
+  LibraryBytes owner(data);
   image.ok = data != nullptr;
   if (data != nullptr && length > 0) image.bytes.assign(data, data + length);
   return image;
@@ -181,14 +171,14 @@ class HttpSlideTest : public ::testing::TestWithParam<std::string> {
   }
 
   void OpenBoth() {
-    ASSERT_TRUE(InitImageFileFunc(&local_.info, slide_->localPath.c_str()));
-    ASSERT_TRUE(InitImageFileFunc(&remote_.info, url_.c_str())) << url_;
+    ASSERT_TRUE(InitImageFileFunc(&local_.handle, slide_->localPath.c_str()));
+    ASSERT_TRUE(InitImageFileFunc(&remote_.handle, url_.c_str())) << url_;
   }
 
   const ServedSlide* slide_ = nullptr;
   std::string url_;
-  Handle local_;
-  Handle remote_;
+  OpenHandle local_;
+  OpenHandle remote_;
 };
 
 struct HeaderFacts {
@@ -240,8 +230,8 @@ void ExpectSameFacts(const HeaderFacts& local, const HeaderFacts& remote) {
 
 TEST_P(HttpSlideTest, HeaderFactsMatchTheLocalFile) {
   OpenBoth();
-  const HeaderFacts local = ReadHeaderFacts(local_.info);
-  ExpectSameFacts(local, ReadHeaderFacts(remote_.info));
+  const HeaderFacts local = ReadHeaderFacts(local_.handle);
+  ExpectSameFacts(local, ReadHeaderFacts(remote_.handle));
   EXPECT_EQ(local.width, slide_->recipe.width);
   EXPECT_EQ(local.height, slide_->recipe.height);
 }
@@ -250,17 +240,17 @@ TEST_P(HttpSlideTest, EveryTileMatchesTheLocalFile) {
   OpenBoth();
   ASSERT_FALSE(slide_->layout.tiles.empty());
   for (const WrittenTile& tile : slide_->layout.tiles) {
-    const Bytes local = TileStream(local_.info, tile);
+    const Bytes local = TileStream(local_.handle, tile);
     ASSERT_FALSE(local.empty()) << tile.scale << " " << tile.x << " " << tile.y;
-    ASSERT_EQ(TileStream(remote_.info, tile), local)
+    ASSERT_EQ(TileStream(remote_.handle, tile), local)
         << tile.scale << " " << tile.x << " " << tile.y;
   }
   // Decoded tiles too, for a sample of them.
   for (std::size_t i = 0; i < slide_->layout.tiles.size(); i += 4) {
     const WrittenTile& tile = slide_->layout.tiles[i];
-    const Image local = TilePixels(local_.info, tile);
+    const Image local = TilePixels(local_.handle, tile);
     EXPECT_TRUE(local.ok);
-    EXPECT_TRUE(TilePixels(remote_.info, tile) == local) << i;
+    EXPECT_TRUE(TilePixels(remote_.handle, tile) == local) << i;
   }
 }
 
@@ -274,10 +264,10 @@ TEST_P(HttpSlideTest, AssociatedImagesMatchTheLocalFile) {
   int found = 0;
   for (std::size_t i = 0; i < std::size(byHandle); ++i) {
     const Image local = FetchImage([&](unsigned char** d, int* l, int* w, int* h) {
-      return byHandle[i](local_.info, d, l, w, h);
+      return byHandle[i](local_.handle, d, l, w, h);
     });
     const Image remote = FetchImage([&](unsigned char** d, int* l, int* w, int* h) {
-      return byHandle[i](remote_.info, d, l, w, h);
+      return byHandle[i](remote_.handle, d, l, w, h);
     });
     EXPECT_TRUE(remote == local) << "by handle " << i;
     found += local.ok ? 1 : 0;
@@ -301,16 +291,16 @@ TEST_P(HttpSlideTest, BlockOpenMatchesTheLocalFile) {
     int left, top, right, bottom;
   };
   for (const Block& block : {Block{200, 100, 700, 500}, Block{0, 0, 0, 0}}) {
-    Handle local;
-    Handle remote;
-    ASSERT_TRUE(InitImageFileFuncAsBlock(&local.info, slide_->localPath.c_str(), block.left,
+    OpenHandle local;
+    OpenHandle remote;
+    ASSERT_TRUE(InitImageFileFuncAsBlock(&local.handle, slide_->localPath.c_str(), block.left,
                                          block.top, block.right, block.bottom,
                                          static_cast<float>(scale)));
-    ASSERT_TRUE(InitImageFileFuncAsBlock(&remote.info, url_.c_str(), block.left, block.top,
+    ASSERT_TRUE(InitImageFileFuncAsBlock(&remote.handle, url_.c_str(), block.left, block.top,
                                          block.right, block.bottom, static_cast<float>(scale)));
-    ExpectSameFacts(ReadHeaderFacts(local.info), ReadHeaderFacts(remote.info));
+    ExpectSameFacts(ReadHeaderFacts(local.handle), ReadHeaderFacts(remote.handle));
     for (const WrittenTile& tile : slide_->layout.tiles) {
-      ASSERT_EQ(TileStream(remote.info, tile), TileStream(local.info, tile))
+      ASSERT_EQ(TileStream(remote.handle, tile), TileStream(local.handle, tile))
           << block.left << " " << tile.scale << " " << tile.x << " " << tile.y;
     }
   }
@@ -335,10 +325,10 @@ TEST_P(HttpSlideTest, RegionsMatchTheLocalFile) {
         return GetImageDataRoiFunc(handle, r.scale, r.x, r.y, r.width, r.height, d, l, r.flag);
       });
     };
-    const Image local = fetch(local_.info);
+    const Image local = fetch(local_.handle);
     EXPECT_TRUE(local.ok) << r.scale << " " << r.x;
     EXPECT_FALSE(local.bytes.empty()) << r.scale << " " << r.x;
-    EXPECT_TRUE(fetch(remote_.info) == local) << r.scale << " " << r.x;
+    EXPECT_TRUE(fetch(remote_.handle) == local) << r.scale << " " << r.x;
   }
 }
 
@@ -365,13 +355,13 @@ class HttpServedSlideTest : public ::testing::Test {
 TEST_F(HttpServedSlideTest, FourThreadsReadTilesFromOneHandleInParallel) {
   const ServedSlide* slide = served_.Find("my slide v13.ztx");
   ASSERT_NE(slide, nullptr);
-  Handle local;
-  ASSERT_TRUE(InitImageFileFunc(&local.info, slide->localPath.c_str()));
+  OpenHandle local;
+  ASSERT_TRUE(InitImageFileFunc(&local.handle, slide->localPath.c_str()));
   std::vector<Bytes> expected;
-  for (const WrittenTile& tile : slide->layout.tiles) expected.push_back(TileStream(local.info, tile));
+  for (const WrittenTile& tile : slide->layout.tiles) expected.push_back(TileStream(local.handle, tile));
 
-  Handle remote;
-  ASSERT_TRUE(InitImageFileFunc(&remote.info, served_.server().Url(slide->fileName).c_str()));
+  OpenHandle remote;
+  ASSERT_TRUE(InitImageFileFunc(&remote.handle, served_.server().Url(slide->fileName).c_str()));
   constexpr int kThreads = 4;
   std::vector<int> mismatches(kThreads, 0);
   std::vector<int> reads(kThreads, 0);
@@ -380,7 +370,7 @@ TEST_F(HttpServedSlideTest, FourThreadsReadTilesFromOneHandleInParallel) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 3; ++round) {
         for (std::size_t i = (t + round) % kThreads; i < expected.size(); i += kThreads) {
-          if (TileStream(remote.info, slide->layout.tiles[i]) != expected[i]) ++mismatches[t];
+          if (TileStream(remote.handle, slide->layout.tiles[i]) != expected[i]) ++mismatches[t];
           ++reads[t];
         }
       }
@@ -396,11 +386,11 @@ TEST_F(HttpServedSlideTest, FourThreadsReadTilesFromOneHandleInParallel) {
 TEST_F(HttpServedSlideTest, ATileIsOneRangeRequestWithEscapedSpaces) {
   const ServedSlide* slide = served_.Find("my slide v13.ztx");
   ASSERT_NE(slide, nullptr);
-  Handle remote;
-  ASSERT_TRUE(InitImageFileFunc(&remote.info, served_.server().Url(slide->fileName).c_str()));
+  OpenHandle remote;
+  ASSERT_TRUE(InitImageFileFunc(&remote.handle, served_.server().Url(slide->fileName).c_str()));
   const WrittenTile& tile = slide->layout.tiles.back();
   const int before = served_.server().AccessLogLines();
-  ASSERT_FALSE(TileStream(remote.info, tile).empty());
+  ASSERT_FALSE(TileStream(remote.handle, tile).empty());
   EXPECT_EQ(served_.server().AccessLogLines(before + 1), before + 1);
   std::ifstream log(served_.server().AccessLogPath());
   std::string line;
@@ -412,9 +402,9 @@ TEST_F(HttpServedSlideTest, ATileIsOneRangeRequestWithEscapedSpaces) {
 
 TEST_F(HttpServedSlideTest, MissingSlideFailsToOpenAfterOneRequest) {
   const int before = served_.server().AccessLogLines();
-  Handle remote;
-  EXPECT_FALSE(InitImageFileFunc(&remote.info, served_.server().Url("no such.ztx").c_str()));
-  EXPECT_EQ(remote.info.slide, nullptr);
+  OpenHandle remote;
+  EXPECT_FALSE(InitImageFileFunc(&remote.handle, served_.server().Url("no such.ztx").c_str()));
+  EXPECT_EQ(remote.handle.slide, nullptr);
   EXPECT_EQ(served_.server().AccessLogLines(before + 1), before + 1);
 }
 

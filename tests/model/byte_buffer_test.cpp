@@ -114,4 +114,46 @@ TEST(ReadItemsTest, CopiesFieldsAndZeroFillsOnShortBuffer) {
   EXPECT_EQ(tail[1], 0xBB);
 }
 
+// Typed takes decode little-endian whatever the host; a short field gives 0
+// and marks the buffer failed without moving it.
+TEST(ByteBufferTest, TypedTakesDecodeLittleEndian) {
+  static const unsigned char kBytes[] = {0x01, 0x02, 0x03, 0x84,  // i32
+                                         0xFE, 0xFF, 0xFF, 0xFF,  // i32 -2, widened
+                                         0x00, 0x00, 0xC0, 0x3F,  // f32 1.5
+                                         0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x81};
+  ByteBuffer buffer;
+  auto* storage = new unsigned char[sizeof kBytes];
+  std::memcpy(storage, kBytes, sizeof kBytes);
+  buffer.Attach(storage, sizeof kBytes);
+  std::int32_t i32 = 0;
+  std::int64_t widened = 0;
+  float f32 = 0.0f;
+  std::int64_t i64 = 0;
+  ASSERT_TRUE(buffer.TakeI32(i32) && buffer.TakeI32AsI64(widened) && buffer.TakeF32(f32) &&
+              buffer.TakeI64(i64));
+  EXPECT_EQ(i32, static_cast<std::int32_t>(0x84030201u));
+  EXPECT_EQ(widened, -2);
+  EXPECT_EQ(f32, 1.5f);
+  EXPECT_EQ(i64, static_cast<std::int64_t>(0x8102030405060708ull));
+  std::uint32_t past = 7;
+  EXPECT_FALSE(buffer.TakeU32(past));
+  EXPECT_EQ(past, 0u);
+  EXPECT_TRUE(buffer.Failed());
+  EXPECT_EQ(buffer.Consumed(), sizeof kBytes);
+}
+
+TEST(ByteBufferTest, SkipToMovesOnlyForwardWithinTheDeliveredBytes) {
+  ByteBuffer buffer;
+  buffer.Attach(NewBytes(16, 0), 16, 12);
+  EXPECT_TRUE(buffer.SkipTo(4));
+  EXPECT_EQ(buffer.Consumed(), 4u);
+  EXPECT_TRUE(buffer.SkipTo(4));
+  EXPECT_FALSE(buffer.SkipTo(2));
+  EXPECT_TRUE(buffer.Failed());
+  ByteBuffer shortBuffer;
+  shortBuffer.Attach(NewBytes(16, 0), 16, 12);
+  EXPECT_FALSE(shortBuffer.SkipTo(13));
+  EXPECT_EQ(shortBuffer.Consumed(), 0u);
+}
+
 }  // namespace

@@ -10,10 +10,7 @@
 namespace strata {
 namespace {
 
-struct Release {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using Owned = std::unique_ptr<unsigned char, Release>;
+using Owned = strata::OwnedBuffer;
 
 std::vector<unsigned char> Encoded(int width, int height, int components) {
   std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * components);

@@ -17,10 +17,7 @@
 
 namespace {
 
-struct BufferDeleter {
-  void operator()(unsigned char* buffer) const { strata::ReleaseBuffer(buffer); }
-};
-using Buffer = std::unique_ptr<unsigned char, BufferDeleter>;
+using Buffer = strata::OwnedBuffer;
 
 // Smooth colour picture whose rows and columns all differ, so that a row or
 // channel put in the wrong place shows up as a large error.

@@ -10,10 +10,7 @@
 namespace strata {
 namespace {
 
-struct Release {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using Owned = std::unique_ptr<unsigned char, Release>;
+using Owned = strata::OwnedBuffer;
 
 // Grey pixels (all three channels equal) from values.
 std::vector<unsigned char> Grey(const std::vector<int>& values) {

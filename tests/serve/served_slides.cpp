@@ -14,10 +14,7 @@
 namespace strata::test {
 namespace {
 
-struct Released {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using Owned = std::unique_ptr<unsigned char, Released>;
+using Owned = OwnedBuffer;
 
 void DamageTile(const std::string& path, const ztx::ZtxLayout& layout, int x, int y) {
   for (const ztx::WrittenTile& tile : layout.tiles) {

@@ -20,12 +20,9 @@ std::uint32_t CellHash(int cellX, int cellY) {
   return h;
 }
 
-struct BufferRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
 
 std::vector<unsigned char> TakeStream(unsigned char* raw, int length) {
-  std::unique_ptr<unsigned char, BufferRelease> buffer(raw);
+  strata::OwnedBuffer buffer(raw);
   if (buffer == nullptr || length <= 0) return {};
   return std::vector<unsigned char>(buffer.get(), buffer.get() + length);
 }

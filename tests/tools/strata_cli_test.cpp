@@ -18,6 +18,7 @@
 #include "strata/strata.h"
 #include "standins/synthetic_slide.h"
 #include "support/slide_fixtures.h"
+#include "support/slide_owners.h"
 #include "support/standin_libraries.h"
 
 namespace strata::test {
@@ -26,10 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-struct Released {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using Pixels = std::unique_ptr<unsigned char, Released>;
+using Pixels = strata::OwnedBuffer;
 
 std::string StrataProgram() {
   if (const char* dir = std::getenv("STRATA_TEST_OUTPUT")) return std::string(dir) + "/strata";
@@ -79,17 +77,6 @@ std::vector<std::string> OtherFiles(const TempDir& dir, const std::vector<std::s
   return others;
 }
 
-class Slide {
- public:
-  explicit Slide(const std::string& path) { opened_ = InitImageFileFunc(&handle_, path.c_str()); }
-  ~Slide() { UnInitImageFileFunc(&handle_); }
-  bool opened() const { return opened_; }
-  IMAGE_INFO_STRUCT& handle() { return handle_; }
-
- private:
-  IMAGE_INFO_STRUCT handle_{};
-  bool opened_ = false;
-};
 
 void WritePng(const std::string& path, const Bytes& rgb, int width, int height) {
   png_image image;
@@ -119,19 +106,19 @@ TEST(StrataCli, SynthWritesAnOpenableSlideAndNothingElse) {
   EXPECT_NE(run.out.find("1200 x 900"), std::string::npos) << run.out;
   EXPECT_TRUE(OtherFiles(dir, {"s.ztx"}).empty());
 
-  Slide slide(dir.File("s.ztx"));
-  ASSERT_TRUE(slide.opened());
+  OpenHandle slide(dir.File("s.ztx"));
+  ASSERT_TRUE(slide.opened);
   int height = 0, width = 0, scale = 0, blockSize = 0;
   float spend = 0, resolution = 0;
   double scanTime = 0;
-  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scale, &spend, &scanTime,
+  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle, &height, &width, &scale, &spend, &scanTime,
                                 &resolution, &blockSize));
   EXPECT_EQ(width, 1200);
   EXPECT_EQ(height, 900);
   EXPECT_EQ(scale, 40);
   unsigned char* label = nullptr;
   int length = 0, labelWidth = 0, labelHeight = 0;
-  ASSERT_TRUE(GetLableInfoFunc(slide.handle(), &label, &length, &labelWidth, &labelHeight));
+  ASSERT_TRUE(GetLableInfoFunc(slide.handle, &label, &length, &labelWidth, &labelHeight));
   DeleteImageDataFunc(label);
   EXPECT_GT(length, 0);
   EXPECT_EQ(labelWidth, 600);
@@ -206,14 +193,14 @@ TEST(StrataCli, ConvertPngToBmpSlideKeepsEveryPixel) {
                                   "--version", "1.2", "--scale", "10"});
   ASSERT_EQ(run.status, 0) << run.err;
 
-  Slide slide(dir.File("out.ztx"));
-  ASSERT_TRUE(slide.opened());
+  OpenHandle slide(dir.File("out.ztx"));
+  ASSERT_TRUE(slide.opened);
   for (int y = 0; y < height; y += 256) {
     for (int x = 0; x < width; x += 256) {
       std::vector<unsigned char> storage(54 + 256 * 256 * 3);
       unsigned char* buffer = storage.data();
       int length = 0;
-      GetImageStreamFunc(&slide.handle(), 10.0f, x, y, &length, &buffer);
+      GetImageStreamFunc(&slide.handle, 10.0f, x, y, &length, &buffer);
       ASSERT_EQ(length, static_cast<int>(storage.size()));
       int tileWidth = 0, tileHeight = 0;
       Pixels pixels(DecodeBmp24(storage.data(), length, tileWidth, tileHeight));
@@ -244,12 +231,12 @@ TEST(StrataCli, ConvertReadsJpegPictures) {
   WriteFileBytes(dir.File("in.jpg"), Bytes(stream.get(), stream.get() + length));
   const RunResult run = RunStrata(dir, {"convert", dir.File("in.jpg"), dir.File("out.ztx")});
   ASSERT_EQ(run.status, 0) << run.err;
-  Slide slide(dir.File("out.ztx"));
-  ASSERT_TRUE(slide.opened());
+  OpenHandle slide(dir.File("out.ztx"));
+  ASSERT_TRUE(slide.opened);
   int height = 0, width = 0, scale = 0, blockSize = 0;
   float spend = 0, resolution = 0;
   double scanTime = 0;
-  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scale, &spend, &scanTime,
+  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle, &height, &width, &scale, &spend, &scanTime,
                                 &resolution, &blockSize));
   EXPECT_EQ(width, 400);
   EXPECT_EQ(height, 300);
@@ -378,17 +365,17 @@ TEST(StrataCliOpenSlide, SvsIsShownServedAndConvertedToZtx) {
             0);
   ASSERT_EQ(RunStrata(dir, {"convert", svs, ztx}).status, 0);
 
-  Slide original(svs);
-  Slide converted(ztx);
-  ASSERT_TRUE(original.opened());
-  ASSERT_TRUE(converted.opened());
+  OpenHandle original(svs);
+  OpenHandle converted(ztx);
+  ASSERT_TRUE(original.opened);
+  ASSERT_TRUE(converted.opened);
   for (float scale : {20.0f, 5.0f}) {
     unsigned char* a = nullptr;
     unsigned char* b = nullptr;
     int lengthA = 0, lengthB = 0;
-    ASSERT_TRUE(GetImageDataRoiFunc(original.handle(), scale, 0, 0, 300, 200, &a, &lengthA, false));
+    ASSERT_TRUE(GetImageDataRoiFunc(original.handle, scale, 0, 0, 300, 200, &a, &lengthA, false));
     Pixels ownedA(a);
-    ASSERT_TRUE(GetImageDataRoiFunc(converted.handle(), scale, 0, 0, 300, 200, &b, &lengthB, false));
+    ASSERT_TRUE(GetImageDataRoiFunc(converted.handle, scale, 0, 0, 300, 200, &b, &lengthB, false));
     Pixels ownedB(b);
     ASSERT_EQ(lengthA, lengthB);
     double difference = 0;

@@ -36,15 +36,8 @@ ImageResult Fetch(Call call) {
   return result;
 }
 
-struct OpenHandle {
-  IMAGE_INFO_STRUCT handle{};
-  ~OpenHandle() { UnInitImageFileFunc(&handle); }
-};
-
 Bytes Pixels(const Bytes& stream, int* width, int* height) {
-  LibraryBytes decoded(DecodeJpeg(stream.data(), static_cast<int>(stream.size()), *width, *height));
-  if (decoded == nullptr) return {};
-  return Bytes(decoded.get(), decoded.get() + static_cast<std::size_t>(*width) * *height * 3);
+  return DecodeToPixels(stream.data(), static_cast<int>(stream.size()), width, height);
 }
 
 // --- stored images of every version ---

@@ -14,8 +14,6 @@
 namespace strata::test {
 namespace {
 
-using reader::LibraryBytes;
-
 // ---- the channel choice ----
 
 struct Choice {
@@ -153,11 +151,9 @@ class ChannelSlideTest : public ::testing::Test {
     LibraryBytes stream(raw);
     EXPECT_NE(raw, nullptr);
     if (raw == nullptr) return {};
-    LibraryBytes pixels(DecodeJpeg(raw, length, *width, *height));
-    EXPECT_NE(pixels, nullptr);
-    if (pixels == nullptr) return {};
-    return std::vector<unsigned char>(pixels.get(),
-                                      pixels.get() + static_cast<std::size_t>(*width) * *height * 3);
+    std::vector<unsigned char> pixels = DecodeToPixels(raw, length, width, height);
+    EXPECT_FALSE(pixels.empty());
+    return pixels;
   }
 
   // Mean absolute difference of each output colour from the expected channel.

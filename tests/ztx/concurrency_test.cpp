@@ -23,11 +23,6 @@ namespace {
 constexpr int kThreads = 8;
 constexpr int kRounds = 3;
 
-struct OpenHandle {
-  IMAGE_INFO_STRUCT handle{};
-  ~OpenHandle() { UnInitImageFileFunc(&handle); }
-};
-
 struct ConcurrencyCase {
   ztx::TileEncoding encoding;
   bool compressed;

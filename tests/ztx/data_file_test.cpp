@@ -22,12 +22,6 @@
 namespace strata::test::reader {
 namespace {
 
-// Closes a handle opened through the exports.
-struct OpenHandle {
-  IMAGE_INFO_STRUCT handle{};
-  ~OpenHandle() { UnInitImageFileFunc(&handle); }
-};
-
 Bytes FileSlice(const Bytes& file, std::int64_t start, int length) {
   if (start < 0 || length <= 0 || static_cast<std::size_t>(start) + length > file.size()) return {};
   return Bytes(file.begin() + start, file.begin() + start + length);

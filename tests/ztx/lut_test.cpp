@@ -16,8 +16,6 @@
 namespace strata::test {
 namespace {
 
-using reader::LibraryBytes;
-
 struct Params {
   float p[6];
 };
@@ -79,11 +77,9 @@ class LutTest : public ::testing::Test {
     LibraryBytes stream(raw);
     EXPECT_NE(raw, nullptr);
     if (raw == nullptr) return {};
-    LibraryBytes pixels(DecodeJpeg(raw, length, *width, *height));
-    EXPECT_NE(pixels, nullptr);
-    if (pixels == nullptr) return {};
-    return std::vector<unsigned char>(pixels.get(),
-                                      pixels.get() + static_cast<std::size_t>(*width) * *height * 3);
+    std::vector<unsigned char> pixels = DecodeToPixels(raw, length, width, height);
+    EXPECT_FALSE(pixels.empty());
+    return pixels;
   }
 
   TempDir dir_;

@@ -14,8 +14,6 @@
 namespace strata::test {
 namespace {
 
-using reader::LibraryBytes;
-
 constexpr std::uint32_t kPlainMarker = 0xEEEE01F1u;
 constexpr std::uint32_t kCompressedMarker = 0xEEEE05F1u;
 

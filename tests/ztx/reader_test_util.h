@@ -13,15 +13,11 @@
 #include "strata/model/image_buffer.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
+#include "support/slide_owners.h"
 
 namespace strata::test::reader {
 
 using Bytes = std::vector<unsigned char>;
-
-struct LibraryRelease {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using LibraryBytes = std::unique_ptr<unsigned char, LibraryRelease>;
 
 inline void PutBytes(Bytes& bytes, std::size_t at, const void* value, std::size_t size) {
   if (bytes.size() < at + size) bytes.resize(at + size, 0);

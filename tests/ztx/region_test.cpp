@@ -16,8 +16,6 @@
 namespace strata::test {
 namespace {
 
-using reader::LibraryBytes;
-
 constexpr int kWidth = 1000;
 constexpr int kHeight = 700;
 

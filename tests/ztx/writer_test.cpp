@@ -27,10 +27,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-struct Released {
-  void operator()(unsigned char* buffer) const { ReleaseBuffer(buffer); }
-};
-using Pixels = std::unique_ptr<unsigned char, Released>;
+using Pixels = strata::OwnedBuffer;
 
 enum class Layout { k1000, k1100, k1200, k1300 };
 

@@ -49,7 +49,7 @@ bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   int length = 0;
   GetImageStreamFunc(&handle, scale, x, y, &length, &none);
   if (none != nullptr) {
-    LibraryBuffer composed(none);
+    OwnedBuffer composed(none);
     return false;
   }
   if (length <= 0 || length > kMaxStoredTileBytes) return false;
@@ -58,7 +58,7 @@ bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   int copied = 0;
   GetImageStreamFunc(&handle, scale, x, y, &copied, &buffer);
   if (buffer != bytes->data()) {
-    LibraryBuffer unexpected(buffer);
+    OwnedBuffer unexpected(buffer);
     return false;
   }
   return copied == length;
@@ -95,7 +95,7 @@ bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out
   unsigned char* stream = nullptr;
   int length = 0;
   EncodeJpeg(rgb, width * height * 3, &stream, length, width, height);
-  LibraryBuffer owned(stream);
+  OwnedBuffer owned(stream);
   if (owned == nullptr || length <= 0) return false;
   out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
   return true;
@@ -202,7 +202,7 @@ bool ServedSlide::StoredTile(int level, const PixelRect& rect, Bytes* jpeg) {
   return true;
 }
 
-bool ServedSlide::RegionPixels(float scale, const PixelRect& rect, LibraryBuffer* pixels) {
+bool ServedSlide::RegionPixels(float scale, const PixelRect& rect, OwnedBuffer* pixels) {
   unsigned char* out = nullptr;
   int length = 0;
   const bool made = GetImageDataRoiFunc(handle_->get(), scale, static_cast<int>(rect.x),
@@ -220,7 +220,7 @@ bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
   const bool made = GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
                                         static_cast<int>(rect.y), rect.width, rect.height, &out,
                                         &length, true);
-  LibraryBuffer stream(out);
+  OwnedBuffer stream(out);
   if (made && stream != nullptr && length > 0) {
     jpeg->assign(reinterpret_cast<const char*>(stream.get()), static_cast<std::size_t>(length));
     return true;
@@ -243,14 +243,14 @@ bool ServedSlide::ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg) {
                                                          sourceWidth - source.x));
   source.height = static_cast<int>(std::min<std::int64_t>(std::int64_t{rect.height} << steps,
                                                           sourceHeight - source.y));
-  LibraryBuffer pixels;
+  OwnedBuffer pixels;
   if (source.width <= 0 || source.height <= 0 ||
       !RegionPixels(LevelScale(smallestRegionLevel_), source, &pixels)) {
     const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
                                            255);
     return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
   }
-  LibraryBuffer shrunk(
+  OwnedBuffer shrunk(
       ResizeBilinear(pixels.get(), source.width, source.height, rect.width, rect.height));
   return shrunk != nullptr && EncodeJpegBytes(shrunk.get(), rect.width, rect.height, jpeg);
 }
@@ -261,13 +261,13 @@ bool ServedSlide::Region(float scale, int x, int y, int width, int height, bool 
     int length = 0;
     const bool made =
         GetImageDataRoiFunc(handle_->get(), scale, x, y, width, height, &stream, &length, true);
-    LibraryBuffer owned(stream);
+    OwnedBuffer owned(stream);
     if (!made || owned == nullptr || length <= 0) return false;
     out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
     return true;
   }
   PixelRect rect{x, y, width, height};
-  LibraryBuffer pixels;
+  OwnedBuffer pixels;
   return RegionPixels(scale, rect, &pixels) && EncodePngBytes(pixels.get(), width, height, out);
 }
 
@@ -288,7 +288,7 @@ std::shared_ptr<const Bytes> ServedSlide::FetchImage(AssociatedImage which) {
   int length = 0, width = 0, height = 0;
   const bool found =
       kGetters[static_cast<std::size_t>(which)](handle_->get(), &data, &length, &width, &height);
-  LibraryBuffer stream(data);
+  OwnedBuffer stream(data);
   if (!found || stream == nullptr || length <= 0) return nullptr;
   if (IsWholeJpeg(stream.get(), static_cast<std::size_t>(length))) {
     return std::make_shared<const Bytes>(reinterpret_cast<const char*>(stream.get()),
@@ -296,7 +296,7 @@ std::shared_ptr<const Bytes> ServedSlide::FetchImage(AssociatedImage which) {
   }
   // Slides may keep these images as BMP; the routes promise JPEG.
   int decodedWidth = 0, decodedHeight = 0;
-  LibraryBuffer pixels(DecodeBmp24(stream.get(), length, decodedWidth, decodedHeight));
+  OwnedBuffer pixels(DecodeBmp24(stream.get(), length, decodedWidth, decodedHeight));
   auto jpeg = std::make_shared<Bytes>();
   if (pixels == nullptr || !EncodeJpegBytes(pixels.get(), decodedWidth, decodedHeight, jpeg.get())) {
     return nullptr;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/serve/deep_zoom.h"
+#include "strata/model/image_buffer.h"
 #include "tools/slide_handle.h"
 
 namespace strata::tools::serve {
@@ -63,7 +64,7 @@ class ServedSlide {
   void ReadFacts();
   void FindStoredLevels();
   float LevelScale(int level) const;
-  bool RegionPixels(float scale, const PixelRect& rect, LibraryBuffer* pixels);
+  bool RegionPixels(float scale, const PixelRect& rect, OwnedBuffer* pixels);
   bool ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg);
   std::shared_ptr<const Bytes> FetchImage(AssociatedImage which);
 

@@ -1,9 +1,10 @@
 // A tiny HTTP server on loopback whose every answer a test scripts: good
 // ranges, errors, resets, stalls. It serves one connection at a time (or a
 // group of connections held open together), is bounded in requests and in
-// time, and records every request it saw.
-#ifndef STRATA_TESTS_HTTP_FAULT_HTTP_SERVER_H_
-#define STRATA_TESTS_HTTP_FAULT_HTTP_SERVER_H_
+// time, and records every request it saw. Next to it, the private nginx that
+// serves real files (shared with the HTTP benchmark).
+#ifndef STRATA_TESTS_SUPPORT_LOOPBACK_SERVER_H_
+#define STRATA_TESTS_SUPPORT_LOOPBACK_SERVER_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,7 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "tools/loopback/nginx_server.h"
+
 namespace strata::test {
+
+using loopback::NginxServer;
 
 struct HttpRequest {
   std::string requestLine;                     // "GET /path HTTP/1.1"
@@ -267,18 +272,8 @@ class FaultHttpServer {
 };
 
 // A loopback port with nothing listening on it: connections are refused.
-inline int RefusingPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
+inline int RefusingPort() { return loopback::FreeLoopbackPort(); }
 
 }  // namespace strata::test
 
-#endif  // STRATA_TESTS_HTTP_FAULT_HTTP_SERVER_H_
+#endif  // STRATA_TESTS_SUPPORT_LOOPBACK_SERVER_H_
