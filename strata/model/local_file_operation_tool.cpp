@@ -59,7 +59,7 @@ bool CLocalFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
   if (stream_ == nullptr || destination == nullptr) return false;
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
   strata::platform::ScopedLock guard(ReaderLock());
-  return strata::platform::ReadAt(stream_, static_cast<std::int64_t>(offset), destination, length,
+  return strata::platform::ReadAt(stream_.get(), static_cast<std::int64_t>(offset), destination, length,
                                   delivered);
 }
 
@@ -73,7 +73,7 @@ void CLocalFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {
         range.length > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
       continue;
     }
-    strata::platform::AdviseWillNeed(stream_, static_cast<std::int64_t>(range.offset),
+    strata::platform::AdviseWillNeed(stream_.get(), static_cast<std::int64_t>(range.offset),
                                      static_cast<std::int64_t>(range.length));
   }
 }
