@@ -32,7 +32,8 @@ bool EnsureBenchSlide(const std::string& path, int width, int height, int scanSc
   const bool written = writer.Write(
       temporary, width, height,
       [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
-      &error, nullptr, [terminal, start](std::int64_t done, std::int64_t total) {
+      &error, nullptr,
+      [terminal, start](std::int64_t done, std::int64_t total) {
         if (!terminal || (done % 500 != 0 && done != total)) return;
         std::fprintf(stderr, "\r  %lld/%lld tiles, %.0f s", static_cast<long long>(done),
                      static_cast<long long>(total), SecondsSince(start));
@@ -84,7 +85,8 @@ bool ParseBenchArguments(int argc, char** argv, const std::set<std::string>& opt
 
 std::string BenchDir(const tools::Arguments& arguments) {
   const char* fromEnvironment = platform::EnvironmentValue("STRATA_BENCH_DIR");
-  return arguments.Text("--dir", fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench");
+  return arguments.Text("--dir",
+                        fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench");
 }
 
 bool PositiveOption(const tools::Arguments& arguments, const char* name, int fallback,

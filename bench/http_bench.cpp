@@ -62,8 +62,8 @@ constexpr const char* kUsage =
 bool ParseOptions(int argc, char** argv, BenchOptions& options) {
   strata::tools::Arguments arguments;
   return strata::bench::ParseBenchArguments(
-             argc, argv, {"--width", "--height", "--rounds", "--threads", "--delay", "--regions"}, kUsage,
-             &arguments) &&
+             argc, argv, {"--width", "--height", "--rounds", "--threads", "--delay", "--regions"},
+             kUsage, &arguments) &&
          strata::bench::PositiveOption(arguments, "--width", options.width, kUsage,
                                        &options.width) &&
          strata::bench::PositiveOption(arguments, "--height", options.height, kUsage,
@@ -81,7 +81,8 @@ void FillRows(int width, int top, int rows, unsigned char* rgb) {
     unsigned char* row = rgb + static_cast<std::size_t>(y) * width * 3;
     const int py = top + y;
     for (int x = 0; x < width; ++x) {
-      const unsigned noise = (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(py) * 40503u) >> 27;
+      const unsigned noise =
+          (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(py) * 40503u) >> 27;
       row[x * 3 + 0] = static_cast<unsigned char>(180 + ((x / 7) % 60) + noise);
       row[x * 3 + 1] = static_cast<unsigned char>(90 + ((py / 5) % 120));
       row[x * 3 + 2] = static_cast<unsigned char>(150 + (((x + py) / 11) % 90));
@@ -125,7 +126,6 @@ bool WriteSlide(const std::string& path, const BenchOptions& options,
   return ok;
 }
 
-
 // "before": every read one request on a fresh connection, nothing ahead.
 void UseSettings(bool before) {
   for (const char* name : {CHTTPFileOperationTool::kCacheSizeVariable,
@@ -141,9 +141,9 @@ void UseSettings(bool before) {
 // Transfers the handle's reader has made (0 for local files).
 long RequestsOf(IMAGE_INFO_STRUCT& handle) {
   auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide);
-  auto* reader = slide == nullptr ? nullptr
-                                  : dynamic_cast<CHTTPFileOperationTool*>(
-                                        slide->GetFileOperationTool());
+  auto* reader = slide == nullptr
+                     ? nullptr
+                     : dynamic_cast<CHTTPFileOperationTool*>(slide->GetFileOperationTool());
   return reader == nullptr ? 0 : static_cast<long>(reader->GetStatistics().requests);
 }
 
@@ -288,8 +288,7 @@ std::vector<double> RunTifffileRoute(const std::string& url, const std::vector<R
     }
   }
   const std::string script = std::string(STRATA_BENCH_SOURCE_DIR) + "/tifffile_regions.py";
-  const std::string command =
-      "/usr/bin/python3 '" + script + "' '" + url + "' '" + list + "' 2>&1";
+  const std::string command = "/usr/bin/python3 '" + script + "' '" + url + "' '" + list + "' 2>&1";
   std::vector<double> seconds;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return seconds;
@@ -357,7 +356,8 @@ int main(int argc, char** argv) {
   PrintRoute("HTTP loopback, after", loopbackAfter, false, options.regions);
   char proxyBeforeName[64];
   char proxyAfterName[64];
-  std::snprintf(proxyBeforeName, sizeof proxyBeforeName, "HTTP %d ms proxy, before", options.delayMs);
+  std::snprintf(proxyBeforeName, sizeof proxyBeforeName, "HTTP %d ms proxy, before",
+                options.delayMs);
   std::snprintf(proxyAfterName, sizeof proxyAfterName, "HTTP %d ms proxy, after", options.delayMs);
   PrintRoute(proxyBeforeName, proxyBefore, false, options.regions);
   PrintRoute(proxyAfterName, proxyAfter, false, options.regions);
@@ -389,13 +389,14 @@ int main(int argc, char** argv) {
   all.insert(all.end(), regions.begin(), regions.end());
   double tiffOpen = 0.0;
   const int requestsBefore = proxy.RequestCount();
-  const std::vector<double> tiff =
-      tiffWritten ? RunTifffileRoute(proxy.Url("/" + tiffName), all, server.DocumentRoot(), tiffOpen)
-                  : std::vector<double>();
+  const std::vector<double> tiff = tiffWritten ? RunTifffileRoute(proxy.Url("/" + tiffName), all,
+                                                                  server.DocumentRoot(), tiffOpen)
+                                               : std::vector<double>();
   if (tiff.size() != all.size()) {
-    std::printf("  could not run (TIFF %s, %zu of %zu regions read; python3-tifffile, -fsspec, "
-                "-aiohttp, -zarr, -pil needed)\n",
-                tiffWritten ? "written" : "not written", tiff.size(), all.size());
+    std::printf(
+        "  could not run (TIFF %s, %zu of %zu regions read; python3-tifffile, -fsspec, "
+        "-aiohttp, -zarr, -pil needed)\n",
+        tiffWritten ? "written" : "not written", tiff.size(), all.size());
   } else {
     double randomSeconds = 0.0;
     for (std::size_t i = 1; i < tiff.size(); ++i) randomSeconds += tiff[i];
@@ -404,10 +405,11 @@ int main(int argc, char** argv) {
     std::printf("  %-28s %-26s %10.1f ms  (%d requests in all)\n", "tifffile",
                 "random 1024^2 regions", 1e3 * randomSeconds,
                 proxy.RequestCount() - requestsBefore);
-    std::printf("tifffile / Strata (proxy, after): open %.2f, 2048^2 region %.2f, random regions "
-                "%.2f (target >= 5)\n",
-                tiffOpen / proxyAfter.fullOpen.seconds, tiff[0] / proxyAfter.region.seconds,
-                randomSeconds / proxyAfter.randomRegions.seconds);
+    std::printf(
+        "tifffile / Strata (proxy, after): open %.2f, 2048^2 region %.2f, random regions "
+        "%.2f (target >= 5)\n",
+        tiffOpen / proxyAfter.fullOpen.seconds, tiff[0] / proxyAfter.region.seconds,
+        randomSeconds / proxyAfter.randomRegions.seconds);
   }
   return localRate.failures == 0 && afterRate.failures == 0 ? 0 : 1;
 }

@@ -33,8 +33,8 @@
 namespace {
 
 using strata::bench::Clock;
-using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
+using strata::bench::SharedBenchSlide;
 
 constexpr const char* kUsage = "open_tiles_bench [--dir DIR] [--width W] [--height H] [--tiles N]";
 
@@ -142,8 +142,8 @@ int main(int argc, char** argv) {
 
   std::printf("GetImageStreamFunc:        %8.0f tiles/s (%d tiles, %.1f MB)\n",
               settings.count / librarySeconds, settings.count, static_cast<double>(bytes) / 1e6);
-  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n", settings.count / directSeconds,
-              static_cast<double>(directBytes) / 1e6);
+  std::printf("pread of the same ranges:  %8.0f tiles/s (%.1f MB)\n",
+              settings.count / directSeconds, static_cast<double>(directBytes) / 1e6);
   std::printf("library / pread time:      %8.2f\n", librarySeconds / directSeconds);
   if (bytes != directBytes) {
     std::fprintf(stderr, "warning: the library delivered %lld bytes, the file %lld\n",

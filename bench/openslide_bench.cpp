@@ -117,8 +117,8 @@ void CompareRegions(const char* label, IMAGE_INFO_STRUCT handle, const OpenSlide
   SplitOrigins(static_cast<int>(w), static_cast<int>(h), strataOrigins, directOrigins);
   double strataSeconds = 0, directSeconds = 0;
   for (int round = 0; round < rounds; ++round) {
-    strataSeconds += StrataRegions(handle, static_cast<float>(kScanScale / downsample),
-                                   strataOrigins);
+    strataSeconds +=
+        StrataRegions(handle, static_cast<float>(kScanScale / downsample), strataOrigins);
     directSeconds += DirectRegions(library, slide, level, downsample, directOrigins);
   }
   const double pixels = static_cast<double>(kRegion) * kRegion * rounds / 1e6;

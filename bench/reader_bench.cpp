@@ -32,8 +32,8 @@
 namespace {
 
 using strata::bench::Clock;
-using strata::bench::SharedBenchSlide;
 using strata::bench::SecondsSince;
+using strata::bench::SharedBenchSlide;
 
 constexpr const char* kUsage = "reader_bench [--dir DIR] [--width W] [--height H] [--repeat N]";
 
@@ -59,8 +59,8 @@ double TimeReadRoi(lumora::reader& reader, const Square& square, double scale, i
 
 // The same work without the reader: fetch every scan-level tile that the
 // full-resolution region touches and decode them on 4 threads.
-double TimeFetchAndDecode(IMAGE_INFO_STRUCT& handle, float scanScale, int left, int top,
-                          int edge, int repeat) {
+double TimeFetchAndDecode(IMAGE_INFO_STRUCT& handle, float scanScale, int left, int top, int edge,
+                          int repeat) {
   const int block = 256;
   std::vector<std::pair<int, int>> origins;
   for (int y = top / block * block; y < top + edge; y += block) {
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
   float spendTime = 0, resolution = 0;
   double scanTime = 0;
   if (!InitImageFileFunc(&handle, path.c_str()) ||
-      !GetHeaderInfoFunc(handle, &height, &width, &scanScale, &spendTime, &scanTime,
-                         &resolution, &blockSize)) {
+      !GetHeaderInfoFunc(handle, &height, &width, &scanScale, &spendTime, &scanTime, &resolution,
+                         &blockSize)) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
     return 1;
   }
@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
     lumora::reader warmUp;
     if (!warmUp.ReadInfo(path, 0.0, true)) return 1;
     TimeReadRoi(warmUp, Square{width / 2 - 2048, height / 2 - 2048, 4096}, scanScale, 1);
-    TimeFetchAndDecode(handle, static_cast<float>(scanScale), width / 2 - 2048,
-                       height / 2 - 2048, 4096, 1);
+    TimeFetchAndDecode(handle, static_cast<float>(scanScale), width / 2 - 2048, height / 2 - 2048,
+                       4096, 1);
   }
   std::printf("%-6s %-6s %6s %12s %12s %12s %7s\n", "mode", "scale", "edge", "ReadRoi MP/s",
               "source MP/s", "decode MP/s", "ratio");
@@ -136,13 +136,14 @@ int main(int argc, char** argv) {
                                                  sourceEdge, settings.count);
         const double output = static_cast<double>(edge) * edge / 1e6;
         const double source = static_cast<double>(sourceEdge) * sourceEdge / 1e6;
-        std::printf("%-6s %-6g %6d %12.1f %12.1f %12.1f %7.2f\n", whole ? "whole" : "block",
-                    scale, edge, output / roi, source / roi, source / decode, decode / roi);
+        std::printf("%-6s %-6g %6d %12.1f %12.1f %12.1f %7.2f\n", whole ? "whole" : "block", scale,
+                    edge, output / roi, source / roi, source / decode, decode / roi);
       }
     }
   }
   UnInitImageFileFunc(&handle);
-  std::printf("ratio: fetch-and-decode time / ReadRoi time for the same tiles "
-              "(target >= 0.8 in whole mode at the scan scale)\n");
+  std::printf(
+      "ratio: fetch-and-decode time / ReadRoi time for the same tiles "
+      "(target >= 0.8 in whole mode at the scan scale)\n");
   return 0;
 }

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
-#include "bench/bench_support.h"
 #include "strata/platform/file_io.h"
 #include "strata/strata.h"
 #include "strata/ztx/ztx_data_file.h"
@@ -77,16 +77,15 @@ struct Rates {
 // rates see the same machine load.
 Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>& origins) {
   auto& slide = *dynamic_cast<CZTXDataFile*>(handle.slide);
-  const double megapixels =
-      static_cast<double>(kRegionSize) * kRegionSize * origins.size() / 1e6;
+  const double megapixels = static_cast<double>(kRegionSize) * kRegionSize * origins.size() / 1e6;
   double regionSeconds = 0.0;
   double decodeSeconds = 0.0;
   for (const Origin& origin : origins) {
     const auto regionStart = Clock::now();
     unsigned char* pixels = nullptr;
     int length = 0;
-    if (!GetImageDataRoiFunc(handle, scale, origin.x, origin.y, kRegionSize, kRegionSize,
-                             &pixels, &length, false)) {
+    if (!GetImageDataRoiFunc(handle, scale, origin.x, origin.y, kRegionSize, kRegionSize, &pixels,
+                             &length, false)) {
       std::fprintf(stderr, "region at (%d, %d) failed\n", origin.x, origin.y);
     }
     DeleteImageDataFunc(pixels);
@@ -97,8 +96,8 @@ Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>&
     for (const auto& bytes : tiles) {
       int width = 0;
       int height = 0;
-      Owned decoded(strata::DecodeJpeg(bytes.data(), static_cast<int>(bytes.size()), width,
-                                       height));
+      Owned decoded(
+          strata::DecodeJpeg(bytes.data(), static_cast<int>(bytes.size()), width, height));
     }
     decodeSeconds += SecondsSince(decodeStart);
   }

@@ -48,7 +48,8 @@ bool WriteLevel(TIFF* tiff, IMAGE_INFO_STRUCT handle, float scale, int width, in
         return false;
       }
       std::unique_ptr<unsigned char, BufferRelease> owned(pixels);
-      if (TIFFWriteTile(tiff, pixels, static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0) < 0) {
+      if (TIFFWriteTile(tiff, pixels, static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0) <
+          0) {
         return false;
       }
     }

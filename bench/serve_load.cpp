@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::sort(latencies.begin(), latencies.end());
   const auto percentile = [&](double p) {
-    return latencies.empty() ? 0.0 : latencies[static_cast<std::size_t>(p * (latencies.size() - 1))];
+    return latencies.empty() ? 0.0
+                             : latencies[static_cast<std::size_t>(p * (latencies.size() - 1))];
   };
   std::printf("%.1f %.2f %.2f %d\n", paths.size() / seconds, percentile(0.5), percentile(0.99),
               failures.load());

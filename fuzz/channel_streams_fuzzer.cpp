@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<unsigned char> stored(data + 1, data + size);
   std::int32_t lengths[strata::ztx::kChannelStreamCount];
   strata::ztx::SplitChannelStreams(stored.data(), stored.size(), lengths);
-  const auto places = strata::ztx::PlacesFromFlags(choice & 1, choice & 2, choice & 4,
-                                                   choice & 8, choice & 16, choice & 32);
+  const auto places = strata::ztx::PlacesFromFlags(choice & 1, choice & 2, choice & 4, choice & 8,
+                                                   choice & 16, choice & 32);
   int width = 0, height = 0;
   strata::ztx::ComposeChannelPixels(stored, places, strata::ztx::TileLimits{256, 256}, width,
                                     height);

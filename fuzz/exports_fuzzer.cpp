@@ -48,8 +48,8 @@ void ReadEverything(IMAGE_INFO_STRUCT& handle) {
     Drop(out);
     GetLUTImage(&handle, level, 0, 0, &length, &out, 1.1f, 1, 1, 1, 1, 1);
     Drop(out);
-    GetImageStreamManyPassagewayFunc(&handle, level, 0, 0, &length, &out, true, false, true,
-                                     false, false, false);
+    GetImageStreamManyPassagewayFunc(&handle, level, 0, 0, &length, &out, true, false, true, false,
+                                     false, false);
     Drop(out);
   }
   GetImageDataRoiFunc(handle, scan / 3, 5, 7, 70, 50, &out, &length, false);

@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 
 #include "strata/model/byte_buffer.h"
 #include "strata/model/http_file_operation_tool.h"

@@ -13,7 +13,8 @@ bool MemoryReader::Read(std::uint64_t offset, int length, ByteBuffer* buffer) {
   unsigned char* storage = new (std::nothrow) unsigned char[capacity == 0 ? 1 : capacity]();
   if (storage == nullptr) return false;
   std::size_t filled = 0;
-  if (offset < size_) filled = std::min<std::size_t>(capacity, size_ - static_cast<std::size_t>(offset));
+  if (offset < size_)
+    filled = std::min<std::size_t>(capacity, size_ - static_cast<std::size_t>(offset));
   if (filled > 0) std::memcpy(storage, data_ + offset, filled);
   buffer->Attach(storage, capacity, filled);
   return true;

@@ -29,7 +29,8 @@ constexpr std::size_t kMaxExportsSeed = 1u << 16;
 
 Bytes Pixels(int width, int height) {
   Bytes pixels(static_cast<std::size_t>(width) * height * 3);
-  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 % 251);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = static_cast<unsigned char>(i * 7 % 251);
   return pixels;
 }
 
@@ -64,7 +65,8 @@ Bytes ReadAll(const std::string& path) {
 void Save(const std::string& folder, const std::string& name, const Bytes& bytes) {
   mkdir(folder.c_str(), 0755);
   std::ofstream out(folder + "/" + name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 struct SlideSeed {
@@ -125,10 +127,13 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 void WriteHttpSeeds(const std::string& folder) {
   const std::string body(100, 'z');
   const std::vector<std::string> responses = {
-      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/1000\r\nContent-Length: 100\r\n\r\n" + body,
+      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/1000\r\nContent-Length: "
+      "100\r\n\r\n" +
+          body,
       "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + body,
       "HTTP/1.1 206 Partial Content\r\nContent-Length: 50\r\n\r\n" + body.substr(0, 50),
-      "HTTP/1.1 206 Partial Content\r\nTransfer-Encoding: chunked\r\n\r\n64\r\n" + body + "\r\n0\r\n\r\n",
+      "HTTP/1.1 206 Partial Content\r\nTransfer-Encoding: chunked\r\n\r\n64\r\n" + body +
+          "\r\n0\r\n\r\n",
       "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n",
       "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
       "HTTP/1.1 503 Service Unavailable\r\n\r\n",
@@ -163,7 +168,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     const Bytes file = ReadAll(scratch);
-    for (const char* target : {"header", "index", "sections"}) Save(root + "/" + target, seed.name, file);
+    for (const char* target : {"header", "index", "sections"})
+      Save(root + "/" + target, seed.name, file);
     if (file.size() <= kMaxExportsSeed) Save(root + "/exports", seed.name, file);
     const strata::ztx::WrittenTile& tile = layout.tiles.front();
     const auto start = file.begin() + layout.indexOffset + tile.offset;

@@ -14,12 +14,13 @@ int ReportError(const std::string& text) {
 }
 
 bool Arguments::Parse(const std::vector<std::string>& words,
-                      const std::set<std::string>& valueOptions,
-                      const std::set<std::string>& flags, std::string* error) {
+                      const std::set<std::string>& valueOptions, const std::set<std::string>& flags,
+                      std::string* error) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    const bool looksLikeOption = word.size() > 1 && word[0] == '-' &&
-                                 !(word.size() > 1 && (std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.'));
+    const bool looksLikeOption =
+        word.size() > 1 && word[0] == '-' &&
+        !(word.size() > 1 && (std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.'));
     if (!looksLikeOption) {
       positional_.push_back(word);
       continue;

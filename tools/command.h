@@ -16,9 +16,9 @@ namespace strata::tools {
 
 struct Command {
   std::string name;
-  std::string usage;    // arguments after the name, e.g. "SLIDE -o FILE"
-  std::string summary;  // one line
-  int positionalCount;  // exact number of positional arguments; -1: one or more
+  std::string usage;                   // arguments after the name, e.g. "SLIDE -o FILE"
+  std::string summary;                 // one line
+  int positionalCount;                 // exact number of positional arguments; -1: one or more
   std::set<std::string> valueOptions;  // e.g. "--scale", "-o"
   std::set<std::string> flags;         // e.g. "--bmp"
   // Runs the command; returns the exit status. Errors are reported with

@@ -33,10 +33,9 @@ bool IndexIsCompressed(const std::string& path) {
   platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
   unsigned char marker[4] = {};
   if (stream == nullptr || std::fread(marker, 1, 4, stream.get()) != 4) return false;
-  const std::uint32_t value = static_cast<std::uint32_t>(marker[0]) |
-                              static_cast<std::uint32_t>(marker[1]) << 8 |
-                              static_cast<std::uint32_t>(marker[2]) << 16 |
-                              static_cast<std::uint32_t>(marker[3]) << 24;
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(marker[0]) | static_cast<std::uint32_t>(marker[1]) << 8 |
+      static_cast<std::uint32_t>(marker[2]) << 16 | static_cast<std::uint32_t>(marker[3]) << 24;
   return (value & ztx::kCompressedIndexBits) == ztx::kCompressedIndexBits;
 }
 
@@ -251,7 +250,9 @@ int ExtractImage(const Arguments& arguments, const char* name, ImageGetter gette
   return 0;
 }
 
-int RunLabel(const Arguments& arguments) { return ExtractImage(arguments, "label", GetLableInfoFunc); }
+int RunLabel(const Arguments& arguments) {
+  return ExtractImage(arguments, "label", GetLableInfoFunc);
+}
 int RunPreview(const Arguments& arguments) {
   return ExtractImage(arguments, "preview", GetPriviewInfoFunc);
 }
@@ -263,10 +264,20 @@ int RunThumbnail(const Arguments& arguments) {
 
 std::vector<Command> InfoCommands() {
   return {
-      {"info", "SLIDE", "version, size, scan scale, block size, levels, items, associated images",
-       1, {}, {}, RunInfo},
-      {"tile", "SLIDE --scale S --x X --y Y -o FILE", "write one stored tile as it is stored", 1,
-       {"--scale", "--x", "--y", "-o"}, {}, RunTile},
+      {"info",
+       "SLIDE",
+       "version, size, scan scale, block size, levels, items, associated images",
+       1,
+       {},
+       {},
+       RunInfo},
+      {"tile",
+       "SLIDE --scale S --x X --y Y -o FILE",
+       "write one stored tile as it is stored",
+       1,
+       {"--scale", "--x", "--y", "-o"},
+       {},
+       RunTile},
       {"label", "SLIDE -o FILE", "write the label image", 1, {"-o"}, {}, RunLabel},
       {"preview", "SLIDE -o FILE", "write the preview image", 1, {"-o"}, {}, RunPreview},
       {"thumbnail", "SLIDE -o FILE", "write the thumbnail image", 1, {"-o"}, {}, RunThumbnail},

@@ -80,13 +80,13 @@ int RunRegion(const Arguments& arguments) {
   unsigned char* data = nullptr;
   int length = 0;
   const bool jpeg = kind == OutputKind::kJpeg;
-  const bool ok = GetImageDataRoiFunc(slide.get(), scale, x, y, width, height, &data, &length,
-                                      jpeg);
+  const bool ok =
+      GetImageDataRoiFunc(slide.get(), scale, x, y, width, height, &data, &length, jpeg);
   OwnedBuffer buffer(data);
   if (!ok || buffer == nullptr || length <= 0) {
     return ReportError("no region " + std::to_string(width) + " x " + std::to_string(height) +
-                       " at (" + std::to_string(x) + ", " + std::to_string(y) +
-                       ") in " + path + " (outside the slide, or too large)");
+                       " at (" + std::to_string(x) + ", " + std::to_string(y) + ") in " + path +
+                       " (outside the slide, or too large)");
   }
   const bool written =
       jpeg ? WriteOutputFile(output, buffer.get(), static_cast<std::size_t>(length), &error)
@@ -129,15 +129,28 @@ int RunExpandIndex(const Arguments& arguments) {
 
 std::vector<Command> MaintenanceCommands() {
   return {
-      {"region", "SLIDE --scale S --x X --y Y --width W --height H -o OUT.png|OUT.jpg",
-       "compose a region at any scale (white outside the slide)", 1,
-       {"--scale", "--x", "--y", "--width", "--height", "-o"}, {}, RunRegion},
-      {"set-label", "SLIDE LABEL", "replace the label stream in place (no longer than the old)",
-       2, {}, {}, RunSetLabel},
-      {"compress-index", "SLIDE", "zlib-compress the tile index in place", 1, {}, {},
+      {"region",
+       "SLIDE --scale S --x X --y Y --width W --height H -o OUT.png|OUT.jpg",
+       "compose a region at any scale (white outside the slide)",
+       1,
+       {"--scale", "--x", "--y", "--width", "--height", "-o"},
+       {},
+       RunRegion},
+      {"set-label",
+       "SLIDE LABEL",
+       "replace the label stream in place (no longer than the old)",
+       2,
+       {},
+       {},
+       RunSetLabel},
+      {"compress-index",
+       "SLIDE",
+       "zlib-compress the tile index in place",
+       1,
+       {},
+       {},
        RunCompressIndex},
-      {"expand-index", "SLIDE", "restore the plain tile index in place", 1, {}, {},
-       RunExpandIndex},
+      {"expand-index", "SLIDE", "restore the plain tile index in place", 1, {}, {}, RunExpandIndex},
   };
 }
 

@@ -68,10 +68,14 @@ int RunServe(const Arguments& arguments) {
 
 std::vector<Command> ServeCommands() {
   return {
-      {"serve", "[--bind 127.0.0.1] [--port 8080] [--threads N] [--cache-mb M] [--log] PATH...",
+      {"serve",
+       "[--bind 127.0.0.1] [--port 8080] [--threads N] [--cache-mb M] [--log] PATH...",
        "serve slides (files, folders, http(s) URLs) to the browser: viewer, Deep Zoom tiles, "
        "regions",
-       -1, {"--bind", "--port", "--threads", "--cache-mb"}, {"--log"}, RunServe},
+       -1,
+       {"--bind", "--port", "--threads", "--cache-mb"},
+       {"--log"},
+       RunServe},
   };
 }
 

@@ -95,10 +95,9 @@ int WriteSlide(const std::string& target, const ztx::ZtxWriterOptions& options, 
   ztx::ZtxLayout layout;
   ProgressBar progress("writing " + target);
   ztx::ZtxWriter writer(options);
-  const bool written = writer.Write(output.temporaryPath(), width, height, source, &error, &layout,
-                                    [&progress](std::int64_t done, std::int64_t total) {
-                                      progress.Update(done, total);
-                                    });
+  const bool written = writer.Write(
+      output.temporaryPath(), width, height, source, &error, &layout,
+      [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); });
   progress.Finish();
   if (!written) return ReportError(error);
   if (!output.Commit(&error)) return ReportError(error);
@@ -173,8 +172,9 @@ int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string
         return false;
       }
       for (int row = 0; row < rows; ++row) {
-        std::memcpy(rgb + rowBytes * static_cast<std::size_t>(row) + static_cast<std::size_t>(left) * 3,
-                    pixels.get() + stripBytes * static_cast<std::size_t>(row), stripBytes);
+        std::memcpy(
+            rgb + rowBytes * static_cast<std::size_t>(row) + static_cast<std::size_t>(left) * 3,
+            pixels.get() + stripBytes * static_cast<std::size_t>(row), stripBytes);
       }
     }
     return true;
@@ -198,14 +198,16 @@ int RunConvert(const Arguments& arguments) {
   FitByHalving(picture.width, picture.height, kThumbnailLimit, &w, &h);
   CodecBuffer small(ResizeBilinear(picture.pixels.data(), picture.width, picture.height, w, h));
   if (small == nullptr) return ReportError("cannot scale " + input + " down for its thumbnail");
-  const std::vector<unsigned char> thumbnail(small.get(), small.get() + static_cast<std::size_t>(w) * h * 3);
+  const std::vector<unsigned char> thumbnail(small.get(),
+                                             small.get() + static_cast<std::size_t>(w) * h * 3);
   if (options.version > 1.05f) options.thumbnail = EncodeStoredImage(thumbnail, w, h, bmp);
   FitByHalving(picture.width, picture.height, kPreviewLimit, &w, &h);
   CodecBuffer preview(ResizeBilinear(picture.pixels.data(), picture.width, picture.height, w, h));
   if (preview != nullptr) {
-    options.preview = EncodeStoredImage(
-        std::vector<unsigned char>(preview.get(), preview.get() + static_cast<std::size_t>(w) * h * 3),
-        w, h, false);
+    options.preview =
+        EncodeStoredImage(std::vector<unsigned char>(
+                              preview.get(), preview.get() + static_cast<std::size_t>(w) * h * 3),
+                          w, h, false);
   }
 
   const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * 3;
@@ -292,14 +294,18 @@ std::vector<Command> WriteCommands() {
       "[--compress-index] [--bmp] [--long-magic]";
   return {
       {"convert", "INPUT OUT.ztx " + writerUsage,
-       "write a slide from a PNG or JPEG picture, or from any slide (SVS, NDPI, MRXS, BIF, ZTX)",
-       2, kWriterValueOptions, kWriterFlags, RunConvert},
-      {"synth-svs", "OUT.svs --width W --height H [--level-factor F]",
-       "write a synthetic SVS slide with label and macro images", 1,
-       {"--width", "--height", "--level-factor"}, {}, RunSynthSvs},
+       "write a slide from a PNG or JPEG picture, or from any slide (SVS, NDPI, MRXS, BIF, ZTX)", 2,
+       kWriterValueOptions, kWriterFlags, RunConvert},
+      {"synth-svs",
+       "OUT.svs --width W --height H [--level-factor F]",
+       "write a synthetic SVS slide with label and macro images",
+       1,
+       {"--width", "--height", "--level-factor"},
+       {},
+       RunSynthSvs},
       {"synth", "OUT.ztx --width W --height H [--seed N] " + writerUsage,
-       "write a synthetic stained-tissue slide with label, preview and thumbnail", 1,
-       synthOptions, kWriterFlags, RunSynth},
+       "write a synthetic stained-tissue slide with label, preview and thumbnail", 1, synthOptions,
+       kWriterFlags, RunSynth},
   };
 }
 

@@ -14,8 +14,7 @@
 namespace strata::tools {
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes,
-                   std::string* error) {
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error) {
   const std::int64_t size = platform::FileSize(path);
   errno = 0;
   platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
@@ -66,8 +65,8 @@ bool DecodePng(const std::vector<unsigned char>& bytes, const std::string& path,
 bool DecodeJpegFile(const std::vector<unsigned char>& bytes, const std::string& path,
                     RgbImage* image, std::string* error) {
   int width = 0, height = 0, components = 0;
-  OwnedBuffer decoded(DecodeJpegComponents(
-      bytes.data(), static_cast<int>(bytes.size()), width, height, components));
+  OwnedBuffer decoded(DecodeJpegComponents(bytes.data(), static_cast<int>(bytes.size()), width,
+                                           height, components));
   if (decoded == nullptr || (components != 1 && components != 3)) {
     *error = path + ": not a readable JPEG";
     return false;

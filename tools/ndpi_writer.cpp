@@ -78,23 +78,23 @@ bool WriteNdpi(const std::string& path, const NdpiOptions& options, const SvsPix
     *error = "cannot create " + path;
     return false;
   }
-  const int sizes[2][2] = {{options.width, options.height},
-                           {options.width / options.levelFactor,
-                            options.height / options.levelFactor}};
+  const int sizes[2][2] = {
+      {options.width, options.height},
+      {options.width / options.levelFactor, options.height / options.levelFactor}};
   for (int level = 0; level < 2; ++level) {
     const int w = sizes[level][0];
     const int h = sizes[level][1];
     std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
     source(0, 0, w, h, level == 0 ? 1.0 : options.levelFactor, rgb.data());
-    if (!WriteJpegDirectory(tiff.get(), rgb, w, h, options.lens / (level == 0 ? 1 : options.levelFactor),
-                            options)) {
+    if (!WriteJpegDirectory(tiff.get(), rgb, w, h,
+                            options.lens / (level == 0 ? 1 : options.levelFactor), options)) {
       *error = "cannot write level " + std::to_string(level);
       return false;
     }
   }
   if (!options.macro.empty() &&
-      !WriteJpegDirectory(tiff.get(), options.macro.rgb, options.macro.width,
-                          options.macro.height, -1.0f, options)) {
+      !WriteJpegDirectory(tiff.get(), options.macro.rgb, options.macro.width, options.macro.height,
+                          -1.0f, options)) {
     *error = "cannot write the macro image";
     return false;
   }

@@ -15,9 +15,9 @@ namespace strata::tools {
 struct NdpiOptions {
   int width = 0;
   int height = 0;
-  float lens = 20.0f;     // objective power of level 0
-  int levelFactor = 4;    // the second stored level is this many times smaller
-  int offsetX = 0;        // nanometres from the slide centre
+  float lens = 20.0f;   // objective power of level 0
+  int levelFactor = 4;  // the second stored level is this many times smaller
+  int offsetX = 0;      // nanometres from the slide centre
   int offsetY = 0;
   RgbPicture macro;
 };

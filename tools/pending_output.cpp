@@ -48,8 +48,7 @@ bool WriteOutputFile(const std::string& target, const unsigned char* bytes, std:
   PendingOutput output(target);
   if (!output.Begin(error)) return false;
   errno = 0;
-  platform::OwnedStream stream(
-      platform::OpenStream(output.temporaryPath().c_str(), "wb"));
+  platform::OwnedStream stream(platform::OpenStream(output.temporaryPath().c_str(), "wb"));
   if (stream == nullptr) {
     *error = "cannot write " + output.temporaryPath() + SystemReason();
     return false;

@@ -14,14 +14,13 @@ struct TiffClose {
 };
 using TiffFile = std::unique_ptr<TIFF, TiffClose>;
 
-std::string Description(const SvsOptions& options, int width, int height,
-                        const std::string& tail) {
+std::string Description(const SvsOptions& options, int width, int height, const std::string& tail) {
   if (!options.aperioDescription) return "plain tiled image " + tail;
   std::string text = "Aperio Image Library v11.2.1 \r\n" + std::to_string(options.width) + "x" +
                      std::to_string(options.height) + " [0,0 " + std::to_string(width) + "x" +
                      std::to_string(height) + "] (" + std::to_string(options.tileSize) + "x" +
-                     std::to_string(options.tileSize) + ") JPEG/RGB Q=" +
-                     std::to_string(options.quality) + tail;
+                     std::to_string(options.tileSize) +
+                     ") JPEG/RGB Q=" + std::to_string(options.quality) + tail;
   return text;
 }
 

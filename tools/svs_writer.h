@@ -25,11 +25,11 @@ struct SvsOptions {
   int height = 0;
   int tileSize = 256;
   int quality = 75;
-  int levelFactor = 4;           // each level this many times smaller
-  std::string appMag = "20";     // empty: the description has no AppMag
+  int levelFactor = 4;        // each level this many times smaller
+  std::string appMag = "20";  // empty: the description has no AppMag
   std::string mpp = "0.5";
-  bool aperioDescription = true; // false: a plain tiled TIFF
-  int thumbnailSide = 256;       // longest side; 0: no thumbnail directory
+  bool aperioDescription = true;  // false: a plain tiled TIFF
+  int thumbnailSide = 256;        // longest side; 0: no thumbnail directory
   RgbPicture label;
   RgbPicture macro;
 };

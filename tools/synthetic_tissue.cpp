@@ -9,8 +9,8 @@
 namespace strata::tools {
 namespace {
 
-constexpr int kStainStep = 4;      // the smooth stain field is sampled every few pixels
-constexpr int kNucleusCell = 20;   // at most one nucleus per cell
+constexpr int kStainStep = 4;     // the smooth stain field is sampled every few pixels
+constexpr int kNucleusCell = 20;  // at most one nucleus per cell
 
 std::uint32_t Hash(std::int64_t x, std::int64_t y, std::uint32_t seed) {
   std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ULL ^
@@ -72,8 +72,8 @@ SyntheticTissue::Stain SyntheticTissue::StainAt(double x, double y, bool fine) c
                 0.30 * ValueNoise(x / 700, y / 700, seed_ + 2) +
                 0.15 * ValueNoise(x / 180, y / 180, seed_ + 3);
   // Keep a margin of glass around the tissue.
-  const double edge = std::min({x, width_ - x, y, height_ - y}) /
-                      (0.08 * std::max(1, std::min(width_, height_)));
+  const double edge =
+      std::min({x, width_ - x, y, height_ - y}) / (0.08 * std::max(1, std::min(width_, height_)));
   mass -= 0.3 * (1.0 - std::clamp(edge, 0.0, 1.0));
   Stain stain;
   stain.tissue = SmoothStep(0.47, 0.53, mass);
@@ -120,8 +120,10 @@ void SyntheticTissue::FillRow(int y, unsigned char* rgb) const {
     Shade(stain, noise, pixel);
     const double cover = NucleusCover(x, y, stain.tissue);
     if (cover > 0) {
-      const Colour dark = Mix(kNucleus, Colour{kNucleus.r + noise * 2.0, kNucleus.g + noise * 2.0,
-                                               kNucleus.b + noise * 2.0}, 0.5);
+      const Colour dark =
+          Mix(kNucleus,
+              Colour{kNucleus.r + noise * 2.0, kNucleus.g + noise * 2.0, kNucleus.b + noise * 2.0},
+              0.5);
       pixel[0] = ToByte(pixel[0] + (dark.r - pixel[0]) * cover);
       pixel[1] = ToByte(pixel[1] + (dark.g - pixel[1]) * cover);
       pixel[2] = ToByte(pixel[2] + (dark.b - pixel[2]) * cover);
@@ -131,10 +133,9 @@ void SyntheticTissue::FillRow(int y, unsigned char* rgb) const {
 
 bool SyntheticTissue::FillRows(int top, int rows, unsigned char* rgb) const {
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
-  platform::ParallelFor(static_cast<std::size_t>(rows), platform::ProcessorCount(),
-                        [&](std::size_t i) {
-                          FillRow(top + static_cast<int>(i), rgb + rowBytes * i);
-                        });
+  platform::ParallelFor(
+      static_cast<std::size_t>(rows), platform::ProcessorCount(),
+      [&](std::size_t i) { FillRow(top + static_cast<int>(i), rgb + rowBytes * i); });
   return true;
 }
 

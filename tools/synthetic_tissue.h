@@ -25,8 +25,8 @@ class SyntheticTissue {
 
  private:
   struct Stain {
-    double tissue;   // 0 glass .. 1 tissue
-    double purple;   // 0 eosin pink .. 1 haematoxylin purple
+    double tissue;  // 0 glass .. 1 tissue
+    double purple;  // 0 eosin pink .. 1 haematoxylin purple
   };
 
   // `fine` adds the smallest stain variation, which an overview cannot show.

@@ -97,9 +97,7 @@ std::function<Signature> BindExport(platform::ModuleHandle module, const char* n
   return reinterpret_cast<Signature*>(address);
 }
 
-cv::Mat WhiteImage(int rows, int columns) {
-  return cv::Mat(rows, columns, CV_8UC3, kWhite);
-}
+cv::Mat WhiteImage(int rows, int columns) { return cv::Mat(rows, columns, CV_8UC3, kWhite); }
 
 // Rounds a full-resolution size to `ratio` of it, half up; 0 when the ratio
 // is not a usable number.
@@ -220,8 +218,8 @@ bool reader::ReadInfo(const std::string& path, const double scale, bool readAll)
   float spendTime = 0.0f;
   double scanTime = 0.0;
   float captureResolution = 0.0f;
-  m_fun_header(m_handle, &height, &width, &m_readScale, &spendTime, &scanTime,
-               &captureResolution, &m_blockSize);
+  m_fun_header(m_handle, &height, &width, &m_readScale, &spendTime, &scanTime, &captureResolution,
+               &m_blockSize);
   const double wanted = scale > 0 ? scale : static_cast<double>(m_readScale);
   const float ratio = static_cast<float>(wanted) / static_cast<float>(m_readScale);
   m_width = ScaledSize(width, ratio);
@@ -234,9 +232,9 @@ bool reader::OpenSlide(bool readAll) {
   // The library takes a C string: a path with a zero byte inside would open
   // whatever file its first part names.
   if (m_path.find('\0') != std::string::npos) return false;
-  const bool opened = readAll ? m_fun_init(&m_handle, m_path.c_str())
-                              : m_fun_init_block(&m_handle, m_path.c_str(), 0, 0, 0, 0,
-                                                 kHeaderOnlyScale);
+  const bool opened =
+      readAll ? m_fun_init(&m_handle, m_path.c_str())
+              : m_fun_init_block(&m_handle, m_path.c_str(), 0, 0, 0, 0, kHeaderOnlyScale);
   return opened && m_handle.slide != nullptr;
 }
 
@@ -256,8 +254,7 @@ bool reader::CanComposeAt(double scale) const {
   return std::isfinite(k) && k > 0.0f;
 }
 
-void reader::ReadRoi(int x, int y, int w, int h, double scale, unsigned char** data,
-                     int* size) {
+void reader::ReadRoi(int x, int y, int w, int h, double scale, unsigned char** data, int* size) {
   if (w < 0 || h < 0) {
     throw std::invalid_argument("ReadRoi: width and height must not be negative");
   }
@@ -325,11 +322,11 @@ void reader::ComposeScaledRegion(int x, int y, int w, int h, double scale) {
       return static_cast<int>(std::min<std::int64_t>(most, std::max<std::int64_t>(0, value)));
     };
     const int top = limit(static_cast<std::int64_t>(yr) - y, h);
-    const int below = limit(
-        TruncateSaturating(static_cast<float>(bottom) - static_cast<float>(Y1) / k), h);
+    const int below =
+        limit(TruncateSaturating(static_cast<float>(bottom) - static_cast<float>(Y1) / k), h);
     const int left = limit(static_cast<std::int64_t>(xr) - x, w);
-    const int beyond = limit(
-        TruncateSaturating(static_cast<float>(right) - static_cast<float>(X1) / k), w);
+    const int beyond =
+        limit(TruncateSaturating(static_cast<float>(right) - static_cast<float>(X1) / k), w);
     cv::copyMakeBorder(m_image, m_image, top, below, left, beyond, cv::BORDER_CONSTANT, kWhite);
   }
   FitResult(w, h);
@@ -406,7 +403,8 @@ void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
     // The part of the target this tile covers, in target coordinates.
     const std::int64_t left = std::max<std::int64_t>(tileX, region.x);
     const std::int64_t top = std::max<std::int64_t>(tileY, region.y);
-    const std::int64_t right = std::min<std::int64_t>(tileX + B, region.x + std::int64_t{region.width});
+    const std::int64_t right =
+        std::min<std::int64_t>(tileX + B, region.x + std::int64_t{region.width});
     const std::int64_t bottom =
         std::min<std::int64_t>(tileY + B, region.y + std::int64_t{region.height});
     const cv::Rect covered(static_cast<int>(left - region.x), static_cast<int>(top - region.y),
@@ -417,8 +415,8 @@ void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
     // tile carries a 54-byte header on top of its pixels) gets a larger one.
     int length = 0;
     unsigned char* stream = nullptr;
-    m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY),
-                 &length, &stream);
+    m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY), &length,
+                 &stream);
     if (stream == nullptr && length > 0) {
       if (static_cast<std::size_t>(length) > MaxTileBytes()) {
         area.setTo(kWhite);
@@ -433,22 +431,22 @@ void reader::ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
       std::memset(tileBuffer.data(), 0, std::min<std::size_t>(16, tileBuffer.size()));
       stream = tileBuffer.data();
       length = 0;
-      m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY),
-                   &length, &stream);
+      m_fun_stream(&m_handle, readScale, static_cast<int>(tileX), static_cast<int>(tileY), &length,
+                   &stream);
     }
     // A library that hands out a buffer of its own gets it back afterwards.
     const LibraryBuffer libraryOwned(stream == tileBuffer.data() ? nullptr : stream, m_fun_del);
-    const bool usable = stream != nullptr && length > 0 &&
-                        (stream != tileBuffer.data() ||
-                         static_cast<std::size_t>(length) <= tileBuffer.size());
+    const bool usable =
+        stream != nullptr && length > 0 &&
+        (stream != tileBuffer.data() || static_cast<std::size_t>(length) <= tileBuffer.size());
     if (!usable) {
       area.setTo(kWhite);
       continue;
     }
     try {
-      PlaceTile(stream, length, cv::Point(static_cast<int>(left - tileX),
-                                          static_cast<int>(top - tileY)),
-                area, tileImage);
+      PlaceTile(stream, length,
+                cv::Point(static_cast<int>(left - tileX), static_cast<int>(top - tileY)), area,
+                tileImage);
     } catch (const cv::Exception& error) {
       area.setTo(kWhite);
       ReportTileError(error.what(), region, column, row);
@@ -473,8 +471,8 @@ void reader::PlaceTile(const unsigned char* stream, int length, const cv::Point&
   tileImage.release();
   cv::imdecode(encoded, cv::IMREAD_COLOR, &tileImage);
   if (tileImage.empty()) {
-    throw cv::Exception(cv::Error::StsError, "tile stream cannot be decoded", "PlaceTile",
-                        __FILE__, __LINE__);
+    throw cv::Exception(cv::Error::StsError, "tile stream cannot be decoded", "PlaceTile", __FILE__,
+                        __LINE__);
   }
   const cv::Rect wanted(origin, area.size());
   const cv::Rect present = wanted & cv::Rect(0, 0, tileImage.cols, tileImage.rows);
@@ -500,8 +498,8 @@ void reader::FitResult(int width, int height) {
     m_image = WhiteImage(height, width);
     return;
   }
-  cv::Mat kept = m_image(cv::Rect(0, 0, std::min(width, m_image.cols),
-                                  std::min(height, m_image.rows)));
+  cv::Mat kept =
+      m_image(cv::Rect(0, 0, std::min(width, m_image.cols), std::min(height, m_image.rows)));
   cv::Mat fitted;
   cv::copyMakeBorder(kept, fitted, 0, height - kept.rows, 0, width - kept.cols,
                      cv::BORDER_REPLICATE);

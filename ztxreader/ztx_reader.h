@@ -116,8 +116,8 @@ class reader {
   void ComposeRow(cv::Mat& target, const TileGrid& grid, std::int64_t row,
                   std::vector<unsigned char>& tileBuffer, cv::Mat& tileImage);
   std::size_t MaxTileBytes() const;
-  void PlaceTile(const unsigned char* stream, int length, const cv::Point& origin,
-                 cv::Mat& area, cv::Mat& tileImage);
+  void PlaceTile(const unsigned char* stream, int length, const cv::Point& origin, cv::Mat& area,
+                 cv::Mat& tileImage);
   void ReportTileError(const char* text, const Region& region, std::int64_t column,
                        std::int64_t row) const;
   void FitResult(int width, int height);

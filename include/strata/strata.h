@@ -49,28 +49,26 @@ typedef struct IMAGE_INFO_STRUCT {
 
 /* Opening and closing. */
 STRATA_API bool InitImageFileFunc(IMAGE_INFO_STRUCT* handle, const char* path);
-STRATA_API bool InitImageFileFuncAsBlock(IMAGE_INFO_STRUCT* handle, const char* path,
-                                         int left, int top, int right, int bottom,
-                                         float scale);
+STRATA_API bool InitImageFileFuncAsBlock(IMAGE_INFO_STRUCT* handle, const char* path, int left,
+                                         int top, int right, int bottom, float scale);
 STRATA_API bool UnInitImageFileFunc(IMAGE_INFO_STRUCT* handle);
 STRATA_API bool DeleteImageDataFunc(void* data);
 STRATA_API float GetDllVersionFunc(float* version);
 
 /* Header facts. GetHeaderInfoFunc delivers height before width. */
-STRATA_API bool GetHeaderInfoFunc(IMAGE_INFO_STRUCT handle, int* height, int* width,
-                                  int* scanScale, float* spendTime, double* scanTime,
-                                  float* captureResolution, int* blockSize);
+STRATA_API bool GetHeaderInfoFunc(IMAGE_INFO_STRUCT handle, int* height, int* width, int* scanScale,
+                                  float* spendTime, double* scanTime, float* captureResolution,
+                                  int* blockSize);
 STRATA_API bool GetVersionInfoFunc(IMAGE_INFO_STRUCT* handle, float* version);
-STRATA_API bool GetScanTimeDurationFunc(IMAGE_INFO_STRUCT* handle, int* year, int* month,
-                                        int* day, int* hour, int* minute, int* second,
-                                        int* hoursTaken, int* minutesTaken,
-                                        int* secondsTaken);
+STRATA_API bool GetScanTimeDurationFunc(IMAGE_INFO_STRUCT* handle, int* year, int* month, int* day,
+                                        int* hour, int* minute, int* second, int* hoursTaken,
+                                        int* minutesTaken, int* secondsTaken);
 /* serial must hold the whole text; CImageOperationManager offers a bounded form. */
 STRATA_API bool GetMachineSerialNumFunc(IMAGE_INFO_STRUCT* handle, char* serial);
 STRATA_API bool GetScanLevelInfoFunc(IMAGE_INFO_STRUCT* handle, int* first, int* second);
 STRATA_API bool GetImageChannelIdentifierFunc(IMAGE_INFO_STRUCT* handle, int* channelCount,
-                                              char** id1, char** id2, char** id3,
-                                              char** id4, char** id5, char** id6);
+                                              char** id1, char** id2, char** id3, char** id4,
+                                              char** id5, char** id6);
 
 /* Tiles. For ZTX slides GetImageStreamFunc copies the stored tile into the
  * caller's buffer at *buffer and sets *length (0 when there is no tile). When
@@ -87,59 +85,53 @@ STRATA_API bool GetImageChannelIdentifierFunc(IMAGE_INFO_STRUCT* handle, int* ch
  * GetLUTImage and GetImageStreamManyPassagewayFunc (and their variant) free a
  * caller buffer at *buffer likewise and deliver a new one; only an unchanged
  * stream (neutral adjustment) is copied into the caller's buffer instead. */
-STRATA_API unsigned char* GetImageStreamFunc(IMAGE_INFO_STRUCT* handle, float scale, int x,
-                                             int y, int* length, unsigned char** buffer);
-STRATA_API unsigned char* GetImageRGBDataStreamFunc(IMAGE_INFO_STRUCT* handle, float scale,
-                                                    int x, int y, int* length, int* width,
-                                                    int* height, unsigned char** buffer);
+STRATA_API unsigned char* GetImageStreamFunc(IMAGE_INFO_STRUCT* handle, float scale, int x, int y,
+                                             int* length, unsigned char** buffer);
+STRATA_API unsigned char* GetImageRGBDataStreamFunc(IMAGE_INFO_STRUCT* handle, float scale, int x,
+                                                    int y, int* length, int* width, int* height,
+                                                    unsigned char** buffer);
 STRATA_API unsigned char* GetLUTImage(IMAGE_INFO_STRUCT* handle, float scale, int x, int y,
-                                      int* length, unsigned char** buffer, float p1,
-                                      float p2, float p3, float p4, float p5, float p6);
+                                      int* length, unsigned char** buffer, float p1, float p2,
+                                      float p3, float p4, float p5, float p6);
 
 /* Regions. */
-STRATA_API bool GetImageDataRoiFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
-                                    int width, int height, unsigned char** out,
-                                    int* length, bool flag);
-STRATA_API bool GetImageDataMaxFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
-                                    int width, int height, unsigned char** out,
-                                    int* length, bool flag);
-STRATA_API bool ISCanGetMaxFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
-                                int width, int height);
+STRATA_API bool GetImageDataRoiFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int width,
+                                    int height, unsigned char** out, int* length, bool flag);
+STRATA_API bool GetImageDataMaxFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int width,
+                                    int height, unsigned char** out, int* length, bool flag);
+STRATA_API bool ISCanGetMaxFunc(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int width,
+                                int height);
 
 /* Multi-channel slides. */
-STRATA_API bool GetImageDataRoiManyPassagewayFunc(IMAGE_INFO_STRUCT handle, float scale,
-                                                  int x, int y, int width, int height,
-                                                  unsigned char** out, int* length,
-                                                  bool flag, bool c1, bool c2, bool c3,
+STRATA_API bool GetImageDataRoiManyPassagewayFunc(IMAGE_INFO_STRUCT handle, float scale, int x,
+                                                  int y, int width, int height, unsigned char** out,
+                                                  int* length, bool flag, bool c1, bool c2, bool c3,
                                                   bool c4, bool c5, bool c6);
-STRATA_API unsigned char* GetImageStreamManyPassagewayFunc(IMAGE_INFO_STRUCT* handle,
-                                                           float scale, int x, int y,
-                                                           int* length,
-                                                           unsigned char** buffer, bool c1,
-                                                           bool c2, bool c3, bool c4,
-                                                           bool c5, bool c6);
-STRATA_API unsigned char* GetLUTImageManyPassageway(IMAGE_INFO_STRUCT* handle, float scale,
-                                                    int x, int y, int* length,
-                                                    unsigned char** buffer, float p1,
-                                                    float p2, float p3, float p4, float p5,
-                                                    float p6, bool c1, bool c2, bool c3,
+STRATA_API unsigned char* GetImageStreamManyPassagewayFunc(IMAGE_INFO_STRUCT* handle, float scale,
+                                                           int x, int y, int* length,
+                                                           unsigned char** buffer, bool c1, bool c2,
+                                                           bool c3, bool c4, bool c5, bool c6);
+STRATA_API unsigned char* GetLUTImageManyPassageway(IMAGE_INFO_STRUCT* handle, float scale, int x,
+                                                    int y, int* length, unsigned char** buffer,
+                                                    float p1, float p2, float p3, float p4,
+                                                    float p5, float p6, bool c1, bool c2, bool c3,
                                                     bool c4, bool c5, bool c6);
 
 /* Associated images, by handle and by path. */
 STRATA_API bool GetLableInfoFunc(IMAGE_INFO_STRUCT handle, unsigned char** data, int* length,
                                  int* width, int* height);
-STRATA_API bool GetPriviewInfoFunc(IMAGE_INFO_STRUCT handle, unsigned char** data,
-                                   int* length, int* width, int* height);
-STRATA_API bool GetThumnailImageFunc(IMAGE_INFO_STRUCT handle, unsigned char** data,
-                                     int* length, int* width, int* height);
+STRATA_API bool GetPriviewInfoFunc(IMAGE_INFO_STRUCT handle, unsigned char** data, int* length,
+                                   int* width, int* height);
+STRATA_API bool GetThumnailImageFunc(IMAGE_INFO_STRUCT handle, unsigned char** data, int* length,
+                                     int* width, int* height);
 STRATA_API bool GetLableInfoPathFunc(const char* path, unsigned char** data, int* length,
                                      int* width, int* height);
 STRATA_API bool GetPriviewInfoPathFunc(const char* path, unsigned char** data, int* length,
                                        int* width, int* height);
 STRATA_API bool GetThumnailImagePathFunc(const char* path, unsigned char** data, int* length,
                                          int* width, int* height);
-STRATA_API bool GetThumnailImageOnlyPathFunc(const char* path, unsigned char** data,
-                                             int* length, int* width, int* height);
+STRATA_API bool GetThumnailImageOnlyPathFunc(const char* path, unsigned char** data, int* length,
+                                             int* width, int* height);
 
 /* In-place maintenance of local ZTX files. */
 STRATA_API bool ChangeLabelInfoFunc(const char* slidePath, const char* labelPath);

@@ -31,8 +31,7 @@ bool WhiteImage(unsigned char** data, int& length, int& width, int& height) {
   const std::vector<unsigned char> white(kBytes, 255);
   unsigned char* stream = nullptr;
   int streamLength = 0;
-  strata::EncodeJpeg(white.data(), kBytes, &stream, streamLength, kWhiteImageSize,
-                     kWhiteImageSize);
+  strata::EncodeJpeg(white.data(), kBytes, &stream, streamLength, kWhiteImageSize, kWhiteImageSize);
   if (stream == nullptr) return false;
   *data = stream;
   length = streamLength;
@@ -78,9 +77,7 @@ class DmetrixTileSource : public strata::ztx::RegionTileSource {
 
 CBridgeDataFile::~CBridgeDataFile() { CBridgeDataFile::CloseFile(); }
 
-bool CBridgeDataFile::OpenFile(const char* path) {
-  return StorePath(path) && path_[0] != '\0';
-}
+bool CBridgeDataFile::OpenFile(const char* path) { return StorePath(path) && path_[0] != '\0'; }
 
 int CBridgeDataFile::LoadFile() {
   if (!bridge_.Load()) return -1;
@@ -106,8 +103,8 @@ int CBridgeDataFile::CloseFile() {
 }
 
 unsigned char* CBridgeDataFile::ReadTileAdjusted(float scale, int x, int y, int& length,
-                                                 unsigned char** out, float p1, float p2,
-                                                 float p3, float p4, float p5, float p6) {
+                                                 unsigned char** out, float p1, float p2, float p3,
+                                                 float p4, float p5, float p6) {
   length = 0;
   if (out == nullptr) return nullptr;
   unsigned char* tile = nullptr;
@@ -153,8 +150,8 @@ int CMOTICDataFile::ReadRegion(float scale, int x, int y, int width, int height,
   *out = nullptr;
   unsigned char* region = nullptr;
   int regionLength = 0;
-  const bool found = bridge_.GetImageDataRoi(handle_, scale, x, y, width, height, region,
-                                             regionLength, encode);
+  const bool found =
+      bridge_.GetImageDataRoi(handle_, scale, x, y, width, height, region, regionLength, encode);
   std::size_t pixelBytes = 0;
   const bool sized =
       encode || (strata::CheckedPixelBytes(width, height, 3, pixelBytes) && pixelBytes > 0 &&
@@ -230,8 +227,8 @@ bool CMOTICDataFile::GetThumbnailFromPath(const char* path, unsigned char** data
   return PathImage("GetThumnailImagePathFunc", path, data, length, width, height);
 }
 
-bool CMOTICDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data,
-                                              int& length, int& width, int& height) {
+bool CMOTICDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
+                                              int& width, int& height) {
   return GetThumbnailFromPath(path, data, length, width, height);
 }
 
@@ -306,8 +303,8 @@ bool CDMETRIXDataFile::GetThumbnailFromPath(const char* path, unsigned char** da
   return made;
 }
 
-bool CDMETRIXDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data,
-                                                int& length, int& width, int& height) {
+bool CDMETRIXDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
+                                                int& width, int& height) {
   return GetThumbnailFromPath(path, data, length, width, height);
 }
 
@@ -319,8 +316,8 @@ bool CDMETRIXDataFile::GetPreview(unsigned char** data, int& length, int& width,
   return WhiteImage(data, length, width, height);
 }
 
-bool CDMETRIXDataFile::GetLabelFromPath(const char*, unsigned char** data, int& length,
-                                        int& width, int& height) {
+bool CDMETRIXDataFile::GetLabelFromPath(const char*, unsigned char** data, int& length, int& width,
+                                        int& height) {
   return WhiteImage(data, length, width, height);
 }
 

@@ -59,8 +59,8 @@ class CMOTICDataFile : public CBridgeDataFile {
   unsigned char* ReadTileStream(float scale, int x, int y, int& length,
                                 unsigned char** out) override;
   // The bridge's region; pixels must be exactly width x height x 3 bytes.
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override;
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override;
   // The bridge's associated images of the stored path. Without a bridge
   // slide, or when the bridge delivers nothing, true with nothing handed out.
   bool GetLabel(unsigned char** data, int& length, int& width, int& height) override;
@@ -96,8 +96,8 @@ class CDMETRIXDataFile : public CBridgeDataFile {
   unsigned char* ReadTileStream(float scale, int x, int y, int& length,
                                 unsigned char** out) override;
   // Composed from this slide's own tiles as a ZTX region is (levels halve).
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override;
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override;
   // The whole slide as a JPEG at most 256 pixels on its longer side, halving
   // the scale until it fits.
   int GetThumbnail(unsigned char** data, int& length, int& width, int& height) override;

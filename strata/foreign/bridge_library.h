@@ -44,8 +44,8 @@ class BridgeLibrary {
   void GetImageStream(BridgeHandle& handle, float scale, int x, int y, int& length,
                       unsigned char*& buffer);
   // "GetImageDataRoiFunc".
-  bool GetImageDataRoi(const BridgeHandle& handle, float scale, int x, int y, int width,
-                       int height, unsigned char*& buffer, int& length, bool encode);
+  bool GetImageDataRoi(const BridgeHandle& handle, float scale, int x, int y, int width, int height,
+                       unsigned char*& buffer, int& length, bool encode);
   // A path-based associated image ("GetLableInfoPathFunc" and the like).
   bool GetPathImage(const char* function, const char* path, unsigned char*& buffer, int& length,
                     int& width, int& height);

@@ -20,8 +20,8 @@ void ClearOutputs(unsigned char** data, int& length, int& width, int& height) {
 }
 
 // Encodes RGB pixels as the image's JPEG stream and fills the outputs.
-bool DeliverImage(PixelBuffer pixels, int w, int h, unsigned char** data, int& length,
-                  int& width, int& height) {
+bool DeliverImage(PixelBuffer pixels, int w, int h, unsigned char** data, int& length, int& width,
+                  int& height) {
   unsigned char* stream = nullptr;
   int streamLength = 0;
   if (!strata::HandOut(std::move(pixels), w, h, true, &stream, streamLength)) return false;
@@ -73,8 +73,8 @@ bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** d
     return false;
   }
   strata::foreign::CopyArgbColours(argb.get(), count, rgb.get());
-  return DeliverImage(std::move(rgb), static_cast<int>(w), static_cast<int>(h), data, length,
-                      width, height);
+  return DeliverImage(std::move(rgb), static_cast<int>(w), static_cast<int>(h), data, length, width,
+                      height);
 }
 
 void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,
@@ -85,8 +85,7 @@ void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,
 void CBIFDataFile::ThumbnailExtent(int level, std::int64_t& width, std::int64_t& height) const {
   // The level less the region's offset, halved once per level index.
   const COpenSlideDataHeader* header = Header();
-  const strata::foreign::OpenSlideLevel& entry =
-      header->Levels()[static_cast<std::size_t>(level)];
+  const strata::foreign::OpenSlideLevel& entry = header->Levels()[static_cast<std::size_t>(level)];
   const int shift = level < 62 ? level : 62;
   width = entry.width - (header->SingleRegionX() >> shift);
   height = entry.height - (header->SingleRegionY() >> shift);
@@ -103,8 +102,8 @@ bool COpenSlideDataFile::ReadLevelThumbnail(bool compositeBackground, unsigned c
     std::int64_t h = 0;
     ThumbnailExtent(level, w, h);
     if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return false;
-    PixelBuffer pixels = ReadLevelPixels(level, 0, 0, static_cast<int>(w), static_cast<int>(h),
-                                         compositeBackground);
+    PixelBuffer pixels =
+        ReadLevelPixels(level, 0, 0, static_cast<int>(w), static_cast<int>(h), compositeBackground);
     if (pixels == nullptr) return false;
     return DeliverImage(std::move(pixels), static_cast<int>(w), static_cast<int>(h), data, length,
                         width, height);
@@ -112,8 +111,8 @@ bool COpenSlideDataFile::ReadLevelThumbnail(bool compositeBackground, unsigned c
   return false;
 }
 
-bool COpenSlideDataFile::ReadThumbnail(bool fromPath, unsigned char** data, int& length,
-                                       int& width, int& height) {
+bool COpenSlideDataFile::ReadThumbnail(bool fromPath, unsigned char** data, int& length, int& width,
+                                       int& height) {
   if (HasAssociatedImage("thumbnail")) {
     return ReadAssociatedImage("thumbnail", data, length, width, height);
   }
@@ -136,8 +135,7 @@ bool COpenSlideDataFile::GetPreview(unsigned char** data, int& length, int& widt
   return ReadAssociatedImage("macro", data, length, width, height);
 }
 
-int COpenSlideDataFile::GetThumbnail(unsigned char** data, int& length, int& width,
-                                     int& height) {
+int COpenSlideDataFile::GetThumbnail(unsigned char** data, int& length, int& width, int& height) {
   return ReadThumbnail(false, data, length, width, height) ? 1 : 0;
 }
 
@@ -166,8 +164,8 @@ bool COpenSlideDataFile::GetPreviewFromPath(const char* path, unsigned char** da
   return ReadImageFromPath(path, &COpenSlideDataFile::GetPreview, data, length, width, height);
 }
 
-bool COpenSlideDataFile::GetThumbnailFromPath(const char* path, unsigned char** data,
-                                              int& length, int& width, int& height) {
+bool COpenSlideDataFile::GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
+                                              int& width, int& height) {
   return ReadImageFromPath(path, &COpenSlideDataFile::ThumbnailFromPath, data, length, width,
                            height);
 }

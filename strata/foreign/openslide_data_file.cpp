@@ -177,13 +177,13 @@ int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int hei
     return 0;
   }
   const double downsample = levels[static_cast<std::size_t>(level)].downsample;
-  PixelBuffer pixels = ReadLevelPixels(level, ToLevel0(window.x, downsample),
-                                       ToLevel0(window.y, downsample), window.width,
-                                       window.height, true);
+  PixelBuffer pixels =
+      ReadLevelPixels(level, ToLevel0(window.x, downsample), ToLevel0(window.y, downsample),
+                      window.width, window.height, true);
   if (pixels == nullptr) return 0;
   if (resized) {
-    pixels.reset(strata::ResizeBilinear(pixels.get(), window.width, window.height, clip.width,
-                                        clip.height));
+    pixels.reset(
+        strata::ResizeBilinear(pixels.get(), window.width, window.height, clip.width, clip.height));
     if (pixels == nullptr) return 0;
   }
   if (padded) {

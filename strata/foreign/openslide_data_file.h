@@ -40,8 +40,8 @@ class COpenSlideDataFile : public CDataFile {
   COpenSlideDataHeader* GetHeader() override;
   int CloseFile() override;
 
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override;
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override;
   // Stores a new JPEG stream at *out (the caller's pointer is overwritten,
   // not released); nothing is written when there is no tile there.
   unsigned char* ReadTileStream(float scale, int x, int y, int& length,
@@ -63,8 +63,8 @@ class COpenSlideDataFile : public CDataFile {
                           int& height) override;
   bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length, int& width,
                             int& height) override;
-  bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
-                                int& width, int& height) override;
+  bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                int& height) override;
 
   // For the command line: the names OpenSlide lists for associated images.
   std::vector<std::string> AssociatedImageNames() const;
@@ -90,8 +90,8 @@ class COpenSlideDataFile : public CDataFile {
                            int& height) const;
   // Walks the levels from the smallest and encodes the first one whose width
   // or height is at least 128 pixels; false when none is.
-  bool ReadLevelThumbnail(bool compositeBackground, unsigned char** data, int& length,
-                          int& width, int& height) const;
+  bool ReadLevelThumbnail(bool compositeBackground, unsigned char** data, int& length, int& width,
+                          int& height) const;
   bool HasAssociatedImage(const char* name) const;
 
   // Reads w x h pixels of `level` at level-0 position (x, y) of the slide (as

@@ -159,6 +159,6 @@ void COpenSlideDataHeader::LevelExtent(std::size_t level, std::int64_t& width,
   const OpenSlideLevel& entry = levels_[level];
   width = std::min<std::int64_t>(entry.width,
                                  static_cast<std::int64_t>(std::ceil(width_ / entry.downsample)));
-  height = std::min<std::int64_t>(
-      entry.height, static_cast<std::int64_t>(std::ceil(height_ / entry.downsample)));
+  height = std::min<std::int64_t>(entry.height,
+                                  static_cast<std::int64_t>(std::ceil(height_ / entry.downsample)));
 }

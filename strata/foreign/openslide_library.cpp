@@ -22,8 +22,8 @@ using PropertyValueFunction = const char* (*)(void*, const char*);
 using ImageNamesFunction = const char* const* (*)(void*);
 using ImageDimensionsFunction = void (*)(void*, const char*, std::int64_t*, std::int64_t*);
 using ReadImageFunction = void (*)(void*, const char*, std::uint32_t*);
-using ReadRegionFunction = void (*)(void*, std::uint32_t*, std::int64_t, std::int64_t,
-                                    std::int32_t, std::int64_t, std::int64_t);
+using ReadRegionFunction = void (*)(void*, std::uint32_t*, std::int64_t, std::int64_t, std::int32_t,
+                                    std::int64_t, std::int64_t);
 using ErrorFunction = const char* (*)(void*);
 
 // The file that the logical name "libAltSlide.dll" stands for on Debian
@@ -67,9 +67,7 @@ OpenSlideLibrary OpenSlideLibrary::Current() {
   return OpenSlideLibrary(module);
 }
 
-void* OpenSlideLibrary::Find(const char* name) const {
-  return platform::FindSymbol(module_, name);
-}
+void* OpenSlideLibrary::Find(const char* name) const { return platform::FindSymbol(module_, name); }
 
 OpenSlideHandle OpenSlideLibrary::Open(const char* path) const {
   const auto call = As<OpenFunction>(Find("openslide_open"));
@@ -92,8 +90,8 @@ void OpenSlideLibrary::Level0Dimensions(OpenSlideHandle slide, std::int64_t* w,
   if (call != nullptr) call(slide, w, h);
 }
 
-void OpenSlideLibrary::LevelDimensions(OpenSlideHandle slide, std::int32_t level,
-                                       std::int64_t* w, std::int64_t* h) const {
+void OpenSlideLibrary::LevelDimensions(OpenSlideHandle slide, std::int32_t level, std::int64_t* w,
+                                       std::int64_t* h) const {
   const auto call = As<LevelDimensionsFunction>(Find("openslide_get_level_dimensions"));
   if (call != nullptr) call(slide, level, w, h);
 }
@@ -121,8 +119,7 @@ const char* const* OpenSlideLibrary::AssociatedImageNames(OpenSlideHandle slide)
 
 void OpenSlideLibrary::AssociatedImageDimensions(OpenSlideHandle slide, const char* name,
                                                  std::int64_t* w, std::int64_t* h) const {
-  const auto call =
-      As<ImageDimensionsFunction>(Find("openslide_get_associated_image_dimensions"));
+  const auto call = As<ImageDimensionsFunction>(Find("openslide_get_associated_image_dimensions"));
   if (call != nullptr) call(slide, name, w, h);
 }
 

@@ -33,16 +33,16 @@ class OpenSlideLibrary {
 
   bool Loaded() const { return module_ != nullptr; }
 
-  OpenSlideHandle Open(const char* path) const;                        // null
+  OpenSlideHandle Open(const char* path) const;  // null
   void Close(OpenSlideHandle slide) const;
-  std::int32_t LevelCount(OpenSlideHandle slide) const;                // 0
+  std::int32_t LevelCount(OpenSlideHandle slide) const;  // 0
   void Level0Dimensions(OpenSlideHandle slide, std::int64_t* w, std::int64_t* h) const;
   void LevelDimensions(OpenSlideHandle slide, std::int32_t level, std::int64_t* w,
                        std::int64_t* h) const;
-  double LevelDownsample(OpenSlideHandle slide, std::int32_t level) const;  // 0.0
+  double LevelDownsample(OpenSlideHandle slide, std::int32_t level) const;              // 0.0
   std::int32_t BestLevelForDownsample(OpenSlideHandle slide, double downsample) const;  // -1
-  const char* PropertyValue(OpenSlideHandle slide, const char* name) const;  // null
-  const char* const* AssociatedImageNames(OpenSlideHandle slide) const;     // null
+  const char* PropertyValue(OpenSlideHandle slide, const char* name) const;             // null
+  const char* const* AssociatedImageNames(OpenSlideHandle slide) const;                 // null
   void AssociatedImageDimensions(OpenSlideHandle slide, const char* name, std::int64_t* w,
                                  std::int64_t* h) const;
   // The two reads report whether the library has the function: without it

@@ -8,8 +8,7 @@ namespace {
 constexpr std::uint32_t kOpaqueEnough = 250;
 
 unsigned char Composite(std::uint32_t channel, std::uint32_t alpha, unsigned char background) {
-  const double value =
-      (background / 255.0 * (1.0 - alpha / 255.0) + channel / 255.0) * 255.0 + 0.5;
+  const double value = (background / 255.0 * (1.0 - alpha / 255.0) + channel / 255.0) * 255.0 + 0.5;
   return static_cast<unsigned char>(std::min(value, 255.0));
 }
 

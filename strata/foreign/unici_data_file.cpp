@@ -1,6 +1,5 @@
 #include "strata/foreign/unici_data_file.h"
 
-
 #include "strata/foreign/iviewer_sdk.h"
 #include "strata/foreign/lazy_module.h"
 #include "strata/model/image_codec.h"
@@ -47,9 +46,7 @@ const char* CUNICIDataHeader::GetTextItem(int) { return ""; }
 
 CUNICIDataFile::~CUNICIDataFile() { CUNICIDataFile::CloseFile(); }
 
-bool CUNICIDataFile::OpenFile(const char* path) {
-  return StorePath(path) && path_[0] != '\0';
-}
+bool CUNICIDataFile::OpenFile(const char* path) { return StorePath(path) && path_[0] != '\0'; }
 
 int CUNICIDataFile::LoadFile() {
   if (handle_ != nullptr) CloseFile();
@@ -85,12 +82,9 @@ int CUNICIDataFile::CloseFile() {
   return 0;
 }
 
-int CUNICIDataFile::ReadRegion(float, int, int, int, int, unsigned char**, int&, bool) {
-  return 1;
-}
+int CUNICIDataFile::ReadRegion(float, int, int, int, int, unsigned char**, int&, bool) { return 1; }
 
-unsigned char* CUNICIDataFile::ReadTileStream(float, int, int, int& length,
-                                              unsigned char** out) {
+unsigned char* CUNICIDataFile::ReadTileStream(float, int, int, int& length, unsigned char** out) {
   length = 0;
   if (out == nullptr || handle_ == nullptr) return nullptr;
   const auto roi = Find<sdk::GetROIDataFn>(sdk::kGetROIData);
@@ -104,8 +98,7 @@ unsigned char* CUNICIDataFile::ReadTileStream(float, int, int, int& length,
   // would be read past its end.
   const int rectWidth = kTileRect.right - kTileRect.left;
   const int rectHeight = kTileRect.bottom - kTileRect.top;
-  if (pixels == nullptr || width <= 0 || height <= 0 || width > rectWidth ||
-      height > rectHeight) {
+  if (pixels == nullptr || width <= 0 || height <= 0 || width > rectWidth || height > rectHeight) {
     return nullptr;
   }
   unsigned char* stream = nullptr;

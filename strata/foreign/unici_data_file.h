@@ -52,8 +52,8 @@ class CUNICIDataFile : public CDataFile {
   // and forgets the header; 0.
   int CloseFile() override;
   // Succeeds and writes nothing: the SDK offers no regions.
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override;
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override;
   // The SDK's fixed 100 x 100 region whatever the scale and position, as a
   // JPEG in a new buffer at *out (length 0 when there is none). Returns null.
   unsigned char* ReadTileStream(float scale, int x, int y, int& length,

@@ -59,9 +59,9 @@ CDataHeader* HeaderOf(const IMAGE_INFO_STRUCT& handle) {
 bool OpenAndLoad(CDataFile& slide, const char* path, bool asBlock, const FileBlock& block) {
   return Guarded(false, [&] {
     if (!slide.OpenFile(path)) return false;
-    const int loaded = asBlock ? slide.LoadFileBlock(block.left, block.top, block.right,
-                                                     block.bottom, block.scale)
-                               : slide.LoadFile();
+    const int loaded =
+        asBlock ? slide.LoadFileBlock(block.left, block.top, block.right, block.bottom, block.scale)
+                : slide.LoadFile();
     return loaded == 0;
   });
 }
@@ -85,8 +85,8 @@ using PathImageOperation = bool (CDataFile::*)(const char*, unsigned char**, int
 
 // The associated image of a path: a fresh slide object opens, reads and closes
 // the file itself and is destroyed afterwards without CloseFile.
-bool PathImage(PathImageOperation operation, const char* path, unsigned char** data,
-               int& length, int& width, int& height) {
+bool PathImage(PathImageOperation operation, const char* path, unsigned char** data, int& length,
+               int& width, int& height) {
   ClearImageOutputs(data, length, width, height);
   if (path == nullptr || data == nullptr) return false;
   const int result = Guarded(kRaised, [&] {
@@ -180,14 +180,14 @@ bool CImageOperationManager::GetVersionInfo(IMAGE_INFO_STRUCT handle, float& ver
   });
 }
 
-bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int& year,
-                                                 int& month, int& day, int& hour, int& minute,
-                                                 int& second, int& hoursTaken,
-                                                 int& minutesTaken, int& secondsTaken) {
+bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int& year, int& month,
+                                                 int& day, int& hour, int& minute, int& second,
+                                                 int& hoursTaken, int& minutesTaken,
+                                                 int& secondsTaken) {
   if (handle.slide == nullptr) return false;
   return Guarded(false, [&] {
-    return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second,
-                                              hoursTaken, minutesTaken, secondsTaken);
+    return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second, hoursTaken,
+                                              minutesTaken, secondsTaken);
   });
 }
 
@@ -217,8 +217,7 @@ bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char
   });
 }
 
-bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first,
-                                              int& second) {
+bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first, int& second) {
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
@@ -228,10 +227,9 @@ bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& fi
   });
 }
 
-bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle,
-                                                       int& channelCount, char*& id1,
-                                                       char*& id2, char*& id3, char*& id4,
-                                                       char*& id5, char*& id6) {
+bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle, int& channelCount,
+                                                       char*& id1, char*& id2, char*& id3,
+                                                       char*& id4, char*& id5, char*& id6) {
   return Guarded(false, [&] {
     CDataHeader* header = HeaderOf(handle);
     if (header == nullptr) return false;
@@ -247,20 +245,17 @@ bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle
   });
 }
 
-unsigned char* CImageOperationManager::GetImageBlockStream(IMAGE_INFO_STRUCT& handle,
-                                                           float scale, int x, int y,
-                                                           int& length,
+unsigned char* CImageOperationManager::GetImageBlockStream(IMAGE_INFO_STRUCT& handle, float scale,
+                                                           int x, int y, int& length,
                                                            unsigned char** buffer) {
   if (handle.slide == nullptr) return nullptr;
-  return Guarded<Bytes>(nullptr, [&] {
-    return handle.slide->ReadTileStream(scale, x, y, length, buffer);
-  });
+  return Guarded<Bytes>(nullptr,
+                        [&] { return handle.slide->ReadTileStream(scale, x, y, length, buffer); });
 }
 
 unsigned char* CImageOperationManager::GetImageDataBlockStream(IMAGE_INFO_STRUCT& handle,
                                                                float scale, int x, int y,
-                                                               int& length, int& width,
-                                                               int& height,
+                                                               int& length, int& width, int& height,
                                                                unsigned char** buffer) {
   if (handle.slide == nullptr) return nullptr;
   return Guarded<Bytes>(nullptr, [&] {
@@ -268,19 +263,18 @@ unsigned char* CImageOperationManager::GetImageDataBlockStream(IMAGE_INFO_STRUCT
   });
 }
 
-unsigned char* CImageOperationManager::ImageLUTadjust(IMAGE_INFO_STRUCT& handle, float scale,
-                                                      int x, int y, int& length,
-                                                      unsigned char** buffer, float p1,
-                                                      float p2, float p3, float p4, float p5,
-                                                      float p6) {
+unsigned char* CImageOperationManager::ImageLUTadjust(IMAGE_INFO_STRUCT& handle, float scale, int x,
+                                                      int y, int& length, unsigned char** buffer,
+                                                      float p1, float p2, float p3, float p4,
+                                                      float p5, float p6) {
   if (handle.slide == nullptr) return nullptr;
   return Guarded<Bytes>(nullptr, [&] {
     return handle.slide->ReadTileAdjusted(scale, x, y, length, buffer, p1, p2, p3, p4, p5, p6);
   });
 }
 
-bool CImageOperationManager::GetImageDataRoi(IMAGE_INFO_STRUCT handle, float scale, int x,
-                                             int y, int width, int height, unsigned char** out,
+bool CImageOperationManager::GetImageDataRoi(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
+                                             int width, int height, unsigned char** out,
                                              int& length, bool flag) {
   if (handle.slide == nullptr) return false;
   return Guarded(false, [&] {
@@ -288,8 +282,8 @@ bool CImageOperationManager::GetImageDataRoi(IMAGE_INFO_STRUCT handle, float sca
   });
 }
 
-bool CImageOperationManager::GetImageDataMax(IMAGE_INFO_STRUCT handle, float scale, int x,
-                                             int y, int width, int height, unsigned char** out,
+bool CImageOperationManager::GetImageDataMax(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
+                                             int width, int height, unsigned char** out,
                                              int& length, bool flag) {
   if (handle.slide == nullptr) return false;
   return Guarded(false, [&] {
@@ -300,9 +294,7 @@ bool CImageOperationManager::GetImageDataMax(IMAGE_INFO_STRUCT handle, float sca
 bool CImageOperationManager::ISCanGetMax(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
                                          int width, int height) {
   if (handle.slide == nullptr) return false;
-  return Guarded(false, [&] {
-    return handle.slide->CanReadRegionMax(scale, x, y, width, height);
-  });
+  return Guarded(false, [&] { return handle.slide->CanReadRegionMax(scale, x, y, width, height); });
 }
 
 bool CImageOperationManager::GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT handle, float scale,
@@ -312,8 +304,8 @@ bool CImageOperationManager::GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT han
                                                            bool c4, bool c5, bool c6) {
   if (handle.slide == nullptr) return false;
   return Guarded(false, [&] {
-    return handle.slide->ReadRegionChannels(scale, x, y, width, height, out, length, flag, c1,
-                                            c2, c3, c4, c5, c6) != 0;
+    return handle.slide->ReadRegionChannels(scale, x, y, width, height, out, length, flag, c1, c2,
+                                            c3, c4, c5, c6) != 0;
   });
 }
 
@@ -328,20 +320,19 @@ unsigned char* CImageOperationManager::GetImageBlockStreamManyPassageway(
 
 unsigned char* CImageOperationManager::ImageLUTadjustManyPassageway(
     IMAGE_INFO_STRUCT& handle, float scale, int x, int y, int& length, unsigned char** buffer,
-    float p1, float p2, float p3, float p4, float p5, float p6, bool c1, bool c2, bool c3,
-    bool c4, bool c5, bool c6) {
+    float p1, float p2, float p3, float p4, float p5, float p6, bool c1, bool c2, bool c3, bool c4,
+    bool c5, bool c6) {
   if (handle.slide == nullptr) return nullptr;
   return Guarded<Bytes>(nullptr, [&] {
-    return handle.slide->ReadTileAdjustedChannels(scale, x, y, length, buffer, p1, p2, p3, p4,
-                                                  p5, p6, c1, c2, c3, c4, c5, c6);
+    return handle.slide->ReadTileAdjustedChannels(scale, x, y, length, buffer, p1, p2, p3, p4, p5,
+                                                  p6, c1, c2, c3, c4, c5, c6);
   });
 }
 
 bool CImageOperationManager::GetLabelInfo(IMAGE_INFO_STRUCT handle, unsigned char** data,
                                           int& length, int& width, int& height) {
-  return HandleImage(handle, data, length, width, height, [&](CDataFile& slide) {
-    return slide.GetLabel(data, length, width, height);
-  });
+  return HandleImage(handle, data, length, width, height,
+                     [&](CDataFile& slide) { return slide.GetLabel(data, length, width, height); });
 }
 
 bool CImageOperationManager::GetLabelInfo(const char* path, unsigned char** data, int& length,
@@ -368,8 +359,8 @@ bool CImageOperationManager::GetThumnailImage(IMAGE_INFO_STRUCT handle, unsigned
   });
 }
 
-bool CImageOperationManager::GetThumnailImage(const char* path, unsigned char** data,
-                                              int& length, int& width, int& height) {
+bool CImageOperationManager::GetThumnailImage(const char* path, unsigned char** data, int& length,
+                                              int& width, int& height) {
   return PathImage(&CDataFile::GetThumbnailFromPath, path, data, length, width, height);
 }
 

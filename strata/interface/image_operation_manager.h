@@ -45,12 +45,11 @@ class STRATA_API CImageOperationManager {
   // when the handle is empty, the buffer is null or size is 0.
   static bool GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial, std::size_t size);
   static bool GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first, int& second);
-  static bool GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle, int& channelCount,
-                                        char*& id1, char*& id2, char*& id3, char*& id4,
-                                        char*& id5, char*& id6);
+  static bool GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle, int& channelCount, char*& id1,
+                                        char*& id2, char*& id3, char*& id4, char*& id5, char*& id6);
 
-  static unsigned char* GetImageBlockStream(IMAGE_INFO_STRUCT& handle, float scale, int x,
-                                            int y, int& length, unsigned char** buffer);
+  static unsigned char* GetImageBlockStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
+                                            int& length, unsigned char** buffer);
   static unsigned char* GetImageDataBlockStream(IMAGE_INFO_STRUCT& handle, float scale, int x,
                                                 int y, int& length, int& width, int& height,
                                                 unsigned char** buffer);
@@ -64,23 +63,21 @@ class STRATA_API CImageOperationManager {
   static bool ISCanGetMax(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int width,
                           int height);
   static bool GetImageDataRoiManyPassageway(IMAGE_INFO_STRUCT handle, float scale, int x, int y,
-                                            int width, int height, unsigned char** out,
-                                            int& length, bool flag, bool c1, bool c2, bool c3,
-                                            bool c4, bool c5, bool c6);
-  static unsigned char* GetImageBlockStreamManyPassageway(IMAGE_INFO_STRUCT& handle,
-                                                          float scale, int x, int y,
-                                                          int& length, unsigned char** buffer,
-                                                          bool c1, bool c2, bool c3, bool c4,
-                                                          bool c5, bool c6);
-  static unsigned char* ImageLUTadjustManyPassageway(IMAGE_INFO_STRUCT& handle, float scale,
-                                                     int x, int y, int& length,
-                                                     unsigned char** buffer, float p1, float p2,
-                                                     float p3, float p4, float p5, float p6,
-                                                     bool c1, bool c2, bool c3, bool c4, bool c5,
-                                                     bool c6);
+                                            int width, int height, unsigned char** out, int& length,
+                                            bool flag, bool c1, bool c2, bool c3, bool c4, bool c5,
+                                            bool c6);
+  static unsigned char* GetImageBlockStreamManyPassageway(IMAGE_INFO_STRUCT& handle, float scale,
+                                                          int x, int y, int& length,
+                                                          unsigned char** buffer, bool c1, bool c2,
+                                                          bool c3, bool c4, bool c5, bool c6);
+  static unsigned char* ImageLUTadjustManyPassageway(IMAGE_INFO_STRUCT& handle, float scale, int x,
+                                                     int y, int& length, unsigned char** buffer,
+                                                     float p1, float p2, float p3, float p4,
+                                                     float p5, float p6, bool c1, bool c2, bool c3,
+                                                     bool c4, bool c5, bool c6);
 
-  static bool GetLabelInfo(IMAGE_INFO_STRUCT handle, unsigned char** data, int& length,
-                           int& width, int& height);
+  static bool GetLabelInfo(IMAGE_INFO_STRUCT handle, unsigned char** data, int& length, int& width,
+                           int& height);
   static bool GetLabelInfo(const char* path, unsigned char** data, int& length, int& width,
                            int& height);
   static bool GetPriviewInfo(IMAGE_INFO_STRUCT handle, unsigned char** data, int& length,
@@ -91,8 +88,8 @@ class STRATA_API CImageOperationManager {
                                int& width, int& height);
   static bool GetThumnailImage(const char* path, unsigned char** data, int& length, int& width,
                                int& height);
-  static bool GetThumnailImageOnly(const char* path, unsigned char** data, int& length,
-                                   int& width, int& height);
+  static bool GetThumnailImageOnly(const char* path, unsigned char** data, int& length, int& width,
+                                   int& height);
 
   // What a slide stores beyond the header facts, for callers that present it
   // as a pyramid (the Python package). Both fill at most `capacity` entries

@@ -28,8 +28,7 @@ ByteRangeCache::RangeMap::iterator ByteRangeCache::Find(std::uint64_t offset, st
   return ranges_.end();
 }
 
-bool ByteRangeCache::CopyOut(std::uint64_t offset, std::size_t length,
-                             unsigned char* destination) {
+bool ByteRangeCache::CopyOut(std::uint64_t offset, std::size_t length, unsigned char* destination) {
   if (!Enabled()) return false;
   ScopedLock guard(lock_);
   const auto found = Find(offset, length);

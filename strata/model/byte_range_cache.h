@@ -20,7 +20,7 @@ class ByteRangeCache {
     std::uint64_t storedBytes = 0;  // now
     std::uint64_t peakBytes = 0;    // the most ever stored at once
     std::uint64_t limitBytes = 0;
-    std::uint64_t ranges = 0;       // stored now
+    std::uint64_t ranges = 0;  // stored now
     std::uint64_t evictions = 0;
   };
 

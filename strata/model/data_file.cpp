@@ -51,13 +51,9 @@ int CDataFile::GetThumbnail(unsigned char**, int&, int&, int&) { return 0; }
 CThumDataBlock* CDataFile::GetThumbBlock() { return nullptr; }
 int CDataFile::CloseFile() { return 0; }
 int CDataFile::ReadRegion(float, int, int, int, int, unsigned char**, int&, bool) { return 0; }
-int CDataFile::ReadRegionMax(float, int, int, int, int, unsigned char**, int&, bool) {
-  return 0;
-}
+int CDataFile::ReadRegionMax(float, int, int, int, int, unsigned char**, int&, bool) { return 0; }
 bool CDataFile::CanReadRegionMax(float, int, int, int, int) { return false; }
-unsigned char* CDataFile::ReadTileStream(float, int, int, int&, unsigned char**) {
-  return nullptr;
-}
+unsigned char* CDataFile::ReadTileStream(float, int, int, int&, unsigned char**) { return nullptr; }
 unsigned char* CDataFile::ReadTilePixels(float, int, int, int&, int&, int&, unsigned char**) {
   return nullptr;
 }
@@ -65,13 +61,9 @@ unsigned char* CDataFile::ReadTileAdjusted(float, int, int, int&, unsigned char*
                                            float, float, float, float) {
   return nullptr;
 }
-bool CDataFile::GetLabelFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
-}
+bool CDataFile::GetLabelFromPath(const char*, unsigned char**, int&, int&, int&) { return false; }
 bool CDataFile::GetLabel(unsigned char**, int&, int&, int&) { return false; }
-bool CDataFile::GetPreviewFromPath(const char*, unsigned char**, int&, int&, int&) {
-  return false;
-}
+bool CDataFile::GetPreviewFromPath(const char*, unsigned char**, int&, int&, int&) { return false; }
 bool CDataFile::GetPreview(unsigned char**, int&, int&, int&) { return false; }
 bool CDataFile::GetThumbnailOnlyFromPath(const char*, unsigned char**, int&, int&, int&) {
   return false;
@@ -83,8 +75,8 @@ int CDataFile::ReadRegionChannels(float, int, int, int, int, unsigned char**, in
                                   bool, bool, bool, bool, bool) {
   return 0;
 }
-unsigned char* CDataFile::ReadTileChannels(float, int, int, int&, unsigned char**, bool, bool,
-                                           bool, bool, bool, bool) {
+unsigned char* CDataFile::ReadTileChannels(float, int, int, int&, unsigned char**, bool, bool, bool,
+                                           bool, bool, bool) {
   return nullptr;
 }
 unsigned char* CDataFile::ReadTileAdjustedChannels(float, int, int, int&, unsigned char**, float,

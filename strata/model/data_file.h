@@ -39,15 +39,15 @@ class CDataFile : public CBaseData {
   virtual CLabelDataBlock* GetLabelBlock();
   virtual CPreViewDataBlock* GetPreviewBlock();
   virtual CDataBlock* CreateTileBlock();
-  virtual bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
-                                    int& width, int& height);
+  virtual bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                    int& height);
   virtual int GetThumbnail(unsigned char** data, int& length, int& width, int& height);
   virtual CThumDataBlock* GetThumbBlock();
   virtual int CloseFile();
-  virtual int ReadRegion(float scale, int x, int y, int width, int height,
-                         unsigned char** out, int& length, bool encode);
-  virtual int ReadRegionMax(float scale, int x, int y, int width, int height,
-                            unsigned char** out, int& length, bool encode);
+  virtual int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
+                         int& length, bool encode);
+  virtual int ReadRegionMax(float scale, int x, int y, int width, int height, unsigned char** out,
+                            int& length, bool encode);
   virtual bool CanReadRegionMax(float scale, int x, int y, int width, int height);
   virtual unsigned char* ReadTileStream(float scale, int x, int y, int& length,
                                         unsigned char** out);
@@ -56,11 +56,11 @@ class CDataFile : public CBaseData {
   virtual unsigned char* ReadTileAdjusted(float scale, int x, int y, int& length,
                                           unsigned char** out, float p1, float p2, float p3,
                                           float p4, float p5, float p6);
-  virtual bool GetLabelFromPath(const char* path, unsigned char** data, int& length,
-                                int& width, int& height);
+  virtual bool GetLabelFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                int& height);
   virtual bool GetLabel(unsigned char** data, int& length, int& width, int& height);
-  virtual bool GetPreviewFromPath(const char* path, unsigned char** data, int& length,
-                                  int& width, int& height);
+  virtual bool GetPreviewFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                  int& height);
   virtual bool GetPreview(unsigned char** data, int& length, int& width, int& height);
   virtual bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
                                         int& width, int& height);
@@ -70,16 +70,15 @@ class CDataFile : public CBaseData {
 
   // Multi-channel operations; only ZTX slides supply them.
   virtual int ReadRegionChannels(float scale, int x, int y, int width, int height,
-                                 unsigned char** out, int& length, bool encode, bool c1,
-                                 bool c2, bool c3, bool c4, bool c5, bool c6);
+                                 unsigned char** out, int& length, bool encode, bool c1, bool c2,
+                                 bool c3, bool c4, bool c5, bool c6);
   virtual unsigned char* ReadTileChannels(float scale, int x, int y, int& length,
-                                          unsigned char** out, bool c1, bool c2, bool c3,
-                                          bool c4, bool c5, bool c6);
+                                          unsigned char** out, bool c1, bool c2, bool c3, bool c4,
+                                          bool c5, bool c6);
   virtual unsigned char* ReadTileAdjustedChannels(float scale, int x, int y, int& length,
-                                                  unsigned char** out, float p1, float p2,
-                                                  float p3, float p4, float p5, float p6,
-                                                  bool c1, bool c2, bool c3, bool c4, bool c5,
-                                                  bool c6);
+                                                  unsigned char** out, float p1, float p2, float p3,
+                                                  float p4, float p5, float p6, bool c1, bool c2,
+                                                  bool c3, bool c4, bool c5, bool c6);
 
   const char* GetPath() const { return path_; }
 

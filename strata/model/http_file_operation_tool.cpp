@@ -294,8 +294,7 @@ std::string CHTTPFileOperationTool::RequestUrlFor(const std::string& url, const 
   return converted;
 }
 
-void CHTTPFileOperationTool::SetConnectionOpenerForTesting(ConnectionOpener opener,
-                                                           void* context) {
+void CHTTPFileOperationTool::SetConnectionOpenerForTesting(ConnectionOpener opener, void* context) {
   Seam().context.store(context);
   Seam().opener.store(opener);
 }
@@ -447,10 +446,8 @@ bool CHTTPFileOperationTool::Transfer(std::uint64_t offset, std::size_t length,
   int failedAttempts = 0;
   while (failedAttempts < kMaxAttempts) {
     switch (Attempt(requestUrl, offset, length, destination, delivered)) {
-      case AttemptOutcome::kDelivered:
-        return true;
-      case AttemptOutcome::kRejected:
-        return false;
+      case AttemptOutcome::kDelivered: return true;
+      case AttemptOutcome::kRejected: return false;
       case AttemptOutcome::kRetry:
         ++failedAttempts;
         DebugPrintf("Retry Time %d \n", failedAttempts);
@@ -525,8 +522,8 @@ void CHTTPFileOperationTool::RecordSamples(void* handle, std::size_t length) {
   double startSeconds = 0.0;
   if (curl_easy_getinfo(static_cast<CURL*>(handle), CURLINFO_TOTAL_TIME, &totalSeconds) !=
           CURLE_OK ||
-      curl_easy_getinfo(static_cast<CURL*>(handle), CURLINFO_STARTTRANSFER_TIME,
-                        &startSeconds) != CURLE_OK) {
+      curl_easy_getinfo(static_cast<CURL*>(handle), CURLINFO_STARTTRANSFER_TIME, &startSeconds) !=
+          CURLE_OK) {
     return;
   }
   // A loopback transfer can finish within the clock's resolution.

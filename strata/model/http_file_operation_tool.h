@@ -128,8 +128,7 @@ class CHTTPFileOperationTool : public CFileOperationTool {
                 std::size_t& delivered);
   AttemptOutcome Attempt(const std::string& requestUrl, std::uint64_t offset, std::size_t length,
                          unsigned char* destination, std::size_t& delivered);
-  static AttemptOutcome OutcomeOfStatus(long status, std::uint64_t offset,
-                                        std::uint64_t bodyBytes);
+  static AttemptOutcome OutcomeOfStatus(long status, std::uint64_t offset, std::uint64_t bodyBytes);
   void RecordSamples(void* handle, std::size_t length);
 
   std::string urlText_;

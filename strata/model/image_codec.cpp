@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "strata/model/image_buffer.h"
 
@@ -144,9 +144,9 @@ bool FrameIsPlausible(const DecodeJob& job) {
 }
 
 void ReadRows(DecodeJob& job) {
-  const std::size_t stride =
-      job.stride != 0 ? job.stride
-                      : static_cast<std::size_t>(job.coder.output_width) * job.coder.output_components;
+  const std::size_t stride = job.stride != 0 ? job.stride
+                                             : static_cast<std::size_t>(job.coder.output_width) *
+                                                   job.coder.output_components;
   JSAMPROW rows[kRowsPerCall];
   while (job.coder.output_scanline < job.coder.output_height) {
     const JDIMENSION first = job.coder.output_scanline;
@@ -187,8 +187,8 @@ bool RunDecoder(DecodeJob* job) {
 
 }  // namespace
 
-int EncodeJpeg(const unsigned char* pixels, int pixelBytes, unsigned char** out,
-               int& outLength, int width, int height) {
+int EncodeJpeg(const unsigned char* pixels, int pixelBytes, unsigned char** out, int& outLength,
+               int width, int height) {
   if (!ValidEncodeInput(pixels, width, height, 3, out)) return 0;
   // Never read past the pixels the caller says it has.
   if (pixelBytes < 0 ||
@@ -224,8 +224,7 @@ unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int
 }
 
 unsigned char* DecodeJpegComponentsWithin(const unsigned char* stream, int length, int maxWidth,
-                                          int maxHeight, int& width, int& height,
-                                          int& components) {
+                                          int maxHeight, int& width, int& height, int& components) {
   if (stream == nullptr || length <= 0) return nullptr;
   if (maxWidth < 0 || maxHeight < 0 || (maxWidth == 0) != (maxHeight == 0)) return nullptr;
   DecodeJob job{};
@@ -307,10 +306,9 @@ namespace {
 constexpr int kBmpHeaderBytes = 54;
 
 std::int32_t ReadLittleEndian32(const unsigned char* bytes) {
-  const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) |
-                              (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                              (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                              (static_cast<std::uint32_t>(bytes[3]) << 24);
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+      (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
   return static_cast<std::int32_t>(value);
 }
 
@@ -366,8 +364,7 @@ bool EncodeBmp24(const unsigned char* pixels, int width, int height, unsigned ch
                  int& outLength) {
   if (pixels == nullptr || out == nullptr || width <= 0 || height <= 0) return false;
   std::size_t bytes = 0;
-  if (!CheckedPixelBytes(width, height, 3, bytes) ||
-      bytes > kMaxBufferBytes - kBmpHeaderBytes) {
+  if (!CheckedPixelBytes(width, height, 3, bytes) || bytes > kMaxBufferBytes - kBmpHeaderBytes) {
     return false;
   }
   const std::size_t total = bytes + kBmpHeaderBytes;
@@ -390,8 +387,6 @@ bool EncodeBmp24(const unsigned char* pixels, int width, int height, unsigned ch
   return true;
 }
 
-bool IsBmpFormatTag(const char* tag) {
-  return tag != nullptr && std::memcmp(tag, "BMP\0", 4) == 0;
-}
+bool IsBmpFormatTag(const char* tag) { return tag != nullptr && std::memcmp(tag, "BMP\0", 4) == 0; }
 
 }  // namespace strata

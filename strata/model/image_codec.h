@@ -13,8 +13,8 @@ namespace strata {
 // Encodes `height` rows of `width` RGB pixels (stride width * 3) as a baseline
 // JPEG at quality 75. On success *out receives the stream and outLength its
 // size; on failure both are left untouched. Always returns 0.
-int EncodeJpeg(const unsigned char* pixels, int pixelBytes, unsigned char** out,
-               int& outLength, int width, int height);
+int EncodeJpeg(const unsigned char* pixels, int pixelBytes, unsigned char** out, int& outLength,
+               int width, int height);
 
 // As EncodeJpeg with a chosen quality (1-100) and 1 (grey) or 3 (RGB)
 // components. True on success.
@@ -31,8 +31,7 @@ unsigned char* DecodeJpegComponents(const unsigned char* stream, int length, int
 // As DecodeJpegComponents, but a frame wider than maxWidth or taller than
 // maxHeight is refused before anything is allocated for it.
 unsigned char* DecodeJpegComponentsWithin(const unsigned char* stream, int length, int maxWidth,
-                                          int maxHeight, int& width, int& height,
-                                          int& components);
+                                          int maxHeight, int& width, int& height, int& components);
 
 // Every decoder here refuses a frame that claims more pixels than its stream
 // can describe: each 8 x 8 block costs the entropy coder at least one bit.

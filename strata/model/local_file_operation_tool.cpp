@@ -59,8 +59,8 @@ bool CLocalFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
   if (stream_ == nullptr || destination == nullptr) return false;
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
   strata::platform::ScopedLock guard(ReaderLock());
-  return strata::platform::ReadAt(stream_.get(), static_cast<std::int64_t>(offset), destination, length,
-                                  delivered);
+  return strata::platform::ReadAt(stream_.get(), static_cast<std::int64_t>(offset), destination,
+                                  length, delivered);
 }
 
 void CLocalFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {

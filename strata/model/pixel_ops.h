@@ -11,8 +11,8 @@ namespace strata {
 
 // Copies a width x height window at (left, top) of the canvas. Parts of the
 // window outside the canvas are white.
-unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canvasHeight,
-                          int left, int top, int width, int height);
+unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canvasHeight, int left,
+                          int top, int width, int height);
 
 // Bilinear resize. Destination pixel (j, i) samples the source at
 // x = (float)sw / dw * j, y = (float)sh / dh * i (single precision);
@@ -36,8 +36,8 @@ void PastePixels(unsigned char* canvas, int canvasWidth, int canvasHeight,
 // As PastePixels for a block whose rows lie `blockStride` bytes apart (a
 // window of a wider image).
 void PastePixelsStrided(unsigned char* canvas, int canvasWidth, int canvasHeight,
-                        const unsigned char* block, std::size_t blockStride, int width,
-                        int height, int left, int top);
+                        const unsigned char* block, std::size_t blockStride, int width, int height,
+                        int left, int top);
 
 // Available physical memory in bytes.
 std::uint64_t AvailableMemoryBytes();

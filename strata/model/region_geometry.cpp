@@ -73,8 +73,7 @@ bool ClipRegion(int slideWidth, int slideHeight, float scanScale, float scale, i
   return true;
 }
 
-bool WindowAtSource(const RegionClip& clip, float sourceScale, float scale,
-                    SourceWindow& window) {
+bool WindowAtSource(const RegionClip& clip, float sourceScale, float scale, SourceWindow& window) {
   if (!IsUsableScale(sourceScale) || !IsUsableScale(scale)) return false;
   const float factor = sourceScale / scale;
   if (!TruncateIfFits(static_cast<float>(clip.width) * factor, window.width) ||

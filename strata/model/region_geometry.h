@@ -54,8 +54,7 @@ struct SourceWindow {
   int width = 0;
   int height = 0;
 };
-bool WindowAtSource(const RegionClip& clip, float sourceScale, float scale,
-                    SourceWindow& window);
+bool WindowAtSource(const RegionClip& clip, float sourceScale, float scale, SourceWindow& window);
 
 // Hands pixels out as they are or as a JPEG stream (quality 75); false, with
 // nothing handed out, when encoding fails.

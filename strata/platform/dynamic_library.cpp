@@ -36,8 +36,8 @@ std::string PlatformLibraryFileName(const std::string& logicalName) {
   const std::string::size_type slash = logicalName.find_last_of('/');
   const std::string directory =
       slash == std::string::npos ? std::string() : logicalName.substr(0, slash + 1);
-  std::string base = logicalName.substr(directory.size(),
-                                        logicalName.size() - directory.size() - kSuffix.size());
+  std::string base =
+      logicalName.substr(directory.size(), logicalName.size() - directory.size() - kSuffix.size());
   if (base.compare(0, 3, "lib") != 0) base = "lib" + base;
   return directory + base + ".so";
 }

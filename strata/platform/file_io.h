@@ -72,7 +72,6 @@ const char* EnvironmentValue(const char* name);
 bool SetEnvironmentValue(const char* name, const char* value);
 bool UnsetEnvironmentValue(const char* name);
 
-
 }  // namespace strata::platform
 
 #endif  // STRATA_PLATFORM_FILE_IO_H_

@@ -11,9 +11,7 @@
 
 namespace strata::platform {
 
-bool IsTerminal(std::FILE* stream) {
-  return stream != nullptr && isatty(fileno(stream)) == 1;
-}
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
 
 std::string CreateUniqueFile(const std::string& prefix) {
   std::vector<char> name(prefix.begin(), prefix.end());

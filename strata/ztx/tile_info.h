@@ -10,8 +10,8 @@ struct TileInfo {
   std::int32_t width = 0;   // pixels
   std::int32_t height = 0;  // pixels
   float scale = 0.0f;
-  std::int32_t length = 0;   // bytes of the stored stream
-  std::int64_t offset = 0;   // stream position relative to the index offset
+  std::int32_t length = 0;  // bytes of the stored stream
+  std::int64_t offset = 0;  // stream position relative to the index offset
   std::int32_t channelLengths[6] = {0, 0, 0, 0, 0, 0};  // multi-channel slides
 };
 

@@ -88,7 +88,8 @@ bool TileMap::Insert(const TileInfo& tile) {
   const std::size_t at = Probe(hash, code, tile.x, tile.y);
   if (slots_[at].record != 0) return false;
   records_.push_back(tile);
-  slots_[at] = Slot{static_cast<std::uint32_t>(records_.size()), static_cast<std::uint32_t>(hash >> 32)};
+  slots_[at] =
+      Slot{static_cast<std::uint32_t>(records_.size()), static_cast<std::uint32_t>(hash >> 32)};
   return true;
 }
 

@@ -43,8 +43,8 @@ SectionImage SectionImageOf(std::int64_t position, Block& block) {
   return image;
 }
 
-bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data,
-                 int& length, int& width, int& height) {
+bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data, int& length,
+                 int& width, int& height) {
   if (!image.present || data == nullptr) return false;
   unsigned char* bytes = nullptr;
   if (!slide.ReadSectionBytes(image.position, image.offset, image.length, &bytes)) return false;
@@ -114,8 +114,8 @@ bool CZTXDataFile::SectionImageFromPath(const char* path, ImageGetter get, unsig
          (this->*get)(data, length, width, height);
 }
 
-bool CZTXDataFile::GetLabelFromPath(const char* path, unsigned char** data, int& length,
-                                    int& width, int& height) {
+bool CZTXDataFile::GetLabelFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                    int& height) {
   return SectionImageFromPath(path, &CZTXDataFile::GetLabel, data, length, width, height);
 }
 
@@ -126,13 +126,12 @@ bool CZTXDataFile::GetPreviewFromPath(const char* path, unsigned char** data, in
 
 // ---------------------------------------------------------------- thumbnail
 
-int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& width,
-                                      int& height) {
+int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height) {
   if (header_ == nullptr || thumbBlock_ == nullptr || data == nullptr) return 0;
   unsigned char* stream = nullptr;
   const int storedLength = thumbBlock_->GetImageLength();
-  if (!ReadSectionBytes(header_->GetThumbnailOffset(), thumbBlock_->GetImageOffset(),
-                        storedLength, &stream)) {
+  if (!ReadSectionBytes(header_->GetThumbnailOffset(), thumbBlock_->GetImageOffset(), storedLength,
+                        &stream)) {
     return 0;
   }
   int normalisedLength = storedLength;
@@ -153,8 +152,7 @@ int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& wi
 // A thumbnail that matches in either direction is kept as stored; otherwise
 // it is placed top-left on a white canvas of the target size and re-encoded
 // as JPEG. *data is consumed on failure.
-bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width,
-                                      int& height) {
+bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height) {
   strata::OwnedBuffer stored(*data);
   *data = nullptr;
   float targetWidth = static_cast<float>(header_->GetWidth());
@@ -213,8 +211,8 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
 }
 
 // The tile at (0, 0) of the level at which the slide fits in 256 x 256.
-bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& width,
-                                     int& height, bool sizeFromTile) {
+bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
+                                     bool sizeFromTile) {
   if (header_ == nullptr || data == nullptr) return false;
   float scale = static_cast<float>(header_->GetScanScale());
   std::int64_t levelWidth = header_->GetWidth();

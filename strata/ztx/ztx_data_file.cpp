@@ -129,8 +129,7 @@ CLabelDataBlock* CZTXDataFile::GetLabelBlock() {
 
 CPreViewDataBlock* CZTXDataFile::GetPreviewBlock() {
   if (previewBlock_ == nullptr) {
-    previewBlock_ =
-        NewForLayout<CZTXPreViewDataBlock, CZTXPreViewDataBlock1100>(layout_, reader_);
+    previewBlock_ = NewForLayout<CZTXPreViewDataBlock, CZTXPreViewDataBlock1100>(layout_, reader_);
   }
   return previewBlock_.get();
 }
@@ -240,8 +239,7 @@ int CZTXDataFile::LoadTileIndex(ByteBuffer& buffer) {
   return LoadPlainIndex(buffer, count, indexOffset);
 }
 
-int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count,
-                                 std::int64_t indexOffset) {
+int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count, std::int64_t indexOffset) {
   if (tileEntrySize_ != strata::ztx::kEntryBytes1000 &&
       tileEntrySize_ != strata::ztx::kEntryBytes) {
     return -1;
@@ -438,8 +436,7 @@ unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& leng
   return nullptr;
 }
 
-bool CZTXDataFile::ReadTileAllocated(float scale, int x, int y, unsigned char** out,
-                                     int& length) {
+bool CZTXDataFile::ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length) {
   unsigned char* composed = nullptr;
   int composedLength = 0;
   if (ComposeMissingLevelTile(scale, x, y, composedLength, &composed)) {
@@ -484,8 +481,8 @@ unsigned char* CZTXDataFile::ReadTilePixels(float scale, int x, int y, int& leng
   int decodedHeight = 0;
   unsigned char* pixels = nullptr;
   if (*out != nullptr && length > 0) {
-    pixels = DecodeStoredImage(*out, length, DecodeLimitsAt(scale, x, y), decodedWidth,
-                               decodedHeight);
+    pixels =
+        DecodeStoredImage(*out, length, DecodeLimitsAt(scale, x, y), decodedWidth, decodedHeight);
   }
   // The stream buffer is consumed: the caller gets the pixels in its place.
   strata::ReleaseBuffer(*out);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "strata/model/data_file.h"
+#include "strata/model/lookup_table.h"
 #include "strata/platform/lock.h"
 #include "strata/ztx/tile_info.h"
 #include "strata/ztx/tile_map.h"
@@ -21,7 +22,6 @@
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_tile_block.h"
-#include "strata/model/lookup_table.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
 class CZTXDataFile : public CDataFile {
@@ -48,9 +48,8 @@ class CZTXDataFile : public CDataFile {
                                 unsigned char** out) override;
   unsigned char* ReadTilePixels(float scale, int x, int y, int& length, int& width, int& height,
                                 unsigned char** out) override;
-  bool ReadScanTimeDuration(int& year, int& month, int& day, int& hour, int& minute,
-                            int& second, int& hoursTaken, int& minutesTaken,
-                            int& secondsTaken) override;
+  bool ReadScanTimeDuration(int& year, int& month, int& day, int& hour, int& minute, int& second,
+                            int& hoursTaken, int& minutesTaken, int& secondsTaken) override;
 
   // --- associated images ---
   bool GetThumbnailFromPath(const char* path, unsigned char** data, int& length, int& width,
@@ -62,12 +61,12 @@ class CZTXDataFile : public CDataFile {
   bool GetPreviewFromPath(const char* path, unsigned char** data, int& length, int& width,
                           int& height) override;
   bool GetPreview(unsigned char** data, int& length, int& width, int& height) override;
-  bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
-                                int& width, int& height) override;
+  bool GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length, int& width,
+                                int& height) override;
 
   // --- regions, adjustment, channels ---
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override;
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override;
   int ReadRegionMax(float scale, int x, int y, int width, int height, unsigned char** out,
                     int& length, bool encode) override;
   bool CanReadRegionMax(float scale, int x, int y, int width, int height) override;
@@ -78,12 +77,11 @@ class CZTXDataFile : public CDataFile {
                          int& length, bool encode, bool c1, bool c2, bool c3, bool c4, bool c5,
                          bool c6) override;
   unsigned char* ReadTileChannels(float scale, int x, int y, int& length, unsigned char** out,
-                                  bool c1, bool c2, bool c3, bool c4, bool c5,
-                                  bool c6) override;
+                                  bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) override;
   unsigned char* ReadTileAdjustedChannels(float scale, int x, int y, int& length,
                                           unsigned char** out, float p1, float p2, float p3,
-                                          float p4, float p5, float p6, bool c1, bool c2,
-                                          bool c3, bool c4, bool c5, bool c6) override;
+                                          float p4, float p5, float p6, bool c1, bool c2, bool c3,
+                                          bool c4, bool c5, bool c6) override;
 
   // Opens a slide's reader on a path for one operation and closes it
   // (CloseFile) when the operation ends, whichever way; a failed open leaves
@@ -134,8 +132,7 @@ class CZTXDataFile : public CDataFile {
   // Reads `length` bytes at position + offset into the caller's buffer at *out
   // (cleared first). 0 on success; -1, with *out untouched, when the read
   // fails or delivers fewer bytes.
-  int ReadTileBytes(std::int64_t position, std::int64_t offset, int length,
-                    unsigned char** out);
+  int ReadTileBytes(std::int64_t position, std::int64_t offset, int length, unsigned char** out);
   // Reads a section's image stream into a new library buffer at *out.
   bool ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
                         unsigned char** out);
@@ -166,8 +163,7 @@ class CZTXDataFile : public CDataFile {
   bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
   // Decodes a stored stream (BMP or JPEG by the header tag) into RGB pixels.
   unsigned char* DecodeStoredImage(const unsigned char* stream, int length,
-                                   const strata::ztx::TileLimits& limits, int& width,
-                                   int& height);
+                                   const strata::ztx::TileLimits& limits, int& width, int& height);
   // Shared by the region composers: fetch, decode and place tiles.
   int ComposeRegion(float scale, int x, int y, int width, int height, unsigned char** out,
                     int& length, bool encode, const bool* channels);
@@ -176,8 +172,8 @@ class CZTXDataFile : public CDataFile {
                             const float params[6], const bool keep[3]);
   // Label or preview from a path: header and section records, then `get`.
   using ImageGetter = bool (CZTXDataFile::*)(unsigned char**, int&, int&, int&);
-  bool SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data,
-                            int& length, int& width, int& height);
+  bool SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data, int& length,
+                            int& width, int& height);
   // Thumbnail helpers.
   bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,

@@ -68,8 +68,8 @@ HeaderLayout HeaderLayoutOf(float version);
 // version, tile count, height, width, scan scale, image format tag) are the
 // same in every layout.
 struct HeaderFieldOffsets {
-  int spendTime;        // u32 milliseconds
-  int scanTime;         // seconds, scanTimeBytes wide
+  int spendTime;  // u32 milliseconds
+  int scanTime;   // seconds, scanTimeBytes wide
   int scanTimeBytes;
   int previewOffset;    // i32
   int labelOffset;      // i32

@@ -133,8 +133,7 @@ const char* CZTXDataHeader::GetTextItem(int identifier) {
   return reinterpret_cast<const char*>(item->GetValue());
 }
 
-void CZTXDataHeader::SetSlideFacts(int height, int width, int scanScale,
-                                   float captureResolution) {
+void CZTXDataHeader::SetSlideFacts(int height, int width, int scanScale, float captureResolution) {
   height_ = height;
   width_ = width;
   scanScale_ = scanScale;

@@ -12,11 +12,12 @@ bool LoadSectionRecord(CFileOperationTool* reader, std::int64_t position, bool w
     return false;
   }
   SectionRecord taken;
-  const bool ok = buffer.Skip(4) && buffer.TakeI32(taken.presence) &&
-                  buffer.TakeI32(taken.height) && buffer.TakeI32(taken.width) &&
-                  buffer.SkipTo(kSectionLengthField) && buffer.TakeI32(taken.length) &&
-                  (widePosition ? buffer.TakeI64(taken.offset) : buffer.TakeI32AsI64(taken.offset)) &&
-                  buffer.SkipTo(kSectionRecordBytes);
+  const bool ok =
+      buffer.Skip(4) && buffer.TakeI32(taken.presence) && buffer.TakeI32(taken.height) &&
+      buffer.TakeI32(taken.width) && buffer.SkipTo(kSectionLengthField) &&
+      buffer.TakeI32(taken.length) &&
+      (widePosition ? buffer.TakeI64(taken.offset) : buffer.TakeI32AsI64(taken.offset)) &&
+      buffer.SkipTo(kSectionRecordBytes);
   if (!ok) return false;
   record = taken;
   return true;

@@ -46,7 +46,7 @@ class CZTXSectionBlock : public Image {
  protected:
   int Load(bool widePosition) {
     return strata::ztx::LoadSectionRecord(this->reader_, sectionPos_, widePosition, record_) ? 0
-                                                                                            : -1;
+                                                                                             : -1;
   }
 
   std::int64_t sectionPos_ = 0;

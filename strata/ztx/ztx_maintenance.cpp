@@ -134,8 +134,9 @@ bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
     if (label == nullptr || !ReadExactly(label.get(), bytes.data(), bytes.size())) return false;
   }
   return RewriteThroughJournal(
-      slidePath, {U32Write(labelPosition + kLabelLengthField, static_cast<std::uint32_t>(labelSize)),
-                  SlideWrite{labelPosition + streamPosition, std::move(bytes)}});
+      slidePath,
+      {U32Write(labelPosition + kLabelLengthField, static_cast<std::uint32_t>(labelSize)),
+       SlideWrite{labelPosition + streamPosition, std::move(bytes)}});
 }
 
 bool CompressTileIndex(const char* slidePath) {

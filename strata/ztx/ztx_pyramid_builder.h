@@ -14,10 +14,10 @@ struct PyramidLevel {
   int width = 0;
   int height = 0;
   float scale = 0.0f;
-  bool stored = true;            // false: level mode leaves it to the reader
-  int columns = 0;               // tiles across (stored levels)
-  int rows = 0;                  // tiles down (stored levels)
-  std::int64_t firstEntry = 0;   // index of its first tile in the tile index
+  bool stored = true;           // false: level mode leaves it to the reader
+  int columns = 0;              // tiles across (stored levels)
+  int rows = 0;                 // tiles down (stored levels)
+  std::int64_t firstEntry = 0;  // index of its first tile in the tile index
 };
 
 // Level n has scale scanScale / 2^n and is half the size of level n - 1

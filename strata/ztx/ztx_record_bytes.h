@@ -43,7 +43,8 @@ class RecordBytes {
  private:
   void PutLittleEndian(std::size_t offset, std::uint64_t value, int width) {
     for (int i = 0; i < width; ++i) {
-      bytes_.at(offset + static_cast<std::size_t>(i)) = static_cast<unsigned char>(value >> (8 * i));
+      bytes_.at(offset + static_cast<std::size_t>(i)) =
+          static_cast<unsigned char>(value >> (8 * i));
     }
   }
 

@@ -296,8 +296,7 @@ void FillTiles(RegionTileSource& slide, const TilePlacement& target) {
       int width = 0;
       int height = 0;
       if (tileX <= INT_MAX && tileY <= INT_MAX &&
-          slide.FetchTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY),
-                          stored)) {
+          slide.FetchTile(target.scale, static_cast<int>(tileX), static_cast<int>(tileY), stored)) {
         if (inPlace && DecodeWholeCellInPlace(target, cell, stored)) continue;
         pixels = slide.DecodeTile(stored, width, height);
       }
@@ -421,9 +420,8 @@ int ComposeMosaic(RegionTileSource& source, float scale, int x, int y, int width
   tiles.pixelsWidth = tiles.windowWidth;
   tiles.pixelsHeight = tiles.windowHeight;
   FillTiles(source, tiles);
-  return HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out, length)
-             ? 1
-             : 0;
+  return HandOut(std::move(canvas), tiles.windowWidth, tiles.windowHeight, encode, out, length) ? 1
+                                                                                                : 0;
 }
 
 bool MosaicFits(RegionTileSource& source, float scale, int x, int y, int width, int height) {

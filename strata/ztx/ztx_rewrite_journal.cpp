@@ -114,7 +114,8 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes) {
 
 bool WriteJournalFile(const std::string& path, const std::vector<unsigned char>& bytes) {
   Stream stream(platform::OpenStream(path.c_str(), "wb"));
-  return stream != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), stream.get()) == bytes.size() &&
+  return stream != nullptr &&
+         std::fwrite(bytes.data(), 1, bytes.size(), stream.get()) == bytes.size() &&
          platform::SyncStream(stream.get());
 }
 

@@ -13,8 +13,8 @@ bool CZTXDataBlock::TakeLeadingFields(ByteBuffer& buffer) {
 
 int CZTXDataBlock::ReadEntry(ByteBuffer* buffer) {
   if (buffer == nullptr || buffer->Remaining() < static_cast<std::size_t>(kEntrySize)) return -1;
-  const bool ok = TakeLeadingFields(*buffer) && buffer->Skip(4) &&
-                  buffer->TakeI32AsI64(offset_) && buffer->Skip(24);
+  const bool ok = TakeLeadingFields(*buffer) && buffer->Skip(4) && buffer->TakeI32AsI64(offset_) &&
+                  buffer->Skip(24);
   return ok ? 0 : -1;
 }
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
-#include "strata/ztx/ztx_data_file.h"
 #include "strata/model/lookup_table.h"
+#include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 

@@ -36,8 +36,8 @@ bool LooksLikeJpeg(const unsigned char* stream, std::size_t length) {
 PixelBuffer DecodeGreyPlane(const unsigned char* stream, int length, const TileLimits& limits,
                             int& width, int& height) {
   int components = 0;
-  PixelBuffer decoded(DecodeJpegComponentsWithin(stream, length, limits.width, limits.height,
-                                                 width, height, components));
+  PixelBuffer decoded(DecodeJpegComponentsWithin(stream, length, limits.width, limits.height, width,
+                                                 height, components));
   if (decoded == nullptr || components == 1) return decoded;
   if (components != 3) return nullptr;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);

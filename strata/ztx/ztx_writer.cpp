@@ -29,8 +29,9 @@ const char* const kDefaultChannelNames[kMaxChannels] = {"Red",       "Green",   
                                                         "Red+Green", "Green+Blue", "Red+Blue"};
 
 bool HasItem(const std::vector<PropertyItem>& items, int identifier) {
-  return std::any_of(items.begin(), items.end(),
-                     [identifier](const PropertyItem& item) { return item.identifier == identifier; });
+  return std::any_of(items.begin(), items.end(), [identifier](const PropertyItem& item) {
+    return item.identifier == identifier;
+  });
 }
 
 bool SetError(std::string* error, const std::string& text) {
@@ -99,8 +100,8 @@ class WriteRun {
 bool WriteRun::Validate(std::string* error) const {
   const float version = options_.version;
   if (layoutKind_ == HeaderLayout::kUnknown) {
-    return SetError(error, "unsupported version " + std::to_string(version) +
-                               " (expected 1.0-1.7 or 2.0)");
+    return SetError(
+        error, "unsupported version " + std::to_string(version) + " (expected 1.0-1.7 or 2.0)");
   }
   if (width_ <= 0 || height_ <= 0) {
     return SetError(error, "slide size must be positive, got " + std::to_string(width_) + " x " +
@@ -210,7 +211,8 @@ bool WriteRun::PlanFile(std::string* error) {
   const std::int64_t plainIndexBytes = tileCount_ * (Wide() ? kEntryBytes : kEntryBytes1000);
   indexReserve_ = plainIndexBytes;
   if (options_.compressIndex) {
-    indexReserve_ = 4 + static_cast<std::int64_t>(compressBound(static_cast<uLong>(plainIndexBytes)));
+    indexReserve_ =
+        4 + static_cast<std::int64_t>(compressBound(static_cast<uLong>(plainIndexBytes)));
   }
   dataStart_ = header_.indexOffset + indexReserve_;
 
@@ -257,8 +259,8 @@ bool WriteRun::WriteTileBatch(std::vector<TileImage> tiles, std::string* error) 
   std::vector<std::vector<unsigned char>> streams(tiles.size());
   std::vector<char> encoded(tiles.size(), 0);
   const TileEncoder encoder(options_.encoding, options_.jpegQuality, options_.channelCount);
-  const unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                                : platform::ProcessorCount();
+  const unsigned threads =
+      options_.threads > 0 ? static_cast<unsigned>(options_.threads) : platform::ProcessorCount();
   platform::ParallelFor(tiles.size(), threads, [&](std::size_t i) {
     try {
       encoded[i] = encoder.Encode(tiles[i].pixels.data(), blockSize_, &streams[i]) ? 1 : 0;
@@ -278,8 +280,7 @@ bool WriteRun::WriteTileBatch(std::vector<TileImage> tiles, std::string* error) 
     tile.height = blockSize_;
     if (encoded[i] == 0) {
       return SetError(error, "cannot encode the tile at scale " + std::to_string(tile.scale) +
-                                 ", x " + std::to_string(tile.x) + ", y " +
-                                 std::to_string(tile.y));
+                                 ", x " + std::to_string(tile.x) + ", y " + std::to_string(tile.y));
     }
     tile.length = static_cast<int>(streams[i].size());
     tile.offset = cursor_ - header_.indexOffset;
@@ -301,7 +302,8 @@ bool WriteRun::WriteTileBatch(std::vector<TileImage> tiles, std::string* error) 
 bool WriteRun::WriteTiles(std::string* error) {
   PyramidBuilder builder(levels_, blockSize_);
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
-  std::vector<unsigned char> band(rowBytes * static_cast<std::size_t>(std::min(blockSize_, height_)));
+  std::vector<unsigned char> band(rowBytes *
+                                  static_cast<std::size_t>(std::min(blockSize_, height_)));
   for (int top = 0; top < height_; top += blockSize_) {
     const int rows = std::min(blockSize_, height_ - top);
     if (!source_(top, rows, band.data())) {

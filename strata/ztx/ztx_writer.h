@@ -34,22 +34,22 @@ struct PropertyItem {
 };
 
 struct ZtxWriterOptions {
-  float version = 1.3f;           // 1.0, 1.1, 1.2, 1.3 ... 1.7, 2.0
-  bool longMagic = false;         // "ZTXL\0" instead of "ZTX\0" (1.3 and later)
+  float version = 1.3f;    // 1.0, 1.1, 1.2, 1.3 ... 1.7, 2.0
+  bool longMagic = false;  // "ZTXL\0" instead of "ZTX\0" (1.3 and later)
   TileEncoding encoding = TileEncoding::kJpeg;
   int jpegQuality = 90;
-  int blockSize = 256;            // 1.0 always uses 256
+  int blockSize = 256;  // 1.0 always uses 256
   int scanScale = 20;
-  int levelMode = 0;              // item 33: 0 halves, 1 and 2 skip levels
-  int smallestLevel = 256;        // stop when a level fits in this many pixels
-  bool compressIndex = false;     // zlib index and marker 0xEEEE05F1 (1.1+)
-  std::int64_t scanTime = 0;      // seconds since 1970
+  int levelMode = 0;           // item 33: 0 halves, 1 and 2 skip levels
+  int smallestLevel = 256;     // stop when a level fits in this many pixels
+  bool compressIndex = false;  // zlib index and marker 0xEEEE05F1 (1.1+)
+  std::int64_t scanTime = 0;   // seconds since 1970
   std::uint32_t spendTimeMs = 0;
   float captureResolution = 0.0f;
   std::vector<PropertyItem> items;  // written in this order (1.2+)
   StoredImage label;
   StoredImage preview;
-  StoredImage thumbnail;          // 1.1+
+  StoredImage thumbnail;  // 1.1+
   // Multi-channel slides: 0 for ordinary RGB tiles; otherwise 1-6 greyscale
   // JPEG streams per tile, one after another (items 40 and 49-54 describe them).
   int channelCount = 0;
@@ -77,7 +77,7 @@ struct ZtxLayout {
   std::int64_t labelOffset = 0;
   std::int64_t thumbnailOffset = 0;
   std::int64_t indexOffset = 0;
-  std::int64_t indexBytes = 0;   // as stored (compressed length + 4 when compressed)
+  std::int64_t indexBytes = 0;  // as stored (compressed length + 4 when compressed)
   std::int64_t fileSize = 0;
   std::vector<float> levelScales;
   std::vector<WrittenTile> tiles;  // in index order
@@ -100,9 +100,8 @@ class ZtxWriter {
              const ProgressCallback& progress = nullptr);
 
   // Convenience for small images held in memory (RGB, rows top-down).
-  bool WritePixels(const std::string& path, int width, int height,
-                   const unsigned char* rgb, std::string* error = nullptr,
-                   ZtxLayout* layout = nullptr);
+  bool WritePixels(const std::string& path, int width, int height, const unsigned char* rgb,
+                   std::string* error = nullptr, ZtxLayout* layout = nullptr);
 
  private:
   ZtxWriterOptions options_;

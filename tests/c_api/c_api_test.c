@@ -86,8 +86,7 @@ static void check_real_slide(const char* path) {
         "header facts of the fixture");
   check(height == 700 && width == 1000, "height comes before width");
   check(scale == 20 && block == 256, "scan scale and tile size");
-  check(GetVersionInfoFunc(&handle, &version) && version > 1.29f && version < 1.31f,
-        "version 1.3");
+  check(GetVersionInfoFunc(&handle, &version) && version > 1.29f && version < 1.31f, "version 1.3");
   check(GetImageStreamFunc(&handle, 20.0f, 0, 0, &length, &buffer) == NULL,
         "tile streams arrive through the buffer, not the result");
   check(length > 2 && buffer == tile && tile[0] == 0xFF && tile[1] == 0xD8,

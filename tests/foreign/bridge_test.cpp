@@ -12,8 +12,8 @@
 #include "standins/synthetic_slide.h"
 #include "strata/foreign/bridge_data_file.h"
 #include "strata/model/image_codec.h"
-#include "strata/model/pixel_ops.h"
 #include "strata/model/lookup_table.h"
+#include "strata/model/pixel_ops.h"
 
 namespace strata::test {
 namespace {
@@ -55,8 +55,8 @@ class BridgeTest : public ::testing::Test {
   }
 
   void LastStreamRequest(float& scale, int& x, int& y) const {
-    const auto last = reinterpret_cast<void (*)(float*, int*, int*)>(
-        probe_.Symbol("StandinLastStreamRequest"));
+    const auto last =
+        reinterpret_cast<void (*)(float*, int*, int*)>(probe_.Symbol("StandinLastStreamRequest"));
     last(&scale, &x, &y);
   }
 
@@ -90,8 +90,8 @@ TEST_P(BridgeFormatTest, HeaderComesFromTheBridge) {
   int height = 0, width = 0, scanScale = 0, blockSize = 0;
   float spendTime = 0, resolution = 0, version = -1;
   double scanTime = 0;
-  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scanScale, &spendTime,
-                                &scanTime, &resolution, &blockSize));
+  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scanScale, &spendTime, &scanTime,
+                                &resolution, &blockSize));
   EXPECT_EQ(height, format_.slide.height);
   EXPECT_EQ(width, format_.slide.width);
   EXPECT_EQ(scanScale, format_.slide.scanScale);
@@ -123,8 +123,8 @@ TEST_P(BridgeFormatTest, ImplausibleOrFailedHeaderFailsCleanly) {
     // come from the bridge whatever its header says.
     unsigned char* region = nullptr;
     int length = 0;
-    const bool composed = GetImageDataRoiFunc(slide.handle(), 20.0f, 0, 0, 16, 16, &region,
-                                              &length, false);
+    const bool composed =
+        GetImageDataRoiFunc(slide.handle(), 20.0f, 0, 0, 16, 16, &region, &length, false);
     ExportBuffer owned(region);
     EXPECT_EQ(composed, std::string(format_.name) == "Motic") << fault;
   }
@@ -211,21 +211,20 @@ TEST_P(BridgeTileTest, AsksTheBridgeAndCopiesItsStream) {
   EXPECT_EQ(x, c.bridgeX);
   EXPECT_EQ(y, c.bridgeY);
   const int size = format_.slide.tileSize;
-  EXPECT_EQ(tile, standin::EncodeBmp(standin::LevelWindow(format_.slide, c.divisor, c.left, c.top,
-                                                          size, size),
-                                     size, size));
+  EXPECT_EQ(tile, standin::EncodeBmp(
+                      standin::LevelWindow(format_.slide, c.divisor, c.left, c.top, size, size),
+                      size, size));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Positions, BridgeTileTest,
-    ::testing::Values(
-        // DMETRIX tiles go by column and row.
-        TileCase{&kDmetrix, 40.0f, 300, 600, 40.0f, 1, 2, 1, 256, 512},
-        TileCase{&kDmetrix, 20.0f, 300, 100, 20.0f, 1, 0, 2, 256, 0},
-        TileCase{&kDmetrix, 10.0f, 0, 255, 10.0f, 0, 0, 4, 0, 0},
-        // MDS tiles go by pixel position, unchanged.
-        TileCase{&kMotic, 10.0f, 128, 256, 10.0f, 128, 256, 2, 128, 256},
-        TileCase{&kMotic, 20.0f, 0, 0, 20.0f, 0, 0, 1, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(Positions, BridgeTileTest,
+                         ::testing::Values(
+                             // DMETRIX tiles go by column and row.
+                             TileCase{&kDmetrix, 40.0f, 300, 600, 40.0f, 1, 2, 1, 256, 512},
+                             TileCase{&kDmetrix, 20.0f, 300, 100, 20.0f, 1, 0, 2, 256, 0},
+                             TileCase{&kDmetrix, 10.0f, 0, 255, 10.0f, 0, 0, 4, 0, 0},
+                             // MDS tiles go by pixel position, unchanged.
+                             TileCase{&kMotic, 10.0f, 128, 256, 10.0f, 128, 256, 2, 128, 256},
+                             TileCase{&kMotic, 20.0f, 0, 0, 20.0f, 0, 0, 1, 0, 0}));
 
 // ---------------------------------------------------------------- DMETRIX
 
@@ -424,8 +423,7 @@ struct AssociatedCase {
 
 void PrintTo(const AssociatedCase& c, std::ostream* os) { *os << c.name; }
 
-class MoticAssociatedTest : public MoticTest,
-                            public ::testing::WithParamInterface<AssociatedCase> {
+class MoticAssociatedTest : public MoticTest, public ::testing::WithParamInterface<AssociatedCase> {
  protected:
   bool Get(OpenSlide& slide, unsigned char** data, int* length, int* width, int* height) {
     const AssociatedCase& c = GetParam();
@@ -482,8 +480,7 @@ INSTANTIATE_TEST_SUITE_P(
         AssociatedCase{"Preview", "GetPriviewInfoPathFunc", 1, false, GetPriviewInfoFunc, nullptr},
         AssociatedCase{"Thumbnail", "GetThumnailImagePathFunc", 2, false, GetThumnailImageFunc,
                        nullptr},
-        AssociatedCase{"LabelPath", "GetLableInfoPathFunc", 0, true, nullptr,
-                       GetLableInfoPathFunc},
+        AssociatedCase{"LabelPath", "GetLableInfoPathFunc", 0, true, nullptr, GetLableInfoPathFunc},
         AssociatedCase{"PreviewPath", "GetPriviewInfoPathFunc", 1, true, nullptr,
                        GetPriviewInfoPathFunc},
         AssociatedCase{"ThumbnailPath", "GetThumnailImagePathFunc", 2, true, nullptr,

@@ -28,7 +28,9 @@ inline std::vector<unsigned char> Bytes(const unsigned char* data, int length) {
 // A slide handle closed when the object goes away.
 class OpenSlide {
  public:
-  explicit OpenSlide(const std::string& path) { opened_ = InitImageFileFunc(&handle_, path.c_str()); }
+  explicit OpenSlide(const std::string& path) {
+    opened_ = InitImageFileFunc(&handle_, path.c_str());
+  }
   ~OpenSlide() { UnInitImageFileFunc(&handle_); }
   OpenSlide(const OpenSlide&) = delete;
   OpenSlide& operator=(const OpenSlide&) = delete;

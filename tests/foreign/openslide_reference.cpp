@@ -52,8 +52,7 @@ void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& han
         const int w = static_cast<int>(std::min<std::int64_t>(256, levelWidth - x));
         const int h = static_cast<int>(std::min<std::int64_t>(256, levelHeight - y));
         const std::vector<unsigned char> expected = EncodeLikeLibrary(
-            direct.Pixels(level, std::llround(x * downsample), std::llround(y * downsample), w,
-                          h),
+            direct.Pixels(level, std::llround(x * downsample), std::llround(y * downsample), w, h),
             w, h);
         ASSERT_EQ(TileStream(handle, scale, x, y), expected)
             << "level " << level << " tile " << x << "," << y;

@@ -78,10 +78,10 @@ class OpenedStandIn {
 struct ShiftCase {
   std::string file;
   std::string script;
-  int width, height;        // header size
-  float scale;              // tile request
+  int width, height;  // header size
+  float scale;        // tile request
   int x, y;
-  Read read;                // what OpenSlide is asked for
+  Read read;  // what OpenSlide is asked for
 };
 
 class RegionShifts : public ::testing::TestWithParam<ShiftCase> {};
@@ -137,7 +137,8 @@ TEST_P(BifThumbnail, WalksTheLevelsOrTakesTheStoredImage) {
   bool found = false;
   OpenedStandIn slide;
   if (c.byPath) {
-    found = GetThumnailImagePathFunc(standIn.Path("a.bif").c_str(), &data, &length, &width, &height);
+    found =
+        GetThumnailImagePathFunc(standIn.Path("a.bif").c_str(), &data, &length, &width, &height);
   } else {
     ASSERT_TRUE(slide.Open(standIn.Path("a.bif")));
     found = GetThumnailImageFunc(slide.handle, &data, &length, &width, &height);
@@ -215,10 +216,8 @@ TEST_P(ColourConversion, CompositesOverTheBackgroundOrWhitensTranslucentPixels) 
 INSTANTIATE_TEST_SUITE_P(
     Alphas, ColourConversion,
     ::testing::Values(ColourCase{128, "FF8000", {127, 64, 3}},  // 127.5, 64.25, 3.5 truncated
-                      ColourCase{0, "102030", {16, 32, 48}},
-                      ColourCase{255, "102030", {0, 0, 7}},
-                      ColourCase{249, "", {255, 255, 255}},
-                      ColourCase{250, "", {0, 0, 6}},
+                      ColourCase{0, "102030", {16, 32, 48}}, ColourCase{255, "102030", {0, 0, 7}},
+                      ColourCase{249, "", {255, 255, 255}}, ColourCase{250, "", {0, 0, 6}},
                       ColourCase{100, "", {255, 255, 255}}));
 
 // Unusable sizes and properties, and slides OpenSlide will not give: no open.
@@ -234,11 +233,10 @@ TEST_P(RefusedScripts, DoNotOpen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, RefusedScripts,
-    ::testing::Values("level=1000,800,1\n",                                // no objective power
+    ::testing::Values("level=1000,800,1\n",  // no objective power
                       "prop.openslide.objective-power=abc\nlevel=1000,800,1\n",
-                      "prop.openslide.objective-power=20\n",               // no levels
-                      kPyramid + "open=fail\n",
-                      kPyramid + "prop.openslide.bounds-width=abc\n",
+                      "prop.openslide.objective-power=20\n",  // no levels
+                      kPyramid + "open=fail\n", kPyramid + "prop.openslide.bounds-width=abc\n",
                       kPyramid + "prop.openslide.bounds-width=1000000\n",  // beyond level 0
                       kPyramid + "prop.openslide.region[0].x=-5\n",
                       kPyramid + "prop.openslide.bounds-y=0x7fffffffffff\n",
@@ -283,7 +281,7 @@ TEST(StandInSlide, FailedReadsAndOversizedRegionsDeliverNothing) {
   EXPECT_TRUE(RegionPixels(slide.handle, 400.0f, 0, 0, 20000, 20000).empty());
   unsigned char* data = nullptr;
   int length = -1, width = -1, height = -1;
-  EXPECT_FALSE(GetLableInfoFunc(slide.handle, &data, &length, &width, &height));  // empty image
+  EXPECT_FALSE(GetLableInfoFunc(slide.handle, &data, &length, &width, &height));    // empty image
   EXPECT_FALSE(GetPriviewInfoFunc(slide.handle, &data, &length, &width, &height));  // error set
   EXPECT_EQ(data, nullptr);
   standIn.Script(kPyramid + "read-fail=1\n");

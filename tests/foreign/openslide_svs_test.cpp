@@ -66,8 +66,8 @@ TEST_F(OpenSvs, HeaderFactsComeFromTheSlide) {
   int height = 0, width = 0, scale = 0, block = 0;
   float spend = -1, resolution = -1, version = 0;
   double when = -1;
-  ASSERT_TRUE(GetHeaderInfoFunc(handle_, &height, &width, &scale, &spend, &when, &resolution,
-                                &block));
+  ASSERT_TRUE(
+      GetHeaderInfoFunc(handle_, &height, &width, &scale, &spend, &when, &resolution, &block));
   EXPECT_EQ(width, kWidth);
   EXPECT_EQ(height, kHeight);
   EXPECT_EQ(scale, 20);
@@ -123,13 +123,13 @@ TEST_P(SvsRegions, EqualOpenSlidesPixelsThroughTheConversionRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scales, SvsRegions,
-    ::testing::Values(RegionCase{20.0f, 300, 200, 400, 300, 0},   // level 0
-                      RegionCase{5.0f, 10, 20, 300, 200, 1},      // level 1's own scale
-                      RegionCase{10.0f, 100, 50, 300, 200, 0},    // between: 10 / 5 > 1.5
-                      RegionCase{7.0f, 40, 30, 200, 150, 1},      // between: 7 / 5 <= 1.5
-                      RegionCase{40.0f, 100, 100, 256, 256, 0},   // above the scan scale
-                      RegionCase{20.0f, 1900, 1400, 256, 256, 0}, // right and bottom edge
-                      RegionCase{20.0f, -50, -20, 128, 64, 0}));  // partly before the slide
+    ::testing::Values(RegionCase{20.0f, 300, 200, 400, 300, 0},    // level 0
+                      RegionCase{5.0f, 10, 20, 300, 200, 1},       // level 1's own scale
+                      RegionCase{10.0f, 100, 50, 300, 200, 0},     // between: 10 / 5 > 1.5
+                      RegionCase{7.0f, 40, 30, 200, 150, 1},       // between: 7 / 5 <= 1.5
+                      RegionCase{40.0f, 100, 100, 256, 256, 0},    // above the scan scale
+                      RegionCase{20.0f, 1900, 1400, 256, 256, 0},  // right and bottom edge
+                      RegionCase{20.0f, -50, -20, 128, 64, 0}));   // partly before the slide
 
 TEST_F(OpenSvs, RegionWhollyOutsideTheSlideFails) {
   EXPECT_TRUE(RegionPixels(handle_, 20.0f, kWidth, 0, 64, 64).empty());
@@ -268,8 +268,8 @@ TEST(DamagedSvs, ADamagedTileGivesNoStreamAndFailsItsRegion) {
   std::uint64_t offset = 0, size = 0;
   ASSERT_TRUE(tools::FindTiffTile(path, 0, 1, offset, size));
   std::vector<unsigned char> bytes = ReadFileBytes(path);
-  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), std::min<std::uint64_t>(size, 64),
-              0);
+  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+              std::min<std::uint64_t>(size, 64), 0);
   WriteFileBytes(path, bytes);
 
   IMAGE_INFO_STRUCT handle{};
@@ -298,8 +298,8 @@ TEST(WrittenNdpi, OpensWithLevelZerosSizeAndServesOpenSlidesPixels) {
   int height = 0, width = 0, scale = 0, block = 0;
   float spend = 0, resolution = 0;
   double when = 0;
-  ASSERT_TRUE(GetHeaderInfoFunc(handle, &height, &width, &scale, &spend, &when, &resolution,
-                                &block));
+  ASSERT_TRUE(
+      GetHeaderInfoFunc(handle, &height, &width, &scale, &spend, &when, &resolution, &block));
   EXPECT_EQ(width, 1280);
   EXPECT_EQ(height, 960);
   EXPECT_EQ(scale, 20);

@@ -35,9 +35,8 @@ class UniciTest : public ::testing::Test {
     SdkRecord record;
     char path[512];
     reinterpret_cast<void (*)(int*, int*, int*, char*, int, int*, int*, int*)>(
-        probe_.Symbol("StandinSdkRecord"))(&record.opens, &record.closes, &record.openSlides,
-                                           path, sizeof path, record.rect, &record.scale,
-                                           &record.flag);
+        probe_.Symbol("StandinSdkRecord"))(&record.opens, &record.closes, &record.openSlides, path,
+                                           sizeof path, record.rect, &record.scale, &record.flag);
     record.lastPath = path;
     return record;
   }
@@ -68,8 +67,8 @@ TEST_F(UniciTest, OpensThePathAndReportsTheSdkHeader) {
   int height = 0, width = 0, scanScale = 0, blockSize = 0;
   float spendTime = -1, resolution = -1, version = 0;
   double scanTime = -1;
-  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scanScale, &spendTime,
-                                &scanTime, &resolution, &blockSize));
+  ASSERT_TRUE(GetHeaderInfoFunc(slide.handle(), &height, &width, &scanScale, &spendTime, &scanTime,
+                                &resolution, &blockSize));
   EXPECT_EQ(height, 3000);
   EXPECT_EQ(width, 4000);
   EXPECT_EQ(scanScale, 40);
@@ -115,9 +114,9 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
     for (const auto& position : positions) {
       unsigned char* buffer = nullptr;
       int length = 0;
-      EXPECT_EQ(GetImageStreamFunc(&slide.handle(), scale, position[0], position[1], &length,
-                                   &buffer),
-                nullptr);
+      EXPECT_EQ(
+          GetImageStreamFunc(&slide.handle(), scale, position[0], position[1], &length, &buffer),
+          nullptr);
       ExportBuffer owned(buffer);
       EXPECT_EQ(Bytes(buffer, length), Bytes(expected, expectedLength));
     }

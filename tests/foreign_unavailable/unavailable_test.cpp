@@ -74,9 +74,10 @@ TEST_P(UnavailableTest, MissingFunctionsYieldNothing) {
   ExpectLedgerBalanced(probe);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Adapters, UnavailableTest, ::testing::ValuesIn(kAdapters),
-    [](const ::testing::TestParamInfo<Adapter>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Adapters, UnavailableTest, ::testing::ValuesIn(kAdapters),
+                         [](const ::testing::TestParamInfo<Adapter>& info) {
+                           return info.param.name;
+                         });
 
 // Without overrides the libraries are found by their file names through the
 // loader's search; CTest runs this with the stand-ins on LD_LIBRARY_PATH.

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/loopback_server.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/platform/debug_output.h"
+#include "support/loopback_server.h"
 #include "support/test_files.h"
 
 namespace {
@@ -106,9 +106,8 @@ TEST_F(HttpReaderTest, SendsOneRangeRequestWithFixedHeaders) {
 }
 
 TEST_F(HttpReaderTest, RangeBeyondFourGigabytesIsWrittenInFull) {
-  FaultHttpServer server([](const HttpRequest&, int) {
-    return Respond(206, "Partial Content", "0123456789");
-  });
+  FaultHttpServer server(
+      [](const HttpRequest&, int) { return Respond(206, "Partial Content", "0123456789"); });
   const ReadOutcome read = ReadUrl(server.Url("/big"), 5000000000ULL, 10);
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.bytes, "0123456789");
@@ -138,8 +137,8 @@ TEST_F(HttpReaderTest, RefusedConnectionFailsCleanlyAfterThirtyAttempts) {
 TEST_F(HttpReaderTest, ResetInTheMiddleOfTheBodyIsRetried) {
   FaultHttpServer server([&](const HttpRequest& r, int index) {
     if (index > 0) return RangeReply(object_, r);
-    std::string cut = strata::test::HttpResponseText(206, "Partial Content",
-                                                     object_.substr(0, 4000));
+    std::string cut =
+        strata::test::HttpResponseText(206, "Partial Content", object_.substr(0, 4000));
     cut.resize(cut.size() - 2000);
     return HttpReply{cut, HttpReply::Ending::kReset};
   });

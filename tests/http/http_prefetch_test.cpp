@@ -63,7 +63,8 @@ TEST_F(HttpReuseTest, SequentialReadsShareOneConnection) {
   LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool reader;
   ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(ReadText(reader, 1000 * i, 700), object_.substr(1000 * i, 700));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(ReadText(reader, 1000 * i, 700), object_.substr(1000 * i, 700));
   EXPECT_EQ(server.RequestCount(), 10);
   EXPECT_EQ(server.ConnectionCount(), 1);
   EXPECT_EQ(reader.GetStatistics().requests, 10u);
@@ -210,9 +211,7 @@ TEST_F(HttpReuseTest, LargeReadsGoAsParallelPiecesOfTheSameBytes) {
 
 TEST(LatencyProxyTest, DelaysEachRequestAndPassesTheAnswerOn) {
   const std::string object = PatternObject(50000);
-  LoopbackHttpServer upstream([&](const Request& r, int) {
-    return RangeReply(object, r);
-  });
+  LoopbackHttpServer upstream([&](const Request& r, int) { return RangeReply(object, r); });
   LatencyProxy proxy(upstream.port(), std::chrono::milliseconds(40), 20);
   CHTTPFileOperationTool reader;
   ASSERT_TRUE(reader.Open(proxy.Url("/a.ztx").c_str()));
@@ -286,9 +285,8 @@ class HttpSlideCacheTest : public ::testing::TestWithParam<CacheSetting> {
 
   CHTTPFileOperationTool* RemoteReader() {
     auto* slide = dynamic_cast<CZTXDataFile*>(remote_.slide);
-    return slide == nullptr
-               ? nullptr
-               : dynamic_cast<CHTTPFileOperationTool*>(slide->GetFileOperationTool());
+    return slide == nullptr ? nullptr
+                            : dynamic_cast<CHTTPFileOperationTool*>(slide->GetFileOperationTool());
   }
 
   static TempDir* dir_;
@@ -312,9 +310,14 @@ TEST_P(HttpSlideCacheTest, TilesAndRegionsEqualTheLocalFile) {
     ASSERT_FALSE(local.empty());
     ASSERT_EQ(Tile(remote_, tile), local) << tile.scale << " " << tile.x << " " << tile.y;
   }
-  const struct { float scale; int x, y, w, h; } regions[] = {
-      {20.0f, 0, 0, 2300, 1700}, {20.0f, 300, 200, 1024, 700}, {10.0f, -40, 100, 600, 500},
-      {7.5f, 100, 50, 700, 600}, {20.0f, 2000, 1500, 700, 500}};
+  const struct {
+    float scale;
+    int x, y, w, h;
+  } regions[] = {{20.0f, 0, 0, 2300, 1700},
+                 {20.0f, 300, 200, 1024, 700},
+                 {10.0f, -40, 100, 600, 500},
+                 {7.5f, 100, 50, 700, 600},
+                 {20.0f, 2000, 1500, 700, 500}};
   for (const auto& r : regions) {
     const Bytes local = Region(local_, r.scale, r.x, r.y, r.w, r.h);
     ASSERT_FALSE(local.empty());

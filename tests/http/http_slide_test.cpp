@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "tools/loopback/nginx_server.h"
 #include "strata/interface/image_operation_manager.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/model/http_file_operation_tool.h"
@@ -24,6 +23,7 @@
 #include "support/slide_fixtures.h"
 #include "support/slide_owners.h"
 #include "support/test_files.h"
+#include "tools/loopback/nginx_server.h"
 
 namespace {
 
@@ -58,7 +58,9 @@ SlideRecipe RecipeFor(const std::string& fileName, float version) {
 
 std::vector<ServedSlide> SlideCatalogue() {
   std::vector<ServedSlide> slides;
-  auto add = [&](const SlideRecipe& recipe) { slides.push_back(ServedSlide{recipe.fileName, recipe, {}, {}}); };
+  auto add = [&](const SlideRecipe& recipe) {
+    slides.push_back(ServedSlide{recipe.fileName, recipe, {}, {}});
+  };
   add(RecipeFor("slide v10.ztx", 1.0f));
   SlideRecipe v11 = RecipeFor("slide-v11.ztx", 1.1f);
   v11.compressIndex = true;
@@ -119,8 +121,7 @@ struct Image {
   int width = 0;
   int height = 0;
   bool operator==(const Image& other) const {
-    return ok == other.ok && bytes == other.bytes && width == other.width &&
-           height == other.height;
+    return ok == other.ok && bytes == other.bytes && width == other.width && height == other.height;
   }
 };
 
@@ -195,8 +196,8 @@ struct HeaderFacts {
 
 HeaderFacts ReadHeaderFacts(IMAGE_INFO_STRUCT& handle) {
   HeaderFacts f;
-  f.ok[0] = GetHeaderInfoFunc(handle, &f.height, &f.width, &f.scanScale, &f.spendTime,
-                              &f.scanTime, &f.captureResolution, &f.blockSize);
+  f.ok[0] = GetHeaderInfoFunc(handle, &f.height, &f.width, &f.scanScale, &f.spendTime, &f.scanTime,
+                              &f.captureResolution, &f.blockSize);
   f.ok[1] = GetVersionInfoFunc(&handle, &f.version);
   f.ok[2] = GetScanTimeDurationFunc(&handle, &f.when[0], &f.when[1], &f.when[2], &f.when[3],
                                     &f.when[4], &f.when[5], &f.when[6], &f.when[7], &f.when[8]);
@@ -334,8 +335,7 @@ TEST_P(HttpSlideTest, RegionsMatchTheLocalFile) {
 
 INSTANTIATE_TEST_SUITE_P(Slides, HttpSlideTest,
                          ::testing::Values("slide v10.ztx", "slide-v11.ztx", "slide-v12.ztx",
-                                           "my slide v13.ztx", "slide-v20-bmp.ztx",
-                                           "channels.ztx"),
+                                           "my slide v13.ztx", "slide-v20-bmp.ztx", "channels.ztx"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            std::string name;
                            for (char c : info.param) {
@@ -346,9 +346,7 @@ INSTANTIATE_TEST_SUITE_P(Slides, HttpSlideTest,
 
 class HttpServedSlideTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(served_.server().started()) << served_.server().failure();
-  }
+  void SetUp() override { ASSERT_TRUE(served_.server().started()) << served_.server().failure(); }
   ServedSlides& served_ = ServedSlides::Get();
 };
 
@@ -358,7 +356,8 @@ TEST_F(HttpServedSlideTest, FourThreadsReadTilesFromOneHandleInParallel) {
   OpenHandle local;
   ASSERT_TRUE(InitImageFileFunc(&local.handle, slide->localPath.c_str()));
   std::vector<Bytes> expected;
-  for (const WrittenTile& tile : slide->layout.tiles) expected.push_back(TileStream(local.handle, tile));
+  for (const WrittenTile& tile : slide->layout.tiles)
+    expected.push_back(TileStream(local.handle, tile));
 
   OpenHandle remote;
   ASSERT_TRUE(InitImageFileFunc(&remote.handle, served_.server().Url(slide->fileName).c_str()));

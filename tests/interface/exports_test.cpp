@@ -58,8 +58,8 @@ TEST(EmptyHandleTest, HeaderFactsFailAndWriteNothing) {
   EXPECT_FALSE(GetVersionInfoFunc(nullptr, &version));
   int t[9];
   for (int& value : t) value = kUntouched;
-  EXPECT_FALSE(GetScanTimeDurationFunc(&handle, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5],
-                                       &t[6], &t[7], &t[8]));
+  EXPECT_FALSE(GetScanTimeDurationFunc(&handle, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
+                                       &t[7], &t[8]));
   char serial[8] = "keep";
   EXPECT_FALSE(GetMachineSerialNumFunc(&handle, serial));
   EXPECT_FALSE(GetMachineSerialNumFunc(nullptr, serial));
@@ -68,8 +68,8 @@ TEST(EmptyHandleTest, HeaderFactsFailAndWriteNothing) {
   int channels = kUntouched;
   char* ids[6];
   for (char*& id : ids) id = serial;
-  EXPECT_FALSE(GetImageChannelIdentifierFunc(&handle, &channels, &ids[0], &ids[1], &ids[2],
-                                             &ids[3], &ids[4], &ids[5]));
+  EXPECT_FALSE(GetImageChannelIdentifierFunc(&handle, &channels, &ids[0], &ids[1], &ids[2], &ids[3],
+                                             &ids[4], &ids[5]));
 
   for (int value : {height, width, scanScale, blockSize, first, second, channels}) {
     EXPECT_EQ(value, kUntouched);
@@ -231,8 +231,8 @@ TEST(OpenByNameTest, BlockOpenOfAFormatWithoutBlockSupportLoadsNothing) {
   EXPECT_EQ(GetImageStreamFunc(&handle, 20.0f, 0, 0, &length, &buffer), nullptr);
   EXPECT_FALSE(GetImageDataRoiFunc(handle, 20.0f, 0, 0, 8, 8, &buffer, &length, false));
   EXPECT_FALSE(ISCanGetMaxFunc(handle, 20.0f, 0, 0, 8, 8));
-  EXPECT_FALSE(GetImageDataRoiManyPassagewayFunc(handle, 20.0f, 0, 0, 8, 8, &buffer, &length,
-                                                 false, true, true, true, false, false, false));
+  EXPECT_FALSE(GetImageDataRoiManyPassagewayFunc(handle, 20.0f, 0, 0, 8, 8, &buffer, &length, false,
+                                                 true, true, true, false, false, false));
   int imageWidth = kUntouched, imageHeight = kUntouched;
   EXPECT_FALSE(GetLableInfoFunc(handle, &buffer, &length, &imageWidth, &imageHeight));
   EXPECT_EQ(length, 0);
@@ -287,8 +287,8 @@ class FakeSlide : public CDataFile {
     if (out != nullptr && *out != nullptr) (*out)[0] = 0x5A;
     return nullptr;
   }
-  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out,
-                 int& length, bool encode) override {
+  int ReadRegion(float scale, int x, int y, int width, int height, unsigned char** out, int& length,
+                 bool encode) override {
     MaybeThrow();
     Record(scale, x, y, width, height);
     lastFlag = encode;
@@ -296,9 +296,8 @@ class FakeSlide : public CDataFile {
     length = 12;
     return regionResult;
   }
-  int ReadRegionChannels(float scale, int x, int y, int width, int height, unsigned char**,
-                         int&, bool, bool c1, bool c2, bool c3, bool c4, bool c5,
-                         bool c6) override {
+  int ReadRegionChannels(float scale, int x, int y, int width, int height, unsigned char**, int&,
+                         bool, bool c1, bool c2, bool c3, bool c4, bool c5, bool c6) override {
     MaybeThrow();
     Record(scale, x, y, width, height);
     channels = std::string() + (c1 ? '1' : '0') + (c2 ? '1' : '0') + (c3 ? '1' : '0') +
@@ -386,8 +385,8 @@ TEST_F(ForwardingTest, PropertyItemsBehindTheHeaderExports) {
   EXPECT_EQ(second, 311);
   int channels = 0;
   char* ids[6] = {};
-  ASSERT_TRUE(GetImageChannelIdentifierFunc(&handle_, &channels, &ids[0], &ids[1], &ids[2],
-                                            &ids[3], &ids[4], &ids[5]));
+  ASSERT_TRUE(GetImageChannelIdentifierFunc(&handle_, &channels, &ids[0], &ids[1], &ids[2], &ids[3],
+                                            &ids[4], &ids[5]));
   EXPECT_EQ(channels, 401);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(std::string(ids[i]), "item" + std::to_string(49 + i));
 }
@@ -477,15 +476,15 @@ TEST_F(ForwardingTest, ExceptionsStopAtTheInterface) {
   char serial[16] = {};
   EXPECT_FALSE(GetMachineSerialNumFunc(&handle_, serial));
   int t[9] = {};
-  EXPECT_FALSE(GetScanTimeDurationFunc(&handle_, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5],
-                                       &t[6], &t[7], &t[8]));
+  EXPECT_FALSE(GetScanTimeDurationFunc(&handle_, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
+                                       &t[7], &t[8]));
   unsigned char caller[4] = {};
   unsigned char* buffer = caller;
   int length = 0;
   EXPECT_EQ(GetImageStreamFunc(&handle_, 1.0f, 0, 0, &length, &buffer), nullptr);
   EXPECT_FALSE(GetImageDataRoiFunc(handle_, 1.0f, 0, 0, 4, 4, &buffer, &length, false));
-  EXPECT_FALSE(GetImageDataRoiManyPassagewayFunc(handle_, 1.0f, 0, 0, 4, 4, &buffer, &length,
-                                                 false, true, true, true, true, true, true));
+  EXPECT_FALSE(GetImageDataRoiManyPassagewayFunc(handle_, 1.0f, 0, 0, 4, 4, &buffer, &length, false,
+                                                 true, true, true, true, true, true));
   unsigned char* data = caller;
   int imageWidth = kUntouched, imageHeight = kUntouched;
   length = kUntouched;
@@ -505,15 +504,14 @@ TEST_F(ForwardingTest, ExportedMembersStopExceptionsToo) {
   char* id = nullptr;
   int count = 0;
   EXPECT_NO_THROW({
-    EXPECT_FALSE(CImageOperationManager::GetHeaderInfo(handle_, height, width, scanScale,
-                                                       spendTime, scanTime, captureResolution,
-                                                       blockSize));
+    EXPECT_FALSE(CImageOperationManager::GetHeaderInfo(handle_, height, width, scanScale, spendTime,
+                                                       scanTime, captureResolution, blockSize));
     EXPECT_EQ(CImageOperationManager::GetImageBlockStream(handle_, 1.0f, 0, 0, length, &buffer),
               nullptr);
-    EXPECT_FALSE(CImageOperationManager::GetImageDataRoi(handle_, 1.0f, 0, 0, 4, 4, &buffer,
-                                                         length, false));
-    EXPECT_FALSE(CImageOperationManager::GetImageChannelIdentifier(handle_, count, id, id, id,
-                                                                   id, id, id));
+    EXPECT_FALSE(
+        CImageOperationManager::GetImageDataRoi(handle_, 1.0f, 0, 0, 4, 4, &buffer, length, false));
+    EXPECT_FALSE(
+        CImageOperationManager::GetImageChannelIdentifier(handle_, count, id, id, id, id, id, id));
     EXPECT_FALSE(CImageOperationManager::GetLabelInfo(handle_, &buffer, length, width, height));
   });
 }

@@ -50,22 +50,15 @@ TEST_P(ClassChoiceTest, FirstMatchingRowPicksTheClass) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, ClassChoiceTest,
     ::testing::Values(
-        ClassChoice{"/slides/a.ztx", "CZTXDataFile"},
-        ClassChoice{"/slides/a.ztxl", "CZTXDataFile"},
-        ClassChoice{"http://host/a.ztx", "CZTXDataFile"},
-        ClassChoice{"/slides/a.ZTX", "none"},
-        ClassChoice{"/slides/a.Ztx", "none"},
-        ClassChoice{"/slides/a.ndpi", "CNDPIDataFile"},
+        ClassChoice{"/slides/a.ztx", "CZTXDataFile"}, ClassChoice{"/slides/a.ztxl", "CZTXDataFile"},
+        ClassChoice{"http://host/a.ztx", "CZTXDataFile"}, ClassChoice{"/slides/a.ZTX", "none"},
+        ClassChoice{"/slides/a.Ztx", "none"}, ClassChoice{"/slides/a.ndpi", "CNDPIDataFile"},
         ClassChoice{"/slides/a.vms", "CNDPIDataFile"},
-        ClassChoice{"/slides/a.vmu", "CNDPIDataFile"},
-        ClassChoice{"/slides/a.svs", "CSVSDataFile"},
-        ClassChoice{"/slides/a.tif", "CSVSDataFile"},
-        ClassChoice{"/slides/a.tiff", "CSVSDataFile"},
-        ClassChoice{"/slides/a.SVS", "none"},
-        ClassChoice{"/slides/a.mrxs", "CMIRAXDataFile"},
+        ClassChoice{"/slides/a.vmu", "CNDPIDataFile"}, ClassChoice{"/slides/a.svs", "CSVSDataFile"},
+        ClassChoice{"/slides/a.tif", "CSVSDataFile"}, ClassChoice{"/slides/a.tiff", "CSVSDataFile"},
+        ClassChoice{"/slides/a.SVS", "none"}, ClassChoice{"/slides/a.mrxs", "CMIRAXDataFile"},
         ClassChoice{"/slides/a.bif", "CBIFDataFile"},
-        ClassChoice{"/slides/a.TMAP", "CUNICIDataFile"},
-        ClassChoice{"/slides/a.tmap", "none"},
+        ClassChoice{"/slides/a.TMAP", "CUNICIDataFile"}, ClassChoice{"/slides/a.tmap", "none"},
         ClassChoice{"/slides/a.mds", "CMOTICDataFile"},
         ClassChoice{"/slides/a.dmetrix", "CDMETRIXDataFile"},
         ClassChoice{"/slides/a.DMETRIX", "none"},
@@ -79,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         ClassChoice{"/slides/a.mrxs.bif", "CMIRAXDataFile"},
         ClassChoice{"/slides/a.TMAP.mds", "CUNICIDataFile"},
         ClassChoice{"/slides/a.mds.dmetrix", "CMOTICDataFile"},
-        ClassChoice{"/slides/a.jpg", "none"}, ClassChoice{"", "none"},
-        ClassChoice{"ztx", "none"}, ClassChoice{".tix", "none"}));
+        ClassChoice{"/slides/a.jpg", "none"}, ClassChoice{"", "none"}, ClassChoice{"ztx", "none"},
+        ClassChoice{".tix", "none"}));
 
 TEST(ClassChoiceNullTest, NullPathGivesNoSlide) {
   EXPECT_EQ(CImageOperationManager::CreateDataFile(nullptr), nullptr);
@@ -115,10 +108,10 @@ TEST_P(ForeignNameTest, FullOpenFailsAndBlockOpenSucceedsWithoutLoading) {
   ASSERT_TRUE(CImageOperationManager::CreateImageFile(path.c_str(), handle, true,
                                                       FileBlock{0, 0, 512, 512, 20.0f}));
   ASSERT_NE(handle.slide, nullptr);
-  EXPECT_EQ(ClassOf(handle.slide), ClassOf(std::unique_ptr<CDataFile>(
-                                               CImageOperationManager::CreateDataFile(
-                                                   path.c_str()))
-                                               .get()));
+  EXPECT_EQ(
+      ClassOf(handle.slide),
+      ClassOf(
+          std::unique_ptr<CDataFile>(CImageOperationManager::CreateDataFile(path.c_str())).get()));
   EXPECT_STREQ(handle.slide->GetPath(), path.c_str());
   EXPECT_EQ(handle.slide->GetHeader(), nullptr);
   EXPECT_TRUE(CImageOperationManager::DestoryImageFile(handle));
@@ -153,7 +146,8 @@ TEST_P(LibraryOnlyNameTest, BlockOpenOfMissingFileSucceedsWithoutLoading) {
   EXPECT_TRUE(CImageOperationManager::DestoryImageFile(handle));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, LibraryOnlyNameTest, ::testing::Values(".TMAP", ".mds", ".dmetrix"));
+INSTANTIATE_TEST_SUITE_P(Names, LibraryOnlyNameTest,
+                         ::testing::Values(".TMAP", ".mds", ".dmetrix"));
 
 TEST_F(CreateImageFileTest, UnknownNameFailsForAnExistingFile) {
   const std::string path = ExistingFile("slide.png");

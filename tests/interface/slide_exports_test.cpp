@@ -26,7 +26,7 @@ class SlideExportsTest : public ::testing::Test {
   void SetUp() override {
     SlideRecipe recipe;
     recipe.items = {ztx::PropertyItem::Text(29, "SCN-0042"), ztx::PropertyItem::Int(31, 4),
-                  ztx::PropertyItem::Int(32, 9)};
+                    ztx::PropertyItem::Int(32, 9)};
     path_ = MakeSlide(dir_, recipe);
     ASSERT_FALSE(path_.empty());
   }

@@ -29,15 +29,15 @@ TEST_P(ReaderChoiceTest, HttpOnlyWhenThePathContainsHttpScheme) {
   EXPECT_EQ(dynamic_cast<CLocalFileOperationTool*>(reader.get()) != nullptr, !GetParam().http);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ReaderChoiceTest,
-    ::testing::Values(ReaderChoice{"http://host/slide.ztx", true},
-                      ReaderChoice{"/mnt/share/http://host/slide.ztx", true},
-                      ReaderChoice{"prefix-http://", true},
-                      ReaderChoice{"https://host/slide.ztx", false},
-                      ReaderChoice{"HTTP://host/slide.ztx", false},
-                      ReaderChoice{"http:/host/slide.ztx", false},
-                      ReaderChoice{"/tmp/slide.ztx", false}, ReaderChoice{"", false}));
+INSTANTIATE_TEST_SUITE_P(Paths, ReaderChoiceTest,
+                         ::testing::Values(ReaderChoice{"http://host/slide.ztx", true},
+                                           ReaderChoice{"/mnt/share/http://host/slide.ztx", true},
+                                           ReaderChoice{"prefix-http://", true},
+                                           ReaderChoice{"https://host/slide.ztx", false},
+                                           ReaderChoice{"HTTP://host/slide.ztx", false},
+                                           ReaderChoice{"http:/host/slide.ztx", false},
+                                           ReaderChoice{"/tmp/slide.ztx", false},
+                                           ReaderChoice{"", false}));
 
 TEST(ReaderChoiceNullTest, NullPathGivesNoReader) {
   EXPECT_EQ(CreateFileOperationTool(nullptr), nullptr);
@@ -166,11 +166,11 @@ TEST(DataFileBaseTest, UnsupportedOperationsReportTheBaseResults) {
   EXPECT_EQ(slide.ReadRegionChannels(1.0f, 0, 0, 4, 4, &data, length, false, true, true, true,
                                      false, false, false),
             0);
-  EXPECT_EQ(slide.ReadTileChannels(1.0f, 0, 0, length, &data, true, true, true, false, false,
-                                   false),
-            nullptr);
-  EXPECT_EQ(slide.ReadTileAdjustedChannels(1.0f, 0, 0, length, &data, 1, 1, 1, 1, 1, 1, true,
-                                           true, true, false, false, false),
+  EXPECT_EQ(
+      slide.ReadTileChannels(1.0f, 0, 0, length, &data, true, true, true, false, false, false),
+      nullptr);
+  EXPECT_EQ(slide.ReadTileAdjustedChannels(1.0f, 0, 0, length, &data, 1, 1, 1, 1, 1, 1, true, true,
+                                           true, false, false, false),
             nullptr);
   EXPECT_EQ(data, nullptr);
   EXPECT_EQ(length, -7);

@@ -14,7 +14,8 @@ using Owned = strata::OwnedBuffer;
 
 std::vector<unsigned char> Encoded(int width, int height, int components) {
   std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * components);
-  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 13 % 251);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = static_cast<unsigned char>(i * 13 % 251);
   unsigned char* raw = nullptr;
   int length = 0;
   EXPECT_TRUE(EncodeJpegWithQuality(pixels.data(), width, height, components, 85, &raw, length));
@@ -38,8 +39,7 @@ TEST(DecodeJpegIntoTest, WritesTheDecodedRowsIntoTheWindowOnly) {
       const bool inside = x >= 5 && x < 45 && y >= 3 && y < 27;
       for (int k = 0; k < 3; ++k) {
         const unsigned char got = canvas[(static_cast<std::size_t>(y) * canvasWidth + x) * 3 + k];
-        const unsigned char expected =
-            inside ? plain.get()[((y - 3) * 40 + (x - 5)) * 3 + k] : 7;
+        const unsigned char expected = inside ? plain.get()[((y - 3) * 40 + (x - 5)) * 3 + k] : 7;
         ASSERT_EQ(got, expected) << x << "," << y;
       }
     }
@@ -51,10 +51,10 @@ TEST(DecodeJpegIntoTest, RefusesStreamsThatDoNotFitTheWindow) {
   const std::vector<unsigned char> grey = Encoded(16, 16, 1);
   std::vector<unsigned char> canvas(64 * 64 * 3, 0);
   const int size = static_cast<int>(colour.size());
-  EXPECT_FALSE(DecodeJpegInto(colour.data(), size, 16, 8, canvas.data(), 64 * 3));   // other size
+  EXPECT_FALSE(DecodeJpegInto(colour.data(), size, 16, 8, canvas.data(), 64 * 3));  // other size
   EXPECT_FALSE(DecodeJpegInto(colour.data(), size, 17, 16, canvas.data(), 64 * 3));
   EXPECT_FALSE(DecodeJpegInto(grey.data(), static_cast<int>(grey.size()), 16, 16, canvas.data(),
-                              64 * 3));                                              // not colour
+                              64 * 3));  // not colour
   EXPECT_FALSE(DecodeJpegInto(colour.data(), size, 16, 16, canvas.data(), 16 * 3 - 1));  // stride
   EXPECT_FALSE(DecodeJpegInto(colour.data(), size / 2, 16, 16, canvas.data(), 64 * 3));  // cut
   EXPECT_FALSE(DecodeJpegInto(nullptr, size, 16, 16, canvas.data(), 64 * 3));

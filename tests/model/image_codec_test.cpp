@@ -91,8 +91,7 @@ TEST(JpegTest, DecodeJpegReportsSizeAndRgbPixels) {
   const std::vector<unsigned char> stream = EncodeToVector(pixels, 40, 24);
   int width = 0;
   int height = 0;
-  Buffer decoded(strata::DecodeJpeg(stream.data(), static_cast<int>(stream.size()), width,
-                                    height));
+  Buffer decoded(strata::DecodeJpeg(stream.data(), static_cast<int>(stream.size()), width, height));
   ASSERT_NE(decoded, nullptr);
   EXPECT_EQ(width, 40);
   EXPECT_EQ(height, 24);
@@ -120,8 +119,7 @@ TEST(JpegTest, HigherQualityGivesCloserPixels) {
   for (int quality : {20, 75, 100}) {
     unsigned char* stream = nullptr;
     int length = 0;
-    ASSERT_TRUE(
-        strata::EncodeJpegWithQuality(pixels.data(), 64, 64, 3, quality, &stream, length));
+    ASSERT_TRUE(strata::EncodeJpegWithQuality(pixels.data(), 64, 64, 3, quality, &stream, length));
     Buffer owned(stream);
     int width = 0, height = 0;
     Buffer decoded(strata::DecodeJpeg(stream, length, width, height));
@@ -145,9 +143,8 @@ TEST(JpegTest, EncodeRefusesBadInputAndLeavesOutputsUntouched) {
   EXPECT_EQ(strata::EncodeJpeg(pixels.data(), bytes, nullptr, length, 8, 8), 0);
   // Wider than a JPEG frame can be: the encoder's own error path.
   std::vector<unsigned char> wide(70000 * 3, 100);
-  EXPECT_EQ(strata::EncodeJpeg(wide.data(), static_cast<int>(wide.size()), &stream, length,
-                               70000, 1),
-            0);
+  EXPECT_EQ(
+      strata::EncodeJpeg(wide.data(), static_cast<int>(wide.size()), &stream, length, 70000, 1), 0);
   EXPECT_EQ(stream, &sentinel);
   EXPECT_EQ(length, -5);
   EXPECT_FALSE(strata::EncodeJpegWithQuality(pixels.data(), 8, 8, 2, 75, &stream, length));
@@ -381,21 +378,18 @@ TEST_P(HostileBmpTest, GivesNull) {
   if (GetParam().lengthChange > 0) bmp.resize(bmp.size() + GetParam().lengthChange, 0);
   if (GetParam().lengthChange < 0) bmp.resize(bmp.size() + GetParam().lengthChange);
   int width = -1, height = -1;
-  EXPECT_EQ(strata::DecodeBmp24(bmp.data(), static_cast<int>(bmp.size()), width, height),
-            nullptr);
+  EXPECT_EQ(strata::DecodeBmp24(bmp.data(), static_cast<int>(bmp.size()), width, height), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, HostileBmpTest,
     ::testing::Values(HostileBmp{"HugeWidth", 0x7fffffff, 2, 0},
-                      HostileBmp{"NegativeHeight", 3, -2, 0},
-                      HostileBmp{"NegativeWidth", -3, 2, 0},
+                      HostileBmp{"NegativeHeight", 3, -2, 0}, HostileBmp{"NegativeWidth", -3, 2, 0},
                       HostileBmp{"BothNegative", -3, -2, 0},
                       // 65536 * 65536 * 3 wraps to 0 in 32 bits; the stream is 72 bytes.
                       HostileBmp{"ProductWrapsIn32Bits", 65536, 65536, 0},
                       HostileBmp{"ProductWrapsToTheStreamSize", 0x40000000, 0x40000000, 0},
-                      HostileBmp{"OneByteTooMany", 3, 2, 1},
-                      HostileBmp{"OneByteTooFew", 3, 2, -1},
+                      HostileBmp{"OneByteTooMany", 3, 2, 1}, HostileBmp{"OneByteTooFew", 3, 2, -1},
                       HostileBmp{"RowPadding", 3, 2, 2}, HostileBmp{"ZeroWidth", 0, 2, 0},
                       HostileBmp{"ZeroHeight", 3, 0, 0}),
     [](const ::testing::TestParamInfo<HostileBmp>& info) { return info.param.name; });

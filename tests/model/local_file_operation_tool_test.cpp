@@ -160,8 +160,7 @@ TEST_F(LocalReaderTest, ConcurrentReadsOnOneReaderReturnTheRightBytes) {
         const std::size_t length = 1 + (state >> 33) % 4096;
         const std::size_t offset = (state >> 13) % (kFileSize - length);
         ByteBuffer buffer;
-        if (!reader.Read(offset, static_cast<int>(length), &buffer) ||
-            buffer.Filled() != length) {
+        if (!reader.Read(offset, static_cast<int>(length), &buffer) || buffer.Filled() != length) {
           ++failures;
           continue;
         }

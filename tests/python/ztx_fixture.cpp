@@ -142,7 +142,8 @@ StoredImage BmpImage(const std::vector<unsigned char>& rgb, int width, int heigh
 
 void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) Fail("cannot write " + path);
 }
 
@@ -208,7 +209,8 @@ int main(int argc, char** argv) {
                     &layout)) {
     Fail("cannot write " + a.slide + ": " + error);
   }
-  if (!a.expected.empty()) WriteFile(a.expected, strata::test::ExpectedBaseImage(a.width, a.height));
+  if (!a.expected.empty())
+    WriteFile(a.expected, strata::test::ExpectedBaseImage(a.width, a.height));
   if (!a.images.empty()) WriteFile(a.images, imagePixels);
   if (!a.layout.empty()) WriteLayout(a.layout, layout);
   return 0;

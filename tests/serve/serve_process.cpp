@@ -173,8 +173,8 @@ bool HttpConnection::Exchange(const std::string& request, bool headOnly, HttpRep
   while (lineEnd != std::string::npos) {
     const std::size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos
-                                                                             : lineEnd - start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string value = line.substr(colon + 1);

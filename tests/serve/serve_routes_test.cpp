@@ -16,9 +16,7 @@ namespace {
 
 class ServeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Served().server().started()) << Served().server().Output();
-  }
+  void SetUp() override { ASSERT_TRUE(Served().server().started()) << Served().server().Output(); }
   static ServedSlides& Served() { return ServedSlides::Get(); }
   static HttpReply Get(const std::string& target, const std::string& extra = "") {
     return Fetch(Served().port(), target, extra);
@@ -103,9 +101,8 @@ TEST_P(GeometryTest, EveryLevelEndsWithTilesCutToTheLevel) {
     const int rows = (sizes[level].second + 255) / 256;
     const std::string base = "/dz/" + slide.name + "_files/" + std::to_string(level) + "/";
     HttpReply reply;
-    ASSERT_TRUE(connection.Get(base + std::to_string(columns - 1) + "_" + std::to_string(rows - 1) +
-                                   ".jpeg",
-                               &reply));
+    ASSERT_TRUE(connection.Get(
+        base + std::to_string(columns - 1) + "_" + std::to_string(rows - 1) + ".jpeg", &reply));
     ASSERT_EQ(reply.status, 200) << base;
     int width = 0, height = 0;
     ASSERT_FALSE(DecodeJpegBytes(reply.body, &width, &height).empty()) << base;
@@ -116,14 +113,16 @@ TEST_P(GeometryTest, EveryLevelEndsWithTilesCutToTheLevel) {
     ASSERT_TRUE(connection.Get(base + "0_" + std::to_string(rows) + ".jpeg", &reply));
     EXPECT_EQ(reply.status, 404) << base;
   }
-  EXPECT_EQ(Get("/dz/" + slide.name + "_files/" + std::to_string(sizes.size()) + "/0_0.jpeg").status,
-            404);
+  EXPECT_EQ(
+      Get("/dz/" + slide.name + "_files/" + std::to_string(sizes.size()) + "/0_0.jpeg").status,
+      404);
 }
 
 INSTANTIATE_TEST_SUITE_P(OddSizes, GeometryTest,
-                         ::testing::ValuesIn(ServedSlides::GeometrySlides()),
-                         [](const auto& info) { return "w" + std::to_string(info.param.width) +
-                                                       "h" + std::to_string(info.param.height); });
+                         ::testing::ValuesIn(ServedSlides::GeometrySlides()), [](const auto& info) {
+                           return "w" + std::to_string(info.param.width) + "h" +
+                                  std::to_string(info.param.height);
+                         });
 
 struct StoredCase {
   int level;
@@ -139,8 +138,9 @@ TEST_P(PassThroughTest, WholeStoredTilesGoOutAsStored) {
   LibrarySlide library(Served().Path("odd.ztx"));
   const std::string stored = library.StoredTile(tile.scale, tile.column * 256, tile.row * 256);
   ASSERT_FALSE(stored.empty());
-  const HttpReply reply = Get("/dz/odd.ztx_files/" + std::to_string(tile.level) + "/" +
-                              std::to_string(tile.column) + "_" + std::to_string(tile.row) + ".jpeg");
+  const HttpReply reply =
+      Get("/dz/odd.ztx_files/" + std::to_string(tile.level) + "/" + std::to_string(tile.column) +
+          "_" + std::to_string(tile.row) + ".jpeg");
   ASSERT_EQ(reply.status, 200);
   EXPECT_TRUE(reply.body == stored) << "tile differs from the stored bytes";
 }
@@ -148,7 +148,8 @@ TEST_P(PassThroughTest, WholeStoredTilesGoOutAsStored) {
 // odd.ztx: level 10 is 1001 x 703 at 20x, level 9 is 501 x 352 at 10x.
 INSTANTIATE_TEST_SUITE_P(Interior, PassThroughTest,
                          ::testing::Values(StoredCase{10, 20.0f, 0, 0}, StoredCase{10, 20.0f, 2, 1},
-                                           StoredCase{10, 20.0f, 1, 0}, StoredCase{9, 10.0f, 0, 0}));
+                                           StoredCase{10, 20.0f, 1, 0},
+                                           StoredCase{9, 10.0f, 0, 0}));
 
 struct ComposedCase {
   std::string slide;
@@ -165,11 +166,12 @@ class ComposedTest : public ServeTest, public ::testing::WithParamInterface<Comp
 TEST_P(ComposedTest, TilesEqualTheLibrarysRegion) {
   const ComposedCase& tile = GetParam();
   LibrarySlide library(Served().Path(tile.slide));
-  const std::string region = library.Region(tile.scale, tile.column * 256, tile.row * 256,
-                                            tile.width, tile.height, true);
+  const std::string region =
+      library.Region(tile.scale, tile.column * 256, tile.row * 256, tile.width, tile.height, true);
   ASSERT_FALSE(region.empty());
-  const HttpReply reply = Get("/dz/" + tile.slide + "_files/" + std::to_string(tile.level) + "/" +
-                              std::to_string(tile.column) + "_" + std::to_string(tile.row) + ".jpeg");
+  const HttpReply reply =
+      Get("/dz/" + tile.slide + "_files/" + std::to_string(tile.level) + "/" +
+          std::to_string(tile.column) + "_" + std::to_string(tile.row) + ".jpeg");
   ASSERT_EQ(reply.status, 200);
   EXPECT_TRUE(reply.body == region) << "tile differs from the library's region";
   // Served again from the cache: the same bytes.
@@ -180,9 +182,10 @@ TEST_P(ComposedTest, TilesEqualTheLibrarysRegion) {
 
 INSTANTIATE_TEST_SUITE_P(
     EdgesLevelsAndFormats, ComposedTest,
-    ::testing::Values(ComposedCase{"odd.ztx", 10, 20.0f, 3, 0, 233, 256},    // right edge
-                      ComposedCase{"odd.ztx", 10, 20.0f, 1, 2, 256, 191},    // bottom edge
-                      ComposedCase{"mode1.ztx", 10, 10.0f, 0, 0, 256, 256},  // level the file leaves out
+    ::testing::Values(ComposedCase{"odd.ztx", 10, 20.0f, 3, 0, 233, 256},  // right edge
+                      ComposedCase{"odd.ztx", 10, 20.0f, 1, 2, 256, 191},  // bottom edge
+                      ComposedCase{"mode1.ztx", 10, 10.0f, 0, 0, 256,
+                                   256},  // level the file leaves out
                       ComposedCase{"mode1.ztx", 10, 10.0f, 2, 1, 238, 194},
                       ComposedCase{"bmp.ztx", 10, 20.0f, 1, 0, 256, 256}));  // BMP tiles
 
@@ -273,7 +276,8 @@ TEST_F(ServeTest, ConnectionsStayOpenAcrossRequests) {
   HttpConnection connection(Served().port());
   for (int i = 0; i < 5; ++i) {
     HttpReply reply;
-    ASSERT_TRUE(connection.Get("/dz/odd.ztx_files/10/" + std::to_string(i % 4) + "_0.jpeg", &reply));
+    ASSERT_TRUE(
+        connection.Get("/dz/odd.ztx_files/10/" + std::to_string(i % 4) + "_0.jpeg", &reply));
     EXPECT_EQ(reply.status, 200);
   }
   EXPECT_FALSE(connection.ClosedByPeer());

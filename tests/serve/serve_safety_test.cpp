@@ -10,17 +10,15 @@
 #include <thread>
 #include <vector>
 
-#include "tools/loopback/nginx_server.h"
 #include "serve/served_slides.h"
+#include "tools/loopback/nginx_server.h"
 
 namespace strata::test {
 namespace {
 
 class SafetyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Served().server().started()) << Served().server().Output();
-  }
+  void SetUp() override { ASSERT_TRUE(Served().server().started()) << Served().server().Output(); }
   static ServedSlides& Served() { return ServedSlides::Get(); }
 };
 
@@ -56,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         Get("/dz/../../../etc/passwd", 403), Get("/slide/../odd.ztx/info.json", 403),
         Get("/slide/deep/../../odd.ztx/info.json", 403), Get("/static/../CMakeLists.txt", 403),
         Get("/slide/..%2F..%2Fetc%2Fpasswd/info.json", 403),
-        Get("/slide/deep%2Finner.ztx/info.json", 403), Get("/slide/deep%2finner.ztx/info.json", 403),
+        Get("/slide/deep%2Finner.ztx/info.json", 403),
+        Get("/slide/deep%2finner.ztx/info.json", 403),
         Get("/slide/deep%5Cinner.ztx/info.json", 403), Get("/slide/%2E%2E/odd.ztx/info.json", 403),
         Get("/slide/odd.ztx%00.png/info.json", 403), Get("/slide//etc/passwd/info.json", 403),
         Get("/dz//tmp/odd.ztx.dzi", 403), Get("/slide/deep\\inner.ztx/info.json", 403),
@@ -92,15 +91,74 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Random request targets built from the pieces that trip parsers.
 std::string FuzzTarget(std::mt19937& random) {
-  static const std::vector<std::string> kPrefixes = {
-      "/", "/dz/", "/dz/odd.ztx_files/", "/dz/odd.ztx", "/slide/", "/slide/odd.ztx/",
-      "/slide/odd.ztx/region?", "/view/", "/static/", "/slide/deep/inner.ztx/", "//", ""};
-  static const std::vector<std::string> kPieces = {
-      "odd.ztx", "mode1.ztx", "bmp.ztx", "inner.ztx", "deep", "..", ".", "/", "//", "%2F", "%2e",
-      "%00", "%", "%%", "%ZZ", "%C3%A9", "\xC3\xA9", "_files", ".dzi", ".jpeg", "info.json",
-      "region", "?", "&", "=", "x=", "y=", "w=", "h=", "scale=", "format=", "png", "-1", "0",
-      "10", "1e9", "4294967296", "99999999999999999999", "0_0", "_", ";", "'", "<", ">", "\"",
-      "{", "~", "+", "*", "label.jpg", "thumbnail.jpg", "nan", "inf", "0x10", " ", "\t"};
+  static const std::vector<std::string> kPrefixes = {"/",
+                                                     "/dz/",
+                                                     "/dz/odd.ztx_files/",
+                                                     "/dz/odd.ztx",
+                                                     "/slide/",
+                                                     "/slide/odd.ztx/",
+                                                     "/slide/odd.ztx/region?",
+                                                     "/view/",
+                                                     "/static/",
+                                                     "/slide/deep/inner.ztx/",
+                                                     "//",
+                                                     ""};
+  static const std::vector<std::string> kPieces = {"odd.ztx",
+                                                   "mode1.ztx",
+                                                   "bmp.ztx",
+                                                   "inner.ztx",
+                                                   "deep",
+                                                   "..",
+                                                   ".",
+                                                   "/",
+                                                   "//",
+                                                   "%2F",
+                                                   "%2e",
+                                                   "%00",
+                                                   "%",
+                                                   "%%",
+                                                   "%ZZ",
+                                                   "%C3%A9",
+                                                   "\xC3\xA9",
+                                                   "_files",
+                                                   ".dzi",
+                                                   ".jpeg",
+                                                   "info.json",
+                                                   "region",
+                                                   "?",
+                                                   "&",
+                                                   "=",
+                                                   "x=",
+                                                   "y=",
+                                                   "w=",
+                                                   "h=",
+                                                   "scale=",
+                                                   "format=",
+                                                   "png",
+                                                   "-1",
+                                                   "0",
+                                                   "10",
+                                                   "1e9",
+                                                   "4294967296",
+                                                   "99999999999999999999",
+                                                   "0_0",
+                                                   "_",
+                                                   ";",
+                                                   "'",
+                                                   "<",
+                                                   ">",
+                                                   "\"",
+                                                   "{",
+                                                   "~",
+                                                   "+",
+                                                   "*",
+                                                   "label.jpg",
+                                                   "thumbnail.jpg",
+                                                   "nan",
+                                                   "inf",
+                                                   "0x10",
+                                                   " ",
+                                                   "\t"};
   std::string target = kPrefixes[random() % kPrefixes.size()];
   const int pieces = static_cast<int>(random() % 8);
   for (int i = 0; i < pieces; ++i) target += kPieces[random() % kPieces.size()];
@@ -216,8 +274,10 @@ TEST(ServeCommandTest, RefusesWhatItCannotServe) {
   TempDir dir;
   WriteFileBytes(dir.File("notes.txt"), {'x'});
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{dir.File("missing.ztx")}, {dir.File("notes.txt")},
-        {"--port", "70000", dir.path()}, {"--threads", "0", dir.path()}}) {
+       {std::vector<std::string>{dir.File("missing.ztx")},
+        {dir.File("notes.txt")},
+        {"--port", "70000", dir.path()},
+        {"--threads", "0", dir.path()}}) {
     ServeProcess server(arguments);
     EXPECT_FALSE(server.started());
     EXPECT_NE(server.Stop(SIGTERM), 0);

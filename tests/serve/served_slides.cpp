@@ -31,9 +31,10 @@ void DamageTile(const std::string& path, const ztx::ZtxLayout& layout, int x, in
 }  // namespace
 
 const std::vector<SizedSlide>& ServedSlides::GeometrySlides() {
-  static const std::vector<SizedSlide> slides = {
-      {"g1001x703.ztx", 1001, 703}, {"g257x255.ztx", 257, 255}, {"g3x2.ztx", 3, 2},
-      {"g1500x17.ztx", 1500, 17}};
+  static const std::vector<SizedSlide> slides = {{"g1001x703.ztx", 1001, 703},
+                                                 {"g257x255.ztx", 257, 255},
+                                                 {"g3x2.ztx", 3, 2},
+                                                 {"g1500x17.ztx", 1500, 17}};
   return slides;
 }
 

@@ -83,8 +83,8 @@ STANDIN_EXPORT bool UnInitImageFileFunc(Handle* handle) {
 }
 
 STANDIN_EXPORT bool GetHeaderInfoFunc(Handle handle, int* height, int* width, int* scanScale,
-                                      float* spendTime, double* scanTime,
-                                      float* captureResolution, int* blockSize) {
+                                      float* spendTime, double* scanTime, float* captureResolution,
+                                      int* blockSize) {
   standin::Count("GetHeaderInfoFunc");
   if (!IsOpen(handle.slide) || standin::Fault("GetHeaderInfoFunc", "fail")) return false;
   *height = kSlide.height;
@@ -140,8 +140,7 @@ unsigned char* HandOutBytes(const std::vector<unsigned char>& bytes, std::size_t
 }
 
 // Hands out a stream, honouring the "empty" and "long" faults of `function`.
-unsigned char* Deliver(const char* function, const std::vector<unsigned char>& bytes,
-                       int* length) {
+unsigned char* Deliver(const char* function, const std::vector<unsigned char>& bytes, int* length) {
   unsigned char* buffer = HandOutBytes(bytes, bytes.size());
   *length = static_cast<int>(bytes.size());
   if (standin::Fault(function, "empty")) *length = 0;
@@ -177,8 +176,7 @@ STANDIN_EXPORT unsigned char* GetImageStreamFunc(Handle* handle, float scale, in
 #endif
   if (left * divisor >= kSlide.width || top * divisor >= kSlide.height) return nullptr;
   const auto pixels = standin::LevelWindow(kSlide, divisor, static_cast<int>(left),
-                                           static_cast<int>(top), kSlide.tileSize,
-                                           kSlide.tileSize);
+                                           static_cast<int>(top), kSlide.tileSize, kSlide.tileSize);
   *buffer = Deliver("GetImageStreamFunc",
                     standin::EncodeBmp(pixels, kSlide.tileSize, kSlide.tileSize), length);
   return *buffer;
@@ -187,13 +185,12 @@ STANDIN_EXPORT unsigned char* GetImageStreamFunc(Handle* handle, float scale, in
 // Raw pixels of the window at any scale (nearest full-resolution pixel), or
 // their BMP stream when `encode` is set.
 STANDIN_EXPORT bool GetImageDataRoiFunc(Handle handle, float scale, int x, int y, int width,
-                                        int height, unsigned char** out, int* length,
-                                        bool encode) {
+                                        int height, unsigned char** out, int* length, bool encode) {
   standin::Count("GetImageDataRoiFunc");
   *out = nullptr;
   *length = 0;
-  if (!IsOpen(handle.slide) || !(scale > 0.0f) || width <= 0 || height <= 0 ||
-      width > 4096 || height > 4096 || standin::Fault("GetImageDataRoiFunc", "fail")) {
+  if (!IsOpen(handle.slide) || !(scale > 0.0f) || width <= 0 || height <= 0 || width > 4096 ||
+      height > 4096 || standin::Fault("GetImageDataRoiFunc", "fail")) {
     return false;
   }
   const double factor = static_cast<double>(kSlide.scanScale) / scale;
@@ -205,8 +202,8 @@ STANDIN_EXPORT bool GetImageDataRoiFunc(Handle handle, float scale, int x, int y
                           &pixels[(static_cast<std::size_t>(j) * width + i) * 3]);
     }
   }
-  *out = Deliver("GetImageDataRoiFunc",
-                 encode ? standin::EncodeBmp(pixels, width, height) : pixels, length);
+  *out = Deliver("GetImageDataRoiFunc", encode ? standin::EncodeBmp(pixels, width, height) : pixels,
+                 length);
   return true;
 }
 
@@ -253,8 +250,8 @@ STANDIN_EXPORT bool GetPriviewInfoPathFunc(const char* path, unsigned char** dat
   return AssociatedImage("GetPriviewInfoPathFunc", 1, path, data, length, width, height);
 }
 
-STANDIN_EXPORT bool GetThumnailImagePathFunc(const char* path, unsigned char** data,
-                                             int* length, int* width, int* height) {
+STANDIN_EXPORT bool GetThumnailImagePathFunc(const char* path, unsigned char** data, int* length,
+                                             int* width, int* height) {
   return AssociatedImage("GetThumnailImagePathFunc", 2, path, data, length, width, height);
 }
 

@@ -55,8 +55,7 @@ STANDIN_EXPORT int OpenTmapFile(CString path, void*& handle) {
   ++State().opens;
   State().lastPath = path.GetString();
   handle = nullptr;
-  if (std::strstr(path.GetString(), ".TMAP") == nullptr ||
-      standin::Fault("OpenTmapFile", "null")) {
+  if (std::strstr(path.GetString(), ".TMAP") == nullptr || standin::Fault("OpenTmapFile", "null")) {
     return 0;
   }
   State().open.push_back(std::make_unique<Slide>(Slide{path.GetString(), {}}));

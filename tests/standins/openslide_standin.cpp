@@ -153,8 +153,8 @@ __attribute__((visibility("default"))) double openslide_get_level_downsample(voi
   return script.levels[level].downsample;
 }
 
-__attribute__((visibility("default"))) const char* openslide_get_property_value(
-    void* handle, const char* name) {
+__attribute__((visibility("default"))) const char* openslide_get_property_value(void* handle,
+                                                                                const char* name) {
   const Script& script = static_cast<Slide*>(handle)->script;
   const auto found = script.properties.find(name);
   return found == script.properties.end() ? nullptr : found->second.c_str();
@@ -204,8 +204,7 @@ __attribute__((visibility("default"))) void openslide_read_associated_image(void
   for (std::size_t i = 0; i < count; ++i) dest[i] = colour;
 }
 
-__attribute__((visibility("default"))) void openslide_read_region(void* handle,
-                                                                  std::uint32_t* dest,
+__attribute__((visibility("default"))) void openslide_read_region(void* handle, std::uint32_t* dest,
                                                                   std::int64_t x, std::int64_t y,
                                                                   std::int32_t level,
                                                                   std::int64_t w, std::int64_t h) {

@@ -57,8 +57,8 @@ struct HttpReply {
 inline std::string HttpResponseText(int status, const std::string& reason, const std::string& body,
                                     const std::string& extraHeaders = "") {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-         "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n" + extraHeaders + "\r\n" + body;
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
+         extraHeaders + "\r\n" + body;
 }
 
 inline HttpReply Respond(int status, const std::string& reason, const std::string& body,
@@ -152,9 +152,7 @@ class FaultHttpServer {
     HttpRequest request;
   };
 
-  bool Expired() const {
-    return stopping_ || std::chrono::steady_clock::now() >= deadline_;
-  }
+  bool Expired() const { return stopping_ || std::chrono::steady_clock::now() >= deadline_; }
 
   // Waits for `events` on fd in short slices so that a stop is noticed.
   bool WaitFor(int fd, short events, std::chrono::milliseconds limit) const {
@@ -172,11 +170,12 @@ class FaultHttpServer {
     int served = 0;
     while (!Expired() && served < maxRequests_) {
       std::vector<Connection> group;
-      while (static_cast<int>(group.size()) < groupSize_ && served + static_cast<int>(group.size()) < maxRequests_) {
+      while (static_cast<int>(group.size()) < groupSize_ &&
+             served + static_cast<int>(group.size()) < maxRequests_) {
         // The first connection of a group may take its time; later ones
         // must come while the earlier ones are still waiting.
-        const auto limit = group.empty() ? std::chrono::milliseconds(60000)
-                                         : std::chrono::milliseconds(3000);
+        const auto limit =
+            group.empty() ? std::chrono::milliseconds(60000) : std::chrono::milliseconds(3000);
         if (!WaitFor(listenFd_, POLLIN, limit)) break;
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) break;

@@ -20,7 +20,6 @@ std::uint32_t CellHash(int cellX, int cellY) {
   return h;
 }
 
-
 std::vector<unsigned char> TakeStream(unsigned char* raw, int length) {
   strata::OwnedBuffer buffer(raw);
   if (buffer == nullptr || length <= 0) return {};
@@ -137,9 +136,8 @@ ztx::StoredImage MakeLabelImage() {
   ztx::StoredImage image;
   image.width = kLabelWidth;
   image.height = kLabelHeight;
-  image.stream =
-      EncodeJpegImage(StripedPicture(kLabelWidth, kLabelHeight, {220, 200, 60}), kLabelWidth,
-                      kLabelHeight);
+  image.stream = EncodeJpegImage(StripedPicture(kLabelWidth, kLabelHeight, {220, 200, 60}),
+                                 kLabelWidth, kLabelHeight);
   return image;
 }
 
@@ -169,10 +167,9 @@ ztx::StoredImage MakeThumbnailImage(int slideWidth, int slideHeight, bool bmp) {
   std::vector<unsigned char> rgb(static_cast<std::size_t>(image.width) * image.height * 3);
   for (int y = 0; y < image.height; ++y) {
     for (int x = 0; x < image.width; ++x) {
-      const Rgb pixel = ExpectedBasePixel(static_cast<int>(static_cast<std::int64_t>(x) *
-                                                           slideWidth / image.width),
-                                          static_cast<int>(static_cast<std::int64_t>(y) *
-                                                           slideHeight / image.height));
+      const Rgb pixel = ExpectedBasePixel(
+          static_cast<int>(static_cast<std::int64_t>(x) * slideWidth / image.width),
+          static_cast<int>(static_cast<std::int64_t>(y) * slideHeight / image.height));
       std::memcpy(&rgb[(static_cast<std::size_t>(y) * image.width + x) * 3], pixel.data(), 3);
     }
   }
@@ -200,8 +197,8 @@ ztx::ZtxWriterOptions OptionsFor(const SlideRecipe& recipe) {
   if (recipe.withLabel) options.label = MakeLabelImage();
   if (recipe.withPreview) options.preview = MakePreviewImage();
   if (recipe.withThumbnail && recipe.version > 1.05f) {
-    options.thumbnail = MakeThumbnailImage(recipe.width, recipe.height,
-                                           recipe.encoding == ztx::TileEncoding::kBmp);
+    options.thumbnail =
+        MakeThumbnailImage(recipe.width, recipe.height, recipe.encoding == ztx::TileEncoding::kBmp);
   }
   return options;
 }

@@ -32,7 +32,7 @@ struct SlideRecipe {
   std::vector<ztx::PropertyItem> items;  // 1.2 and later
   bool withLabel = true;
   bool withPreview = true;
-  bool withThumbnail = true;              // ignored for 1.0, which has none
+  bool withThumbnail = true;  // ignored for 1.0, which has none
   std::int64_t scanTime = 0;
   std::uint32_t spendTimeMs = 0;
   float captureResolution = 0.0f;
@@ -79,7 +79,8 @@ ztx::ZtxWriterOptions OptionsFor(const SlideRecipe& recipe);
 
 // Writes the slide into `dir` and returns its path. A failure is reported as
 // a test failure and gives "".
-std::string MakeSlide(const TempDir& dir, const SlideRecipe& recipe, ztx::ZtxLayout* layout = nullptr);
+std::string MakeSlide(const TempDir& dir, const SlideRecipe& recipe,
+                      ztx::ZtxLayout* layout = nullptr);
 
 // Writes a slide with explicit options and the pattern source.
 std::string MakeSlideWithOptions(const TempDir& dir, const std::string& fileName, int width,

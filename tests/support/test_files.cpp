@@ -32,7 +32,8 @@ std::vector<unsigned char> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::uint64_t FileChecksum(const std::string& path) {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "standins/synthetic_slide.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/strata.h"
-#include "standins/synthetic_slide.h"
 #include "support/slide_fixtures.h"
 #include "support/slide_owners.h"
 #include "support/standin_libraries.h"
@@ -77,7 +77,6 @@ std::vector<std::string> OtherFiles(const TempDir& dir, const std::vector<std::s
   return others;
 }
 
-
 void WritePng(const std::string& path, const Bytes& rgb, int width, int height) {
   png_image image;
   std::memset(&image, 0, sizeof image);
@@ -100,8 +99,8 @@ Bytes StoredTile(const Bytes& file, const ztx::ZtxLayout& layout, float scale, i
 
 TEST(StrataCli, SynthWritesAnOpenableSlideAndNothingElse) {
   TempDir dir;
-  const RunResult run = RunStrata(dir, {"synth", dir.File("s.ztx"), "--width", "1200", "--height", "900",
-                                  "--scale", "40", "--version", "1.2", "--seed", "5"});
+  const RunResult run = RunStrata(dir, {"synth", dir.File("s.ztx"), "--width", "1200", "--height",
+                                        "900", "--scale", "40", "--version", "1.2", "--seed", "5"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("1200 x 900"), std::string::npos) << run.out;
   EXPECT_TRUE(OtherFiles(dir, {"s.ztx"}).empty());
@@ -190,7 +189,7 @@ TEST(StrataCli, ConvertPngToBmpSlideKeepsEveryPixel) {
   const Bytes source = ExpectedBaseImage(width, height);
   WritePng(dir.File("in.png"), source, width, height);
   const RunResult run = RunStrata(dir, {"convert", dir.File("in.png"), dir.File("out.ztx"), "--bmp",
-                                  "--version", "1.2", "--scale", "10"});
+                                        "--version", "1.2", "--scale", "10"});
   ASSERT_EQ(run.status, 0) << run.err;
 
   OpenHandle slide(dir.File("out.ztx"));
@@ -276,28 +275,33 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"UnknownCommand", {"frobnicate"}, 2, "unknown command"},
         FailureCase{"MissingInput", {"convert", "@/absent.png", "@/out.ztx"}, 1, "cannot read"},
-        FailureCase{"NotAPicture", {"convert", "@/junk.png", "@/out.ztx"}, 1,
-                    "neither a PNG nor a JPEG"},
+        FailureCase{
+            "NotAPicture", {"convert", "@/junk.png", "@/out.ztx"}, 1, "neither a PNG nor a JPEG"},
         FailureCase{"BadQuality",
                     {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--quality", "0"},
-                    1, "--quality must be"},
+                    1,
+                    "--quality must be"},
         FailureCase{"RefusedByTheWriter",
                     {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--version", "1.0",
                      "--compress-index"},
-                    1, "compressed tile index needs version 1.1"},
-        FailureCase{"UnknownVersion",
-                    {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--version",
-                     "1.25"},
-                    1, "unsupported version"},
+                    1,
+                    "compressed tile index needs version 1.1"},
+        FailureCase{
+            "UnknownVersion",
+            {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--version", "1.25"},
+            1,
+            "unsupported version"},
         FailureCase{"MissingSize", {"synth", "@/out.ztx", "--width", "300"}, 1, "--height"},
         FailureCase{"OptionWithoutValue", {"tile", "@/slide.ztx", "--scale"}, 1, "needs a value"},
-        FailureCase{"NoSuchTile",
-                    {"tile", "@/slide.ztx", "--scale", "20", "--x", "9984", "--y", "0", "-o",
-                     "@/t.jpg"},
-                    1, "no tile at scale 20x"},
+        FailureCase{
+            "NoSuchTile",
+            {"tile", "@/slide.ztx", "--scale", "20", "--x", "9984", "--y", "0", "-o", "@/t.jpg"},
+            1,
+            "no tile at scale 20x"},
         FailureCase{"NotASlide", {"info", "@/junk.png"}, 1, "cannot open"},
         FailureCase{"UnwritableOutput",
-                    {"synth", "@/missing/out.ztx", "--width", "300", "--height", "300"}, 1,
+                    {"synth", "@/missing/out.ztx", "--width", "300", "--height", "300"},
+                    1,
                     "cannot create"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
@@ -354,7 +358,8 @@ TEST(StrataCliOpenSlide, SvsIsShownServedAndConvertedToZtx) {
   const RunResult info = RunStrata(dir, {"info", svs});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("1300 x 900 pixels"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("5x            325 x 225    downsample 4"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("5x            325 x 225    downsample 4"), std::string::npos)
+      << info.out;
   EXPECT_NE(info.out.find("label macro thumbnail"), std::string::npos) << info.out;
   for (const char* command : {"label", "preview", "thumbnail"}) {
     EXPECT_EQ(RunStrata(dir, {command, svs, "-o", dir.File("image.jpg")}).status, 0) << command;

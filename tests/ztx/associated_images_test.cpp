@@ -53,7 +53,8 @@ class StoredImagesTest : public ::testing::TestWithParam<VersionCase> {
     recipe_.version = GetParam().version;
     recipe_.encoding = GetParam().encoding;
     options_ = OptionsFor(recipe_);
-    path_ = MakeSlideWithOptions(dir_, "images.ztx", recipe_.width, recipe_.height, options_, &layout_);
+    path_ =
+        MakeSlideWithOptions(dir_, "images.ztx", recipe_.width, recipe_.height, options_, &layout_);
     ASSERT_FALSE(path_.empty());
     ASSERT_TRUE(InitImageFileFunc(&open_.handle, path_.c_str()));
   }
@@ -178,7 +179,9 @@ TEST_F(ThumbnailTest, SmallerThumbnailIsPlacedTopLeftOnWhiteAndReencoded) {
   const Bytes pixels = Pixels(result.bytes, &width, &height);
   ASSERT_EQ(width, 125);
   ASSERT_EQ(height, 87);
-  auto at = [&](int x, int y, int c) { return pixels[(static_cast<std::size_t>(y) * 125 + x) * 3 + c]; };
+  auto at = [&](int x, int y, int c) {
+    return pixels[(static_cast<std::size_t>(y) * 125 + x) * 3 + c];
+  };
   for (int c = 0; c < 3; ++c) {
     EXPECT_NEAR(at(50, 30, c), 40, 6);
     EXPECT_GE(at(120, 10, c), 245);
@@ -304,9 +307,9 @@ TEST(MissingImageTest, SlideWithoutLabelOrPreviewStillOpens) {
 // and the outputs stay as the caller set them.
 struct BadRecordCase {
   const char* name;
-  int field;             // byte offset inside the record
+  int field;  // byte offset inside the record
   std::int64_t value;
-  bool wide;             // write 8 bytes
+  bool wide;  // write 8 bytes
 };
 
 class UnreadableLabelTest : public ::testing::TestWithParam<BadRecordCase> {};
@@ -335,9 +338,8 @@ TEST_P(UnreadableLabelTest, ReportsFailureWithoutData) {
   int result = 0;
   auto slide = OpenLoaded(path, &result);
   ASSERT_EQ(result, 0);
-  const auto direct = Fetch([&](unsigned char** d, int* l, int* w, int* h) {
-    return slide->GetLabel(d, *l, *w, *h);
-  });
+  const auto direct = Fetch(
+      [&](unsigned char** d, int* l, int* w, int* h) { return slide->GetLabel(d, *l, *w, *h); });
   EXPECT_FALSE(direct.ok);
   EXPECT_EQ(direct.length, -9);
   EXPECT_EQ(direct.width, -9);

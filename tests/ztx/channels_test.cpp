@@ -43,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 std::vector<unsigned char> GreyJpeg(int width, int height, unsigned char base) {
   std::vector<unsigned char> plane(static_cast<std::size_t>(width) * height);
-  for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = static_cast<unsigned char>(base + i % 7);
+  for (std::size_t i = 0; i < plane.size(); ++i)
+    plane[i] = static_cast<unsigned char>(base + i % 7);
   unsigned char* raw = nullptr;
   int length = 0;
   EXPECT_TRUE(EncodeJpegWithQuality(plane.data(), width, height, 1, 90, &raw, length));
@@ -166,7 +167,8 @@ class ChannelSlideTest : public ::testing::Test {
         const Rgb base = ExpectedBasePixel(left + x, top + y);
         for (int k = 0; k < 3; ++k) {
           const int expected = places[k] == 0 ? 0 : ChannelValue(base, places[k]);
-          error[k] += std::abs(pixels[(static_cast<std::size_t>(y) * width + x) * 3 + k] - expected);
+          error[k] +=
+              std::abs(pixels[(static_cast<std::size_t>(y) * width + x) * 3 + k] - expected);
         }
       }
     }
@@ -184,7 +186,8 @@ struct TileChoice {
   std::array<int, 3> places;
 };
 
-class ChannelTileTest : public ChannelSlideTest, public ::testing::WithParamInterface<TileChoice> {};
+class ChannelTileTest : public ChannelSlideTest,
+                        public ::testing::WithParamInterface<TileChoice> {};
 
 TEST_P(ChannelTileTest, ColoursComeFromTheChosenChannels) {
   Open(6);
@@ -209,7 +212,8 @@ TEST_F(ChannelSlideTest, FlagsBeyondThreeChosenAreIgnored) {
   Open(6);
   int w = 0;
   int h = 0;
-  const std::vector<unsigned char> three = Tile(0, 0, {true, true, true, false, false, false}, &w, &h);
+  const std::vector<unsigned char> three =
+      Tile(0, 0, {true, true, true, false, false, false}, &w, &h);
   const std::vector<unsigned char> all = Tile(0, 0, {true, true, true, true, true, true}, &w, &h);
   EXPECT_EQ(three, all);
 }
@@ -240,8 +244,8 @@ TEST_F(ChannelSlideTest, RegionIsComposedFromChannelPlanes) {
   Open(6);
   unsigned char* raw = nullptr;
   int length = 0;
-  ASSERT_EQ(slide_->ReadRegionChannels(20.0f, 200, 100, 300, 250, &raw, length, false, false,
-                                       false, true, true, false, false),
+  ASSERT_EQ(slide_->ReadRegionChannels(20.0f, 200, 100, 300, 250, &raw, length, false, false, false,
+                                       true, true, false, false),
             1);
   LibraryBytes owned(raw);
   ASSERT_EQ(length, 300 * 250 * 3);
@@ -273,8 +277,8 @@ TEST_F(ChannelSlideTest, AdjustedChannelTileKeepsOnlyTheFirstThreeFlags) {
   unsigned char* raw = nullptr;
   int length = 0;
   // Contrast 0: every kept colour becomes (int)(0.6 * 255) = 153.
-  slide_->ReadTileAdjustedChannels(20.0f, 0, 0, length, &raw, 1.0f, 0.0f, 0.1f, 0.0f, 0.0f,
-                                   0.0f, false, true, false, true, true, true);
+  slide_->ReadTileAdjustedChannels(20.0f, 0, 0, length, &raw, 1.0f, 0.0f, 0.1f, 0.0f, 0.0f, 0.0f,
+                                   false, true, false, true, true, true);
   LibraryBytes owned(raw);
   ASSERT_NE(raw, nullptr);
   int width = 0;

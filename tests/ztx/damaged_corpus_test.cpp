@@ -97,7 +97,8 @@ std::optional<Bytes> IndexModel(const Bytes& file, bool compressed, std::int64_t
   const std::int64_t packed = static_cast<std::uint32_t>(ReadI32(file, indexOffset));
   const std::int64_t expanded = count * 64;
   if (packed == 0 || packed > INT32_MAX || indexOffset + 4 > size - packed ||
-      expanded > packed * 1032 + 64 || packed > static_cast<std::int64_t>(compressBound(expanded))) {
+      expanded > packed * 1032 + 64 ||
+      packed > static_cast<std::int64_t>(compressBound(expanded))) {
     return std::nullopt;
   }
   Bytes entries(static_cast<std::size_t>(expanded));
@@ -130,7 +131,8 @@ bool PropertyAreaModel(const Bytes& file, std::int64_t previewOffset) {
 
 Expected Model(const Bytes& file, const SlideRecipe& recipe, const ztx::ZtxLayout& layout) {
   Expected expected;
-  for (const ztx::WrittenTile& tile : layout.tiles) expected.tiles[KeyOf(tile.scale, tile.x, tile.y)];
+  for (const ztx::WrittenTile& tile : layout.tiles)
+    expected.tiles[KeyOf(tile.scale, tile.x, tile.y)];
   const HeaderPlaces places = PlacesOf(recipe.version);
   const bool v10 = recipe.version < 1.05f;
   const std::size_t entrySize = v10 ? 68 : 64;
@@ -154,16 +156,17 @@ Expected Model(const Bytes& file, const SlideRecipe& recipe, const ztx::ZtxLayou
   expected.preview = SectionModel(file, ReadI32(file, places.preview), !v10);
   std::map<std::string, bool> filed;
   for (std::size_t at = 0; at + entrySize <= index->size(); at += entrySize) {
-    const std::string key = KeyOf(ReadF32(*index, at + 20), ReadI32(*index, at + 4),
-                                  ReadI32(*index, at + 8));
+    const std::string key =
+        KeyOf(ReadF32(*index, at + 20), ReadI32(*index, at + 4), ReadI32(*index, at + 8));
     if (!filed.emplace(key, true).second) continue;  // the first record wins
     auto original = expected.tiles.find(key);
     if (original == expected.tiles.end()) continue;
     const std::int64_t length = ReadI32(*index, at + kEntryLength);
     const std::int64_t offset = v10 ? ReadI32(*index, at + 40) : ReadI64(*index, at + kEntryOffset);
     std::int64_t start = 0;
-    if (length <= 0 || length > kMaxTileBytes || __builtin_add_overflow(indexOffset, offset, &start) ||
-        start < 0 || start > static_cast<std::int64_t>(file.size()) - length) {
+    if (length <= 0 || length > kMaxTileBytes ||
+        __builtin_add_overflow(indexOffset, offset, &start) || start < 0 ||
+        start > static_cast<std::int64_t>(file.size()) - length) {
       continue;
     }
     original->second = Bytes(file.begin() + start, file.begin() + start + length);
@@ -193,7 +196,8 @@ void CheckCase(const std::string& path, const Expected& expected, const ztx::Ztx
     unsigned char* query = nullptr;
     int length = -1;
     GetImageStreamFunc(&handle, tile.scale, tile.x, tile.y, &length, &query);
-    ASSERT_EQ(length, want ? static_cast<int>(want->size()) : 0) << tile.scale << " " << tile.x << " " << tile.y;
+    ASSERT_EQ(length, want ? static_cast<int>(want->size()) : 0)
+        << tile.scale << " " << tile.x << " " << tile.y;
     if (!want) continue;
     Bytes buffer(want->size());
     unsigned char* out = buffer.data();
@@ -210,7 +214,8 @@ void CheckCase(const std::string& path, const Expected& expected, const ztx::Ztx
   // No exact outcome here, only sane ones.
   const ztx::WrittenTile& first = layout.tiles.front();
   data = nullptr;
-  GetImageRGBDataStreamFunc(&handle, first.scale, first.x, first.y, &length, &width, &height, &data);
+  GetImageRGBDataStreamFunc(&handle, first.scale, first.x, first.y, &length, &width, &height,
+                            &data);
   if (data != nullptr) {
     EXPECT_EQ(length, width * height * 3);
   }
@@ -291,9 +296,10 @@ class DamagedCorpusTest : public ::testing::TestWithParam<BaseSlide> {
 
 TEST_P(DamagedCorpusTest, Truncations) {
   std::vector<std::size_t> cuts = {0, 4, 12, 16, 95, 96, 97, 1023, 1024};
-  for (std::int64_t at : {layout_.previewOffset, layout_.labelOffset, layout_.thumbnailOffset,
-                          layout_.indexOffset}) {
-    if (at > 0) cuts.insert(cuts.end(), {static_cast<std::size_t>(at), static_cast<std::size_t>(at) + 20});
+  for (std::int64_t at :
+       {layout_.previewOffset, layout_.labelOffset, layout_.thumbnailOffset, layout_.indexOffset}) {
+    if (at > 0)
+      cuts.insert(cuts.end(), {static_cast<std::size_t>(at), static_cast<std::size_t>(at) + 20});
   }
   cuts.insert(cuts.end(), {IndexEnd() - 1, IndexEnd(), IndexEnd() + 1});
   for (const ztx::WrittenTile& tile : layout_.tiles) {
@@ -305,7 +311,8 @@ TEST_P(DamagedCorpusTest, Truncations) {
   std::vector<DamageCase> cases;
   for (std::size_t cut : cuts) {
     if (cut >= original_.size()) continue;
-    cases.push_back({"cut at " + std::to_string(cut), Bytes(original_.begin(), original_.begin() + cut)});
+    cases.push_back(
+        {"cut at " + std::to_string(cut), Bytes(original_.begin(), original_.begin() + cut)});
   }
   EXPECT_GT(RunAll(cases), 60);
 }
@@ -331,12 +338,14 @@ TEST_P(DamagedCorpusTest, HeaderFields) {
 TEST_P(DamagedCorpusTest, SectionRecords) {
   std::vector<DamageCase> cases;
   const int wide = recipe_.version > 1.05f ? 8 : 4;
-  for (std::int64_t position : {layout_.labelOffset, layout_.previewOffset, layout_.thumbnailOffset}) {
+  for (std::int64_t position :
+       {layout_.labelOffset, layout_.previewOffset, layout_.thumbnailOffset}) {
     if (position <= 0) continue;
     const std::size_t at = static_cast<std::size_t>(position);
     const std::string name = "record@" + std::to_string(at);
     for (std::size_t field : {kRecordPresence, kRecordHeight, kRecordWidth, kRecordLength}) {
-      AddValues(cases, name + "+" + std::to_string(field), at + field, 4, ReadI32(original_, at + field));
+      AddValues(cases, name + "+" + std::to_string(field), at + field, 4,
+                ReadI32(original_, at + field));
     }
     const std::int64_t offset = Get(original_, at + kRecordOffset, wide);
     AddValues(cases, name + " offset", at + kRecordOffset, wide, offset);
@@ -377,15 +386,17 @@ TEST_P(DamagedCorpusTest, IndexEntries) {
     const std::string name = "entry " + std::to_string(entry);
     for (std::size_t field : {std::size_t{4}, std::size_t{8}, kEntryWidth, kEntryHeight,
                               std::size_t{20}, kEntryLength}) {
-      AddValues(cases, name + "+" + std::to_string(field), at + field, 4, ReadI32(original_, at + field));
+      AddValues(cases, name + "+" + std::to_string(field), at + field, 4,
+                ReadI32(original_, at + field));
     }
     const std::size_t offsetAt = v10 ? at + 40 : at + kEntryOffset;
     const int size = v10 ? 4 : 8;
     AddValues(cases, name + " offset", offsetAt, size, Get(original_, offsetAt, size));
     // Into the header, past the end, onto the neighbouring tile.
     const ztx::WrittenTile& other = layout_.tiles[(entry + 1) % entries];
-    for (std::int64_t target : {-layout_.indexOffset, static_cast<std::int64_t>(original_.size()) - layout_.indexOffset,
-                                other.offset, other.offset + other.length / 2}) {
+    for (std::int64_t target :
+         {-layout_.indexOffset, static_cast<std::int64_t>(original_.size()) - layout_.indexOffset,
+          other.offset, other.offset + other.length / 2}) {
       Bytes file = original_;
       if (size == 8) {
         PutI64(file, offsetAt, target);
@@ -398,16 +409,13 @@ TEST_P(DamagedCorpusTest, IndexEntries) {
   EXPECT_GE(RunAll(cases), 150);
 }
 
-INSTANTIATE_TEST_SUITE_P(Slides, DamagedCorpusTest,
-                         ::testing::Values(BaseSlide{"V10", 1.0f, false},
-                                           BaseSlide{"V11", 1.1f, false},
-                                           BaseSlide{"V11Compressed", 1.1f, true},
-                                           BaseSlide{"V12", 1.2f, false},
-                                           BaseSlide{"V13", 1.3f, false},
-                                           BaseSlide{"V13Compressed", 1.3f, true},
-                                           BaseSlide{"V20", 2.0f, false},
-                                           BaseSlide{"V20Compressed", 2.0f, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Slides, DamagedCorpusTest,
+    ::testing::Values(BaseSlide{"V10", 1.0f, false}, BaseSlide{"V11", 1.1f, false},
+                      BaseSlide{"V11Compressed", 1.1f, true}, BaseSlide{"V12", 1.2f, false},
+                      BaseSlide{"V13", 1.3f, false}, BaseSlide{"V13Compressed", 1.3f, true},
+                      BaseSlide{"V20", 2.0f, false}, BaseSlide{"V20Compressed", 2.0f, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace strata::test::reader

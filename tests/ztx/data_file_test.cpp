@@ -47,7 +47,7 @@ class SlideRoundTripTest : public ::testing::TestWithParam<SlideCase> {
     recipe_.spendTimeMs = 3723456;
     if (recipe_.version > 1.15f) {
       recipe_.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 5),
-                     ztx::PropertyItem::Int(31, 9)};
+                       ztx::PropertyItem::Int(31, 9)};
     }
     path_ = MakeSlide(dir_, recipe_, &layout_);
     ASSERT_FALSE(path_.empty());
@@ -98,8 +98,7 @@ TEST_P(SlideRoundTripTest, EveryStoredTileComesBackByteForByte) {
   for (const ztx::WrittenTile& tile : layout_.tiles) {
     unsigned char* out = buffer.data();
     int length = -1;
-    EXPECT_EQ(GetImageStreamFunc(&open.handle, tile.scale, tile.x, tile.y, &length, &out),
-              nullptr);
+    EXPECT_EQ(GetImageStreamFunc(&open.handle, tile.scale, tile.x, tile.y, &length, &out), nullptr);
     ASSERT_EQ(length, tile.length) << tile.scale << " " << tile.x << " " << tile.y;
     EXPECT_EQ(out, buffer.data());
     const Bytes expected = FileSlice(file_, layout_.indexOffset + tile.offset, tile.length);
@@ -119,9 +118,9 @@ TEST_P(SlideRoundTripTest, MissingTilesGiveLengthZeroAndLeaveTheBuffer) {
     int x;
     int y;
   };
-  for (const Request& request : {Request{20.0f, 1, 0}, Request{20.0f, 0, 100000},
-                                 Request{19.9999f, 0, 0}, Request{3.0f, 0, 0},
-                                 Request{0.0f, 0, 0}, Request{-20.0f, 0, 0}}) {
+  for (const Request& request :
+       {Request{20.0f, 1, 0}, Request{20.0f, 0, 100000}, Request{19.9999f, 0, 0},
+        Request{3.0f, 0, 0}, Request{0.0f, 0, 0}, Request{-20.0f, 0, 0}}) {
     unsigned char* out = buffer;
     int length = 1234;
     GetImageStreamFunc(&open.handle, request.scale, request.x, request.y, &length, &out);

@@ -205,14 +205,12 @@ TEST_P(MarkerTest, MarkerCarryingEveryPlainBitPasses) {
   EXPECT_EQ(LoadWithClass(path, header) == 0, GetParam().loads);
 }
 
-INSTANTIATE_TEST_SUITE_P(Markers, MarkerTest,
-                         ::testing::Values(MarkerCase{0xEEEE01F1u, true},
-                                           MarkerCase{0xEEEE05F1u, true},
-                                           MarkerCase{0xFFFFFFFFu, true},
-                                           MarkerCase{0xEEEE00F1u, false},
-                                           MarkerCase{0xEEEE01F0u, false},
-                                           MarkerCase{0x6EEE01F1u, false},
-                                           MarkerCase{0x00000000u, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Markers, MarkerTest,
+    ::testing::Values(MarkerCase{0xEEEE01F1u, true}, MarkerCase{0xEEEE05F1u, true},
+                      MarkerCase{0xFFFFFFFFu, true}, MarkerCase{0xEEEE00F1u, false},
+                      MarkerCase{0xEEEE01F0u, false}, MarkerCase{0x6EEE01F1u, false},
+                      MarkerCase{0x00000000u, false}));
 
 TEST(MarkerTest, NormalisationRewritesOnlyMarkersWithEveryBit) {
   unsigned char bytes[4];
@@ -310,25 +308,37 @@ TEST_P(ClassVersionCheckTest, EachClassRefusesVersionsAboveItsOwn) {
   const std::string path = WriteSlide(dir, bytes);
   int result = -3;
   switch (c.headerClass) {
-    case 1000: { CZTXDataHeader h; result = LoadWithClass(path, h); break; }
-    case 1100: { CZTXDataHeader1100 h; result = LoadWithClass(path, h); break; }
-    case 1200: { CZTXDataHeader1200 h; result = LoadWithClass(path, h); break; }
-    case 1300: { CZTXDataHeader1300 h; result = LoadWithClass(path, h); break; }
+    case 1000: {
+      CZTXDataHeader h;
+      result = LoadWithClass(path, h);
+      break;
+    }
+    case 1100: {
+      CZTXDataHeader1100 h;
+      result = LoadWithClass(path, h);
+      break;
+    }
+    case 1200: {
+      CZTXDataHeader1200 h;
+      result = LoadWithClass(path, h);
+      break;
+    }
+    case 1300: {
+      CZTXDataHeader1300 h;
+      result = LoadWithClass(path, h);
+      break;
+    }
   }
   EXPECT_EQ(result == 0, c.loads);
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, ClassVersionCheckTest,
-                         ::testing::Values(ClassCheckCase{1000, 1.0f, true},
-                                           ClassCheckCase{1000, 1.00005f, true},
-                                           ClassCheckCase{1000, 1.0002f, false},
-                                           ClassCheckCase{1000, 1.1f, false},
-                                           ClassCheckCase{1100, 1.1f, true},
-                                           ClassCheckCase{1100, 1.2f, false},
-                                           ClassCheckCase{1200, 1.2f, true},
-                                           ClassCheckCase{1200, 1.3f, false},
-                                           ClassCheckCase{1300, 2.5f, true},
-                                           ClassCheckCase{1300, 1.3f, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Classes, ClassVersionCheckTest,
+    ::testing::Values(ClassCheckCase{1000, 1.0f, true}, ClassCheckCase{1000, 1.00005f, true},
+                      ClassCheckCase{1000, 1.0002f, false}, ClassCheckCase{1000, 1.1f, false},
+                      ClassCheckCase{1100, 1.1f, true}, ClassCheckCase{1100, 1.2f, false},
+                      ClassCheckCase{1200, 1.2f, true}, ClassCheckCase{1200, 1.3f, false},
+                      ClassCheckCase{1300, 2.5f, true}, ClassCheckCase{1300, 1.3f, true}));
 
 // --- property items ---
 
@@ -359,14 +369,13 @@ TEST_F(PropertyItemTest, FirstItemOfAnIdentifierWins) {
 
 TEST_F(PropertyItemTest, IntegerFloatAndTextValues) {
   const float resolution = 0.5f;
-  CZTXDataHeader* header =
-      Load(1.3f,
-           {{33, Int32Value(2)},
-            {40, Int32Value(-3)},
-            {60, std::string(reinterpret_cast<const char*>(&resolution), 4)},
-            {49, "DAPI"},
-            {77, "unknown but kept"}},
-           5);
+  CZTXDataHeader* header = Load(1.3f,
+                                {{33, Int32Value(2)},
+                                 {40, Int32Value(-3)},
+                                 {60, std::string(reinterpret_cast<const char*>(&resolution), 4)},
+                                 {49, "DAPI"},
+                                 {77, "unknown but kept"}},
+                                5);
   ASSERT_NE(header, nullptr);
   EXPECT_EQ(header->GetIntItem(33), 2);
   EXPECT_EQ(header->GetIntItem(40), -3);
@@ -440,8 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
     Areas, HostilePropertyAreaTest,
     ::testing::Values(
         HostileAreaCase{"CountAboveItems", 3, {{29, "SN"}}, 0, 0},
-        HostileAreaCase{"HugeCount", std::numeric_limits<std::int32_t>::max(), {{29, "SN"}}, 0,
-                        0},
+        HostileAreaCase{"HugeCount", std::numeric_limits<std::int32_t>::max(), {{29, "SN"}}, 0, 0},
         HostileAreaCase{"ItemPastArea", 1, {{29, "SERIAL"}}, -3, 0},
         HostileAreaCase{"ItemHeaderPastArea", 2, {{29, "SN"}, {30, "X"}}, -7, 0},
         HostileAreaCase{"AreaPastFile", 1, {{29, "SERIAL"}}, 0, 3},
@@ -490,8 +498,9 @@ TEST_P(TruncatedHeaderTest, EveryCutBeforeTheEndFails) {
   const bool hasArea = LayoutFor(GetParam()) >= HeaderLayout::k1200;
   std::size_t fullSize = 96;
   if (hasArea) fullSize = static_cast<std::size_t>(AppendPropertyArea(bytes, {{29, "SN"}}, 1));
-  if (hasArea) PutI32(bytes, LayoutFor(GetParam()) == HeaderLayout::k1300 ? 52 : 60,
-                      static_cast<std::int32_t>(fullSize));
+  if (hasArea)
+    PutI32(bytes, LayoutFor(GetParam()) == HeaderLayout::k1300 ? 52 : 60,
+           static_cast<std::int32_t>(fullSize));
   TempDir dir;
   for (std::size_t cut = 0; cut < fullSize; ++cut) {
     const Bytes truncated(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
@@ -512,8 +521,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, TruncatedHeaderTest,
 TEST(ExtraTextTest, OlderClassesHaveNone) {
   CZTXDataHeader v10;
   CZTXDataHeader1100 v11;
-  for (CZTXDataHeader* header : {static_cast<CZTXDataHeader*>(&v10),
-                                 static_cast<CZTXDataHeader*>(&v11)}) {
+  for (CZTXDataHeader* header :
+       {static_cast<CZTXDataHeader*>(&v10), static_cast<CZTXDataHeader*>(&v11)}) {
     header->SetExtraTextA("alpha");
     header->SetExtraTextB("beta");
     char dst[16] = "untouched";

@@ -57,8 +57,8 @@ int CheckEveryTile(CZTXDataFile& slide, const ztx::ZtxLayout& layout, const Byte
     const std::size_t start = static_cast<std::size_t>(layout.indexOffset + tile.offset);
     EXPECT_LE(start + static_cast<std::size_t>(tile.length), file.size());
     if (start + static_cast<std::size_t>(tile.length) > file.size()) continue;
-    EXPECT_TRUE(std::equal(file.begin() + start, file.begin() + start + tile.length,
-                           buffer.begin()));
+    EXPECT_TRUE(
+        std::equal(file.begin() + start, file.begin() + start + tile.length, buffer.begin()));
     ++delivered;
   }
   return delivered;
@@ -95,12 +95,28 @@ TEST_P(TruncationTest, EveryCutEitherFailsTheLoadOrHidesTheMissingTiles) {
   const std::int64_t indexEnd = layout_.indexOffset + layout_.indexBytes;
   const ztx::WrittenTile& last = layout_.tiles.back();
   const std::int64_t lastTile = layout_.indexOffset + last.offset;
-  const std::vector<std::int64_t> cuts = {
-      0, 4, 12, 16, 95, 96, 99, layout_.previewOffset - 1, layout_.previewOffset,
-      layout_.previewOffset + 30, layout_.labelOffset, layout_.labelOffset + 60,
-      layout_.thumbnailOffset, layout_.thumbnailOffset + 51, layout_.indexOffset,
-      layout_.indexOffset + 3, layout_.indexOffset + layout_.indexBytes / 2, indexEnd - 1,
-      indexEnd, lastTile, lastTile + last.length / 2, layout_.fileSize - 1};
+  const std::vector<std::int64_t> cuts = {0,
+                                          4,
+                                          12,
+                                          16,
+                                          95,
+                                          96,
+                                          99,
+                                          layout_.previewOffset - 1,
+                                          layout_.previewOffset,
+                                          layout_.previewOffset + 30,
+                                          layout_.labelOffset,
+                                          layout_.labelOffset + 60,
+                                          layout_.thumbnailOffset,
+                                          layout_.thumbnailOffset + 51,
+                                          layout_.indexOffset,
+                                          layout_.indexOffset + 3,
+                                          layout_.indexOffset + layout_.indexBytes / 2,
+                                          indexEnd - 1,
+                                          indexEnd,
+                                          lastTile,
+                                          lastTile + last.length / 2,
+                                          layout_.fileSize - 1};
   for (const std::int64_t cut : cuts) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
     ASSERT_GE(cut, 0);
@@ -187,8 +203,7 @@ struct EntryPatch {
   int size;
 };
 
-class AbsurdEntryTest : public HostileFileTest,
-                        public ::testing::WithParamInterface<EntryPatch> {};
+class AbsurdEntryTest : public HostileFileTest, public ::testing::WithParamInterface<EntryPatch> {};
 
 TEST_P(AbsurdEntryTest, TileIsMissingAndTheBufferUntouched) {
   Write(false);
@@ -231,8 +246,7 @@ TEST_P(AbsurdEntryTest, TileIsMissingAndTheBufferUntouched) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, AbsurdEntryTest,
     ::testing::Values(EntryPatch{"LengthMax", 32, std::numeric_limits<std::int32_t>::max(), 4},
-                      EntryPatch{"LengthNegative", 32, -5, 4},
-                      EntryPatch{"LengthZero", 32, 0, 4},
+                      EntryPatch{"LengthNegative", 32, -5, 4}, EntryPatch{"LengthZero", 32, 0, 4},
                       EntryPatch{"LengthPastFile", 32, 1 << 24, 4},
                       EntryPatch{"OffsetPastFile", 36, 1LL << 36, 8},
                       EntryPatch{"OffsetBeforeFile", 36, -(1LL << 20), 8},
@@ -250,13 +264,13 @@ TEST_F(HostileFileTest, SectionsPointingIntoEachOtherDoNotCrash) {
     int size;
   };
   const std::vector<Overlap> overlaps = {
-      {56, 96, 4},                      // label record inside the property area
-      {56, layout_.indexOffset, 4},     // label record on the tile index
-      {52, layout_.fileSize, 4},        // preview (and area end) at the end of the file
-      {60, layout_.labelOffset, 8},     // thumbnail record on the label record
-      {60, 1, 8},                       // thumbnail record inside the header
-      {68, layout_.previewOffset, 8},   // tile index on the preview section
-      {68, 8, 8},                       // tile index inside the header
+      {56, 96, 4},                     // label record inside the property area
+      {56, layout_.indexOffset, 4},    // label record on the tile index
+      {52, layout_.fileSize, 4},       // preview (and area end) at the end of the file
+      {60, layout_.labelOffset, 8},    // thumbnail record on the label record
+      {60, 1, 8},                      // thumbnail record inside the header
+      {68, layout_.previewOffset, 8},  // tile index on the preview section
+      {68, 8, 8},                      // tile index inside the header
   };
   for (const Overlap& overlap : overlaps) {
     SCOPED_TRACE(std::to_string(overlap.field) + " -> " + std::to_string(overlap.value));
@@ -324,8 +338,8 @@ TEST_F(HostileFileTest, RandomDamageNeverCrashes) {
   for (bool compressed : {false, true}) {
     Write(compressed);
     std::mt19937 random(compressed ? 7u : 11u);
-    const std::size_t damageZone = static_cast<std::size_t>(layout_.indexOffset +
-                                                            layout_.indexBytes);
+    const std::size_t damageZone =
+        static_cast<std::size_t>(layout_.indexOffset + layout_.indexBytes);
     std::uniform_int_distribution<std::size_t> position(0, damageZone - 1);
     std::uniform_int_distribution<int> byte(0, 255);
     for (int round = 0; round < 60; ++round) {

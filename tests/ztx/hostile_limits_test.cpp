@@ -124,8 +124,7 @@ struct FrameCase {
   TileRoute route;
 };
 
-class TileFrameTest : public HostileLimitsTest,
-                      public ::testing::WithParamInterface<FrameCase> {};
+class TileFrameTest : public HostileLimitsTest, public ::testing::WithParamInterface<FrameCase> {};
 
 TEST_P(TileFrameTest, OversizedFrameGivesNoPixelsAndTouchesNoMemory) {
   const FrameCase c = GetParam();
@@ -220,8 +219,8 @@ TEST_F(HostileLimitsTest, ChannelFallbackKeepsToTheBlockSize) {
   unsigned char* out = nullptr;
   int length = 0;
   const std::int64_t growth = PeakMemoryGrowth([&] {
-    GetImageStreamManyPassagewayFunc(&open.handle, tile.scale, tile.x, tile.y, &length, &out,
-                                     false, false, false, false, false, false);
+    GetImageStreamManyPassagewayFunc(&open.handle, tile.scale, tile.x, tile.y, &length, &out, false,
+                                     false, false, false, false, false);
   });
   LibraryBytes owned(out);
   EXPECT_LT(growth, kMemoryAllowance);
@@ -325,7 +324,9 @@ TEST_P(ImageAtTheEndTest, ImageWhoseBytesEndTheFileIsRead) {
   bool ok = false;
   switch (GetParam()) {
     case Section::kLabel: ok = GetLableInfoFunc(open.handle, &data, &got, &width, &height); break;
-    case Section::kPreview: ok = GetPriviewInfoFunc(open.handle, &data, &got, &width, &height); break;
+    case Section::kPreview:
+      ok = GetPriviewInfoFunc(open.handle, &data, &got, &width, &height);
+      break;
     case Section::kThumbnail:
       ok = GetThumnailImageFunc(open.handle, &data, &got, &width, &height);
       break;

@@ -26,12 +26,12 @@ std::vector<std::array<int, 3>> ExpectedTable(const Params& params) {
   const float contrast = params.p[1] > 0.0f ? params.p[1] : 0.0f;
   for (int i = 0; i < 256; ++i) {
     for (int k = 0; k < 3; ++k) {
-      float v = (static_cast<float>(i) / 255.0f - 0.5f) * contrast + 0.5f + params.p[2] +
-                params.p[3 + k];
+      float v =
+          (static_cast<float>(i) / 255.0f - 0.5f) * contrast + 0.5f + params.p[2] + params.p[3 + k];
       if (v < 0.0f) v = 0.0f;
       if (v > 1.0f) v = 1.0f;
-      const double powered = std::pow(std::fabs(static_cast<double>(v)),
-                                      1.0 / static_cast<double>(params.p[0]));
+      const double powered =
+          std::pow(std::fabs(static_cast<double>(v)), 1.0 / static_cast<double>(params.p[0]));
       const int entry = static_cast<int>(powered * 255.0);
       table[i][k] = std::min(255, std::max(0, entry));
     }
@@ -71,8 +71,8 @@ class LutTest : public ::testing::Test {
     if (keep == nullptr) {
       slide_->ReadTileAdjusted(20.0f, 256, 0, length, &raw, p[0], p[1], p[2], p[3], p[4], p[5]);
     } else {
-      slide_->ReadTileAdjustedChannels(20.0f, 256, 0, length, &raw, p[0], p[1], p[2], p[3],
-                                       p[4], p[5], keep[0], keep[1], keep[2], true, true, true);
+      slide_->ReadTileAdjustedChannels(20.0f, 256, 0, length, &raw, p[0], p[1], p[2], p[3], p[4],
+                                       p[5], keep[0], keep[1], keep[2], true, true, true);
     }
     LibraryBytes stream(raw);
     EXPECT_NE(raw, nullptr);

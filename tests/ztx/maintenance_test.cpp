@@ -120,7 +120,8 @@ struct RefusedCase {
   std::function<void(std::vector<unsigned char>&, std::int64_t)> damage;
 };
 
-class RefusedIndexTest : public MaintenanceTest, public ::testing::WithParamInterface<RefusedCase> {};
+class RefusedIndexTest : public MaintenanceTest,
+                         public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedIndexTest, BothOperationsFailAndWriteNothing) {
   const RefusedCase& c = GetParam();
@@ -148,28 +149,30 @@ TEST_P(RefusedIndexTest, BothOperationsFailAndWriteNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusedIndexTest,
-    ::testing::Values(
-        RefusedCase{"Version10", 1.0f, false, true, true, nullptr},
-        RefusedCase{"BadMagic", 1.3f, false, true, true,
-                    [](std::vector<unsigned char>& b, std::int64_t) { b[5] = 'Q'; }},
-        RefusedCase{"UnknownVersion", 1.3f, false, true, true,
-                    [](std::vector<unsigned char>& b, std::int64_t) { reader::PutF32(b, 12, 1.8f); }},
-        RefusedCase{"IndexPastTheEnd", 1.3f, false, true, false,
-                    [](std::vector<unsigned char>& b, std::int64_t) {
-                      reader::PutI64(b, 68, static_cast<std::int64_t>(b.size()) - 10);
-                    }},
-        RefusedCase{"CompressedLengthTooLarge", 1.3f, true, false, true,
-                    [](std::vector<unsigned char>& b, std::int64_t index) {
-                      reader::PutU32(b, static_cast<std::size_t>(index), 0x7FFFFFF0u);
-                    }},
-        RefusedCase{"CompressedLengthZero", 1.3f, true, false, true,
-                    [](std::vector<unsigned char>& b, std::int64_t index) {
-                      reader::PutU32(b, static_cast<std::size_t>(index), 0);
-                    }},
-        RefusedCase{"DamagedZlibData", 1.3f, true, false, true,
-                    [](std::vector<unsigned char>& b, std::int64_t index) {
-                      for (int i = 6; i < 20; ++i) b[static_cast<std::size_t>(index) + i] ^= 0x5A;
-                    }}),
+    ::testing::Values(RefusedCase{"Version10", 1.0f, false, true, true, nullptr},
+                      RefusedCase{"BadMagic", 1.3f, false, true, true,
+                                  [](std::vector<unsigned char>& b, std::int64_t) { b[5] = 'Q'; }},
+                      RefusedCase{"UnknownVersion", 1.3f, false, true, true,
+                                  [](std::vector<unsigned char>& b, std::int64_t) {
+                                    reader::PutF32(b, 12, 1.8f);
+                                  }},
+                      RefusedCase{"IndexPastTheEnd", 1.3f, false, true, false,
+                                  [](std::vector<unsigned char>& b, std::int64_t) {
+                                    reader::PutI64(b, 68, static_cast<std::int64_t>(b.size()) - 10);
+                                  }},
+                      RefusedCase{"CompressedLengthTooLarge", 1.3f, true, false, true,
+                                  [](std::vector<unsigned char>& b, std::int64_t index) {
+                                    reader::PutU32(b, static_cast<std::size_t>(index), 0x7FFFFFF0u);
+                                  }},
+                      RefusedCase{"CompressedLengthZero", 1.3f, true, false, true,
+                                  [](std::vector<unsigned char>& b, std::int64_t index) {
+                                    reader::PutU32(b, static_cast<std::size_t>(index), 0);
+                                  }},
+                      RefusedCase{"DamagedZlibData", 1.3f, true, false, true,
+                                  [](std::vector<unsigned char>& b, std::int64_t index) {
+                                    for (int i = 6; i < 20; ++i)
+                                      b[static_cast<std::size_t>(index) + i] ^= 0x5A;
+                                  }}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MaintenanceTest, CompressedLengthBeyondThePlainIndexIsRefused) {
@@ -196,8 +199,7 @@ TEST_F(MaintenanceTest, PathsThatAreNotLocalZtxFilesAreRefused) {
   EXPECT_EQ(FileChecksum(copy), before);
   EXPECT_FALSE(CImageOperationManager::CompressBlockDataInfo("http://127.0.0.1:1/a.ztx"));
   EXPECT_FALSE(CImageOperationManager::UnCompressBlockDataInfo("http://127.0.0.1:1/a.ztx"));
-  EXPECT_FALSE(CImageOperationManager::ChangeLabelInfo("http://127.0.0.1:1/a.ztx",
-                                                       path_.c_str()));
+  EXPECT_FALSE(CImageOperationManager::ChangeLabelInfo("http://127.0.0.1:1/a.ztx", path_.c_str()));
   EXPECT_FALSE(CImageOperationManager::CompressBlockDataInfo(nullptr));
   EXPECT_FALSE(CImageOperationManager::UnCompressBlockDataInfo(nullptr));
   EXPECT_FALSE(CImageOperationManager::CompressBlockDataInfo(dir_.File("none.ztx").c_str()));
@@ -245,12 +247,13 @@ TEST_F(MaintenanceTest, ShorterLabelLeavesTheOldTailInTheFile) {
 
 struct LabelRefusal {
   const char* name;
-  int extraBytes;        // label size relative to the old stream
-  bool empty;            // a zero-byte label file instead
+  int extraBytes;  // label size relative to the old stream
+  bool empty;      // a zero-byte label file instead
   bool labelFileExists;
 };
 
-class RefusedLabelTest : public MaintenanceTest, public ::testing::WithParamInterface<LabelRefusal> {};
+class RefusedLabelTest : public MaintenanceTest,
+                         public ::testing::WithParamInterface<LabelRefusal> {};
 
 TEST_P(RefusedLabelTest, WritesNothing) {
   const LabelRefusal& c = GetParam();

@@ -33,9 +33,7 @@ inline void PutI64(Bytes& bytes, std::size_t at, std::int64_t value) {
   PutBytes(bytes, at, &value, 8);
 }
 inline void PutF32(Bytes& bytes, std::size_t at, float value) { PutBytes(bytes, at, &value, 4); }
-inline void PutF64(Bytes& bytes, std::size_t at, double value) {
-  PutBytes(bytes, at, &value, 8);
-}
+inline void PutF64(Bytes& bytes, std::size_t at, double value) { PutBytes(bytes, at, &value, 8); }
 
 enum class HeaderLayout { k1000, k1100, k1200, k1300 };
 
@@ -201,9 +199,9 @@ struct HandSlide {
       index.insert(index.end(), packed.begin(), packed.end());
     }
     bytes.insert(bytes.end(), index.begin(), index.end());
-    const std::size_t indexField = LayoutFor(version) == HeaderLayout::k1300  ? 68
+    const std::size_t indexField = LayoutFor(version) == HeaderLayout::k1300   ? 68
                                    : LayoutFor(version) == HeaderLayout::k1000 ? 68
-                                                                                : 72;
+                                                                               : 72;
     if (LayoutFor(version) == HeaderLayout::k1300) {
       PutI64(bytes, indexField, indexOffset);
     } else {

@@ -53,8 +53,8 @@ Rgb ImagePixelOrWhite(const std::vector<unsigned char>& image, int imageWidth, i
 }
 
 // Counts pixels that differ from `image` placed at (-x, -y) (white outside).
-int CountMismatches(const Pixels& region, const std::vector<unsigned char>& image,
-                    int imageWidth, int imageHeight, int x, int y) {
+int CountMismatches(const Pixels& region, const std::vector<unsigned char>& image, int imageWidth,
+                    int imageHeight, int x, int y) {
   int mismatches = 0;
   for (int j = 0; j < region.height; ++j) {
     for (int i = 0; i < region.width; ++i) {
@@ -107,7 +107,7 @@ TEST_P(UnscaledRegionTest, MatchesBaseImageAndIsWhiteOutsideTheSlide) {
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, UnscaledRegionTest,
-    ::testing::Values(Window{256, 256, 256, 256},   // one whole tile
+    ::testing::Values(Window{256, 256, 256, 256},     // one whole tile
                       Window{0, 0, kWidth, kHeight},  // the whole slide
                       Window{100, 50, 500, 400},      // across tile borders
                       Window{-30, -20, 200, 100},     // starts left of and above the slide
@@ -142,8 +142,8 @@ TEST_F(RegionTest, StoredLowerLevelIsReadWithoutResampling) {
 
 // The bilinear rule written out independently: float sampling positions,
 // neighbours clamped to the last column/row, truncated weighted sums.
-std::vector<unsigned char> ReferenceResize(const std::vector<unsigned char>& source, int sw,
-                                           int sh, int dw, int dh) {
+std::vector<unsigned char> ReferenceResize(const std::vector<unsigned char>& source, int sw, int sh,
+                                           int dw, int dh) {
   std::vector<unsigned char> out(static_cast<std::size_t>(dw) * dh * 3);
   for (int i = 0; i < dh; ++i) {
     const float y = static_cast<float>(sh) / static_cast<float>(dh) * static_cast<float>(i);
@@ -277,17 +277,17 @@ TEST_P(RefusedRegionTest, FailsWithoutHandingOutABuffer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RefusedRegionTest,
-    ::testing::Values(BadRequest{20.0f, 1001, 0, 10, 10},   // right of the slide
-                      BadRequest{20.0f, 0, 701, 10, 10},    // below the slide
-                      BadRequest{20.0f, -50, 0, 20, 10},    // left of the slide
-                      BadRequest{20.0f, 0, -50, 10, 20},    // above the slide
-                      BadRequest{20.0f, 10, 10, 0, 10},     // empty
-                      BadRequest{20.0f, 10, 10, 10, -5},    // negative height
-                      BadRequest{0.0f, 0, 0, 10, 10},       // no scale
-                      BadRequest{-20.0f, 0, 0, 10, 10},     // negative scale
+    ::testing::Values(BadRequest{20.0f, 1001, 0, 10, 10},  // right of the slide
+                      BadRequest{20.0f, 0, 701, 10, 10},   // below the slide
+                      BadRequest{20.0f, -50, 0, 20, 10},   // left of the slide
+                      BadRequest{20.0f, 0, -50, 10, 20},   // above the slide
+                      BadRequest{20.0f, 10, 10, 0, 10},    // empty
+                      BadRequest{20.0f, 10, 10, 10, -5},   // negative height
+                      BadRequest{0.0f, 0, 0, 10, 10},      // no scale
+                      BadRequest{-20.0f, 0, 0, 10, 10},    // negative scale
                       BadRequest{std::numeric_limits<float>::quiet_NaN(), 0, 0, 10, 10},
                       BadRequest{std::numeric_limits<float>::infinity(), 0, 0, 10, 10},
-                      BadRequest{1e-30f, 0, 0, 10, 10}));   // no pixel at that scale
+                      BadRequest{1e-30f, 0, 0, 10, 10}));  // no pixel at that scale
 
 TEST_F(RegionTest, RegionOverTheMemoryBudgetFailsCleanly) {
   auto slide = Open(Bmp());
@@ -337,8 +337,8 @@ TEST_F(RegionTest, MissingTilesStayWhiteAndShiftNothing) {
   for (int y = 0; y < 768; y += 17) {
     for (int x = 0; x < 512; x += 13) {
       const bool inMissingTile = x < 256 && y >= 256 && y < 512;
-      const Rgb expected = inMissingTile ? Rgb{255, 255, 255}
-                                         : ImagePixelOrWhite(base, kWidth, kHeight, x, y);
+      const Rgb expected =
+          inMissingTile ? Rgb{255, 255, 255} : ImagePixelOrWhite(base, kWidth, kHeight, x, y);
       ASSERT_EQ(region.At(x, y)[0], expected[0]) << x << "," << y;
       ASSERT_EQ(region.At(x, y)[2], expected[2]) << x << "," << y;
     }
@@ -367,16 +367,13 @@ TEST_P(SourceScaleTest, PicksTheLevelByTheOneAndAHalfRule) {
   EXPECT_FLOAT_EQ(slide->SelectSourceScale(c.requested), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scales, SourceScaleTest,
-                         ::testing::Values(ScaleCase{40, 0, 35.0f, 40.0f},
-                                           ScaleCase{40, 0, 25.0f, 20.0f},
-                                           ScaleCase{40, 0, 10.0f, 10.0f},
-                                           ScaleCase{40, 0, 30.0f, 20.0f},
-                                           ScaleCase{40, 0, 31.0f, 40.0f},
-                                           ScaleCase{40, 0, 80.0f, 40.0f},
-                                           ScaleCase{40, 1, 20.0f, 40.0f},
-                                           ScaleCase{40, 1, 10.0f, 10.0f},
-                                           ScaleCase{20, 0, 0.3f, 0.3125f}));
+INSTANTIATE_TEST_SUITE_P(
+    Scales, SourceScaleTest,
+    ::testing::Values(ScaleCase{40, 0, 35.0f, 40.0f}, ScaleCase{40, 0, 25.0f, 20.0f},
+                      ScaleCase{40, 0, 10.0f, 10.0f}, ScaleCase{40, 0, 30.0f, 20.0f},
+                      ScaleCase{40, 0, 31.0f, 40.0f}, ScaleCase{40, 0, 80.0f, 40.0f},
+                      ScaleCase{40, 1, 20.0f, 40.0f}, ScaleCase{40, 1, 10.0f, 10.0f},
+                      ScaleCase{20, 0, 0.3f, 0.3125f}));
 
 // ---- the scan-scale mosaic ----
 
@@ -487,13 +484,13 @@ TEST_F(RegionTest, MissingLevelTileIsComposedFromTheScanLevel) {
 
 TEST_F(RegionTest, RegionsFromFourThreadsBesideTheAdjustment) {
   auto slide = Open(Bmp());
-  const Window windows[4] = {{0, 0, 300, 200}, {-20, 100, 400, 300}, {500, 300, 600, 500},
-                             {10, 10, 999, 690}};
+  const Window windows[4] = {
+      {0, 0, 300, 200}, {-20, 100, 400, 300}, {500, 300, 600, 500}, {10, 10, 999, 690}};
   const float scales[4] = {20.0f, 13.0f, 20.0f, 7.0f};
   std::vector<Pixels> expected;
   for (int t = 0; t < 4; ++t) {
-    expected.push_back(Region(*slide, scales[t], windows[t].x, windows[t].y, windows[t].width,
-                              windows[t].height));
+    expected.push_back(
+        Region(*slide, scales[t], windows[t].x, windows[t].y, windows[t].width, windows[t].height));
   }
   std::atomic<int> failures{0};
   std::atomic<bool> done{false};

@@ -151,15 +151,14 @@ TEST_P(RewriteJournalTest, JournalOfAnotherSizeIsNotApplied) {
   EXPECT_EQ(ReadFileBytes(Journal()), journal);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rewrites, RewriteJournalTest,
-    ::testing::Values(RewriteCase{"Label13", Rewrite::kLabel, 1.3f},
-                      RewriteCase{"Label10", Rewrite::kLabel, 1.0f},
-                      RewriteCase{"Compress13", Rewrite::kCompress, 1.3f},
-                      RewriteCase{"Compress11", Rewrite::kCompress, 1.1f},
-                      RewriteCase{"Expand13", Rewrite::kExpand, 1.3f},
-                      RewriteCase{"Expand12", Rewrite::kExpand, 1.2f}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rewrites, RewriteJournalTest,
+                         ::testing::Values(RewriteCase{"Label13", Rewrite::kLabel, 1.3f},
+                                           RewriteCase{"Label10", Rewrite::kLabel, 1.0f},
+                                           RewriteCase{"Compress13", Rewrite::kCompress, 1.3f},
+                                           RewriteCase{"Compress11", Rewrite::kCompress, 1.1f},
+                                           RewriteCase{"Expand13", Rewrite::kExpand, 1.3f},
+                                           RewriteCase{"Expand12", Rewrite::kExpand, 1.2f}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class JournalRecoveryTest : public ::testing::Test {
  protected:

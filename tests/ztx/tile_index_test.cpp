@@ -285,9 +285,9 @@ TEST(HandIndexTest, CompressedIndexExpandsToTheEntries) {
 // Damaged compressed indexes fail the load instead of yielding garbage.
 struct DamageCase {
   const char* name;
-  int tileCountDelta;        // added to the header's tile count
-  int lengthDelta;           // added to the stored compressed length
-  int flipByte;              // zlib byte to corrupt (clamped to the last), -1 none
+  int tileCountDelta;  // added to the header's tile count
+  int lengthDelta;     // added to the stored compressed length
+  int flipByte;        // zlib byte to corrupt (clamped to the last), -1 none
   float version;
 };
 
@@ -410,19 +410,19 @@ TEST_P(SelectSourceScaleTest, PicksTheStoredLevelToComposeFrom) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scales, SelectSourceScaleTest,
-    ::testing::Values(
-        SourceScaleCase{40, 0, 35.0f, 40.0f}, SourceScaleCase{40, 0, 30.0f, 20.0f},
-        SourceScaleCase{40, 0, 25.0f, 20.0f}, SourceScaleCase{40, 0, 10.0f, 10.0f},
-        SourceScaleCase{40, 0, 50.0f, 40.0f}, SourceScaleCase{40, 0, 40.0f, 40.0f},
-        SourceScaleCase{40, 0, 20.0f, 20.0f}, SourceScaleCase{40, 0, 7.5f, 5.0f},
-        SourceScaleCase{40, 0, 7.6f, 10.0f}, SourceScaleCase{40, 0, 0.001f, 40.0f / 32768.0f},
-        SourceScaleCase{40, 1, 30.0f, 40.0f}, SourceScaleCase{40, 1, 12.0f, 10.0f},
-        SourceScaleCase{40, 1, 16.0f, 40.0f}, SourceScaleCase{40, 2, 5.0f, 40.0f},
-        SourceScaleCase{40, 2, 3.0f, 2.5f}, SourceScaleCase{40, 2, 2.0f, 2.5f},
-        SourceScaleCase{40, 0, 0.0f, 0.0f}, SourceScaleCase{40, 0, -10.0f, 0.0f},
-        SourceScaleCase{40, 0, std::numeric_limits<float>::quiet_NaN(), 0.0f},
-        SourceScaleCase{40, 0, -std::numeric_limits<float>::infinity(), 0.0f},
-        SourceScaleCase{40, 0, std::numeric_limits<float>::infinity(), 0.0f}));
+    ::testing::Values(SourceScaleCase{40, 0, 35.0f, 40.0f}, SourceScaleCase{40, 0, 30.0f, 20.0f},
+                      SourceScaleCase{40, 0, 25.0f, 20.0f}, SourceScaleCase{40, 0, 10.0f, 10.0f},
+                      SourceScaleCase{40, 0, 50.0f, 40.0f}, SourceScaleCase{40, 0, 40.0f, 40.0f},
+                      SourceScaleCase{40, 0, 20.0f, 20.0f}, SourceScaleCase{40, 0, 7.5f, 5.0f},
+                      SourceScaleCase{40, 0, 7.6f, 10.0f},
+                      SourceScaleCase{40, 0, 0.001f, 40.0f / 32768.0f},
+                      SourceScaleCase{40, 1, 30.0f, 40.0f}, SourceScaleCase{40, 1, 12.0f, 10.0f},
+                      SourceScaleCase{40, 1, 16.0f, 40.0f}, SourceScaleCase{40, 2, 5.0f, 40.0f},
+                      SourceScaleCase{40, 2, 3.0f, 2.5f}, SourceScaleCase{40, 2, 2.0f, 2.5f},
+                      SourceScaleCase{40, 0, 0.0f, 0.0f}, SourceScaleCase{40, 0, -10.0f, 0.0f},
+                      SourceScaleCase{40, 0, std::numeric_limits<float>::quiet_NaN(), 0.0f},
+                      SourceScaleCase{40, 0, -std::numeric_limits<float>::infinity(), 0.0f},
+                      SourceScaleCase{40, 0, std::numeric_limits<float>::infinity(), 0.0f}));
 
 TEST(SelectSourceScaleTest, TinyScalesEndAtAStoredLevel) {
   HeaderFields fields;

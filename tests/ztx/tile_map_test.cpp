@@ -32,8 +32,8 @@ TEST_P(ScaleCodeTest, NeighboursShareACodeExactlyWhenTheirTextsAreEqual) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Magnitudes, ScaleCodeTest,
-                         ::testing::Values(-1e-9f, 0.0f, 1e-10f, 4.9e-10f, 9.765e-4f,
-                                           0.0156249f, 0.015625f, 1.25f, 20.0f, -40.0f, 3e7f));
+                         ::testing::Values(-1e-9f, 0.0f, 1e-10f, 4.9e-10f, 9.765e-4f, 0.0156249f,
+                                           0.015625f, 1.25f, 20.0f, -40.0f, 3e7f));
 
 TEST(ScaleCodeTest, RandomPairsAgreeWithTheirTexts) {
   std::mt19937 random(7);

@@ -170,8 +170,8 @@ TEST_P(WriterHeaderTest, FieldsStandAtTheirVersionsOffsets) {
   EXPECT_GT(layout.labelOffset, 0);
   // Sections come first, then the index.
   EXPECT_GE(layout.previewOffset, 96);
-  EXPECT_GT(layout.indexOffset, std::max({layout.previewOffset, layout.labelOffset,
-                                          layout.thumbnailOffset}));
+  EXPECT_GT(layout.indexOffset,
+            std::max({layout.previewOffset, layout.labelOffset, layout.thumbnailOffset}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,7 +202,7 @@ TEST(ZtxWriterItems, ItemsFollowTheCountInTheGivenOrderAndEndAtThePreview) {
   SlideRecipe recipe;
   recipe.version = 1.2f;
   recipe.items = {ztx::PropertyItem::Text(29, "SN-0042"), ztx::PropertyItem::Int(32, 7),
-                ztx::PropertyItem::Int(31, -3), ztx::PropertyItem::Text(77, "")};
+                  ztx::PropertyItem::Int(31, -3), ztx::PropertyItem::Text(77, "")};
   recipe.levelMode = 1;
   ztx::ZtxLayout layout;
   const Bytes bytes = ReadFileBytes(MakeSlide(dir, recipe, &layout));
@@ -213,8 +213,9 @@ TEST(ZtxWriterItems, ItemsFollowTheCountInTheGivenOrderAndEndAtThePreview) {
   auto expectItem = [&](int identifier, const Bytes& value) {
     EXPECT_EQ(ReadI32(bytes, at), identifier);
     EXPECT_EQ(ReadI32(bytes, at + 4), static_cast<std::int32_t>(value.size()));
-    EXPECT_EQ(Slice(bytes, static_cast<std::int64_t>(at + 8), static_cast<std::int64_t>(value.size())),
-              value);
+    EXPECT_EQ(
+        Slice(bytes, static_cast<std::int64_t>(at + 8), static_cast<std::int64_t>(value.size())),
+        value);
     at += 8 + value.size();
   };
   expectItem(29, Bytes{'S', 'N', '-', '0', '0', '4', '2'});
@@ -355,7 +356,8 @@ struct IndexCase {
 class WriterIndexTest : public ::testing::TestWithParam<IndexCase> {};
 
 Bytes ExpandIndex(const Bytes& bytes, const ztx::ZtxLayout& layout, std::size_t plainBytes) {
-  const std::uint32_t compressedLength = ReadU32(bytes, static_cast<std::size_t>(layout.indexOffset));
+  const std::uint32_t compressedLength =
+      ReadU32(bytes, static_cast<std::size_t>(layout.indexOffset));
   EXPECT_EQ(layout.indexBytes, 4 + static_cast<std::int64_t>(compressedLength));
   const Bytes compressed = Slice(bytes, layout.indexOffset + 4, compressedLength);
   Bytes plain(plainBytes + 16);
@@ -424,16 +426,15 @@ TEST_P(WriterIndexTest, EntriesPointAtTheTileStreams) {
   EXPECT_GE(ranges.front().first, layout.indexOffset + layout.indexBytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, WriterIndexTest,
-    ::testing::Values(IndexCase{1.0f, false, ztx::TileEncoding::kJpeg},
-                      IndexCase{1.0f, false, ztx::TileEncoding::kBmp},
-                      IndexCase{1.1f, false, ztx::TileEncoding::kJpeg},
-                      IndexCase{1.1f, true, ztx::TileEncoding::kJpeg},
-                      IndexCase{1.2f, true, ztx::TileEncoding::kBmp},
-                      IndexCase{1.3f, false, ztx::TileEncoding::kJpeg},
-                      IndexCase{1.6f, true, ztx::TileEncoding::kJpeg},
-                      IndexCase{2.0f, false, ztx::TileEncoding::kBmp}));
+INSTANTIATE_TEST_SUITE_P(Versions, WriterIndexTest,
+                         ::testing::Values(IndexCase{1.0f, false, ztx::TileEncoding::kJpeg},
+                                           IndexCase{1.0f, false, ztx::TileEncoding::kBmp},
+                                           IndexCase{1.1f, false, ztx::TileEncoding::kJpeg},
+                                           IndexCase{1.1f, true, ztx::TileEncoding::kJpeg},
+                                           IndexCase{1.2f, true, ztx::TileEncoding::kBmp},
+                                           IndexCase{1.3f, false, ztx::TileEncoding::kJpeg},
+                                           IndexCase{1.6f, true, ztx::TileEncoding::kJpeg},
+                                           IndexCase{2.0f, false, ztx::TileEncoding::kBmp}));
 
 TEST(ZtxWriterIndex, TilesAreListedLevelByLevelRowByRow) {
   TempDir dir;
@@ -529,12 +530,13 @@ INSTANTIATE_TEST_SUITE_P(
         PyramidCase{256, 256, 0, {40.0f}}, PyramidCase{257, 100, 0, {40.0f, 20.0f}},
         PyramidCase{2000, 1200, 0, {40.0f, 20.0f, 10.0f, 5.0f}},
         // Mode 1 leaves out ratios 1/2 and 1/8, mode 2 1/2, 1/4 and 1/8.
-        PyramidCase{2000, 1200, 1, {40.0f, 10.0f, 2.5f}},
-        PyramidCase{2000, 1200, 2, {40.0f, 2.5f}},
-        PyramidCase{100000, 80000, 0,
+        PyramidCase{2000, 1200, 1, {40.0f, 10.0f, 2.5f}}, PyramidCase{2000, 1200, 2, {40.0f, 2.5f}},
+        PyramidCase{100000,
+                    80000,
+                    0,
                     {40.0f, 20.0f, 10.0f, 5.0f, 2.5f, 1.25f, 0.625f, 0.3125f, 0.15625f, 0.078125f}},
-        PyramidCase{100000, 80000, 1,
-                    {40.0f, 10.0f, 2.5f, 1.25f, 0.625f, 0.3125f, 0.15625f, 0.078125f}},
+        PyramidCase{
+            100000, 80000, 1, {40.0f, 10.0f, 2.5f, 1.25f, 0.625f, 0.3125f, 0.15625f, 0.078125f}},
         PyramidCase{100000, 80000, 2, {40.0f, 2.5f, 1.25f, 0.625f, 0.3125f, 0.15625f, 0.078125f}},
         PyramidCase{300, 200, 2, {40.0f, 2.5f}}));
 
@@ -611,11 +613,12 @@ TEST_P(WriterBmpPixelsTest, TilesOfEveryLevelHoldTheSourcePixelsExactly) {
   for (std::size_t levelIndex = 0; levelIndex < layout.levelScales.size(); ++levelIndex) {
     int levelWidth = 0;
     int levelHeight = 0;
-    const Bytes level = ExpectedLevelImage(recipe.width, recipe.height, static_cast<int>(levelIndex),
-                                           &levelWidth, &levelHeight);
+    const Bytes level = ExpectedLevelImage(recipe.width, recipe.height,
+                                           static_cast<int>(levelIndex), &levelWidth, &levelHeight);
     for (const ztx::WrittenTile& tile : layout.tiles) {
       if (tile.scale != layout.levelScales[levelIndex]) continue;
-      SCOPED_TRACE(testing::Message() << "scale " << tile.scale << " x " << tile.x << " y " << tile.y);
+      SCOPED_TRACE(testing::Message()
+                   << "scale " << tile.scale << " x " << tile.x << " y " << tile.y);
       const Bytes stream = Slice(bytes, layout.indexOffset + tile.offset, tile.length);
       int width = 0;
       int height = 0;
@@ -633,11 +636,11 @@ TEST_P(WriterBmpPixelsTest, TilesOfEveryLevelHoldTheSourcePixelsExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, WriterBmpPixelsTest,
-    ::testing::Values(BmpCase{601, 299, 256, 3},   // 601 x 299, 301 x 150, 151 x 75
-                      BmpCase{512, 512, 256, 2},   // exact multiples
-                      BmpCase{255, 257, 256, 2},   // one pixel short and over
-                      BmpCase{333, 201, 100, 3},   // bands that do not divide the levels
-                      BmpCase{97, 250, 17, 5}));   // odd block size: 250, 125, 63, 32, 16
+    ::testing::Values(BmpCase{601, 299, 256, 3},  // 601 x 299, 301 x 150, 151 x 75
+                      BmpCase{512, 512, 256, 2},  // exact multiples
+                      BmpCase{255, 257, 256, 2},  // one pixel short and over
+                      BmpCase{333, 201, 100, 3},  // bands that do not divide the levels
+                      BmpCase{97, 250, 17, 5}));  // odd block size: 250, 125, 63, 32, 16
 
 TEST(ZtxWriterPixels, JpegTilesAreCloseToTheSource) {
   TempDir dir;
@@ -657,7 +660,8 @@ TEST(ZtxWriterPixels, JpegTilesAreCloseToTheSource) {
   ASSERT_NE(pixels, nullptr);
   const Bytes expected = ExpectedTile(base, recipe.width, recipe.height, 256, 0, 256);
   double error = 0;
-  for (std::size_t i = 0; i < expected.size(); ++i) error += std::abs(pixels.get()[i] - expected[i]);
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    error += std::abs(pixels.get()[i] - expected[i]);
   EXPECT_LT(error / static_cast<double>(expected.size()), 4.0);
 }
 
@@ -774,9 +778,11 @@ TEST(ZtxWriterStreaming, OutputIsTheSameWhateverTheThreadCount) {
   recipe.height = 700;
   ztx::ZtxWriterOptions options = OptionsFor(recipe);
   options.threads = 1;
-  const std::string one = MakeSlideWithOptions(dir, "one.ztx", recipe.width, recipe.height, options);
+  const std::string one =
+      MakeSlideWithOptions(dir, "one.ztx", recipe.width, recipe.height, options);
   options.threads = 3;
-  const std::string three = MakeSlideWithOptions(dir, "three.ztx", recipe.width, recipe.height, options);
+  const std::string three =
+      MakeSlideWithOptions(dir, "three.ztx", recipe.width, recipe.height, options);
   EXPECT_EQ(ReadFileBytes(one), ReadFileBytes(three));
 }
 
@@ -827,21 +833,28 @@ TEST_P(WriterRefusalTest, FailsWithOneLine) {
   EXPECT_FALSE(writer.Write(dir.File("x.ztx"), 300, 300, PatternRowSource(300), &error));
   EXPECT_NE(error.find(param.expectedText), std::string::npos) << error;
   EXPECT_EQ(error.find('\n'), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("x.ztx"))) << "nothing is created for refused options";
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.ztx")))
+      << "nothing is created for refused options";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, WriterRefusalTest,
     ::testing::Values(
         RefusalCase{"CompressedIndexIn10",
-                    [](ztx::ZtxWriterOptions& o) { o.version = 1.0f; o.compressIndex = true; },
+                    [](ztx::ZtxWriterOptions& o) {
+                      o.version = 1.0f;
+                      o.compressIndex = true;
+                    },
                     "compressed tile index needs version 1.1"},
         RefusalCase{"UnknownVersion", [](ztx::ZtxWriterOptions& o) { o.version = 1.25f; },
                     "unsupported version"},
         RefusalCase{"Version18", [](ztx::ZtxWriterOptions& o) { o.version = 1.8f; },
                     "unsupported version"},
         RefusalCase{"LongMagicIn12",
-                    [](ztx::ZtxWriterOptions& o) { o.version = 1.2f; o.longMagic = true; },
+                    [](ztx::ZtxWriterOptions& o) {
+                      o.version = 1.2f;
+                      o.longMagic = true;
+                    },
                     "ZTXL"},
         RefusalCase{"ItemsIn11",
                     [](ztx::ZtxWriterOptions& o) {
@@ -850,12 +863,18 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "property items need version 1.2"},
         RefusalCase{"LevelModeIn11",
-                    [](ztx::ZtxWriterOptions& o) { o.version = 1.1f; o.levelMode = 1; },
+                    [](ztx::ZtxWriterOptions& o) {
+                      o.version = 1.1f;
+                      o.levelMode = 1;
+                    },
                     "level mode needs version 1.2"},
         RefusalCase{"LevelMode3", [](ztx::ZtxWriterOptions& o) { o.levelMode = 3; },
                     "level mode must be"},
         RefusalCase{"BlockSizeIn10",
-                    [](ztx::ZtxWriterOptions& o) { o.version = 1.0f; o.blockSize = 512; },
+                    [](ztx::ZtxWriterOptions& o) {
+                      o.version = 1.0f;
+                      o.blockSize = 512;
+                    },
                     "version 1.0 tiles are 256 pixels"},
         RefusalCase{"TinyBlockSize", [](ztx::ZtxWriterOptions& o) { o.blockSize = 8; },
                     "block size must be"},
@@ -868,7 +887,10 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "multi-channel tiles are JPEG"},
         RefusalCase{"ChannelsIn11",
-                    [](ztx::ZtxWriterOptions& o) { o.channelCount = 2; o.version = 1.1f; },
+                    [](ztx::ZtxWriterOptions& o) {
+                      o.channelCount = 2;
+                      o.version = 1.1f;
+                    },
                     "multi-channel slides need version 1.2"},
         RefusalCase{"QualityZero", [](ztx::ZtxWriterOptions& o) { o.jpegQuality = 0; },
                     "JPEG quality"},

@@ -47,9 +47,10 @@ TEST_P(ReaderOverHttpTest, RegionsEqualTheLocalFile) {
   lumora::reader remote;
   ASSERT_TRUE(local.ReadInfo(path, 20.0, GetParam().readAll));
   ASSERT_TRUE(remote.ReadInfo(server.Url("slide.ztx"), 20.0, GetParam().readAll));
-  for (const auto& [x, y, w, h, scale] : std::vector<std::array<int, 5>>{
-           {0, 0, 1800, 1300, 20}, {300, 260, 700, 500, 20}, {-30, 100, 400, 300, 10},
-           {500, 400, 300, 300, 5}}) {
+  for (const auto& [x, y, w, h, scale] : std::vector<std::array<int, 5>>{{0, 0, 1800, 1300, 20},
+                                                                         {300, 260, 700, 500, 20},
+                                                                         {-30, 100, 400, 300, 10},
+                                                                         {500, 400, 300, 300, 5}}) {
     const std::vector<unsigned char> expected = Roi(local, x, y, w, h, scale);
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(w) * h * 3);
     EXPECT_EQ(Roi(remote, x, y, w, h, scale), expected) << x << "," << y << " at " << scale;

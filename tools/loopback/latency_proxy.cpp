@@ -81,8 +81,8 @@ Reply ForwardToUpstream(int upstreamPort, const Request& request) {
   const std::size_t headEnd = answer.find("\r\n\r\n");
   if (headEnd == std::string::npos) return MakeReply(502, "Bad Gateway", "");
   Reply reply;
-  reply.bytes = WithConnection(answer.substr(0, headEnd + 4), "keep-alive") +
-                answer.substr(headEnd + 4);
+  reply.bytes =
+      WithConnection(answer.substr(0, headEnd + 4), "keep-alive") + answer.substr(headEnd + 4);
   return reply;
 }
 

@@ -39,8 +39,8 @@ void ParseHead(const std::string& head, Request& request) {
   while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
     const std::size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos
-                                                                             : lineEnd - start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);

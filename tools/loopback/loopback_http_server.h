@@ -41,7 +41,8 @@ struct Reply {
 
 // A complete response; "Connection: close" when `ending` is kClose.
 Reply MakeReply(int status, const std::string& reason, const std::string& body,
-                const std::string& extraHeaders = "", Reply::Ending ending = Reply::Ending::kKeepAlive);
+                const std::string& extraHeaders = "",
+                Reply::Ending ending = Reply::Ending::kKeepAlive);
 
 // A 206 with the bytes of `object` the request's Range asks for (416 past
 // the end, 200 with everything without a range), as a well-behaved server.

@@ -135,8 +135,7 @@ class NginxServer {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected =
-        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     close(fd);
     return connected;
   }
@@ -194,8 +193,8 @@ class NginxServer {
         dup2(console, 1);
         dup2(console, 2);
       }
-      execl(kBinary, "nginx", "-p", prefix.c_str(), "-c", confPath.c_str(), "-e",
-            errorLog.c_str(), static_cast<char*>(nullptr));
+      execl(kBinary, "nginx", "-p", prefix.c_str(), "-c", confPath.c_str(), "-e", errorLog.c_str(),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);

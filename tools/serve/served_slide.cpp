@@ -77,8 +77,8 @@ bool JpegSize(const unsigned char* bytes, std::size_t length, int* width, int* h
       continue;
     }
     const std::size_t segment = static_cast<std::size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-    const bool isFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                         marker != 0xCC;
+    const bool isFrame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (isFrame) {
       if (segment < 7 || at + 9 > length) return false;
       *height = bytes[at + 5] << 8 | bytes[at + 6];
@@ -183,7 +183,8 @@ void ServedSlide::FindStoredLevels() {
 }
 
 bool ServedSlide::StoredTile(int level, const PixelRect& rect, Bytes* jpeg) {
-  if (level < 0 || level >= geometry_.LevelCount() || !storedLevel_[static_cast<std::size_t>(level)]) {
+  if (level < 0 || level >= geometry_.LevelCount() ||
+      !storedLevel_[static_cast<std::size_t>(level)]) {
     return false;
   }
   std::vector<unsigned char> bytes;
@@ -205,9 +206,9 @@ bool ServedSlide::StoredTile(int level, const PixelRect& rect, Bytes* jpeg) {
 bool ServedSlide::RegionPixels(float scale, const PixelRect& rect, OwnedBuffer* pixels) {
   unsigned char* out = nullptr;
   int length = 0;
-  const bool made = GetImageDataRoiFunc(handle_->get(), scale, static_cast<int>(rect.x),
-                                        static_cast<int>(rect.y), rect.width, rect.height, &out,
-                                        &length, false);
+  const bool made =
+      GetImageDataRoiFunc(handle_->get(), scale, static_cast<int>(rect.x), static_cast<int>(rect.y),
+                          rect.width, rect.height, &out, &length, false);
   pixels->reset(out);
   return made && out != nullptr &&
          static_cast<std::int64_t>(length) == std::int64_t{rect.width} * rect.height * 3;
@@ -217,16 +218,17 @@ bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
   if (level < smallestRegionLevel_ && isZtx_) return ShrunkTile(level, rect, jpeg);
   unsigned char* out = nullptr;
   int length = 0;
-  const bool made = GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
-                                        static_cast<int>(rect.y), rect.width, rect.height, &out,
-                                        &length, true);
+  const bool made =
+      GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
+                          static_cast<int>(rect.y), rect.width, rect.height, &out, &length, true);
   OwnedBuffer stream(out);
   if (made && stream != nullptr && length > 0) {
     jpeg->assign(reinterpret_cast<const char*>(stream.get()), static_cast<std::size_t>(length));
     return true;
   }
   // Inside the level but not composable: a white tile keeps the view whole.
-  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3, 255);
+  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
+                                         255);
   return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
 }
 
@@ -239,10 +241,10 @@ bool ServedSlide::ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg) {
   PixelRect source;
   source.x = rect.x << steps;
   source.y = rect.y << steps;
-  source.width = static_cast<int>(std::min<std::int64_t>(std::int64_t{rect.width} << steps,
-                                                         sourceWidth - source.x));
-  source.height = static_cast<int>(std::min<std::int64_t>(std::int64_t{rect.height} << steps,
-                                                          sourceHeight - source.y));
+  source.width = static_cast<int>(
+      std::min<std::int64_t>(std::int64_t{rect.width} << steps, sourceWidth - source.x));
+  source.height = static_cast<int>(
+      std::min<std::int64_t>(std::int64_t{rect.height} << steps, sourceHeight - source.y));
   OwnedBuffer pixels;
   if (source.width <= 0 || source.height <= 0 ||
       !RegionPixels(LevelScale(smallestRegionLevel_), source, &pixels)) {
@@ -298,7 +300,8 @@ std::shared_ptr<const Bytes> ServedSlide::FetchImage(AssociatedImage which) {
   int decodedWidth = 0, decodedHeight = 0;
   OwnedBuffer pixels(DecodeBmp24(stream.get(), length, decodedWidth, decodedHeight));
   auto jpeg = std::make_shared<Bytes>();
-  if (pixels == nullptr || !EncodeJpegBytes(pixels.get(), decodedWidth, decodedHeight, jpeg.get())) {
+  if (pixels == nullptr ||
+      !EncodeJpegBytes(pixels.get(), decodedWidth, decodedHeight, jpeg.get())) {
     return nullptr;
   }
   return jpeg;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/serve/deep_zoom.h"
 #include "strata/model/image_buffer.h"
+#include "tools/serve/deep_zoom.h"
 #include "tools/slide_handle.h"
 
 namespace strata::tools::serve {

@@ -159,9 +159,8 @@ void SlideServer::Configure() {
     return Refuse(request, response) ? httplib::Server::HandlerResponse::Handled
                                      : httplib::Server::HandlerResponse::Unhandled;
   });
-  server_->Get(".*", [this](const Request& request, Response& response) {
-    Route(request, response);
-  });
+  server_->Get(".*",
+               [this](const Request& request, Response& response) { Route(request, response); });
   server_->set_exception_handler([](const Request&, Response& response, std::exception_ptr) {
     SendText(response, 500, "internal error");
   });
@@ -290,15 +289,13 @@ void SlideServer::ServeList(const Request& request, Response& response) {
   SendEntity(request, response, SlideListPage(listed), "text/html; charset=utf-8", kPageCaching);
 }
 
-void SlideServer::ServeStatic(const std::string& name, const Request& request,
-                              Response& response) {
+void SlideServer::ServeStatic(const std::string& name, const Request& request, Response& response) {
   const StaticFile* file = files_.Find(name);
   if (file == nullptr) return SendText(response, 404, "not found");
   SendEntity(request, response, file->bytes, file->contentType, kImageCaching, file->etag);
 }
 
-void SlideServer::ServeViewer(const std::string& name, const Request& request,
-                              Response& response) {
+void SlideServer::ServeViewer(const std::string& name, const Request& request, Response& response) {
   std::shared_ptr<ServedSlide> slide = FindSlide(name, response);
   if (slide == nullptr) return;
   SendEntity(request, response, ViewerPage(Describe(name, *slide)), "text/html; charset=utf-8",
@@ -368,12 +365,12 @@ void SlideServer::ServeSlidePart(const std::string& rest, const Request& request
 void SlideServer::ServeInfo(const std::string& name, const Request& request, Response& response) {
   std::shared_ptr<ServedSlide> slide = FindSlide(name, response);
   if (slide == nullptr) return;
-  SendEntity(request, response, InfoJson(Describe(name, *slide)),
-             "application/json; charset=utf-8", kPageCaching);
+  SendEntity(request, response, InfoJson(Describe(name, *slide)), "application/json; charset=utf-8",
+             kPageCaching);
 }
 
-void SlideServer::ServeImage(const std::string& name, AssociatedImage which,
-                             const Request& request, Response& response) {
+void SlideServer::ServeImage(const std::string& name, AssociatedImage which, const Request& request,
+                             Response& response) {
   std::shared_ptr<ServedSlide> slide = FindSlide(name, response);
   if (slide == nullptr) return;
   std::shared_ptr<const Bytes> image = slide->Image(which);
@@ -391,8 +388,7 @@ void SlideServer::ServeImage(const std::string& name, AssociatedImage which,
   SendEntity(request, response, composed, "image/jpeg", kImageCaching);
 }
 
-void SlideServer::ServeRegion(const std::string& name, const Request& request,
-                              Response& response) {
+void SlideServer::ServeRegion(const std::string& name, const Request& request, Response& response) {
   const char* required[] = {"x", "y", "w", "h"};
   long long values[4] = {};
   for (int i = 0; i < 4; ++i) {
@@ -407,7 +403,8 @@ void SlideServer::ServeRegion(const std::string& name, const Request& request,
     return SendText(response, 400,
                     "regions are at most " + std::to_string(kMaxRegionSide) + " pixels a side");
   }
-  const std::string format = request.has_param("format") ? request.get_param_value("format") : "jpeg";
+  const std::string format =
+      request.has_param("format") ? request.get_param_value("format") : "jpeg";
   if (format != "jpeg" && format != "jpg" && format != "png") {
     return SendText(response, 400, "format must be jpeg or png");
   }

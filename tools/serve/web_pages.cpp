@@ -107,20 +107,25 @@ std::string ViewerPage(const SlideDescription& slide) {
   const std::string base = SlidePath(slide.name);
   std::string page = PageStart(slide.name) + "<body data-dzi=\"/dz/" +
                      HtmlEscape(UrlPathEscape(slide.name)) + ".dzi\" data-microns-per-pixel=\"" +
-                     Number(facts.micronsPerPixel) + "\">\n<header><a href=\"/\">Slides</a> / <h1>" +
-                     HtmlEscape(slide.name) + "</h1></header>\n<main class=\"viewer\">\n" +
+                     Number(facts.micronsPerPixel) +
+                     "\">\n<header><a href=\"/\">Slides</a> / <h1>" + HtmlEscape(slide.name) +
+                     "</h1></header>\n<main class=\"viewer\">\n" +
                      "<div id=\"view\"><div id=\"scale-bar\" hidden><span id=\"scale-bar-length\">"
                      "</span></div></div>\n<aside>\n";
-  if (slide.hasLabel) page += "<h2>Label</h2><img id=\"label\" src=\"" + base + "/label.jpg\" alt=\"label\">\n";
+  if (slide.hasLabel)
+    page += "<h2>Label</h2><img id=\"label\" src=\"" + base + "/label.jpg\" alt=\"label\">\n";
   if (slide.hasPreview) {
-    page += "<h2>Preview</h2><img id=\"preview\" src=\"" + base + "/preview.jpg\" alt=\"preview\">\n";
+    page +=
+        "<h2>Preview</h2><img id=\"preview\" src=\"" + base + "/preview.jpg\" alt=\"preview\">\n";
   }
   page += "<h2>Slide</h2><dl class=\"facts\">\n<dt>Size</dt><dd>" + SizeText(facts) +
           "</dd>\n<dt>Scan scale</dt><dd>" + std::to_string(facts.scanScale) +
           "&times;</dd>\n<dt>Resolution</dt><dd>" + ResolutionText(facts) +
-          "</dd>\n<dt>Format</dt><dd>" + HtmlEscape(facts.format) + (facts.version > 0 ? " " + Number(facts.version) : "") +
-          "</dd>\n<dt>Tile size</dt><dd>" + std::to_string(slide.tileSize) + "</dd>\n";
-  if (!facts.scanned.empty()) page += "<dt>Scanned</dt><dd>" + HtmlEscape(facts.scanned) + "</dd>\n";
+          "</dd>\n<dt>Format</dt><dd>" + HtmlEscape(facts.format) +
+          (facts.version > 0 ? " " + Number(facts.version) : "") + "</dd>\n<dt>Tile size</dt><dd>" +
+          std::to_string(slide.tileSize) + "</dd>\n";
+  if (!facts.scanned.empty())
+    page += "<dt>Scanned</dt><dd>" + HtmlEscape(facts.scanned) + "</dd>\n";
   page += "<dt>Facts</dt><dd><a href=\"" + base + "/info.json\">info.json</a></dd>\n</dl>\n";
   return page +
          "</aside>\n</main>\n<script src=\"/static/openseadragon/openseadragon.min.js\"></script>\n"
@@ -130,28 +135,29 @@ std::string ViewerPage(const SlideDescription& slide) {
 std::string InfoJson(const SlideDescription& slide) {
   const SlideFacts& facts = slide.facts;
   const std::string base = SlidePath(slide.name);
-  std::string json = "{\n  \"name\": " + JsonString(slide.name) +
-                     ",\n  \"width\": " + std::to_string(facts.width) +
-                     ",\n  \"height\": " + std::to_string(facts.height) +
-                     ",\n  \"scanScale\": " + std::to_string(facts.scanScale) +
-                     ",\n  \"blockSize\": " + std::to_string(facts.blockSize) +
-                     ",\n  \"micronsPerPixel\": " + Number(facts.micronsPerPixel) +
-                     ",\n  \"resolutionEstimated\": " + (facts.resolutionEstimated ? "true" : "false") +
-                     ",\n  \"format\": " + JsonString(facts.format) +
-                     ",\n  \"version\": " + Number(facts.version) +
-                     ",\n  \"scanned\": " + (facts.scanned.empty() ? "null" : JsonString(facts.scanned)) +
-                     ",\n  \"deepZoom\": {\"url\": " + JsonString("/dz/" + UrlPathEscape(slide.name) + ".dzi") +
-                     ", \"tileSize\": " + std::to_string(slide.tileSize) +
-                     ", \"overlap\": 0, \"levels\": " + std::to_string(slide.levels) + "}" +
-                     ",\n  \"images\": {";
+  std::string json =
+      "{\n  \"name\": " + JsonString(slide.name) +
+      ",\n  \"width\": " + std::to_string(facts.width) +
+      ",\n  \"height\": " + std::to_string(facts.height) +
+      ",\n  \"scanScale\": " + std::to_string(facts.scanScale) +
+      ",\n  \"blockSize\": " + std::to_string(facts.blockSize) +
+      ",\n  \"micronsPerPixel\": " + Number(facts.micronsPerPixel) +
+      ",\n  \"resolutionEstimated\": " + (facts.resolutionEstimated ? "true" : "false") +
+      ",\n  \"format\": " + JsonString(facts.format) +
+      ",\n  \"version\": " + Number(facts.version) +
+      ",\n  \"scanned\": " + (facts.scanned.empty() ? "null" : JsonString(facts.scanned)) +
+      ",\n  \"deepZoom\": {\"url\": " + JsonString("/dz/" + UrlPathEscape(slide.name) + ".dzi") +
+      ", \"tileSize\": " + std::to_string(slide.tileSize) +
+      ", \"overlap\": 0, \"levels\": " + std::to_string(slide.levels) + "}" + ",\n  \"images\": {";
   const struct {
     const char* name;
     bool present;
-  } images[] = {{"label", slide.hasLabel}, {"preview", slide.hasPreview}, {"thumbnail", slide.hasThumbnail}};
+  } images[] = {
+      {"label", slide.hasLabel}, {"preview", slide.hasPreview}, {"thumbnail", slide.hasThumbnail}};
   bool first = true;
   for (const auto& image : images) {
-    json += std::string(first ? "" : ", ") + "\"" + image.name + "\": " +
-            (image.present ? JsonString(base + "/" + image.name + ".jpg") : "null");
+    json += std::string(first ? "" : ", ") + "\"" + image.name +
+            "\": " + (image.present ? JsonString(base + "/" + image.name + ".jpg") : "null");
     first = false;
   }
   return json + "}\n}\n";
