@@ -7,8 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto slide = strata::fuzz::MemorySlide(data, size);
   if (slide->LoadFile() == 0) {
-    for (const auto& entry : slide->Tiles()) {
-      const TileInfo& tile = *entry.second;
+    for (const TileInfo& tile : slide->Tiles()) {
       int length = 0;
       slide->ReadTileStream(tile.scale, tile.x, tile.y, length, nullptr);
     }
