@@ -385,12 +385,16 @@ bool CHTTPFileOperationTool::Fetch(std::uint64_t offset, std::size_t length,
 
 bool CHTTPFileOperationTool::FetchSplit(std::uint64_t offset, std::size_t length,
                                         unsigned char* destination, std::size_t& delivered) {
-  const std::size_t pieces = (length + kSplitBytes - 1) / kSplitBytes;
+  // Pieces of at least kSplitBytes, and no more of them than run at once:
+  // the whole read then costs one round trip.
+  const std::size_t pieceBytes =
+      std::max(kSplitBytes, (length + kParallelRequests - 1) / kParallelRequests);
+  const std::size_t pieces = (length + pieceBytes - 1) / pieceBytes;
   std::vector<std::size_t> got(pieces, 0);
   std::atomic<bool> failed{false};
   strata::platform::ParallelFor(pieces, kParallelRequests, [&](std::size_t piece) {
-    const std::size_t start = piece * kSplitBytes;
-    const std::size_t size = std::min(kSplitBytes, length - start);
+    const std::size_t start = piece * pieceBytes;
+    const std::size_t size = std::min(pieceBytes, length - start);
     if (failed || !Transfer(offset + start, size, destination + start, got[piece])) failed = true;
   });
   if (failed) return false;
@@ -398,7 +402,7 @@ bool CHTTPFileOperationTool::FetchSplit(std::uint64_t offset, std::size_t length
   delivered = 0;
   for (std::size_t piece = 0; piece < pieces; ++piece) {
     delivered += got[piece];
-    if (got[piece] < std::min(kSplitBytes, length - piece * kSplitBytes)) break;
+    if (got[piece] < std::min(pieceBytes, length - piece * pieceBytes)) break;
   }
   return true;
 }

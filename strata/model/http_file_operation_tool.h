@@ -4,7 +4,8 @@
 // Prefetch are fetched ahead, neighbours joined into one request and up to
 // kParallelRequests requests at once, and kept in a bounded per-reader cache
 // (STRATA_HTTP_CACHE_MB megabytes, 0 turns it off) that later reads are
-// served from. Read (records, the index) fetches exactly its bytes, as one
+// served from. Read (records, the index) is served from the cache when it
+// holds the range whole, and otherwise fetches exactly its bytes, as one
 // request, or as parallel requests above kSplitAbove bytes (a large tile
 // index). ReadInto (tiles) fetches the aligned kBlockBytes block around a
 // range the cache does not hold, once however many threads want it, so
@@ -46,8 +47,8 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   static constexpr std::uint64_t kMergeGap = 8192;
   static constexpr std::uint64_t kMaxMergedBytes = 4ULL << 20;
   static constexpr unsigned kParallelRequests = 8;
-  // Reads above kSplitAbove bytes (a large tile index) go as parallel
-  // requests of kSplitBytes.
+  // Reads above kSplitAbove bytes (a large tile index) go as at most
+  // kParallelRequests parallel requests of at least kSplitBytes.
   static constexpr std::size_t kSplitAbove = 2u << 20;
   static constexpr std::size_t kSplitBytes = 1u << 20;
   static constexpr std::size_t kBlockBytes = 1u << 20;

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -151,6 +152,7 @@ int CZTXDataFile::LoadHeaderRecord() {
     return -1;
   }
   if (ProbeVersion() != 0) return -1;
+  PrefetchHead();
   if (GetHeader() == nullptr) return -1;
   // A header that failed to read fails the load: its fields would otherwise
   // be partly unset.
@@ -397,6 +399,15 @@ bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned cha
   std::size_t delivered = 0;
   return reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) &&
          delivered == size;
+}
+
+// Over a remote link the header and section reads that follow the probe then
+// cost one request together instead of one each; the probe stays first, so a
+// missing slide still fails after a single request.
+void CZTXDataFile::PrefetchHead() {
+  std::uint64_t bytes = strata::ztx::kHeadReadAheadBytes;
+  if (fileSize_ >= 0) bytes = std::min(bytes, static_cast<std::uint64_t>(fileSize_));
+  if (bytes > 0) reader_->Prefetch({{0, bytes}});
 }
 
 void CZTXDataFile::PrefetchTiles(const std::vector<const TileInfo*>& tiles) {

@@ -141,6 +141,7 @@ class CZTXDataFile : public CDataFile {
   bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes);
   // Announces to the reader that these tiles' bytes will be read soon.
   void PrefetchTiles(const std::vector<const TileInfo*>& tiles);
+  void PrefetchHead();
   // True when the header's image format tag names BMP streams.
   bool TilesAreBmp();
 

@@ -23,6 +23,9 @@ constexpr std::uint32_t kCompressedIndexBits = 0xEEEE04F1u;
 constexpr int kZtxHeaderBytes = 96;
 constexpr int kHeaderReadBytes = 1024;
 constexpr int kProbeBytes = 128;
+// The header, the property area and the section records of written slides
+// lie in the first few KB; an open fetches this much ahead in one request.
+constexpr std::uint64_t kHeadReadAheadBytes = 64 * 1024;
 // The property area (1.2 and later) starts right after the header and holds
 // at least its item count.
 constexpr int kSmallestPreviewOffset = 100;
