@@ -3,96 +3,208 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <vector>
+
+#include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
+#include "strata/platform/file_io.h"
+#include "strata/strata.h"
+#include "strata/ztx/tile_info.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_header.h"
 
 namespace strata::bench {
 
 namespace {
 
 constexpr int kTile = 256;
+constexpr int kEdgeQuality = 75;
 
 struct TiffCloser {
   void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
-std::vector<unsigned char> Halve(const std::vector<unsigned char>& pixels, int width, int height,
-                                 int& halfWidth, int& halfHeight) {
-  halfWidth = (width + 1) / 2;
-  halfHeight = (height + 1) / 2;
-  std::vector<unsigned char> half(static_cast<std::size_t>(halfWidth) * halfHeight * 3);
-  for (int y = 0; y < halfHeight; ++y) {
-    for (int x = 0; x < halfWidth; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        int sum = 0;
-        int count = 0;
-        for (int dy = 0; dy < 2 && 2 * y + dy < height; ++dy) {
-          for (int dx = 0; dx < 2 && 2 * x + dx < width; ++dx) {
-            sum += pixels[(static_cast<std::size_t>(2 * y + dy) * width + 2 * x + dx) * 3 + c];
-            ++count;
-          }
-        }
-        half[(static_cast<std::size_t>(y) * halfWidth + x) * 3 + c] =
-            static_cast<unsigned char>((sum + count / 2) / count);
-      }
-    }
+// One stored level: its size and its tiles on the 256-pixel grid (null where
+// the slide stores none; the first record of a cell wins, as when reading).
+struct StoredLevel {
+  int width = 0;
+  int height = 0;
+  int columns = 0;
+  std::vector<const TileInfo*> grid;
+};
+
+// Levels by scale, largest scale (the base level) first. A level is the base
+// size times scale / scanScale, rounded up; its edge tiles may be stored
+// larger than the level reaches.
+std::map<float, StoredLevel, std::greater<float>> StoredLevels(const std::vector<TileInfo>& tiles,
+                                                               int width, int height,
+                                                               double scanScale) {
+  std::map<float, StoredLevel, std::greater<float>> levels;
+  for (const TileInfo& tile : tiles) {
+    StoredLevel& level = levels[tile.scale];
+    level.width = static_cast<int>(std::ceil(width * (tile.scale / scanScale)));
+    level.height = static_cast<int>(std::ceil(height * (tile.scale / scanScale)));
   }
-  return half;
+  for (auto& [scale, level] : levels) {
+    level.columns = (level.width + kTile - 1) / kTile;
+    const int rows = (level.height + kTile - 1) / kTile;
+    level.grid.assign(static_cast<std::size_t>(level.columns) * rows, nullptr);
+  }
+  for (const TileInfo& tile : tiles) {
+    if (tile.x < 0 || tile.y < 0 || tile.x % kTile != 0 || tile.y % kTile != 0) continue;
+    StoredLevel& level = levels[tile.scale];
+    const std::size_t cell =
+        static_cast<std::size_t>(tile.y / kTile) * level.columns + tile.x / kTile;
+    if (tile.x / kTile >= level.columns || cell >= level.grid.size()) continue;
+    if (level.grid[cell] == nullptr) level.grid[cell] = &tile;
+  }
+  return levels;
 }
 
-bool WriteLevel(TIFF* tiff, const std::vector<unsigned char>& pixels, int width, int height,
-                bool reduced) {
+std::vector<unsigned char> EncodeWholeTile(const std::vector<unsigned char>& pixels) {
+  unsigned char* stream = nullptr;
+  int length = 0;
+  std::vector<unsigned char> encoded;
+  if (EncodeJpegWithQuality(pixels.data(), kTile, kTile, 3, kEdgeQuality, &stream, length)) {
+    encoded.assign(stream, stream + length);
+  }
+  ReleaseBuffer(stream);
+  return encoded;
+}
+
+// A stored tile smaller than a whole tile, decoded and padded with white.
+std::vector<unsigned char> PaddedTile(const std::vector<unsigned char>& stream) {
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(kTile) * kTile * 3, 255);
+  int width = 0;
+  int height = 0;
+  OwnedBuffer decoded(DecodeJpeg(stream.data(), static_cast<int>(stream.size()), width, height));
+  if (decoded == nullptr) return {};
+  for (int row = 0; row < std::min(height, kTile); ++row) {
+    std::copy_n(decoded.get() + static_cast<std::size_t>(row) * width * 3,
+                static_cast<std::size_t>(std::min(width, kTile)) * 3,
+                pixels.data() + static_cast<std::size_t>(row) * kTile * 3);
+  }
+  return EncodeWholeTile(pixels);
+}
+
+class TileCopier {
+ public:
+  TileCopier(const std::string& slidePath, std::int64_t indexOffset)
+      : slide_(slidePath, std::ios::binary), indexOffset_(indexOffset) {}
+
+  bool ok() const { return static_cast<bool>(slide_); }
+
+  // The JPEG stream of one whole tile for the cell; empty on failure.
+  std::vector<unsigned char> WholeTile(const TileInfo* tile) {
+    if (tile == nullptr) {
+      if (white_.empty()) {
+        white_ = EncodeWholeTile(std::vector<unsigned char>(std::size_t{kTile} * kTile * 3, 255));
+      }
+      return white_;
+    }
+    std::vector<unsigned char> stream(static_cast<std::size_t>(std::max(tile->length, 0)));
+    slide_.seekg(indexOffset_ + tile->offset);
+    slide_.read(reinterpret_cast<char*>(stream.data()),
+                static_cast<std::streamsize>(stream.size()));
+    if (!slide_ || stream.empty()) return {};
+    if (tile->width == kTile && tile->height == kTile) return stream;
+    return PaddedTile(stream);
+  }
+
+ private:
+  std::ifstream slide_;
+  std::int64_t indexOffset_;
+  std::vector<unsigned char> white_;
+};
+
+void SetLevelTags(TIFF* tiff, const StoredLevel& level, bool reduced) {
+  // Readers take only directories marked as reduced images for lower levels.
   TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, reduced ? FILETYPE_REDUCEDIMAGE : 0);
-  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, level.width);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, level.height);
   TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
   TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
   TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+  // Every tile is a complete JPEG stream with its own tables.
+  TIFFSetField(tiff, TIFFTAG_JPEGTABLESMODE, 0);
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-  TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-  TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 75);
-  std::vector<unsigned char> tile(static_cast<std::size_t>(kTile) * kTile * 3);
-  for (int top = 0; top < height; top += kTile) {
-    for (int left = 0; left < width; left += kTile) {
-      std::fill(tile.begin(), tile.end(), 255);
-      const int rows = std::min(kTile, height - top);
-      const int columns = std::min(kTile, width - left);
-      for (int row = 0; row < rows; ++row) {
-        std::copy_n(&pixels[(static_cast<std::size_t>(top + row) * width + left) * 3],
-                    static_cast<std::size_t>(columns) * 3,
-                    &tile[static_cast<std::size_t>(row) * kTile * 3]);
-      }
-      if (TIFFWriteTile(tiff, tile.data(), static_cast<std::uint32_t>(left),
-                        static_cast<std::uint32_t>(top), 0, 0) < 0) {
-        return false;
-      }
+  TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+}
+
+bool WriteLevel(TIFF* tiff, const StoredLevel& level, bool reduced, TileCopier& copier) {
+  SetLevelTags(tiff, level, reduced);
+  for (std::size_t cell = 0; cell < level.grid.size(); ++cell) {
+    std::vector<unsigned char> stream = copier.WholeTile(level.grid[cell]);
+    if (stream.empty() || TIFFWriteRawTile(tiff, static_cast<ttile_t>(cell), stream.data(),
+                                           static_cast<tmsize_t>(stream.size())) < 0) {
+      return false;
     }
   }
   return TIFFWriteDirectory(tiff) != 0;
 }
 
-}  // namespace
-
-bool WritePyramidTiff(const std::string& path, int width, int height, const PixelRows& source) {
-  std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "w8"));
-  if (tiff == nullptr) return false;
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
-  source(0, height, pixels.data());
+bool WriteLevels(const std::string& slidePath, const std::string& tiffPath, std::string* error) {
+  IMAGE_INFO_STRUCT handle{};
+  if (!InitImageFileFunc(&handle, slidePath.c_str())) {
+    *error = "cannot open the slide " + slidePath;
+    return false;
+  }
+  std::unique_ptr<IMAGE_INFO_STRUCT, void (*)(IMAGE_INFO_STRUCT*)> closer(
+      &handle, [](IMAGE_INFO_STRUCT* opened) { UnInitImageFileFunc(opened); });
+  auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide);
+  if (slide == nullptr || slide->GetZtxHeader() == nullptr) {
+    *error = "not a ZTX slide: " + slidePath;
+    return false;
+  }
+  TileCopier copier(slidePath, slide->GetZtxHeader()->GetIndexOffset());
+  std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(tiffPath.c_str(), "w8"));
+  if (!copier.ok() || tiff == nullptr) {
+    *error = "cannot read the slide or create " + tiffPath;
+    return false;
+  }
   bool reduced = false;
-  for (;;) {
-    if (!WriteLevel(tiff.get(), pixels, width, height, reduced)) return false;
-    if (std::max(width, height) <= 512) return true;
-    int halfWidth = 0;
-    int halfHeight = 0;
-    pixels = Halve(pixels, width, height, halfWidth, halfHeight);
-    width = halfWidth;
-    height = halfHeight;
+  CZTXDataHeader* header = slide->GetZtxHeader();
+  const auto levels =
+      StoredLevels(slide->Tiles(), header->GetWidth(), header->GetHeight(), header->GetScanScale());
+  for (const auto& [scale, level] : levels) {
+    if (!WriteLevel(tiff.get(), level, reduced, copier)) {
+      *error = "cannot write the tiles of the " + std::to_string(scale) + "x level";
+      return false;
+    }
     reduced = true;
   }
+  tiff.reset();
+  return true;
+}
+
+}  // namespace
+
+bool WritePyramidTiff(const std::string& slidePath, const std::string& tiffPath,
+                      std::string* error) {
+  if (WriteLevels(slidePath, tiffPath, error)) return true;
+  platform::RemoveFile(tiffPath);
+  return false;
+}
+
+bool EnsurePyramidTiff(const std::string& slidePath, const std::string& tiffPath,
+                       std::string* error) {
+  if (platform::FileExists(tiffPath)) return true;
+  const std::string partial = tiffPath + ".partial";
+  if (!WritePyramidTiff(slidePath, partial, error)) return false;
+  if (platform::RenameFile(partial, tiffPath)) return true;
+  *error = "cannot rename " + partial;
+  platform::RemoveFile(partial);
+  return false;
 }
 
 }  // namespace strata::bench
