@@ -15,6 +15,7 @@
 
 #include "python/tile_cache.h"
 #include "strata/interface/image_operation_manager.h"
+#include "strata/model/uninitialized_allocator.h"
 
 namespace strata::python {
 
@@ -59,33 +60,12 @@ struct PropertyItem {
   std::string value;  // raw bytes
 };
 
-// Leaves new elements uninitialised: region buffers are written in full by
-// their readers, and clearing them first would double the memory traffic.
-template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  UninitializedAllocator() = default;
-  template <typename U>
-  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
-  template <typename U>
-  void construct(U* place) noexcept {
-    ::new (static_cast<void*>(place)) U;
-  }
-  template <typename U, typename... Arguments>
-  void construct(U* place, Arguments&&... arguments) {
-    ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
-  }
-};
-
 // Pixels owned by us (never by the library), rows top-down without padding.
 struct Pixels {
   int width = 0;
   int height = 0;
   int channels = 0;
-  std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>> bytes;
+  strata::UninitializedBytes bytes;
 };
 
 // Buffers the library hands out, released through the library.

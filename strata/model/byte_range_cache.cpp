@@ -56,7 +56,7 @@ void ByteRangeCache::Erase(RangeMap::iterator range) {
   ranges_.erase(range);
 }
 
-void ByteRangeCache::Store(std::uint64_t offset, std::vector<unsigned char> bytes) {
+void ByteRangeCache::Store(std::uint64_t offset, RangeBytes bytes) {
   if (!Enabled() || bytes.empty() || bytes.size() > limit_) return;
   ScopedLock guard(lock_);
   const std::uint64_t end = offset + bytes.size();

@@ -10,7 +10,11 @@
 #include <map>
 #include <vector>
 
+#include "strata/model/uninitialized_allocator.h"
 #include "strata/platform/lock.h"
+
+// Sized first, then filled by the transfer that fetches the range.
+using RangeBytes = strata::UninitializedBytes;
 
 class ByteRangeCache {
  public:
@@ -40,13 +44,13 @@ class ByteRangeCache {
   // Keeps `bytes` as the range starting at `offset`, dropping stored ranges
   // it covers and, oldest first, whatever no longer fits. Ranges larger than
   // the limit are not kept.
-  void Store(std::uint64_t offset, std::vector<unsigned char> bytes);
+  void Store(std::uint64_t offset, RangeBytes bytes);
   void Clear();
   Statistics Stats();
 
  private:
   struct Range {
-    std::vector<unsigned char> bytes;
+    RangeBytes bytes;
     std::list<std::uint64_t>::iterator age;
   };
   using RangeMap = std::map<std::uint64_t, Range>;

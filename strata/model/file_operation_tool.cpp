@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 CFileOperationTool::~CFileOperationTool() = default;
 
@@ -20,6 +22,18 @@ bool CFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
   if (!Read(offset, static_cast<int>(length), &buffer)) return false;
   delivered = buffer.Filled();
   if (delivered > 0) std::memcpy(destination, buffer.Storage(), delivered);
+  return true;
+}
+
+bool CFileOperationTool::ReadWhole(std::uint64_t offset, std::size_t length,
+                                   unsigned char* destination) {
+  std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[length]);
+  std::size_t delivered = 0;
+  if (scratch == nullptr || !ReadInto(offset, length, scratch.get(), delivered) ||
+      delivered != length) {
+    return false;
+  }
+  std::memcpy(destination, scratch.get(), length);
   return true;
 }
 

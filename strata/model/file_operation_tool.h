@@ -34,6 +34,10 @@ class CFileOperationTool {
   // bytes are unspecified. The base reads through Read and copies.
   virtual bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
                         std::size_t& delivered);
+  // Delivers exactly `length` bytes at `offset` to `destination`, or returns
+  // false and leaves the destination as it was. The base reads into scratch
+  // memory and copies; a reader that knows a read is whole may land it in place.
+  virtual bool ReadWhole(std::uint64_t offset, std::size_t length, unsigned char* destination);
   // Announces ranges that reads will ask for soon, so that a reader may
   // fetch them ahead (together, in parallel) and serve the reads from memory.
   // Only advice: results never depend on it. The base does nothing.

@@ -125,8 +125,15 @@ long ResponseStatus(CURL* handle) {
 // `offset` bytes are skipped to reach the requested ones.
 class ResponseBuffer {
  public:
-  ResponseBuffer(CURL* handle, std::uint64_t offset, std::size_t capacity)
-      : handle_(handle), offset_(offset), storage_(capacity) {}
+  // Bytes land in `inPlace` when given (a scratch buffer of the reader's
+  // own, which a failed attempt may leave partly written), else in storage
+  // of the buffer's own.
+  ResponseBuffer(CURL* handle, std::uint64_t offset, std::size_t capacity, unsigned char* inPlace)
+      : handle_(handle),
+        offset_(offset),
+        owned_(inPlace == nullptr ? new (std::nothrow) unsigned char[capacity] : nullptr),
+        target_(inPlace != nullptr ? inPlace : owned_.get()),
+        capacity_(target_ != nullptr ? capacity : 0) {}
 
   // False once a whole-object body has delivered every requested byte: the
   // rest of the object (possibly the whole slide) is not worth fetching.
@@ -134,19 +141,21 @@ class ResponseBuffer {
     if (mode_ == Mode::kUndecided) DecideMode();
     const std::uint64_t chunkStart = bodyBytes_;
     bodyBytes_ += size;
-    if (mode_ == Mode::kKeep && stored_ < storage_.size() && bodyBytes_ > skip_) {
+    if (mode_ == Mode::kKeep && stored_ < capacity_ && bodyBytes_ > skip_) {
       const std::size_t from =
           chunkStart < skip_ ? static_cast<std::size_t>(skip_ - chunkStart) : 0;
-      const std::size_t count = std::min(size - from, storage_.size() - stored_);
-      std::memcpy(storage_.data() + stored_, data + from, count);
+      const std::size_t count = std::min(size - from, capacity_ - stored_);
+      std::memcpy(target_ + stored_, data + from, count);
       stored_ += count;
     }
     return !Satisfied();
   }
 
-  bool Satisfied() const { return wholeObject_ && stored_ == storage_.size(); }
+  bool Satisfied() const { return wholeObject_ && stored_ == capacity_; }
+  // False when the buffer could not get its storage.
+  bool Usable() const { return target_ != nullptr; }
 
-  const unsigned char* Data() const { return storage_.data(); }
+  const unsigned char* Data() const { return target_; }
   std::size_t Stored() const { return stored_; }
   std::uint64_t BodyBytes() const { return bodyBytes_; }
 
@@ -171,7 +180,9 @@ class ResponseBuffer {
   CURL* handle_;
   std::uint64_t offset_;
   std::uint64_t skip_ = 0;
-  std::vector<unsigned char> storage_;
+  std::unique_ptr<unsigned char[]> owned_;
+  unsigned char* target_;
+  std::size_t capacity_;
   std::size_t stored_ = 0;
   std::uint64_t bodyBytes_ = 0;
   Mode mode_ = Mode::kUndecided;
@@ -276,6 +287,11 @@ bool CHTTPFileOperationTool::Open(const char* url) {
   std::memcpy(urlBuffer_, urlText_.c_str(), urlText_.size() + 1);
   // Bytes of an earlier object must never answer reads of this one.
   cache_.Clear();
+  {
+    std::lock_guard<std::mutex> guard(blocksMutex_);
+    lastBlock_ = kNoBlock;
+    objectEnd_ = kNoBlock;
+  }
   return true;
 }
 
@@ -328,20 +344,36 @@ bool CHTTPFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
     return false;
   }
   if (length == 0) return true;
-  if (cache_.Enabled() && length <= kBlockBytes / 2) {
-    if (cache_.CopyOut(offset, length, destination)) {
-      delivered = length;
-      return true;
-    }
-    // A block that failed after every attempt fails the read: the same
-    // request would only go through the same attempts again.
-    if (!FetchBlock(offset, length)) return false;
-    if (cache_.CopyOut(offset, length, destination)) {
-      delivered = length;
-      return true;
-    }
+  switch (ReadThroughCache(offset, length, destination)) {
+    case CacheRead::kServed: delivered = length; return true;
+    case CacheRead::kFailed: return false;
+    case CacheRead::kNotServed: break;
   }
   return Fetch(offset, length, destination, delivered);
+}
+
+bool CHTTPFileOperationTool::ReadWhole(std::uint64_t offset, std::size_t length,
+                                       unsigned char* destination) {
+  if (destination == nullptr || !libraryReady_ || urlBuffer_[0] == '\0') return false;
+  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (length == 0 || offset > kLastOffset - length) return length == 0;
+  // The cache delivers whole ranges or nothing, so its reads land in place.
+  switch (ReadThroughCache(offset, length, destination)) {
+    case CacheRead::kServed: return true;
+    case CacheRead::kFailed: return false;
+    case CacheRead::kNotServed: break;
+  }
+  return CFileOperationTool::ReadWhole(offset, length, destination);
+}
+
+CHTTPFileOperationTool::CacheRead CHTTPFileOperationTool::ReadThroughCache(
+    std::uint64_t offset, std::size_t length, unsigned char* destination) {
+  if (!cache_.Enabled() || length > kBlockBytes / 2) return CacheRead::kNotServed;
+  if (cache_.CopyOut(offset, length, destination)) return CacheRead::kServed;
+  // A block that failed after every attempt fails the read: the same
+  // request would only go through the same attempts again.
+  if (!FetchBlock(offset, length)) return CacheRead::kFailed;
+  return cache_.CopyOut(offset, length, destination) ? CacheRead::kServed : CacheRead::kNotServed;
 }
 
 bool CHTTPFileOperationTool::FetchBlock(std::uint64_t offset, std::size_t length) {
@@ -349,27 +381,69 @@ bool CHTTPFileOperationTool::FetchBlock(std::uint64_t offset, std::size_t length
   const std::uint64_t start = offset / kBlockBytes * kBlockBytes;
   const std::uint64_t end =
       std::min(kLastOffset, std::max<std::uint64_t>(start + kBlockBytes, offset + length));
+  std::vector<ByteRange> blocks;
   {
     std::unique_lock<std::mutex> guard(blocksMutex_);
     if (blocksInFlight_.count(start) != 0) {
       blockFetched_.wait(guard, [&] { return blocksInFlight_.count(start) == 0; });
       return true;
     }
+    blocks.push_back({start, end - start});
     blocksInFlight_.insert(start);
+    AddBlocksAhead(start, blocks);
   }
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(end - start));
+  std::atomic<bool> fetchedFirst{false};
+  strata::platform::ParallelFor(blocks.size(), kParallelRequests, [&](std::size_t i) {
+    const bool fetched = FetchIntoCache(blocks[i]);
+    if (i == 0) fetchedFirst = fetched;
+    {
+      std::lock_guard<std::mutex> guard(blocksMutex_);
+      blocksInFlight_.erase(blocks[i].offset);
+    }
+    blockFetched_.notify_all();
+  });
+  return fetchedFirst;
+}
+
+bool CHTTPFileOperationTool::FetchIntoCache(const ByteRange& range) {
+  RangeBytes bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(range.length));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   std::size_t got = 0;
-  const bool fetched = Transfer(start, bytes.size(), bytes.data(), got);
-  if (fetched) {
-    bytes.resize(got);
-    cache_.Store(start, std::move(bytes));
+  if (!Transfer(range.offset, bytes.size(), bytes.data(), got, Landing::kInPlace)) return false;
+  // A short answer is the end of the object: no block after it is fetched ahead.
+  if (got < bytes.size()) NoteObjectEnd(range.offset + got);
+  bytes.resize(got);
+  cache_.Store(range.offset, std::move(bytes));
+  return true;
+}
+
+// A miss on the block right after the last one fetched is a walk through the
+// object: the blocks after it are fetched too, in parallel, so the walk waits
+// one round trip per window of blocks instead of one per block. Called with
+// blocksMutex_ held.
+void CHTTPFileOperationTool::AddBlocksAhead(std::uint64_t start, std::vector<ByteRange>& blocks) {
+  const bool walking = lastBlock_ != kNoBlock && start == lastBlock_ + kBlockBytes;
+  // Never so far ahead that the window would push out what is being read.
+  const std::uint64_t window =
+      std::min<std::uint64_t>(kReadAheadBlocks, cache_.Limit() / (4 * kBlockBytes));
+  lastBlock_ = start;
+  for (std::uint64_t ahead = 1; walking && ahead < window; ++ahead) {
+    const std::uint64_t next = start + ahead * kBlockBytes;
+    if (next >= objectEnd_) break;
+    lastBlock_ = next;
+    if (blocksInFlight_.count(next) != 0 || cache_.Holds(next, kBlockBytes)) continue;
+    blocks.push_back({next, kBlockBytes});
+    blocksInFlight_.insert(next);
   }
-  {
-    std::lock_guard<std::mutex> guard(blocksMutex_);
-    blocksInFlight_.erase(start);
-  }
-  blockFetched_.notify_all();
-  return fetched;
+}
+
+void CHTTPFileOperationTool::NoteObjectEnd(std::uint64_t end) {
+  std::lock_guard<std::mutex> guard(blocksMutex_);
+  objectEnd_ = std::min(objectEnd_, end);
 }
 
 bool CHTTPFileOperationTool::Fetch(std::uint64_t offset, std::size_t length,
@@ -424,14 +498,8 @@ void CHTTPFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {
     planned += requests[kept++].length;
   }
   requests.resize(kept);
-  strata::platform::ParallelFor(requests.size(), kParallelRequests, [&](std::size_t i) {
-    const ByteRange& request = requests[i];
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(request.length));
-    std::size_t got = 0;
-    if (!Transfer(request.offset, bytes.size(), bytes.data(), got)) return;
-    bytes.resize(got);
-    cache_.Store(request.offset, std::move(bytes));
-  });
+  strata::platform::ParallelFor(requests.size(), kParallelRequests,
+                                [&](std::size_t i) { FetchIntoCache(requests[i]); });
 }
 
 CHTTPFileOperationTool::Statistics CHTTPFileOperationTool::GetStatistics() {
@@ -443,13 +511,14 @@ CHTTPFileOperationTool::Statistics CHTTPFileOperationTool::GetStatistics() {
 }
 
 bool CHTTPFileOperationTool::Transfer(std::uint64_t offset, std::size_t length,
-                                      unsigned char* destination, std::size_t& delivered) {
+                                      unsigned char* destination, std::size_t& delivered,
+                                      Landing landing) {
   const std::string requestUrl =
       RequestUrlFor(urlBuffer_, strata::platform::EnvironmentValue(kUtf8HostSuffixVariable),
                     strata::platform::SystemCodePage());
   int failedAttempts = 0;
   while (failedAttempts < kMaxAttempts) {
-    switch (Attempt(requestUrl, offset, length, destination, delivered)) {
+    switch (Attempt(requestUrl, offset, length, destination, delivered, landing)) {
       case AttemptOutcome::kDelivered: return true;
       case AttemptOutcome::kRejected: return false;
       case AttemptOutcome::kRetry:
@@ -463,10 +532,12 @@ bool CHTTPFileOperationTool::Transfer(std::uint64_t offset, std::size_t length,
 
 CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
     const std::string& requestUrl, std::uint64_t offset, std::size_t length,
-    unsigned char* destination, std::size_t& delivered) {
+    unsigned char* destination, std::size_t& delivered, Landing landing) {
   EasyHandle handle = TakeHandle(reuseConnections_);
   if (handle == nullptr) return AttemptOutcome::kRetry;
-  ResponseBuffer response(handle.get(), offset, length);
+  ResponseBuffer response(handle.get(), offset, length,
+                          landing == Landing::kInPlace ? destination : nullptr);
+  if (!response.Usable()) return AttemptOutcome::kRejected;
   char range[64];
   std::snprintf(range, sizeof range, "%lld-%lld", static_cast<long long>(offset),
                 static_cast<long long>(offset + length - 1));
@@ -498,7 +569,7 @@ CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
     return outcome;
   }
   delivered = response.Stored();
-  std::memcpy(destination, response.Data(), delivered);
+  if (response.Data() != destination) std::memcpy(destination, response.Data(), delivered);
   RecordSamples(handle.get(), length);
   if (result == CURLE_OK) keepHandle();
   return AttemptOutcome::kDelivered;

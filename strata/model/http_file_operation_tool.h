@@ -9,8 +9,9 @@
 // request, or as parallel requests above kSplitAbove bytes (a large tile
 // index). ReadInto (tiles) fetches the aligned kBlockBytes block around a
 // range the cache does not hold, once however many threads want it, so
-// that neighbouring tiles come from memory. With the cache off every read
-// is exactly one request of exactly its bytes.
+// that neighbouring tiles come from memory; when reads walk through the
+// object block after block, the next blocks come with it in parallel. With
+// the cache off every read is exactly one request of exactly its bytes.
 #ifndef STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 #define STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_
 
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string>
@@ -46,12 +48,14 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // Ranges at most this far apart are fetched as one request.
   static constexpr std::uint64_t kMergeGap = 8192;
   static constexpr std::uint64_t kMaxMergedBytes = 4ULL << 20;
-  static constexpr unsigned kParallelRequests = 8;
+  static constexpr unsigned kParallelRequests = 12;
   // Reads above kSplitAbove bytes (a large tile index) go as at most
   // kParallelRequests parallel requests of at least kSplitBytes.
   static constexpr std::size_t kSplitAbove = 2u << 20;
   static constexpr std::size_t kSplitBytes = 1u << 20;
   static constexpr std::size_t kBlockBytes = 1u << 20;
+  // Blocks fetched at once when tile reads walk through the object.
+  static constexpr std::uint64_t kReadAheadBlocks = 4;
 
   struct Statistics {
     std::uint64_t requests = 0;     // transfers performed, retries included
@@ -79,6 +83,7 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
   bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
                 std::size_t& delivered) override;
+  bool ReadWhole(std::uint64_t offset, std::size_t length, unsigned char* destination) override;
   // Fetches the ranges the cache does not hold yet (joined, in parallel) and
   // keeps them; a request that fails leaves its ranges to the reads. Does
   // nothing with the cache off.
@@ -115,6 +120,11 @@ class CHTTPFileOperationTool : public CFileOperationTool {
 
  private:
   enum class AttemptOutcome { kDelivered, kRetry, kRejected };
+  enum class CacheRead { kServed, kFailed, kNotServed };
+
+  // Serves a tile-sized read from the cache, fetching its block first when
+  // needed; kNotServed leaves the read to an ordinary transfer.
+  CacheRead ReadThroughCache(std::uint64_t offset, std::size_t length, unsigned char* destination);
 
   // Cache, window, split or one transfer, whichever serves the read.
   bool Fetch(std::uint64_t offset, std::size_t length, unsigned char* destination,
@@ -123,12 +133,20 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   // into the cache unless another thread is fetching it already (then waits
   // for that one). False when the transfer failed after every attempt.
   bool FetchBlock(std::uint64_t offset, std::size_t length);
+  void AddBlocksAhead(std::uint64_t start, std::vector<ByteRange>& blocks);
+  // Fetches one range into the cache; false when it could not be fetched.
+  bool FetchIntoCache(const ByteRange& range);
+  void NoteObjectEnd(std::uint64_t end);
   bool FetchSplit(std::uint64_t offset, std::size_t length, unsigned char* destination,
                   std::size_t& delivered);
+  // Where an attempt's bytes go: copied to the destination once the attempt
+  // succeeded (a failed read leaves the caller's buffer as it was), or
+  // straight into it (scratch buffers of the reader's own: one copy less).
+  enum class Landing { kAfterSuccess, kInPlace };
   bool Transfer(std::uint64_t offset, std::size_t length, unsigned char* destination,
-                std::size_t& delivered);
+                std::size_t& delivered, Landing landing = Landing::kAfterSuccess);
   AttemptOutcome Attempt(const std::string& requestUrl, std::uint64_t offset, std::size_t length,
-                         unsigned char* destination, std::size_t& delivered);
+                         unsigned char* destination, std::size_t& delivered, Landing landing);
   static AttemptOutcome OutcomeOfStatus(long status, std::uint64_t offset, std::uint64_t bodyBytes);
   void RecordSamples(void* handle, std::size_t length);
 
@@ -143,6 +161,9 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   std::mutex blocksMutex_;
   std::condition_variable blockFetched_;
   std::set<std::uint64_t> blocksInFlight_;
+  static constexpr std::uint64_t kNoBlock = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t lastBlock_ = kNoBlock;  // the last block fetched, for spotting walks
+  std::uint64_t objectEnd_ = kNoBlock;  // where the object ends, once a block came back short
 };
 
 #endif  // STRATA_MODEL_HTTP_FILE_OPERATION_TOOL_H_

@@ -382,13 +382,7 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
                ? 0
                : -1;
   }
-  std::vector<unsigned char> bytes(size);
-  if (!reader_->ReadInto(static_cast<std::uint64_t>(start), size, bytes.data(), delivered) ||
-      delivered != size) {
-    return -1;
-  }
-  std::memcpy(*out, bytes.data(), size);
-  return 0;
+  return reader_->ReadWhole(static_cast<std::uint64_t>(start), size, *out) ? 0 : -1;
 }
 
 bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {

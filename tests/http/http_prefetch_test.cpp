@@ -183,6 +183,59 @@ TEST_F(HttpReuseTest, CacheNeverExceedsItsBound) {
   EXPECT_GT(statistics.peakBytes, 512u << 10);
 }
 
+// Tile reads that walk through the object fetch the blocks after the missed
+// one too, in parallel (so over several connections), and are then served
+// from memory; an object that ends mid-window stops the walk ahead.
+TEST_F(HttpReuseTest, TileReadsWalkingThroughTheObjectFetchTheNextBlocksAhead) {
+  constexpr std::uint64_t kBlock = CHTTPFileOperationTool::kBlockBytes;
+  const std::string big = PatternObject(8 * kBlock - 1000);
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(big, r); });
+  CHTTPFileOperationTool reader;
+  ASSERT_TRUE(reader.Open(server.Url("/big.ztx").c_str()));
+  for (std::size_t offset = 0; offset < big.size(); offset += 90000) {
+    const std::size_t length = std::min<std::size_t>(7000, big.size() - offset);
+    std::string tile(length, '\0');
+    std::size_t delivered = 0;
+    ASSERT_TRUE(
+        reader.ReadInto(offset, length, reinterpret_cast<unsigned char*>(tile.data()), delivered));
+    ASSERT_EQ(delivered, length);
+    ASSERT_EQ(tile, big.substr(offset, length)) << offset;
+  }
+  const auto statistics = reader.GetStatistics();
+  // Block 0 alone, then a window of blocks per miss.
+  const std::uint64_t windows = (8 - 1 + CHTTPFileOperationTool::kReadAheadBlocks - 1) /
+                                CHTTPFileOperationTool::kReadAheadBlocks;
+  EXPECT_LE(statistics.cache.misses, 1 + windows);
+  EXPECT_GE(server.ConnectionCount(), 2);
+  EXPECT_LE(statistics.requests, 8u + CHTTPFileOperationTool::kReadAheadBlocks);
+}
+
+// Whole reads deliver every byte or leave the buffer as it was, with the
+// cache on (bytes land in place) and off (through scratch memory).
+class HttpWholeReadTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HttpWholeReadTest, DeliversEveryByteOrLeavesTheBufferAsItWas) {
+  ScopedEnvironment cache(kCacheVariable, GetParam());
+  const std::string object = PatternObject(300000);
+  LoopbackHttpServer server([&](const Request& r, int) {
+    return r.target == "/a.ztx" ? RangeReply(object, r) : MakeReply(404, "Not Found", "");
+  });
+  CHTTPFileOperationTool reader;
+  ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
+  std::string buffer(6000, 'x');
+  auto* destination = reinterpret_cast<unsigned char*>(buffer.data());
+  ASSERT_TRUE(reader.ReadWhole(1000, 6000, destination));
+  EXPECT_EQ(buffer, object.substr(1000, 6000));
+  buffer.assign(6000, 'x');
+  EXPECT_FALSE(reader.ReadWhole(object.size() - 100, 6000, destination));  // short: past the end
+  EXPECT_EQ(buffer, std::string(6000, 'x'));
+  ASSERT_TRUE(reader.Open(server.Url("/missing.ztx").c_str()));
+  EXPECT_FALSE(reader.ReadWhole(0, 6000, destination));
+  EXPECT_EQ(buffer, std::string(6000, 'x'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cache, HttpWholeReadTest, ::testing::Values("32", "0"));
+
 TEST_F(HttpReuseTest, CacheOffMakesPrefetchANoOp) {
   ScopedEnvironment off(kCacheVariable, "0");
   LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
