@@ -1,8 +1,11 @@
 #include "strata/ztx/tile_map.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -14,6 +17,13 @@ constexpr std::uint64_t kRoundedTag = 1ULL << 40;
 constexpr std::uint64_t kInfinityTag = 2ULL << 40;
 constexpr std::uint64_t kNanTag = 3ULL << 40;
 constexpr std::uint64_t kNegativeBit = 1ULL << 39;
+
+// A level gets a table when its cells are not many more than its records,
+// and only so many levels do (the rest, e.g. in a damaged index, use the
+// hash table): lookups search the tables one after the other.
+constexpr std::int64_t kCellsPerRecord = 4;
+constexpr std::int64_t kSpareCells = 64;
+constexpr std::size_t kMostLevelTables = 32;
 
 }  // namespace
 
@@ -82,6 +92,7 @@ void TileMap::Reserve(std::size_t count) {
 
 bool TileMap::Insert(const TileInfo& tile) {
   if (records_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) return false;
+  levels_.clear();  // would miss the new record
   if ((records_.size() + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 16 : slots_.size() * 2);
   const std::uint64_t code = ScaleCode(tile.scale);
   const std::uint64_t hash = Hash(code, tile.x, tile.y);
@@ -94,13 +105,107 @@ bool TileMap::Insert(const TileInfo& tile) {
 }
 
 const TileInfo* TileMap::Find(float scale, int x, int y) const {
-  if (slots_.empty()) return nullptr;
   const std::uint64_t code = ScaleCode(scale);
-  const Slot& slot = slots_[Probe(Hash(code, x, y), code, x, y)];
+  const LevelTable* level = TableOf(code);
+  if (level == nullptr) return FindInHash(code, x, y);
+  // Every record of the scale is in its table: a position off the grid has none.
+  const std::int64_t dx = static_cast<std::int64_t>(x) - level->left;
+  const std::int64_t dy = static_cast<std::int64_t>(y) - level->top;
+  if (dx < 0 || dy < 0 || dx % level->step != 0 || dy % level->step != 0) return nullptr;
+  const std::int64_t column = dx / level->step;
+  const std::int64_t row = dy / level->step;
+  if (column >= level->columns || row >= level->rows) return nullptr;
+  const std::uint32_t cell = level->cells[static_cast<std::size_t>(row * level->columns + column)];
+  return cell == 0 ? nullptr : &records_[cell - 1];
+}
+
+const TileInfo* TileMap::FindInHash(std::uint64_t scaleCode, std::int32_t x, std::int32_t y) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[Probe(Hash(scaleCode, x, y), scaleCode, x, y)];
   return slot.record == 0 ? nullptr : &records_[slot.record - 1];
+}
+
+std::size_t TileMap::LevelIndex(std::uint64_t scaleCode) const {
+  std::size_t at = 0;
+  while (at < levels_.size() && levels_[at].scaleCode != scaleCode) ++at;
+  return at;
+}
+
+const TileMap::LevelTable* TileMap::TableOf(std::uint64_t scaleCode) const {
+  const std::size_t at = LevelIndex(scaleCode);
+  return at < levels_.size() ? &levels_[at] : nullptr;
+}
+
+void TileMap::IndexLevels() {
+  levels_.clear();
+  // First pass: each level's corner, extent and step. The step is the gcd of
+  // every position's distance from the level's first record, which is also
+  // the gcd of the distances from the corner.
+  struct Extent {
+    std::int64_t firstX, firstY, right, bottom, step, count;
+  };
+  std::vector<Extent> extents;
+  std::size_t current = 0;
+  for (const TileInfo& tile : records_) {
+    const std::uint64_t code = ScaleCode(tile.scale);
+    if (current >= levels_.size() || levels_[current].scaleCode != code) {
+      current = LevelIndex(code);
+      if (current == levels_.size()) {
+        if (levels_.size() == kMostLevelTables) {
+          levels_.clear();
+          return;
+        }
+        LevelTable level;
+        level.scaleCode = code;
+        level.left = tile.x;
+        level.top = tile.y;
+        levels_.push_back(std::move(level));
+        extents.push_back({tile.x, tile.y, tile.x, tile.y, 0, 0});
+      }
+    }
+    LevelTable& level = levels_[current];
+    Extent& extent = extents[current];
+    level.left = std::min<std::int64_t>(level.left, tile.x);
+    level.top = std::min<std::int64_t>(level.top, tile.y);
+    extent.right = std::max<std::int64_t>(extent.right, tile.x);
+    extent.bottom = std::max<std::int64_t>(extent.bottom, tile.y);
+    extent.step = std::gcd(
+        extent.step, std::gcd(std::abs(tile.x - extent.firstX), std::abs(tile.y - extent.firstY)));
+    ++extent.count;
+  }
+  for (std::size_t i = 0; i < levels_.size(); ++i)
+    SizeLevelTable(levels_[i], extents[i].right, extents[i].bottom, extents[i].step,
+                   extents[i].count);
+  // Second pass: file the records in their cells.
+  current = 0;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    const TileInfo& tile = records_[i];
+    const std::uint64_t code = ScaleCode(tile.scale);
+    if (levels_[current].scaleCode != code) current = LevelIndex(code);
+    LevelTable& level = levels_[current];
+    if (level.cells.empty()) continue;
+    const std::int64_t column = (tile.x - level.left) / level.step;
+    const std::int64_t row = (tile.y - level.top) / level.step;
+    std::uint32_t& cell = level.cells[static_cast<std::size_t>(row * level.columns + column)];
+    if (cell == 0) cell = static_cast<std::uint32_t>(i + 1);  // keys are unique; the first wins
+  }
+  // Levels too sparse for a table are left to the hash table.
+  levels_.erase(std::remove_if(levels_.begin(), levels_.end(),
+                               [](const LevelTable& level) { return level.cells.empty(); }),
+                levels_.end());
+}
+
+void TileMap::SizeLevelTable(LevelTable& level, std::int64_t right, std::int64_t bottom,
+                             std::int64_t step, std::int64_t count) {
+  level.step = step == 0 ? 1 : step;
+  level.columns = (right - level.left) / level.step + 1;
+  level.rows = (bottom - level.top) / level.step + 1;
+  if (level.columns > (count * kCellsPerRecord + kSpareCells) / level.rows) return;
+  level.cells.assign(static_cast<std::size_t>(level.columns * level.rows), 0);
 }
 
 void TileMap::Clear() {
   records_.clear();
   slots_.clear();
+  levels_.clear();
 }

@@ -222,6 +222,7 @@ int CZTXDataFile::FillTileMap(const TileBlockFilter* filter) {
     // A block load stops once every whole tile of the rectangle is present.
     if (filter != nullptr && static_cast<std::int64_t>(tiles_.size()) == filter->expected) break;
   }
+  tiles_.IndexLevels();
   return 0;
 }
 

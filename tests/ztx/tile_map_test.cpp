@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,5 +77,65 @@ TEST(TileMapTest, FirstRecordPerKeyWinsAndOrderIsKept) {
   map.Clear();
   EXPECT_EQ(map.Find(20.0f, 0, 0), nullptr);
 }
+
+// Level tables answer every lookup exactly as the hash table does: on and off
+// the grid, for sparse and scattered levels, hostile positions, many scales,
+// and records filed after the tables were built.
+struct LayoutCase {
+  const char* name;
+  int scales;      // distinct scales
+  int step;        // grid step of the positions (1: arbitrary positions)
+  int count;       // records
+  bool scattered;  // positions far apart (a level too sparse for a table)
+};
+
+class LevelTableTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(LevelTableTest, LookupsMatchTheHashTable) {
+  const LayoutCase layout = GetParam();
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> cell(0, 40);
+  // Far apart, yet with room for the probes beside them.
+  std::uniform_int_distribution<int> far(std::numeric_limits<int>::min() / 2,
+                                         std::numeric_limits<int>::max() / 2);
+  TileMap map;
+  std::vector<TileInfo> probes;
+  for (int i = 0; i < layout.count; ++i) {
+    TileInfo tile;
+    tile.scale = 40.0f / static_cast<float>(1 + i % layout.scales);
+    tile.x = layout.scattered ? far(random) : -512 + cell(random) * layout.step;
+    tile.y = layout.scattered ? far(random) : 768 + cell(random) * layout.step;
+    tile.length = i;
+    map.Insert(tile);
+    probes.push_back(tile);
+    probes.push_back({tile.x + 1, tile.y, 0, 0, tile.scale, 0, 0, {}});  // off the grid
+    probes.push_back({tile.x + layout.step * 50, tile.y, 0, 0, tile.scale, 0, 0, {}});  // beyond it
+  }
+  std::vector<const TileInfo*> hashed;
+  for (const TileInfo& probe : probes) hashed.push_back(map.Find(probe.scale, probe.x, probe.y));
+  map.IndexLevels();
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    ASSERT_EQ(map.Find(probes[i].scale, probes[i].x, probes[i].y), hashed[i])
+        << probes[i].scale << " " << probes[i].x << " " << probes[i].y;
+  }
+  TileInfo late;
+  late.scale = 40.0f;
+  late.x = -512 - 7 * layout.step;
+  late.y = 5;
+  late.length = -2;
+  ASSERT_TRUE(map.Insert(late));
+  ASSERT_NE(map.Find(40.0f, late.x, late.y), nullptr);
+  EXPECT_EQ(map.Find(40.0f, late.x, late.y)->length, -2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, LevelTableTest,
+                         ::testing::Values(LayoutCase{"Regular", 4, 256, 3000, false},
+                                           LayoutCase{"OddStep", 3, 240, 2000, false},
+                                           LayoutCase{"AnyPosition", 2, 1, 500, false},
+                                           LayoutCase{"Scattered", 2, 256, 400, true},
+                                           LayoutCase{"ManyScales", 40, 256, 4000, false}),
+                         [](const ::testing::TestParamInfo<LayoutCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
