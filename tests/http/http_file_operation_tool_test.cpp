@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -12,16 +13,17 @@
 
 #include "strata/model/byte_buffer.h"
 #include "strata/platform/debug_output.h"
-#include "support/loopback_server.h"
 #include "support/test_files.h"
+#include "tools/loopback/loopback_http_server.h"
+#include "tools/loopback/nginx_server.h"
 
 namespace {
 
-using strata::test::FaultHttpServer;
-using strata::test::HttpReply;
-using strata::test::HttpRequest;
-using strata::test::RangeReply;
-using strata::test::Respond;
+using strata::loopback::LoopbackHttpServer;
+using strata::loopback::MakeReply;
+using strata::loopback::RangeReply;
+using strata::loopback::Reply;
+using strata::loopback::Request;
 
 // The retry and progress lines are the reader's only account of its
 // attempts; switch them on before anything asks whether they are on.
@@ -84,7 +86,7 @@ class HttpReaderTest : public ::testing::Test {
 };
 
 TEST_F(HttpReaderTest, SendsOneRangeRequestWithFixedHeaders) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   testing::internal::CaptureStderr();
   const ReadOutcome read = ReadUrl(server.Url("/slides/a.ztx"), 1000, 5000);
   const std::string debug = testing::internal::GetCapturedStderr();
@@ -92,9 +94,9 @@ TEST_F(HttpReaderTest, SendsOneRangeRequestWithFixedHeaders) {
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.filled, 5000u);
   EXPECT_EQ(read.bytes, object_.substr(1000, 5000));
-  const std::vector<HttpRequest> requests = server.Requests();
+  const std::vector<Request> requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].requestLine.substr(0, 18), "GET /slides/a.ztx ");
+  EXPECT_EQ(requests[0].head.substr(0, 18), "GET /slides/a.ztx ");
   EXPECT_EQ(requests[0].Header("range"), "bytes=1000-5999");
   EXPECT_EQ(requests[0].Header("user-agent"),
             "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
@@ -106,8 +108,8 @@ TEST_F(HttpReaderTest, SendsOneRangeRequestWithFixedHeaders) {
 }
 
 TEST_F(HttpReaderTest, RangeBeyondFourGigabytesIsWrittenInFull) {
-  FaultHttpServer server(
-      [](const HttpRequest&, int) { return Respond(206, "Partial Content", "0123456789"); });
+  LoopbackHttpServer server(
+      [](const Request&, int) { return MakeReply(206, "Partial Content", "0123456789"); });
   const ReadOutcome read = ReadUrl(server.Url("/big"), 5000000000ULL, 10);
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.bytes, "0123456789");
@@ -117,7 +119,7 @@ TEST_F(HttpReaderTest, RangeBeyondFourGigabytesIsWrittenInFull) {
 
 TEST_F(HttpReaderTest, RefusedConnectionFailsCleanlyAfterThirtyAttempts) {
   const std::string url =
-      "http://127.0.0.1:" + std::to_string(strata::test::RefusingPort()) + "/a.ztx";
+      "http://127.0.0.1:" + std::to_string(strata::loopback::FreeLoopbackPort()) + "/a.ztx";
   testing::internal::CaptureStderr();
   const auto start = std::chrono::steady_clock::now();
   const ReadOutcome read = ReadUrl(url, 0, 100);
@@ -135,12 +137,11 @@ TEST_F(HttpReaderTest, RefusedConnectionFailsCleanlyAfterThirtyAttempts) {
 }
 
 TEST_F(HttpReaderTest, ResetInTheMiddleOfTheBodyIsRetried) {
-  FaultHttpServer server([&](const HttpRequest& r, int index) {
+  LoopbackHttpServer server([&](const Request& r, int index) {
     if (index > 0) return RangeReply(object_, r);
-    std::string cut =
-        strata::test::HttpResponseText(206, "Partial Content", object_.substr(0, 4000));
+    std::string cut = MakeReply(206, "Partial Content", object_.substr(0, 4000)).bytes;
     cut.resize(cut.size() - 2000);
-    return HttpReply{cut, HttpReply::Ending::kReset};
+    return Reply{cut, Reply::Ending::kReset};
   });
   testing::internal::CaptureStderr();
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 0, 4000);
@@ -154,8 +155,8 @@ TEST_F(HttpReaderTest, ResetInTheMiddleOfTheBodyIsRetried) {
 
 // Takes about five seconds: the first attempt runs into the time limit.
 TEST_F(HttpReaderTest, StalledResponseIsAbandonedAfterTheTimeLimitAndRetried) {
-  FaultHttpServer server([&](const HttpRequest& r, int index) {
-    if (index == 0) return HttpReply{"", HttpReply::Ending::kStall};
+  LoopbackHttpServer server([&](const Request& r, int index) {
+    if (index == 0) return Reply{"", Reply::Ending::kStall};
     return RangeReply(object_, r);
   });
   const auto start = std::chrono::steady_clock::now();
@@ -178,8 +179,8 @@ TEST(HttpReaderTimeoutTest, OnlyReadsUpTo102400BytesHaveATimeLimit) {
 class ServerErrorTest : public HttpReaderTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ServerErrorTest, IsRetriedUntilTheServerAnswers) {
-  FaultHttpServer server([&](const HttpRequest& r, int index) {
-    if (index == 0) return Respond(GetParam(), "Trouble", "<html>error page</html>");
+  LoopbackHttpServer server([&](const Request& r, int index) {
+    if (index == 0) return MakeReply(GetParam(), "Trouble", "<html>error page</html>");
     return RangeReply(object_, r);
   });
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 10, 90);
@@ -191,8 +192,8 @@ TEST_P(ServerErrorTest, IsRetriedUntilTheServerAnswers) {
 INSTANTIATE_TEST_SUITE_P(Statuses, ServerErrorTest, ::testing::Values(500, 502, 503, 504));
 
 TEST_F(HttpReaderTest, PersistentServerErrorFailsAfterThirtyAttempts) {
-  FaultHttpServer server([](const HttpRequest&, int) {
-    return Respond(500, "Internal Server Error", "<html>down</html>");
+  LoopbackHttpServer server([](const Request&, int) {
+    return MakeReply(500, "Internal Server Error", "<html>down</html>");
   });
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 0, 100);
   EXPECT_FALSE(read.ok);
@@ -204,8 +205,8 @@ class ClientErrorTest : public HttpReaderTest, public ::testing::WithParamInterf
 
 TEST_P(ClientErrorTest, FailsAtOnceWithoutRetrying) {
   const int status = GetParam();
-  FaultHttpServer server([status](const HttpRequest&, int) {
-    return Respond(status, "No", "<html>no such slide</html>");
+  LoopbackHttpServer server([status](const Request&, int) {
+    return MakeReply(status, "No", "<html>no such slide</html>");
   });
   testing::internal::CaptureStderr();
   const ReadOutcome read = ReadUrl(server.Url("/missing.ztx"), 0, 100);
@@ -219,7 +220,7 @@ TEST_P(ClientErrorTest, FailsAtOnceWithoutRetrying) {
 INSTANTIATE_TEST_SUITE_P(Statuses, ClientErrorTest, ::testing::Values(400, 403, 404, 410));
 
 TEST_F(HttpReaderTest, RangeNotSatisfiableIsAnEmptyRead) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 25000, 100);
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.capacity, 100u);
@@ -231,9 +232,9 @@ TEST_F(HttpReaderTest, RangeNotSatisfiableIsAnEmptyRead) {
 TEST_F(HttpReaderTest, WholeObjectAnswerEndsOnceTheRequestedBytesAreIn) {
   // The server claims a huge object, sends its start and then stalls: the
   // reader must not wait for (or download) the rest of it.
-  FaultHttpServer server([&](const HttpRequest&, int) {
+  LoopbackHttpServer server([&](const Request&, int) {
     std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n";
-    return HttpReply{head + object_, HttpReply::Ending::kStall};
+    return Reply{head + object_, Reply::Ending::kStall};
   });
   const auto start = std::chrono::steady_clock::now();
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 12000, 3000);
@@ -247,7 +248,7 @@ TEST_F(HttpReaderTest, WholeObjectAnswerEndsOnceTheRequestedBytesAreIn) {
 
 TEST_F(HttpReaderTest, ReadersComeAndGoOnManyThreads) {
   // libcurl's global set-up and clean-up run with every reader.
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); }, 64);
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); }, 64);
   std::vector<std::thread> threads;
   std::vector<int> good(4, 0);
   for (int t = 0; t < 4; ++t) {
@@ -265,7 +266,7 @@ TEST_F(HttpReaderTest, ReadersComeAndGoOnManyThreads) {
 }
 
 TEST_F(HttpReaderTest, ShortPartialBodyIsAShortRead) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool reader;
   ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
   ByteBuffer buffer;
@@ -293,7 +294,7 @@ class IgnoredRangeTest : public HttpReaderTest,
 // The server answers every range with 200 and the whole object.
 TEST_P(IgnoredRangeTest, TakesTheRequestedBytesOutOfTheWholeObject) {
   const IgnoredRangeCase& c = GetParam();
-  FaultHttpServer server([&](const HttpRequest&, int) { return Respond(200, "OK", object_); });
+  LoopbackHttpServer server([&](const Request&, int) { return MakeReply(200, "OK", object_); });
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), c.offset, c.length);
   EXPECT_EQ(server.RequestCount(), 1);
   ASSERT_EQ(read.ok, c.ok);
@@ -317,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IgnoredRangeCase{30000, 100, false, 0}));
 
 TEST_F(HttpReaderTest, SpacesAreRequestedAsPercent20) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool reader;
   const std::string url = server.Url("/my slides/slide 1 .ztx");
   ASSERT_TRUE(reader.Open(url.c_str()));
@@ -350,7 +351,7 @@ TEST(HttpReaderOpenTest, RefusesUrlsThatDoNotFitTheUrlBuffer) {
 }
 
 TEST_F(HttpReaderTest, EmptyOrNegativeReadsSendNothing) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool unopened;
   ByteBuffer buffer;
   EXPECT_FALSE(unopened.Read(0, 10, &buffer));
@@ -367,14 +368,14 @@ TEST_F(HttpReaderTest, EmptyOrNegativeReadsSendNothing) {
 }
 
 TEST_F(HttpReaderTest, FollowsRedirects) {
-  FaultHttpServer server([&](const HttpRequest& r, int index) {
-    if (index == 0) return Respond(302, "Found", "", "Location: /moved/a.ztx\r\n");
+  LoopbackHttpServer server([&](const Request& r, int index) {
+    if (index == 0) return MakeReply(302, "Found", "", "Location: /moved/a.ztx\r\n");
     return RangeReply(object_, r);
   });
   const ReadOutcome read = ReadUrl(server.Url("/a.ztx"), 50, 50);
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.bytes, object_.substr(50, 50));
-  const std::vector<HttpRequest> requests = server.Requests();
+  const std::vector<Request> requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].target, "/moved/a.ztx");
   EXPECT_EQ(requests[1].Header("range"), "bytes=50-99");
@@ -392,7 +393,7 @@ TEST(HttpReaderProtocolTest, ReadsNothingButHttp) {
 }
 
 TEST_F(HttpReaderTest, SamplesFillTwentySlotsAndWrapAround) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   CHTTPFileOperationTool reader;
   ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
   const CHTTPFileOperationTool::TransferSamples fresh = reader.Samples();
@@ -419,8 +420,18 @@ TEST_F(HttpReaderTest, SamplesFillTwentySlotsAndWrapAround) {
 }
 
 TEST_F(HttpReaderTest, ConcurrentReadsOnOneReaderAreInFlightTogether) {
-  // The server waits for a second connection before it answers the first.
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); }, 8, 2);
+  // Each answer waits (3 s at most) for the other request to come.
+  std::atomic<int> arrived{0};
+  LoopbackHttpServer server(
+      [&](const Request& r, int) {
+        ++arrived;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (arrived < 2 && std::chrono::steady_clock::now() < until) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return RangeReply(object_, r);
+      },
+      8);
   CHTTPFileOperationTool reader;
   ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
   ReadOutcome first;
@@ -433,7 +444,7 @@ TEST_F(HttpReaderTest, ConcurrentReadsOnOneReaderAreInFlightTogether) {
   ASSERT_TRUE(second.ok);
   EXPECT_EQ(first.bytes, object_.substr(0, 3000));
   EXPECT_EQ(second.bytes, object_.substr(10000, 3000));
-  EXPECT_EQ(server.MostConnectionsAtOnce(), 2);
+  EXPECT_EQ(server.MostRequestsAtOnce(), 2);
   EXPECT_EQ(server.RequestCount(), 2);
 }
 
@@ -458,7 +469,7 @@ TEST(HttpReaderUrlTest, ObjectStorageUrlsAreConvertedToUtf8) {
 }
 
 TEST_F(HttpReaderTest, ObjectStorageHostFromTheEnvironmentStillReads) {
-  FaultHttpServer server([&](const HttpRequest& r, int) { return RangeReply(object_, r); });
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
   const std::string host = "127.0.0.1:" + std::to_string(server.port());
   setenv(CHTTPFileOperationTool::kUtf8HostSuffixVariable, host.c_str(), 1);
   const ReadOutcome read = ReadUrl(server.Url("/bucket/a b.ztx"), 5, 5);

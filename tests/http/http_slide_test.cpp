@@ -19,7 +19,6 @@
 #include "strata/model/http_file_operation_tool.h"
 #include "strata/model/local_file_operation_tool.h"
 #include "strata/strata.h"
-#include "support/loopback_server.h"
 #include "support/slide_fixtures.h"
 #include "support/slide_owners.h"
 #include "support/test_files.h"

@@ -152,6 +152,11 @@ int LoopbackHttpServer::RequestCount() const {
   return static_cast<int>(requests_.size());
 }
 
+int LoopbackHttpServer::MostRequestsAtOnce() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return mostAtOnce_;
+}
+
 void LoopbackHttpServer::CloseIdleConnections() {
   std::lock_guard<std::mutex> guard(mutex_);
   for (const auto& connection : open_) {
@@ -163,6 +168,17 @@ void LoopbackHttpServer::CloseIdleConnections() {
 
 bool LoopbackHttpServer::Expired() const {
   return stopping_ || std::chrono::steady_clock::now() >= deadline_;
+}
+
+// Drops whatever the client sends until it closes or the server stops.
+void LoopbackHttpServer::HoldUntilClosed(int fd) const {
+  char sink[256];
+  while (!Expired()) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, 50);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready > 0 && recv(fd, sink, sizeof sink, 0) <= 0) return;
+  }
 }
 
 void LoopbackHttpServer::AcceptLoop() {
@@ -224,9 +240,15 @@ void LoopbackHttpServer::Serve(std::shared_ptr<Connection> connection) {
         }
         index = static_cast<int>(requests_.size());
         requests_.push_back(request);
+        mostAtOnce_ = std::max(mostAtOnce_, ++answering_);
       }
       const Reply reply = handler_(request, index);
       SendAll(fd, reply.bytes);
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        --answering_;
+      }
+      if (reply.ending == Reply::Ending::kStall) HoldUntilClosed(fd);
       if (reply.ending == Reply::Ending::kReset) {
         linger abort{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);

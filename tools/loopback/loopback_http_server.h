@@ -1,7 +1,7 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: every
 // connection gets a thread of its own and is kept alive between requests, so
 // a client may reuse it and hold several at once. A handler scripts each
-// answer (good ranges, errors, resets, delays). The server stops answering
+// answer (good ranges, errors, resets, stalls, delays). The server stops answering
 // after `maxRequests` requests or once `lifetime` has passed, and records
 // every request it saw.
 #ifndef STRATA_TOOLS_LOOPBACK_LOOPBACK_HTTP_SERVER_H_
@@ -34,6 +34,7 @@ struct Reply {
     kKeepAlive,  // send, then wait for the next request on the connection
     kClose,      // send, then close normally
     kReset,      // send, then abort the connection (RST)
+    kStall,      // send, then answer nothing more until the client closes
   };
   std::string bytes;
   Ending ending = Ending::kKeepAlive;
@@ -64,6 +65,8 @@ class LoopbackHttpServer {
   int RequestCount() const;
   // Connections accepted so far.
   int ConnectionCount() const { return connections_; }
+  // The most requests that were being answered at the same time.
+  int MostRequestsAtOnce() const;
   // Closes every open connection once it is idle (at once if it is), as a
   // server whose keep-alive time ran out does; connections busy with a
   // request are closed after their answer.
@@ -75,6 +78,7 @@ class LoopbackHttpServer {
   void AcceptLoop();
   void Serve(std::shared_ptr<Connection> connection);
   bool Expired() const;
+  void HoldUntilClosed(int fd) const;
 
   Handler handler_;
   const int maxRequests_;
@@ -85,6 +89,8 @@ class LoopbackHttpServer {
   std::atomic<int> connections_{0};
   mutable std::mutex mutex_;
   std::vector<Request> requests_;
+  int answering_ = 0;
+  int mostAtOnce_ = 0;
   std::vector<std::shared_ptr<Connection>> open_;
   std::vector<std::thread> threads_;
   std::thread acceptor_;
