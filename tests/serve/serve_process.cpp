@@ -11,21 +11,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "tools/loopback/loopback_http_server.h"
+
 namespace strata::test {
 namespace {
 
 constexpr int kReplyTimeoutSeconds = 30;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 }  // namespace
 
@@ -166,21 +162,10 @@ bool HttpConnection::Exchange(const std::string& request, bool headOnly, HttpRep
   const std::string head = pending_.substr(0, end);
   pending_.erase(0, end + 4);
   *reply = HttpReply();
-  std::size_t lineEnd = head.find("\r\n");
-  const std::string statusLine = head.substr(0, lineEnd);
+  const std::string statusLine = head.substr(0, head.find("\r\n"));
   if (statusLine.size() < 12 || statusLine.compare(0, 5, "HTTP/") != 0) return false;
   reply->status = std::atoi(statusLine.c_str() + 9);
-  while (lineEnd != std::string::npos) {
-    const std::size_t start = lineEnd + 2;
-    lineEnd = head.find("\r\n", start);
-    const std::string line =
-        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string value = line.substr(colon + 1);
-    value.erase(0, value.find_first_not_of(' '));
-    reply->headers[Lower(line.substr(0, colon))] = value;
-  }
+  reply->headers = loopback::HeaderFields(head);
   if (headOnly || reply->status == 304 || reply->headers.count("content-length") == 0) return true;
   const std::size_t length = std::strtoull(reply->headers["content-length"].c_str(), nullptr, 10);
   while (pending_.size() < length) {

@@ -28,28 +28,20 @@ bool ParseByteRange(const std::string& header, std::uint64_t& first, std::uint64
   return true;
 }
 
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
 void ParseHead(const std::string& head, Request& request) {
-  std::size_t lineEnd = head.find("\r\n");
-  const std::string requestLine = head.substr(0, lineEnd);
+  const std::string requestLine = head.substr(0, head.find("\r\n"));
   const std::size_t firstSpace = requestLine.find(' ');
   const std::size_t secondSpace = requestLine.rfind(' ');
   if (firstSpace != std::string::npos && secondSpace > firstSpace) {
     request.target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   }
-  while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
-    const std::size_t start = lineEnd + 2;
-    lineEnd = head.find("\r\n", start);
-    const std::string line =
-        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    std::size_t valueStart = colon + 1;
-    while (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
-    request.headers[name] = line.substr(valueStart);
-  }
+  request.headers = HeaderFields(head);
 }
 
 void SendAll(int fd, const std::string& bytes) {
@@ -63,6 +55,23 @@ void SendAll(int fd, const std::string& bytes) {
 }
 
 }  // namespace
+
+std::map<std::string, std::string> HeaderFields(const std::string& head) {
+  std::map<std::string, std::string> fields;
+  std::size_t lineEnd = head.find("\r\n");
+  while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
+    const std::size_t start = lineEnd + 2;
+    lineEnd = head.find("\r\n", start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::size_t valueStart = colon + 1;
+    while (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
+    fields[Lower(line.substr(0, colon))] = line.substr(valueStart);
+  }
+  return fields;
+}
 
 std::string Request::Header(const std::string& lowerCaseName) const {
   const auto found = headers.find(lowerCaseName);
@@ -255,10 +264,7 @@ void LoopbackHttpServer::Serve(std::shared_ptr<Connection> connection) {
       }
       if (reply.ending != Reply::Ending::kKeepAlive) open = false;
       // A client that asks to close gets its wish after the answer.
-      std::string wish = request.Header("connection");
-      std::transform(wish.begin(), wish.end(), wish.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      if (wish == "close") open = false;
+      if (Lower(request.Header("connection")) == "close") open = false;
     }
   }
   std::lock_guard<std::mutex> hold(connection->mutex);

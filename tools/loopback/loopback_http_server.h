@@ -40,6 +40,10 @@ struct Reply {
   Ending ending = Ending::kKeepAlive;
 };
 
+// The fields of an HTTP head (the lines after its first), names in lower
+// case, values without the spaces that lead them.
+std::map<std::string, std::string> HeaderFields(const std::string& head);
+
 // A complete response; "Connection: close" when `ending` is kClose.
 Reply MakeReply(int status, const std::string& reason, const std::string& body,
                 const std::string& extraHeaders = "",
