@@ -15,7 +15,7 @@
 #include "strata/platform/debug_output.h"
 #include "support/test_files.h"
 #include "tools/loopback/loopback_http_server.h"
-#include "tools/loopback/nginx_server.h"
+#include "tools/loopback/loopback_socket.h"
 
 namespace {
 

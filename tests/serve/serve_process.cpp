@@ -1,6 +1,5 @@
 #include "serve/serve_process.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "tools/loopback/loopback_http_server.h"
+#include "tools/loopback/loopback_socket.h"
 
 namespace strata::test {
 namespace {
@@ -113,20 +113,12 @@ int ServeProcess::Stop(int signal) {
 }
 
 HttpConnection::HttpConnection(int port) {
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  fd_ = loopback::ConnectLoopback(port);
   if (fd_ < 0) return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   timeval timeout{kReplyTimeoutSeconds, 0};
   setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   const int on = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd_);
-    fd_ = -1;
-  }
 }
 
 HttpConnection::~HttpConnection() {
@@ -149,12 +141,7 @@ bool HttpConnection::ClosedByPeer() {
 }
 
 bool HttpConnection::Exchange(const std::string& request, bool headOnly, HttpReply* reply) {
-  if (fd_ < 0) return false;
-  for (std::size_t sent = 0; sent < request.size();) {
-    const ssize_t wrote = send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (wrote <= 0) return false;
-    sent += static_cast<std::size_t>(wrote);
-  }
+  if (fd_ < 0 || !loopback::SendAll(fd_, request)) return false;
   std::size_t end;
   while ((end = pending_.find("\r\n\r\n")) == std::string::npos) {
     if (!ReadMore()) return false;

@@ -1,7 +1,5 @@
 #include "tools/loopback/latency_proxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,25 +9,13 @@
 #include <cerrno>
 #include <thread>
 
+#include "tools/loopback/loopback_socket.h"
+
 namespace strata::loopback {
 
 namespace {
 
 constexpr int kUpstreamWaitMs = 30000;
-
-int ConnectLoopback(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 bool IsHeader(const std::string& line, const char* lowerCaseName) {
   const std::size_t colon = line.find(':');
@@ -60,12 +46,7 @@ Reply ForwardToUpstream(int upstreamPort, const Request& request) {
   const int fd = ConnectLoopback(upstreamPort);
   if (fd < 0) return MakeReply(502, "Bad Gateway", "");
   const std::string head = WithConnection(request.head, "close");
-  std::size_t sent = 0;
-  while (sent < head.size()) {
-    const ssize_t count = send(fd, head.data() + sent, head.size() - sent, MSG_NOSIGNAL);
-    if (count <= 0) break;
-    sent += static_cast<std::size_t>(count);
-  }
+  SendAll(fd, head);
   // The upstream closes after its answer, so the answer is all it sends.
   std::string answer;
   char chunk[65536];

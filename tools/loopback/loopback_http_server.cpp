@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "tools/loopback/loopback_socket.h"
+
 namespace strata::loopback {
 
 namespace {
@@ -42,16 +44,6 @@ void ParseHead(const std::string& head, Request& request) {
     request.target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   }
   request.headers = HeaderFields(head);
-}
-
-void SendAll(int fd, const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t count = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    sent += static_cast<std::size_t>(count);
-  }
 }
 
 }  // namespace

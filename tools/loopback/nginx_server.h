@@ -5,12 +5,9 @@
 #ifndef STRATA_TOOLS_LOOPBACK_NGINX_SERVER_H_
 #define STRATA_TOOLS_LOOPBACK_NGINX_SERVER_H_
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,20 +22,9 @@
 #include <thread>
 #include <vector>
 
-namespace strata::loopback {
+#include "tools/loopback/loopback_socket.h"
 
-// A loopback port that was free a moment ago.
-inline int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
+namespace strata::loopback {
 
 class NginxServer {
  public:
@@ -130,14 +116,9 @@ class NginxServer {
   }
 
   static bool Accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
+    const int fd = ConnectLoopback(port);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
   }
 
   std::string Configuration(int port) const {
