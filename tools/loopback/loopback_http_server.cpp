@@ -1,6 +1,5 @@
 #include "tools/loopback/loopback_http_server.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -108,19 +107,8 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler, int maxRequests,
     : handler_(std::move(handler)),
       maxRequests_(maxRequests),
       deadline_(std::chrono::steady_clock::now() + lifetime) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, 64) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    close(listenFd_);
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  port_ = ntohs(address.sin_port);
+  listenFd_ = BindLoopback(64, &port_);
+  if (listenFd_ < 0) throw std::runtime_error("cannot listen on loopback");
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

@@ -22,14 +22,26 @@ sockaddr_in LoopbackAddress(int port) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
+int BindLoopback(int backlog, int* port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   sockaddr_in address = LoopbackAddress(0);
   socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (backlog > 0 && listen(fd, backlog) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+int FreeLoopbackPort() {
+  int port = 0;
+  const int fd = BindLoopback(0, &port);
+  if (fd >= 0) close(fd);
+  return port;
 }
 
 int ConnectLoopback(int port) {

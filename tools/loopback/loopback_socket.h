@@ -6,6 +6,10 @@
 
 namespace strata::loopback {
 
+// A socket bound to a free port on 127.0.0.1, listening with `backlog` when
+// that is above 0; its port number goes to `port`. -1 when that fails.
+int BindLoopback(int backlog, int* port);
+
 // A loopback port that was free a moment ago.
 int FreeLoopbackPort();
 
