@@ -387,7 +387,7 @@ TEST_F(HttpServedSlideTest, ATileIsOneRangeRequestWithEscapedSpaces) {
   OpenHandle remote;
   ASSERT_TRUE(InitImageFileFunc(&remote.handle, served_.server().Url(slide->fileName).c_str()));
   const WrittenTile& tile = slide->layout.tiles.back();
-  const int before = served_.server().AccessLogLines();
+  const int before = served_.server().SettledAccessLogLines();
   ASSERT_FALSE(TileStream(remote.handle, tile).empty());
   EXPECT_EQ(served_.server().AccessLogLines(before + 1), before + 1);
   std::ifstream log(served_.server().AccessLogPath());
@@ -399,7 +399,7 @@ TEST_F(HttpServedSlideTest, ATileIsOneRangeRequestWithEscapedSpaces) {
 }
 
 TEST_F(HttpServedSlideTest, MissingSlideFailsToOpenAfterOneRequest) {
-  const int before = served_.server().AccessLogLines();
+  const int before = served_.server().SettledAccessLogLines();
   OpenHandle remote;
   EXPECT_FALSE(InitImageFileFunc(&remote.handle, served_.server().Url("no such.ztx").c_str()));
   EXPECT_EQ(remote.handle.slide, nullptr);

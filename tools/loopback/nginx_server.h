@@ -83,6 +83,24 @@ class NginxServer {
     return lines;
   }
 
+  // Requests logged once the log has stood still for 100 ms, so that the
+  // answers a caller already has are all counted.
+  int SettledAccessLogLines() const {
+    using Clock = std::chrono::steady_clock;
+    int lines = CountLines(AccessLogPath());
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    auto stillSince = Clock::now();
+    while (Clock::now() < until && Clock::now() - stillSince < std::chrono::milliseconds(100)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const int now = CountLines(AccessLogPath());
+      if (now != lines) {
+        lines = now;
+        stillSince = Clock::now();
+      }
+    }
+    return lines;
+  }
+
   void Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
