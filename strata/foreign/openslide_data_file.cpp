@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "strata/model/lookup_table.h"
 #include "strata/model/pixel_ops.h"
@@ -123,27 +122,19 @@ void CBIFDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
 
 PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w,
                                                 int h, bool compositeBackground) const {
-  if (slide_ == nullptr || header_ == nullptr || w <= 0 || h <= 0) return nullptr;
-  std::size_t argbBytes = 0;
-  std::size_t rgbBytes = 0;
-  if (!strata::CheckedPixelBytes(w, h, 4, argbBytes) ||
-      !strata::CheckedPixelBytes(w, h, 3, rgbBytes) ||
-      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
-    return nullptr;
-  }
-  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  std::unique_ptr<std::uint32_t[]> argb(new (std::nothrow) std::uint32_t[count]);
-  PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
-  if (argb == nullptr || rgb == nullptr) return nullptr;
+  if (slide_ == nullptr || header_ == nullptr) return nullptr;
+  strata::foreign::ArgbReadBuffers buffers;
+  if (!buffers.Allocate(w, h)) return nullptr;
   ShiftToLibrary(x, y);
-  if (!library_.ReadRegion(slide_, argb.get(), x, y, level, w, h) ||
+  if (!library_.ReadRegion(slide_, buffers.argb.get(), x, y, level, w, h) ||
       library_.Error(slide_) != nullptr) {
     return nullptr;
   }
   strata::foreign::BackgroundColour background = header_->Background();
   if (!compositeBackground) background.present = false;
-  strata::foreign::ConvertArgbToRgb(argb.get(), count, background, rgb.get());
-  return rgb;
+  strata::foreign::ConvertArgbToRgb(buffers.argb.get(), buffers.count, background,
+                                    buffers.rgb.get());
+  return std::move(buffers.rgb);
 }
 
 int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int height,
