@@ -233,13 +233,8 @@ unsigned char* COpenSlideDataFile::ReadTileStream(float scale, int x, int y, int
   int width = 0;
   int height = 0;
   if (!ReadTilePixelsAt(scale, x, y, pixels, width, height)) return nullptr;
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
-    return nullptr;
-  }
-  *out = stream;
-  length = streamLength;
+  // HandOut writes *out and length only when it succeeds.
+  strata::HandOut(std::move(pixels), width, height, true, out, length);
   return nullptr;
 }
 
@@ -255,16 +250,10 @@ unsigned char* COpenSlideDataFile::ReadTileAdjusted(float scale, int x, int y, i
   if (!strata::IsNeutralAdjustment(params)) {
     int table[256][3];
     const bool keep[3] = {true, true, true};
-    strata::BuildLookupTable(params, table);
+    lookupTable_.Prepare(params, table);
     strata::ApplyLookupTable(table, keep, pixels.get(),
                              static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   }
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
-    return nullptr;
-  }
-  *out = stream;
-  length = streamLength;
+  strata::HandOut(std::move(pixels), width, height, true, out, length);
   return nullptr;
 }

@@ -24,6 +24,7 @@
 #include "strata/foreign/openslide_library.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
+#include "strata/model/lookup_table.h"
 
 class COpenSlideDataFile : public CDataFile {
  public:
@@ -114,6 +115,7 @@ class COpenSlideDataFile : public CDataFile {
   strata::foreign::OpenSlideLibrary library_;  // the one the handle came from
   strata::foreign::OpenSlideHandle slide_ = nullptr;
   std::unique_ptr<COpenSlideDataHeader> header_;
+  strata::LookupTableCache lookupTable_;
 };
 
 class CNDPIDataFile : public COpenSlideDataFile {
