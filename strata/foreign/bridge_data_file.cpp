@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
 #include "strata/model/region_geometry.h"
 #include "strata/ztx/ztx_region.h"
 #include "strata/ztx/ztx_tile_pixels.h"
@@ -36,13 +35,10 @@ bool FetchOwnTile(CDataFile& slide, float scale, int x, int y, std::vector<unsig
 bool WhiteImage(unsigned char** data, int& length, int& width, int& height) {
   if (data == nullptr) return false;
   constexpr int kBytes = kWhiteImageSize * kWhiteImageSize * 3;
-  const std::vector<unsigned char> white(kBytes, 255);
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  strata::EncodeJpeg(white.data(), kBytes, &stream, streamLength, kWhiteImageSize, kWhiteImageSize);
-  if (stream == nullptr) return false;
-  *data = stream;
-  length = streamLength;
+  PixelBuffer white(strata::AllocateFilledBuffer(kBytes, 255));
+  if (!strata::HandOut(std::move(white), kWhiteImageSize, kWhiteImageSize, true, data, length)) {
+    return false;
+  }
   width = height = kWhiteImageSize;
   return true;
 }
