@@ -80,30 +80,6 @@ std::unique_ptr<COpenSlideDataHeader> COpenSlideDataFile::NewHeader(
   return std::make_unique<COpenSlideDataHeader>(library, slide);
 }
 
-std::unique_ptr<COpenSlideDataHeader> CNDPIDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CNDPIDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CSVSDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CSVSDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CMIRAXDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CMIRAXDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CBIFDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CBIFDataHeader>(library, slide);
-}
-
 void COpenSlideDataFile::ShiftToLibrary(std::int64_t&, std::int64_t&) const {}
 
 void CMIRAXDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
