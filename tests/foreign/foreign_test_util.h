@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "strata/model/image_codec.h"
 #include "strata/strata.h"
 #include "support/standin_libraries.h"
 
@@ -23,6 +25,22 @@ using ExportBuffer = std::unique_ptr<unsigned char, ExportBufferRelease>;
 inline std::vector<unsigned char> Bytes(const unsigned char* data, int length) {
   return data == nullptr || length <= 0 ? std::vector<unsigned char>()
                                         : std::vector<unsigned char>(data, data + length);
+}
+
+// The JPEG stream the library makes of `bytes` bytes of width x height RGB
+// pixels; empty when encoding fails.
+inline std::vector<unsigned char> EncodeLikeLibrary(const unsigned char* rgb, std::size_t bytes,
+                                                    int width, int height) {
+  unsigned char* stream = nullptr;
+  int length = 0;
+  EncodeJpeg(rgb, static_cast<int>(bytes), &stream, length, width, height);
+  ExportBuffer owned(stream);
+  return Bytes(stream, length);
+}
+
+inline std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb,
+                                                    int width, int height) {
+  return EncodeLikeLibrary(rgb.data(), rgb.size(), width, height);
 }
 
 // A slide handle closed when the object goes away.

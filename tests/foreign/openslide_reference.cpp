@@ -7,7 +7,6 @@
 
 #include "strata/foreign/openslide_pixels.h"
 #include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
 
 namespace strata::test {
 
@@ -60,15 +59,6 @@ void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& han
     }
     EXPECT_TRUE(TileStream(handle, scale, static_cast<int>(levelWidth), 0).empty());
   }
-}
-
-std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h) {
-  unsigned char* stream = nullptr;
-  int length = 0;
-  EncodeJpeg(rgb.data(), static_cast<int>(rgb.size()), &stream, length, w, h);
-  PixelBuffer owned(stream);
-  return owned == nullptr ? std::vector<unsigned char>()
-                          : std::vector<unsigned char>(stream, stream + length);
 }
 
 std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,

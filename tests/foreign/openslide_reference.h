@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foreign/foreign_test_util.h"
 #include "strata/foreign/openslide_library.h"
 #include "strata/strata.h"
 
@@ -41,9 +42,6 @@ class DirectSlide {
 // OpenSlide's own pixels; a tile at a level's right edge gives no stream.
 void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& handle,
                                  double scanScale);
-
-// The JPEG stream the library makes of these pixels.
-std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h);
 
 // A region or tile through the exports; empty when the call fails.
 std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,

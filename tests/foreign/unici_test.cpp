@@ -7,7 +7,6 @@
 
 #include "foreign/foreign_test_util.h"
 #include "strata/foreign/iviewer_sdk.h"
-#include "strata/model/image_codec.h"
 #include "strata/platform/dynamic_library.h"
 
 namespace strata::test {
@@ -101,10 +100,7 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
       pixel[2] = static_cast<unsigned char>(i + j);
     }
   }
-  unsigned char* expected = nullptr;
-  int expectedLength = 0;
-  EncodeJpeg(pixels.data(), 100 * 100 * 3, &expected, expectedLength, 100, 100);
-  ExportBuffer expectedOwner(expected);
+  const std::vector<unsigned char> expected = EncodeLikeLibrary(pixels, 100, 100);
 
   OpenSlide slide(kTmapPath);
   ASSERT_TRUE(slide.opened());
@@ -118,7 +114,7 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
           GetImageStreamFunc(&slide.handle(), scale, position[0], position[1], &length, &buffer),
           nullptr);
       ExportBuffer owned(buffer);
-      EXPECT_EQ(Bytes(buffer, length), Bytes(expected, expectedLength));
+      EXPECT_EQ(Bytes(buffer, length), expected);
     }
   }
   const SdkRecord record = Record();
