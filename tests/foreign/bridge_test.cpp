@@ -66,14 +66,6 @@ class BridgeTest : public ::testing::Test {
     return path;
   }
 
-  std::vector<unsigned char> Tile(OpenSlide& slide, float scale, int x, int y) {
-    unsigned char* buffer = nullptr;
-    int length = 0;
-    EXPECT_EQ(GetImageStreamFunc(&slide.handle(), scale, x, y, &length, &buffer), nullptr);
-    ExportBuffer owned(buffer);
-    return Bytes(buffer, length);
-  }
-
   const BridgeFormat& format_;
   StandinProbe probe_;
 };
@@ -148,7 +140,7 @@ TEST_P(BridgeFormatTest, AdjustedTileFollowsTheLookupTable) {
   OpenSlide slide(format_.path);
   ASSERT_TRUE(slide.opened());
   const float scale = static_cast<float>(format_.slide.scanScale);
-  const std::vector<unsigned char> tile = Tile(slide, scale, 0, 0);
+  const std::vector<unsigned char> tile = TileStream(slide.handle(), scale, 0, 0);
   ASSERT_FALSE(tile.empty());
 
   unsigned char* buffer = nullptr;
@@ -201,7 +193,7 @@ TEST_P(BridgeTileTest, AsksTheBridgeAndCopiesItsStream) {
   const TileCase& c = GetParam();
   OpenSlide slide(format_.path);
   ASSERT_TRUE(slide.opened());
-  const std::vector<unsigned char> tile = Tile(slide, c.scale, c.x, c.y);
+  const std::vector<unsigned char> tile = TileStream(slide.handle(), c.scale, c.x, c.y);
   float scale = 0;
   int x = -1, y = -1;
   LastStreamRequest(scale, x, y);

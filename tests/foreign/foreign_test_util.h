@@ -43,6 +43,16 @@ inline std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned c
   return EncodeLikeLibrary(rgb.data(), rgb.size(), width, height);
 }
 
+// A tile stream through the exports (which return null in every case); empty
+// when there is no tile.
+inline std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y) {
+  unsigned char* buffer = nullptr;
+  int length = 0;
+  EXPECT_EQ(GetImageStreamFunc(&handle, scale, x, y, &length, &buffer), nullptr);
+  ExportBuffer owned(buffer);
+  return Bytes(buffer, length);
+}
+
 // A slide handle closed when the object goes away.
 class OpenSlide {
  public:

@@ -70,13 +70,4 @@ std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, i
   return std::vector<unsigned char>(out, out + length);
 }
 
-std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y) {
-  unsigned char* out = nullptr;
-  int length = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &length, &out);
-  PixelBuffer owned(out);
-  if (out == nullptr || length <= 0) return {};
-  return std::vector<unsigned char>(out, out + length);
-}
-
 }  // namespace strata::test

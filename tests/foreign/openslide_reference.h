@@ -43,10 +43,9 @@ class DirectSlide {
 void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& handle,
                                  double scanScale);
 
-// A region or tile through the exports; empty when the call fails.
+// A region through the exports; empty when the call fails.
 std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,
                                         int h);
-std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y);
 
 }  // namespace strata::test
 

@@ -108,13 +108,7 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
   const int positions[][2] = {{0, 0}, {2048, 512}, {-256, 99999}};
   for (float scale : scales) {
     for (const auto& position : positions) {
-      unsigned char* buffer = nullptr;
-      int length = 0;
-      EXPECT_EQ(
-          GetImageStreamFunc(&slide.handle(), scale, position[0], position[1], &length, &buffer),
-          nullptr);
-      ExportBuffer owned(buffer);
-      EXPECT_EQ(Bytes(buffer, length), expected);
+      EXPECT_EQ(TileStream(slide.handle(), scale, position[0], position[1]), expected);
     }
   }
   const SdkRecord record = Record();
