@@ -1,7 +1,5 @@
 #include "bench/pyramid_tiff_writer.h"
 
-#include <tiffio.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include "strata/ztx/tile_info.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
+#include "tools/tiff_file.h"
 
 namespace strata::bench {
 
@@ -26,10 +25,6 @@ namespace {
 
 constexpr int kTile = 256;
 constexpr int kEdgeQuality = 75;
-
-struct TiffCloser {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
 
 // One stored level: its size and its tiles on the 256-pixel grid (null where
 // the slide stores none; the first record of a cell wins, as when reading).
@@ -127,17 +122,12 @@ class TileCopier {
 void SetLevelTags(TIFF* tiff, const StoredLevel& level, bool reduced) {
   // Readers take only directories marked as reduced images for lower levels.
   TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, reduced ? FILETYPE_REDUCEDIMAGE : 0);
-  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, level.width);
-  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, level.height);
-  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  tools::SetRgbLayout(tiff, level.width, level.height, PHOTOMETRIC_YCBCR);
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
   // Every tile is a complete JPEG stream with its own tables.
   TIFFSetField(tiff, TIFFTAG_JPEGTABLESMODE, 0);
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
   TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
 }
 
@@ -167,7 +157,7 @@ bool WriteLevels(const std::string& slidePath, const std::string& tiffPath, std:
     return false;
   }
   TileCopier copier(slidePath, slide->GetZtxHeader()->GetIndexOffset());
-  std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(tiffPath.c_str(), "w8"));
+  tools::TiffFile tiff(TIFFOpen(tiffPath.c_str(), "w8"));
   if (!copier.ok() || tiff == nullptr) {
     *error = "cannot read the slide or create " + tiffPath;
     return false;

@@ -1,7 +1,5 @@
 // Commands that compose regions and rewrite slides in place: region,
 // set-label, compress-index, expand-index.
-#include <png.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,6 +10,7 @@
 #include "strata/strata.h"
 #include "tools/command.h"
 #include "tools/pending_output.h"
+#include "tools/png_encoding.h"
 #include "tools/slide_handle.h"
 
 namespace strata::tools {
@@ -34,26 +33,13 @@ OutputKind KindOf(const std::string& path) {
   return OutputKind::kUnknown;
 }
 
-// RGB pixels to a PNG file through libpng's simplified interface.
+// RGB pixels to a PNG file.
 bool WritePng(const std::string& path, const unsigned char* rgb, int width, int height,
               std::string* error) {
-  png_image png;
-  std::memset(&png, 0, sizeof png);
-  png.version = PNG_IMAGE_VERSION;
-  png.width = static_cast<png_uint_32>(width);
-  png.height = static_cast<png_uint_32>(height);
-  png.format = PNG_FORMAT_RGB;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_get_memory_size(png, size, 0, rgb, 0, nullptr)) {
-    *error = std::string("cannot encode PNG: ") + png.message;
-    return false;
-  }
-  std::vector<unsigned char> bytes(size);
-  if (!png_image_write_to_memory(&png, bytes.data(), &size, 0, rgb, 0, nullptr)) {
-    *error = std::string("cannot encode PNG: ") + png.message;
-    return false;
-  }
-  return WriteOutputFile(path, bytes.data(), size, error);
+  std::string bytes;
+  return EncodePngBytes(rgb, width, height, &bytes, error) &&
+         WriteOutputFile(path, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                         error);
 }
 
 int RunRegion(const Arguments& arguments) {

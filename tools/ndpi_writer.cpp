@@ -7,6 +7,7 @@
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
+#include "tools/tiff_file.h"
 
 namespace strata::tools {
 namespace {
@@ -32,23 +33,14 @@ void ExtendWithNdpiFields(TIFF* tiff) {
   if (gParentExtender != nullptr) gParentExtender(tiff);
 }
 
-struct TiffClose {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
-
 bool WriteJpegDirectory(TIFF* tiff, const std::vector<unsigned char>& rgb, int width, int height,
                         float lens, const NdpiOptions& options) {
   unsigned char* stream = nullptr;
   int length = 0;
   if (!EncodeJpegWithQuality(rgb.data(), width, height, 3, 85, &stream, length)) return false;
   PixelBuffer owned(stream);
-  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
-  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
-  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+  SetRgbLayout(tiff, width, height, PHOTOMETRIC_YCBCR);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(height));
   TIFFSetField(tiff, TIFFTAG_MAKE, "Hamamatsu");
   TIFFSetField(tiff, kFormatFlag, 1u);
@@ -73,7 +65,7 @@ bool WriteNdpi(const std::string& path, const NdpiOptions& options, const SvsPix
   TIFFExtendProc previous = TIFFSetTagExtender(ExtendWithNdpiFields);
   if (previous != ExtendWithNdpiFields) gParentExtender = previous;
   TIFFSetWarningHandler(nullptr);
-  std::unique_ptr<TIFF, TiffClose> tiff(TIFFOpen(path.c_str(), "w"));
+  TiffFile tiff(TIFFOpen(path.c_str(), "w"));
   if (tiff == nullptr) {
     *error = "cannot create " + path;
     return false;

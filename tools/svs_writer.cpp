@@ -1,18 +1,13 @@
 #include "tools/svs_writer.h"
 
-#include <tiffio.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
+#include "tools/tiff_file.h"
+
 namespace strata::tools {
 namespace {
-
-struct TiffClose {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
-using TiffFile = std::unique_ptr<TIFF, TiffClose>;
 
 std::string Description(const SvsOptions& options, int width, int height, const std::string& tail) {
   if (!options.aperioDescription) return "plain tiled image " + tail;
@@ -25,12 +20,7 @@ std::string Description(const SvsOptions& options, int width, int height, const 
 }
 
 void SetCommonFields(TIFF* tiff, int width, int height, const std::string& description) {
-  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
-  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
-  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  SetRgbLayout(tiff, width, height, PHOTOMETRIC_RGB);
   TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
 }
 

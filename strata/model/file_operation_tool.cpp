@@ -27,12 +27,18 @@ bool CFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
 
 bool CFileOperationTool::ReadWhole(std::uint64_t offset, std::size_t length,
                                    unsigned char* destination) {
+  return ReadWholeThroughScratch(length, destination,
+                                 [&](unsigned char* scratch, std::size_t& delivered) {
+                                   return ReadInto(offset, length, scratch, delivered);
+                                 });
+}
+
+bool CFileOperationTool::ReadWholeThroughScratch(
+    std::size_t length, unsigned char* destination,
+    const std::function<bool(unsigned char*, std::size_t&)>& read) {
   std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[length]);
   std::size_t delivered = 0;
-  if (scratch == nullptr || !ReadInto(offset, length, scratch.get(), delivered) ||
-      delivered != length) {
-    return false;
-  }
+  if (scratch == nullptr || !read(scratch.get(), delivered) || delivered != length) return false;
   std::memcpy(destination, scratch.get(), length);
   return true;
 }

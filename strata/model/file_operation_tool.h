@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,12 @@ class CFileOperationTool {
   virtual std::int64_t Size();
 
  protected:
+  // Runs `read` (into the given memory, counting what it delivered) on
+  // scratch memory of `length` bytes, and copies only a whole answer to
+  // `destination`.
+  static bool ReadWholeThroughScratch(
+      std::size_t length, unsigned char* destination,
+      const std::function<bool(unsigned char*, std::size_t&)>& read);
   // The reader's lock, held around one positioned read.
   strata::platform::Lock& ReaderLock() { return lock_; }
 

@@ -337,12 +337,7 @@ bool CHTTPFileOperationTool::Read(std::uint64_t offset, int length, ByteBuffer* 
 bool CHTTPFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
                                       unsigned char* destination, std::size_t& delivered) {
   delivered = 0;
-  if (destination == nullptr || !libraryReady_ || urlBuffer_[0] == '\0') return false;
-  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (length > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
-      offset > kLastOffset - length) {
-    return false;
-  }
+  if (!Readable(offset, length, destination)) return false;
   if (length == 0) return true;
   switch (ReadThroughCache(offset, length, destination)) {
     case CacheRead::kServed: delivered = length; return true;
@@ -354,16 +349,26 @@ bool CHTTPFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
 
 bool CHTTPFileOperationTool::ReadWhole(std::uint64_t offset, std::size_t length,
                                        unsigned char* destination) {
-  if (destination == nullptr || !libraryReady_ || urlBuffer_[0] == '\0') return false;
-  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (length == 0 || offset > kLastOffset - length) return length == 0;
+  if (!Readable(offset, length, destination)) return false;
+  if (length == 0) return true;
   // The cache delivers whole ranges or nothing, so its reads land in place.
   switch (ReadThroughCache(offset, length, destination)) {
     case CacheRead::kServed: return true;
     case CacheRead::kFailed: return false;
     case CacheRead::kNotServed: break;
   }
-  return CFileOperationTool::ReadWhole(offset, length, destination);
+  return ReadWholeThroughScratch(length, destination,
+                                 [&](unsigned char* scratch, std::size_t& delivered) {
+                                   return Fetch(offset, length, scratch, delivered);
+                                 });
+}
+
+bool CHTTPFileOperationTool::Readable(std::uint64_t offset, std::size_t length,
+                                      const unsigned char* destination) const {
+  constexpr auto kLastOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  return destination != nullptr && libraryReady_ && urlBuffer_[0] != '\0' &&
+         length <= static_cast<std::size_t>(std::numeric_limits<int>::max()) &&
+         offset <= kLastOffset - length;
 }
 
 CHTTPFileOperationTool::CacheRead CHTTPFileOperationTool::ReadThroughCache(

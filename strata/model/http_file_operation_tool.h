@@ -122,6 +122,9 @@ class CHTTPFileOperationTool : public CFileOperationTool {
   enum class AttemptOutcome { kDelivered, kRetry, kRejected };
   enum class CacheRead { kServed, kFailed, kNotServed };
 
+  // A destination, an open URL, and a range that an int length and a 63-bit
+  // offset can describe.
+  bool Readable(std::uint64_t offset, std::size_t length, const unsigned char* destination) const;
   // Serves a tile-sized read from the cache, fetching its block first when
   // needed; kNotServed leaves the read to an ordinary transfer.
   CacheRead ReadThroughCache(std::uint64_t offset, std::size_t length, unsigned char* destination);

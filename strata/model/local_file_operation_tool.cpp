@@ -13,11 +13,13 @@ bool CLocalFileOperationTool::Open(const char* path) {
   if (path == nullptr) return false;
   if (stream_ != nullptr) Close();
   stream_.reset(strata::platform::OpenStream(path, "rb"));
+  sizeAtOpen_ = Size();
   return stream_ != nullptr;
 }
 
 bool CLocalFileOperationTool::Close() {
   stream_.reset();
+  sizeAtOpen_ = -1;
   return true;
 }
 
@@ -61,6 +63,16 @@ bool CLocalFileOperationTool::ReadInto(std::uint64_t offset, std::size_t length,
   strata::platform::ScopedLock guard(ReaderLock());
   return strata::platform::ReadAt(stream_.get(), static_cast<std::int64_t>(offset), destination,
                                   length, delivered);
+}
+
+bool CLocalFileOperationTool::ReadWhole(std::uint64_t offset, std::size_t length,
+                                        unsigned char* destination) {
+  const auto size = static_cast<std::uint64_t>(sizeAtOpen_);
+  if (sizeAtOpen_ < 0 || offset > size || length > size - offset) {
+    return CFileOperationTool::ReadWhole(offset, length, destination);
+  }
+  std::size_t delivered = 0;
+  return ReadInto(offset, length, destination, delivered) && delivered == length;
 }
 
 void CLocalFileOperationTool::Prefetch(const std::vector<ByteRange>& ranges) {

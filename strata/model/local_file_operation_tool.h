@@ -18,6 +18,9 @@ class CLocalFileOperationTool : public CFileOperationTool {
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
   bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
                 std::size_t& delivered) override;
+  // Inside the file's size at open a read cannot come back short, so it
+  // lands in the destination directly; elsewhere through scratch memory.
+  bool ReadWhole(std::uint64_t offset, std::size_t length, unsigned char* destination) override;
   // Asks the system to bring the ranges into the page cache.
   void Prefetch(const std::vector<ByteRange>& ranges) override;
   bool Open(const char* path) override;
@@ -26,6 +29,7 @@ class CLocalFileOperationTool : public CFileOperationTool {
 
  private:
   strata::platform::OwnedStream stream_;
+  std::int64_t sizeAtOpen_ = -1;
 };
 
 #endif  // STRATA_MODEL_LOCAL_FILE_OPERATION_TOOL_H_

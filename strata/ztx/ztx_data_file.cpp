@@ -372,18 +372,11 @@ int CZTXDataFile::ReadTileBytes(std::int64_t position, std::int64_t offset, int 
   std::int64_t start = 0;
   std::int64_t end = 0;
   if (!CheckedTileStart(position, offset, start) || !CheckedEnd(start, length, end)) return -1;
-  const std::size_t size = static_cast<std::size_t>(length);
-  std::size_t delivered = 0;
-  // Within a file of known size the read cannot come back short, so it may
-  // land in the caller's buffer directly; otherwise a short read must leave
-  // that buffer as it was.
-  if (fileSize_ >= 0 && end <= fileSize_) {
-    return reader_->ReadInto(static_cast<std::uint64_t>(start), size, *out, delivered) &&
-                   delivered == size
-               ? 0
-               : -1;
-  }
-  return reader_->ReadWhole(static_cast<std::uint64_t>(start), size, *out) ? 0 : -1;
+  // A short read leaves the caller's buffer as it was.
+  return reader_->ReadWhole(static_cast<std::uint64_t>(start), static_cast<std::size_t>(length),
+                            *out)
+             ? 0
+             : -1;
 }
 
 bool CZTXDataFile::ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {

@@ -1,7 +1,5 @@
 #include "tools/serve/served_slide.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -11,6 +9,7 @@
 #include "strata/model/image_codec.h"
 #include "strata/model/pixel_ops.h"
 #include "strata/ztx/ztx_data_file.h"
+#include "tools/png_encoding.h"
 
 namespace strata::tools::serve {
 namespace {
@@ -98,21 +97,6 @@ bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out
   OwnedBuffer owned(stream);
   if (owned == nullptr || length <= 0) return false;
   out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
-  return true;
-}
-
-bool EncodePngBytes(const unsigned char* rgb, int width, int height, Bytes* out) {
-  png_image png;
-  std::memset(&png, 0, sizeof png);
-  png.version = PNG_IMAGE_VERSION;
-  png.width = static_cast<png_uint_32>(width);
-  png.height = static_cast<png_uint_32>(height);
-  png.format = PNG_FORMAT_RGB;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_get_memory_size(png, size, 0, rgb, 0, nullptr)) return false;
-  out->assign(size, '\0');
-  if (!png_image_write_to_memory(&png, &(*out)[0], &size, 0, rgb, 0, nullptr)) return false;
-  out->resize(size);
   return true;
 }
 

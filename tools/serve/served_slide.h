@@ -88,9 +88,8 @@ class ServedSlide {
 // has none before its data.
 bool JpegSize(const unsigned char* bytes, std::size_t length, int* width, int* height);
 
-// Encodes RGB pixels; false on failure.
+// Encodes RGB pixels as a JPEG; false on failure. (PNG: tools/png_encoding.h.)
 bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out);
-bool EncodePngBytes(const unsigned char* rgb, int width, int height, Bytes* out);
 
 }  // namespace strata::tools::serve
 
