@@ -63,6 +63,13 @@ bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
   return copied == length;
 }
 
+// A white JPEG of the tile's size, standing in for pixels the slide cannot give.
+bool WhiteTile(const PixelRect& rect, Bytes* jpeg) {
+  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
+                                         255);
+  return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+}
+
 }  // namespace
 
 bool JpegSize(const unsigned char* bytes, std::size_t length, int* width, int* height) {
@@ -211,9 +218,7 @@ bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
     return true;
   }
   // Inside the level but not composable: a white tile keeps the view whole.
-  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
-                                         255);
-  return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+  return WhiteTile(rect, jpeg);
 }
 
 // Levels below the slide's smallest stored level: the library has no tiles
@@ -232,9 +237,7 @@ bool ServedSlide::ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg) {
   OwnedBuffer pixels;
   if (source.width <= 0 || source.height <= 0 ||
       !RegionPixels(LevelScale(smallestRegionLevel_), source, &pixels)) {
-    const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
-                                           255);
-    return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+    return WhiteTile(rect, jpeg);
   }
   OwnedBuffer shrunk(
       ResizeBilinear(pixels.get(), source.width, source.height, rect.width, rect.height));
