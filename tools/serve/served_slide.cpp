@@ -34,6 +34,13 @@ std::string FileExtension(const std::string& path) {
   return extension;
 }
 
+// The bytes of a buffer the library handed out; false when it handed out none.
+bool CopyHandedOut(const OwnedBuffer& buffer, int length, Bytes* out) {
+  if (buffer == nullptr || length <= 0) return false;
+  out->assign(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(length));
+  return true;
+}
+
 bool IsWholeJpeg(const unsigned char* bytes, std::size_t length) {
   return length >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8;
 }
@@ -101,10 +108,8 @@ bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out
   unsigned char* stream = nullptr;
   int length = 0;
   EncodeJpeg(rgb, width * height * 3, &stream, length, width, height);
-  OwnedBuffer owned(stream);
-  if (owned == nullptr || length <= 0) return false;
-  out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
-  return true;
+  const OwnedBuffer owned(stream);
+  return CopyHandedOut(owned, length, out);
 }
 
 std::unique_ptr<ServedSlide> ServedSlide::Open(const std::string& path) {
@@ -212,11 +217,8 @@ bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
   const bool made =
       GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
                           static_cast<int>(rect.y), rect.width, rect.height, &out, &length, true);
-  OwnedBuffer stream(out);
-  if (made && stream != nullptr && length > 0) {
-    jpeg->assign(reinterpret_cast<const char*>(stream.get()), static_cast<std::size_t>(length));
-    return true;
-  }
+  const OwnedBuffer stream(out);
+  if (made && CopyHandedOut(stream, length, jpeg)) return true;
   // Inside the level but not composable: a white tile keeps the view whole.
   return WhiteTile(rect, jpeg);
 }
@@ -250,10 +252,8 @@ bool ServedSlide::Region(float scale, int x, int y, int width, int height, bool 
     int length = 0;
     const bool made =
         GetImageDataRoiFunc(handle_->get(), scale, x, y, width, height, &stream, &length, true);
-    OwnedBuffer owned(stream);
-    if (!made || owned == nullptr || length <= 0) return false;
-    out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
-    return true;
+    const OwnedBuffer owned(stream);
+    return made && CopyHandedOut(owned, length, out);
   }
   PixelRect rect{x, y, width, height};
   OwnedBuffer pixels;
