@@ -36,11 +36,18 @@ Pixels Unwritten(int width, int height, int channels) {
 }
 
 Pixels Blank(int width, int height, int channels, std::uint8_t fill) {
+  Pixels pixels = Unwritten(width, height, channels);
+  std::fill(pixels.bytes.begin(), pixels.bytes.end(), fill);
+  return pixels;
+}
+
+// A copy of width x height RGB pixels.
+Pixels RgbCopy(const unsigned char* rgb, int width, int height) {
   Pixels pixels;
   pixels.width = width;
   pixels.height = height;
-  pixels.channels = channels;
-  pixels.bytes.assign(static_cast<std::size_t>(CheckedBytes(width, height, channels)), fill);
+  pixels.channels = 3;
+  pixels.bytes.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
   return pixels;
 }
 
@@ -278,14 +285,9 @@ Pixels NativeSlide::ReadTile(int levelIndex, int column, int row) const {
   if (column < 0 || row < 0) throw BadArgument("tile column and row must not be negative");
   std::shared_lock<std::shared_mutex> hold;
   HandleFor(hold);
-  Pixels pixels;
   const std::shared_ptr<const DecodedTile> tile = CachedTile(levelIndex, column, row);
-  if (tile == nullptr) return pixels;
-  pixels.width = tile->width;
-  pixels.height = tile->height;
-  pixels.channels = 3;
-  pixels.bytes.assign(tile->rgb.begin(), tile->rgb.end());
-  return pixels;
+  if (tile == nullptr) return Pixels{};
+  return RgbCopy(tile->rgb.data(), tile->width, tile->height);
 }
 
 std::string NativeSlide::ReadTileStream(int levelIndex, int column, int row) const {
@@ -328,12 +330,7 @@ Pixels NativeSlide::ReadScaled(int x, int y, int width, int height, double scale
                                                             width, height, &raw, length, false);
   LibraryBuffer pixels(raw);
   if (read && pixels != nullptr && static_cast<std::int64_t>(width) * height * 3 == length) {
-    Pixels out;
-    out.width = width;
-    out.height = height;
-    out.channels = 3;
-    out.bytes.assign(pixels.get(), pixels.get() + length);
-    return out;
+    return RgbCopy(pixels.get(), width, height);
   }
   // The library refuses rectangles that miss the slide; they are all white.
   const double ratio = scale / facts_.scanScale;

@@ -1,12 +1,10 @@
 #include "strata/foreign/bridge_data_file.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
+#include "strata/model/region_geometry.h"
 #include "strata/ztx/ztx_region.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
@@ -18,23 +16,29 @@ namespace {
 constexpr int kDmetrixTileSize = 256;
 constexpr int kWhiteImageSize = 256;
 
-bool IsUsableScale(float scale) { return std::isfinite(scale) && scale > 0.0f; }
-
 bool StartsLikeBmp(const std::vector<unsigned char>& stream) {
   return stream.size() >= 2 && stream[0] == 'B' && stream[1] == 'M';
+}
+
+// The slide's own tile stream copied into `stream`; false when there is none.
+bool FetchOwnTile(CDataFile& slide, float scale, int x, int y, std::vector<unsigned char>& stream) {
+  unsigned char* tile = nullptr;
+  int length = 0;
+  slide.ReadTileStream(scale, x, y, length, &tile);
+  PixelBuffer owned(tile);
+  if (owned == nullptr || length <= 0) return false;
+  stream.assign(owned.get(), owned.get() + length);
+  return true;
 }
 
 // A white 256 x 256 JPEG into a new buffer.
 bool WhiteImage(unsigned char** data, int& length, int& width, int& height) {
   if (data == nullptr) return false;
   constexpr int kBytes = kWhiteImageSize * kWhiteImageSize * 3;
-  const std::vector<unsigned char> white(kBytes, 255);
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  strata::EncodeJpeg(white.data(), kBytes, &stream, streamLength, kWhiteImageSize, kWhiteImageSize);
-  if (stream == nullptr) return false;
-  *data = stream;
-  length = streamLength;
+  PixelBuffer white(strata::AllocateFilledBuffer(kBytes, 255));
+  if (!strata::HandOut(std::move(white), kWhiteImageSize, kWhiteImageSize, true, data, length)) {
+    return false;
+  }
   width = height = kWhiteImageSize;
   return true;
 }
@@ -52,13 +56,7 @@ class DmetrixTileSource : public strata::ztx::RegionTileSource {
     return strata::ztx::SelectSourceScale(static_cast<float>(header->GetScanScale()), 0, scale);
   }
   bool FetchTile(float scale, int x, int y, std::vector<unsigned char>& stream) override {
-    unsigned char* tile = nullptr;
-    int length = 0;
-    slide_.ReadTileStream(scale, x, y, length, &tile);
-    PixelBuffer owned(tile);
-    if (owned == nullptr || length <= 0) return false;
-    stream.assign(owned.get(), owned.get() + length);
-    return true;
+    return FetchOwnTile(slide_, scale, x, y, stream);
   }
   PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
                          int& height) override {
@@ -107,15 +105,11 @@ unsigned char* CBridgeDataFile::ReadTileAdjusted(float scale, int x, int y, int&
                                                  float p4, float p5, float p6) {
   length = 0;
   if (out == nullptr) return nullptr;
-  unsigned char* tile = nullptr;
-  int tileLength = 0;
-  ReadTileStream(scale, x, y, tileLength, &tile);
-  PixelBuffer owned(tile);
-  if (owned == nullptr || tileLength <= 0) {
+  std::vector<unsigned char> stream;
+  if (!FetchOwnTile(*this, scale, x, y, stream)) {
     strata::ztx::ConsumeCallerBuffer(out);
     return nullptr;
   }
-  const std::vector<unsigned char> stream(owned.get(), owned.get() + tileLength);
   const float params[strata::kLookupParameterCount] = {p1, p2, p3, p4, p5, p6};
   const bool keep[3] = {true, true, true};
   strata::ztx::AdjustTileStream(stream, StartsLikeBmp(stream), lookupTable_, params, keep, out,
@@ -245,7 +239,7 @@ CZTXDataHeader1300* CDMETRIXDataFile::NewHeader(const BridgeHeaderFacts& facts) 
 unsigned char* CDMETRIXDataFile::ReadTileStream(float scale, int x, int y, int& length,
                                                 unsigned char** out) {
   length = 0;
-  if (out == nullptr || handle_.slide == nullptr || x < 0 || y < 0 || !IsUsableScale(scale)) {
+  if (out == nullptr || handle_.slide == nullptr || x < 0 || y < 0 || !strata::IsUsableScale(scale)) {
     return nullptr;
   }
   CDataHeader* header = GetHeader();

@@ -1,9 +1,7 @@
 // Label, preview and thumbnail of slides read through OpenSlide, from the
 // loaded slide or from a path that is opened and closed for the one image.
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <new>
 
 #include "strata/foreign/openslide_data_file.h"
 #include "strata/model/region_geometry.h"
@@ -22,11 +20,7 @@ void ClearOutputs(unsigned char** data, int& length, int& width, int& height) {
 // Encodes RGB pixels as the image's JPEG stream and fills the outputs.
 bool DeliverImage(PixelBuffer pixels, int w, int h, unsigned char** data, int& length, int& width,
                   int& height) {
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  if (!strata::HandOut(std::move(pixels), w, h, true, &stream, streamLength)) return false;
-  *data = stream;
-  length = streamLength;
+  if (!strata::HandOut(std::move(pixels), w, h, true, data, length)) return false;
   width = w;
   height = h;
   return true;
@@ -57,24 +51,15 @@ bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** d
   std::int64_t w = 0;
   std::int64_t h = 0;
   library_.AssociatedImageDimensions(slide_, name, &w, &h);
-  std::size_t argbBytes = 0;
-  std::size_t rgbBytes = 0;
-  if (w <= 0 || h <= 0 || !strata::CheckedPixelBytes(w, h, 4, argbBytes) ||
-      !strata::CheckedPixelBytes(w, h, 3, rgbBytes) ||
-      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
-    return false;
-  }
-  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  std::unique_ptr<std::uint32_t[]> argb(new (std::nothrow) std::uint32_t[count]);
-  PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
-  if (argb == nullptr || rgb == nullptr) return false;
-  if (!library_.ReadAssociatedImage(slide_, name, argb.get()) ||
+  strata::foreign::ArgbReadBuffers buffers;
+  if (!buffers.Allocate(w, h)) return false;
+  if (!library_.ReadAssociatedImage(slide_, name, buffers.argb.get()) ||
       library_.Error(slide_) != nullptr) {
     return false;
   }
-  strata::foreign::CopyArgbColours(argb.get(), count, rgb.get());
-  return DeliverImage(std::move(rgb), static_cast<int>(w), static_cast<int>(h), data, length, width,
-                      height);
+  strata::foreign::CopyArgbColours(buffers.argb.get(), buffers.count, buffers.rgb.get());
+  return DeliverImage(std::move(buffers.rgb), static_cast<int>(w), static_cast<int>(h), data,
+                      length, width, height);
 }
 
 void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "strata/model/lookup_table.h"
 #include "strata/model/pixel_ops.h"
@@ -81,30 +80,6 @@ std::unique_ptr<COpenSlideDataHeader> COpenSlideDataFile::NewHeader(
   return std::make_unique<COpenSlideDataHeader>(library, slide);
 }
 
-std::unique_ptr<COpenSlideDataHeader> CNDPIDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CNDPIDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CSVSDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CSVSDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CMIRAXDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CMIRAXDataHeader>(library, slide);
-}
-
-std::unique_ptr<COpenSlideDataHeader> CBIFDataFile::NewHeader(
-    const strata::foreign::OpenSlideLibrary& library,
-    strata::foreign::OpenSlideHandle slide) const {
-  return std::make_unique<CBIFDataHeader>(library, slide);
-}
-
 void COpenSlideDataFile::ShiftToLibrary(std::int64_t&, std::int64_t&) const {}
 
 void CMIRAXDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
@@ -123,27 +98,19 @@ void CBIFDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
 
 PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w,
                                                 int h, bool compositeBackground) const {
-  if (slide_ == nullptr || header_ == nullptr || w <= 0 || h <= 0) return nullptr;
-  std::size_t argbBytes = 0;
-  std::size_t rgbBytes = 0;
-  if (!strata::CheckedPixelBytes(w, h, 4, argbBytes) ||
-      !strata::CheckedPixelBytes(w, h, 3, rgbBytes) ||
-      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
-    return nullptr;
-  }
-  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  std::unique_ptr<std::uint32_t[]> argb(new (std::nothrow) std::uint32_t[count]);
-  PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
-  if (argb == nullptr || rgb == nullptr) return nullptr;
+  if (slide_ == nullptr || header_ == nullptr) return nullptr;
+  strata::foreign::ArgbReadBuffers buffers;
+  if (!buffers.Allocate(w, h)) return nullptr;
   ShiftToLibrary(x, y);
-  if (!library_.ReadRegion(slide_, argb.get(), x, y, level, w, h) ||
+  if (!library_.ReadRegion(slide_, buffers.argb.get(), x, y, level, w, h) ||
       library_.Error(slide_) != nullptr) {
     return nullptr;
   }
   strata::foreign::BackgroundColour background = header_->Background();
   if (!compositeBackground) background.present = false;
-  strata::foreign::ConvertArgbToRgb(argb.get(), count, background, rgb.get());
-  return rgb;
+  strata::foreign::ConvertArgbToRgb(buffers.argb.get(), buffers.count, background,
+                                    buffers.rgb.get());
+  return std::move(buffers.rgb);
 }
 
 int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int height,
@@ -242,13 +209,8 @@ unsigned char* COpenSlideDataFile::ReadTileStream(float scale, int x, int y, int
   int width = 0;
   int height = 0;
   if (!ReadTilePixelsAt(scale, x, y, pixels, width, height)) return nullptr;
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
-    return nullptr;
-  }
-  *out = stream;
-  length = streamLength;
+  // HandOut writes *out and length only when it succeeds.
+  strata::HandOut(std::move(pixels), width, height, true, out, length);
   return nullptr;
 }
 
@@ -264,16 +226,10 @@ unsigned char* COpenSlideDataFile::ReadTileAdjusted(float scale, int x, int y, i
   if (!strata::IsNeutralAdjustment(params)) {
     int table[256][3];
     const bool keep[3] = {true, true, true};
-    strata::BuildLookupTable(params, table);
+    lookupTable_.Prepare(params, table);
     strata::ApplyLookupTable(table, keep, pixels.get(),
                              static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   }
-  unsigned char* stream = nullptr;
-  int streamLength = 0;
-  if (!strata::HandOut(std::move(pixels), width, height, true, &stream, streamLength)) {
-    return nullptr;
-  }
-  *out = stream;
-  length = streamLength;
+  strata::HandOut(std::move(pixels), width, height, true, out, length);
   return nullptr;
 }

@@ -24,6 +24,7 @@
 #include "strata/foreign/openslide_library.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
+#include "strata/model/lookup_table.h"
 
 class COpenSlideDataFile : public CDataFile {
  public:
@@ -114,41 +115,37 @@ class COpenSlideDataFile : public CDataFile {
   strata::foreign::OpenSlideLibrary library_;  // the one the handle came from
   strata::foreign::OpenSlideHandle slide_ = nullptr;
   std::unique_ptr<COpenSlideDataHeader> header_;
+  strata::LookupTableCache lookupTable_;
 };
 
-class CNDPIDataFile : public COpenSlideDataFile {
+// A format whose header is of class `FormatHeader`.
+template <typename FormatHeader>
+class COpenSlideFormatFile : public COpenSlideDataFile {
  protected:
   std::unique_ptr<COpenSlideDataHeader> NewHeader(
       const strata::foreign::OpenSlideLibrary& library,
-      strata::foreign::OpenSlideHandle slide) const override;
+      strata::foreign::OpenSlideHandle slide) const override {
+    return std::make_unique<FormatHeader>(library, slide);
+  }
 };
 
-class CSVSDataFile : public COpenSlideDataFile {
- protected:
-  std::unique_ptr<COpenSlideDataHeader> NewHeader(
-      const strata::foreign::OpenSlideLibrary& library,
-      strata::foreign::OpenSlideHandle slide) const override;
-};
+class CNDPIDataFile : public COpenSlideFormatFile<CNDPIDataHeader> {};
+
+class CSVSDataFile : public COpenSlideFormatFile<CSVSDataHeader> {};
 
 // Region reads are shifted by the scanned bounds ("openslide.bounds-x/-y");
 // OpenSlide takes level-0 coordinates, so the shift is the same at every
 // level.
-class CMIRAXDataFile : public COpenSlideDataFile {
+class CMIRAXDataFile : public COpenSlideFormatFile<CMIRAXDataHeader> {
  protected:
-  std::unique_ptr<COpenSlideDataHeader> NewHeader(
-      const strata::foreign::OpenSlideLibrary& library,
-      strata::foreign::OpenSlideHandle slide) const override;
   void ShiftToLibrary(std::int64_t& x, std::int64_t& y) const override;
 };
 
 // Region reads are shifted by the offset of the slide's one region. The
 // thumbnail of a loaded slide is always walked from the levels; the
 // path-based one prefers the associated image "thumbnail".
-class CBIFDataFile : public COpenSlideDataFile {
+class CBIFDataFile : public COpenSlideFormatFile<CBIFDataHeader> {
  protected:
-  std::unique_ptr<COpenSlideDataHeader> NewHeader(
-      const strata::foreign::OpenSlideLibrary& library,
-      strata::foreign::OpenSlideHandle slide) const override;
   void ShiftToLibrary(std::int64_t& x, std::int64_t& y) const override;
   bool ReadThumbnail(bool fromPath, unsigned char** data, int& length, int& width,
                      int& height) override;

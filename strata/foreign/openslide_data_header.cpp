@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 using strata::foreign::OpenSlideLevel;
 
@@ -61,39 +62,30 @@ bool COpenSlideDataHeader::Build() {
   return ReadSizeProperties() && ReadOffsetProperties() && ReadBackground() && ReadLevels();
 }
 
+bool COpenSlideDataHeader::ReadSingleRegionNumber(const char* field, std::int64_t limit,
+                                                  std::int64_t& value) const {
+  const std::string second = std::string("openslide.region[1].") + field;
+  if (HasProperty(second.c_str())) return true;
+  const std::string first = std::string("openslide.region[0].") + field;
+  bool present = false;
+  return ReadNumber(first.c_str(), limit, value, present);
+}
+
 bool COpenSlideDataHeader::ReadSizeProperties() {
   bool present = false;
-  if (!ReadNumber("openslide.bounds-width", level0Width_, width_, present) ||
-      !ReadNumber("openslide.bounds-height", level0Height_, height_, present)) {
-    return false;
-  }
   // A slide with exactly one region is sized by that region.
-  if (!HasProperty("openslide.region[1].width") &&
-      !ReadNumber("openslide.region[0].width", level0Width_, width_, present)) {
-    return false;
-  }
-  if (!HasProperty("openslide.region[1].height") &&
-      !ReadNumber("openslide.region[0].height", level0Height_, height_, present)) {
-    return false;
-  }
-  return true;
+  return ReadNumber("openslide.bounds-width", level0Width_, width_, present) &&
+         ReadNumber("openslide.bounds-height", level0Height_, height_, present) &&
+         ReadSingleRegionNumber("width", level0Width_, width_) &&
+         ReadSingleRegionNumber("height", level0Height_, height_);
 }
 
 bool COpenSlideDataHeader::ReadOffsetProperties() {
   bool present = false;
-  if (!ReadNumber("openslide.bounds-x", level0Width_, boundsX_, present) ||
-      !ReadNumber("openslide.bounds-y", level0Height_, boundsY_, present)) {
-    return false;
-  }
-  if (!HasProperty("openslide.region[1].x") &&
-      !ReadNumber("openslide.region[0].x", level0Width_, regionX_, present)) {
-    return false;
-  }
-  if (!HasProperty("openslide.region[1].y") &&
-      !ReadNumber("openslide.region[0].y", level0Height_, regionY_, present)) {
-    return false;
-  }
-  return true;
+  return ReadNumber("openslide.bounds-x", level0Width_, boundsX_, present) &&
+         ReadNumber("openslide.bounds-y", level0Height_, boundsY_, present) &&
+         ReadSingleRegionNumber("x", level0Width_, regionX_) &&
+         ReadSingleRegionNumber("y", level0Height_, regionY_);
 }
 
 bool COpenSlideDataHeader::ReadBackground() {

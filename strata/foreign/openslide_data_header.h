@@ -72,6 +72,9 @@ class COpenSlideDataHeader : public CDataHeader {
   // Reads `name` as an unsigned number (base detected, as strtoul) no larger
   // than `limit`; true with *present false when the property is absent.
   bool ReadNumber(const char* name, std::int64_t limit, std::int64_t& value, bool& present) const;
+  // Reads "openslide.region[0].<field>" as ReadNumber does, unless the slide
+  // has a second region ("openslide.region[1].<field>" listed).
+  bool ReadSingleRegionNumber(const char* field, std::int64_t limit, std::int64_t& value) const;
   bool HasProperty(const char* name) const;
 
   strata::foreign::OpenSlideLibrary library_;

@@ -1,6 +1,9 @@
 #include "strata/foreign/openslide_pixels.h"
 
 #include <algorithm>
+#include <new>
+
+#include "strata/model/region_geometry.h"
 
 namespace strata::foreign {
 namespace {
@@ -13,6 +16,20 @@ unsigned char Composite(std::uint32_t channel, std::uint32_t alpha, unsigned cha
 }
 
 }  // namespace
+
+bool ArgbReadBuffers::Allocate(std::int64_t width, std::int64_t height) {
+  std::size_t argbBytes = 0;
+  std::size_t rgbBytes = 0;
+  if (width <= 0 || height <= 0 || !CheckedPixelBytes(width, height, 4, argbBytes) ||
+      !CheckedPixelBytes(width, height, 3, rgbBytes) ||
+      !FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
+    return false;
+  }
+  count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  argb.reset(new (std::nothrow) std::uint32_t[count]);
+  rgb.reset(AllocateBuffer(rgbBytes));
+  return argb != nullptr && rgb != nullptr;
+}
 
 void ConvertArgbToRgb(const std::uint32_t* argb, std::size_t count,
                       const BackgroundColour& background, unsigned char* rgb) {

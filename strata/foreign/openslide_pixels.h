@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "strata/model/image_buffer.h"
 
 namespace strata::foreign {
 
@@ -14,6 +17,18 @@ struct BackgroundColour {
   unsigned char red = 255;
   unsigned char green = 255;
   unsigned char blue = 255;
+};
+
+// The ARGB words OpenSlide fills for width x height pixels and the RGB buffer
+// they become.
+struct ArgbReadBuffers {
+  // False when either buffer is beyond the region memory budget, a side is
+  // not positive, or memory is short.
+  bool Allocate(std::int64_t width, std::int64_t height);
+
+  std::size_t count = 0;
+  std::unique_ptr<std::uint32_t[]> argb;
+  PixelBuffer rgb;
 };
 
 // With a background every channel is composited over it:

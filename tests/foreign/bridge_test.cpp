@@ -66,14 +66,6 @@ class BridgeTest : public ::testing::Test {
     return path;
   }
 
-  std::vector<unsigned char> Tile(OpenSlide& slide, float scale, int x, int y) {
-    unsigned char* buffer = nullptr;
-    int length = 0;
-    EXPECT_EQ(GetImageStreamFunc(&slide.handle(), scale, x, y, &length, &buffer), nullptr);
-    ExportBuffer owned(buffer);
-    return Bytes(buffer, length);
-  }
-
   const BridgeFormat& format_;
   StandinProbe probe_;
 };
@@ -148,7 +140,7 @@ TEST_P(BridgeFormatTest, AdjustedTileFollowsTheLookupTable) {
   OpenSlide slide(format_.path);
   ASSERT_TRUE(slide.opened());
   const float scale = static_cast<float>(format_.slide.scanScale);
-  const std::vector<unsigned char> tile = Tile(slide, scale, 0, 0);
+  const std::vector<unsigned char> tile = TileStream(slide.handle(), scale, 0, 0);
   ASSERT_FALSE(tile.empty());
 
   unsigned char* buffer = nullptr;
@@ -169,11 +161,9 @@ TEST_P(BridgeFormatTest, AdjustedTileFollowsTheLookupTable) {
   strata::BuildLookupTable(params, table);
   const bool keep[3] = {true, true, true};
   strata::ApplyLookupTable(table, keep, pixels.get(), static_cast<std::size_t>(width) * height);
-  unsigned char* expected = nullptr;
-  int expectedLength = 0;
-  EncodeJpeg(pixels.get(), width * height * 3, &expected, expectedLength, width, height);
-  ExportBuffer expectedOwner(expected);
-  EXPECT_EQ(Bytes(buffer, length), Bytes(expected, expectedLength));
+  EXPECT_EQ(Bytes(buffer, length),
+            EncodeLikeLibrary(pixels.get(), static_cast<std::size_t>(width) * height * 3, width,
+                              height));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bridges, BridgeFormatTest, ::testing::Values(kDmetrix, kMotic),
@@ -203,7 +193,7 @@ TEST_P(BridgeTileTest, AsksTheBridgeAndCopiesItsStream) {
   const TileCase& c = GetParam();
   OpenSlide slide(format_.path);
   ASSERT_TRUE(slide.opened());
-  const std::vector<unsigned char> tile = Tile(slide, c.scale, c.x, c.y);
+  const std::vector<unsigned char> tile = TileStream(slide.handle(), c.scale, c.x, c.y);
   float scale = 0;
   int x = -1, y = -1;
   LastStreamRequest(scale, x, y);
@@ -283,11 +273,7 @@ TEST_F(DmetrixTest, EncodedRegionIsTheJpegOfItsPixels) {
   OpenSlide slide(kDmetrixPath);
   ASSERT_TRUE(slide.opened());
   const std::vector<unsigned char> pixels = standin::LevelWindow(kDmetrix.slide, 1, 0, 0, 64, 48);
-  unsigned char* expected = nullptr;
-  int length = 0;
-  EncodeJpeg(pixels.data(), 64 * 48 * 3, &expected, length, 64, 48);
-  ExportBuffer owned(expected);
-  EXPECT_EQ(Region(slide, 40.0f, 0, 0, 64, 48, true), Bytes(expected, length));
+  EXPECT_EQ(Region(slide, 40.0f, 0, 0, 64, 48, true), EncodeLikeLibrary(pixels, 64, 48));
 }
 
 TEST_F(DmetrixTest, RegionOutsideTheSlideFails) {
@@ -303,11 +289,7 @@ TEST_F(DmetrixTest, RegionOutsideTheSlideFails) {
 // 1000 x 700 halves twice to 250 x 175: the region at 10x, as a JPEG.
 std::vector<unsigned char> ExpectedThumbnail() {
   const std::vector<unsigned char> pixels = standin::LevelWindow(kDmetrix.slide, 4, 0, 0, 250, 175);
-  unsigned char* stream = nullptr;
-  int length = 0;
-  EncodeJpeg(pixels.data(), 250 * 175 * 3, &stream, length, 250, 175);
-  ExportBuffer owned(stream);
-  return Bytes(stream, length);
+  return EncodeLikeLibrary(pixels, 250, 175);
 }
 
 TEST_F(DmetrixTest, ThumbnailIsTheSlideHalvedToFit256) {
@@ -345,10 +327,7 @@ TEST_F(DmetrixTest, PathThumbnailClosesTheSlideItOpened) {
 
 TEST_F(DmetrixTest, LabelAndPreviewAreWhite256Jpegs) {
   const std::vector<unsigned char> white(256 * 256 * 3, 255);
-  unsigned char* expected = nullptr;
-  int expectedLength = 0;
-  EncodeJpeg(white.data(), 256 * 256 * 3, &expected, expectedLength, 256, 256);
-  ExportBuffer expectedOwner(expected);
+  const std::vector<unsigned char> expected = EncodeLikeLibrary(white, 256, 256);
 
   OpenSlide slide(kDmetrixPath);
   ASSERT_TRUE(slide.opened());
@@ -370,7 +349,7 @@ TEST_F(DmetrixTest, LabelAndPreviewAreWhite256Jpegs) {
     int length = 0, width = 0, height = 0;
     ASSERT_TRUE(getter(&data, &length, &width, &height));
     ExportBuffer owned(data);
-    EXPECT_EQ(Bytes(data, length), Bytes(expected, expectedLength));
+    EXPECT_EQ(Bytes(data, length), expected);
     EXPECT_EQ(width, 256);
     EXPECT_EQ(height, 256);
   }

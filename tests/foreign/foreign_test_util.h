@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "strata/model/image_codec.h"
 #include "strata/strata.h"
 #include "support/standin_libraries.h"
 
@@ -23,6 +25,32 @@ using ExportBuffer = std::unique_ptr<unsigned char, ExportBufferRelease>;
 inline std::vector<unsigned char> Bytes(const unsigned char* data, int length) {
   return data == nullptr || length <= 0 ? std::vector<unsigned char>()
                                         : std::vector<unsigned char>(data, data + length);
+}
+
+// The JPEG stream the library makes of `bytes` bytes of width x height RGB
+// pixels; empty when encoding fails.
+inline std::vector<unsigned char> EncodeLikeLibrary(const unsigned char* rgb, std::size_t bytes,
+                                                    int width, int height) {
+  unsigned char* stream = nullptr;
+  int length = 0;
+  EncodeJpeg(rgb, static_cast<int>(bytes), &stream, length, width, height);
+  ExportBuffer owned(stream);
+  return Bytes(stream, length);
+}
+
+inline std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb,
+                                                    int width, int height) {
+  return EncodeLikeLibrary(rgb.data(), rgb.size(), width, height);
+}
+
+// A tile stream through the exports (which return null in every case); empty
+// when there is no tile.
+inline std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y) {
+  unsigned char* buffer = nullptr;
+  int length = 0;
+  EXPECT_EQ(GetImageStreamFunc(&handle, scale, x, y, &length, &buffer), nullptr);
+  ExportBuffer owned(buffer);
+  return Bytes(buffer, length);
 }
 
 // A slide handle closed when the object goes away.

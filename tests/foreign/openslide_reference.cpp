@@ -7,7 +7,6 @@
 
 #include "strata/foreign/openslide_pixels.h"
 #include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
 
 namespace strata::test {
 
@@ -62,30 +61,12 @@ void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& han
   }
 }
 
-std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h) {
-  unsigned char* stream = nullptr;
-  int length = 0;
-  EncodeJpeg(rgb.data(), static_cast<int>(rgb.size()), &stream, length, w, h);
-  PixelBuffer owned(stream);
-  return owned == nullptr ? std::vector<unsigned char>()
-                          : std::vector<unsigned char>(stream, stream + length);
-}
-
 std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,
                                         int h) {
   unsigned char* out = nullptr;
   int length = 0;
   if (!GetImageDataRoiFunc(handle, scale, x, y, w, h, &out, &length, false)) return {};
   PixelBuffer owned(out);
-  return std::vector<unsigned char>(out, out + length);
-}
-
-std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y) {
-  unsigned char* out = nullptr;
-  int length = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &length, &out);
-  PixelBuffer owned(out);
-  if (out == nullptr || length <= 0) return {};
   return std::vector<unsigned char>(out, out + length);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foreign/foreign_test_util.h"
 #include "strata/foreign/openslide_library.h"
 #include "strata/strata.h"
 
@@ -42,13 +43,9 @@ class DirectSlide {
 void ExpectEveryTileIsOpenSlides(const std::string& path, IMAGE_INFO_STRUCT& handle,
                                  double scanScale);
 
-// The JPEG stream the library makes of these pixels.
-std::vector<unsigned char> EncodeLikeLibrary(const std::vector<unsigned char>& rgb, int w, int h);
-
-// A region or tile through the exports; empty when the call fails.
+// A region through the exports; empty when the call fails.
 std::vector<unsigned char> RegionPixels(IMAGE_INFO_STRUCT handle, float scale, int x, int y, int w,
                                         int h);
-std::vector<unsigned char> TileStream(IMAGE_INFO_STRUCT& handle, float scale, int x, int y);
 
 }  // namespace strata::test
 

@@ -7,7 +7,6 @@
 
 #include "foreign/foreign_test_util.h"
 #include "strata/foreign/iviewer_sdk.h"
-#include "strata/model/image_codec.h"
 #include "strata/platform/dynamic_library.h"
 
 namespace strata::test {
@@ -101,10 +100,7 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
       pixel[2] = static_cast<unsigned char>(i + j);
     }
   }
-  unsigned char* expected = nullptr;
-  int expectedLength = 0;
-  EncodeJpeg(pixels.data(), 100 * 100 * 3, &expected, expectedLength, 100, 100);
-  ExportBuffer expectedOwner(expected);
+  const std::vector<unsigned char> expected = EncodeLikeLibrary(pixels, 100, 100);
 
   OpenSlide slide(kTmapPath);
   ASSERT_TRUE(slide.opened());
@@ -112,13 +108,7 @@ TEST_F(UniciTest, EveryTileIsTheSameFixedRegion) {
   const int positions[][2] = {{0, 0}, {2048, 512}, {-256, 99999}};
   for (float scale : scales) {
     for (const auto& position : positions) {
-      unsigned char* buffer = nullptr;
-      int length = 0;
-      EXPECT_EQ(
-          GetImageStreamFunc(&slide.handle(), scale, position[0], position[1], &length, &buffer),
-          nullptr);
-      ExportBuffer owned(buffer);
-      EXPECT_EQ(Bytes(buffer, length), Bytes(expected, expectedLength));
+      EXPECT_EQ(TileStream(slide.handle(), scale, position[0], position[1]), expected);
     }
   }
   const SdkRecord record = Record();

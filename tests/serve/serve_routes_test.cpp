@@ -113,9 +113,7 @@ TEST_P(GeometryTest, EveryLevelEndsWithTilesCutToTheLevel) {
     ASSERT_TRUE(connection.Get(base + "0_" + std::to_string(rows) + ".jpeg", &reply));
     EXPECT_EQ(reply.status, 404) << base;
   }
-  EXPECT_EQ(
-      Get("/dz/" + slide.name + "_files/" + std::to_string(sizes.size()) + "/0_0.jpeg").status,
-      404);
+  EXPECT_EQ(Get(TileTarget(slide.name, static_cast<int>(sizes.size()), 0, 0)).status, 404);
 }
 
 INSTANTIATE_TEST_SUITE_P(OddSizes, GeometryTest,
@@ -138,9 +136,7 @@ TEST_P(PassThroughTest, WholeStoredTilesGoOutAsStored) {
   LibrarySlide library(Served().Path("odd.ztx"));
   const std::string stored = library.StoredTile(tile.scale, tile.column * 256, tile.row * 256);
   ASSERT_FALSE(stored.empty());
-  const HttpReply reply =
-      Get("/dz/odd.ztx_files/" + std::to_string(tile.level) + "/" + std::to_string(tile.column) +
-          "_" + std::to_string(tile.row) + ".jpeg");
+  const HttpReply reply = Get(TileTarget("odd.ztx", tile.level, tile.column, tile.row));
   ASSERT_EQ(reply.status, 200);
   EXPECT_TRUE(reply.body == stored) << "tile differs from the stored bytes";
 }
@@ -169,15 +165,12 @@ TEST_P(ComposedTest, TilesEqualTheLibrarysRegion) {
   const std::string region =
       library.Region(tile.scale, tile.column * 256, tile.row * 256, tile.width, tile.height, true);
   ASSERT_FALSE(region.empty());
-  const HttpReply reply =
-      Get("/dz/" + tile.slide + "_files/" + std::to_string(tile.level) + "/" +
-          std::to_string(tile.column) + "_" + std::to_string(tile.row) + ".jpeg");
+  const std::string target = TileTarget(tile.slide, tile.level, tile.column, tile.row);
+  const HttpReply reply = Get(target);
   ASSERT_EQ(reply.status, 200);
   EXPECT_TRUE(reply.body == region) << "tile differs from the library's region";
   // Served again from the cache: the same bytes.
-  EXPECT_TRUE(Get("/dz/" + tile.slide + "_files/" + std::to_string(tile.level) + "/" +
-                  std::to_string(tile.column) + "_" + std::to_string(tile.row) + ".jpeg")
-                  .body == region);
+  EXPECT_TRUE(Get(target).body == region);
 }
 
 INSTANTIATE_TEST_SUITE_P(

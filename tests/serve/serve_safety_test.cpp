@@ -218,8 +218,7 @@ TEST_F(SafetyTest, EightClientsFetchTwentyThousandTiles) {
   for (const std::string& slide : {std::string("odd.ztx"), std::string("mode1.ztx")}) {
     for (int level = 8; level <= 10; ++level) {
       for (int column = 0; column < 3; ++column) {
-        const std::string target = "/dz/" + slide + "_files/" + std::to_string(level) + "/" +
-                                   std::to_string(column) + "_0.jpeg";
+        const std::string target = TileTarget(slide, level, column, 0);
         const HttpReply reply = Fetch(Served().port(), target);
         if (reply.status == 200) tiles.push_back({target, reply.body.size()});
       }

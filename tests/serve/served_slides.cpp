@@ -124,6 +124,11 @@ std::string LibrarySlide::Label() {
   return data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), length);
 }
 
+std::string TileTarget(const std::string& slide, int level, int column, int row) {
+  return "/dz/" + slide + "_files/" + std::to_string(level) + "/" + std::to_string(column) + "_" +
+         std::to_string(row) + ".jpeg";
+}
+
 std::vector<unsigned char> DecodeJpegBytes(const std::string& jpeg, int* width, int* height) {
   Owned pixels(DecodeJpeg(reinterpret_cast<const unsigned char*>(jpeg.data()),
                           static_cast<int>(jpeg.size()), *width, *height));

@@ -61,6 +61,9 @@ class LibrarySlide {
   IMAGE_INFO_STRUCT handle_{};
 };
 
+// The server's address of a Deep Zoom tile of `slide`.
+std::string TileTarget(const std::string& slide, int level, int column, int row);
+
 // Decoded RGB pixels of a JPEG, empty when it does not decode.
 std::vector<unsigned char> DecodeJpegBytes(const std::string& jpeg, int* width, int* height);
 

@@ -30,13 +30,13 @@ inline std::map<std::string, int>& Calls() {
   return calls;
 }
 
-// Counts a call and tells whether the environment asks `function` to
-// misbehave in `mode`.
+// Counts a call to `function`.
 inline void Count(const char* function) {
   std::lock_guard<std::mutex> guard(Mutex());
   ++Calls()[function];
 }
 
+// True when the environment asks `function` to misbehave in `mode`.
 inline bool Fault(const char* function, const char* mode) {
   const char* fault = std::getenv("STRATA_STANDIN_FAULT");
   if (fault == nullptr) return false;

@@ -34,6 +34,13 @@ std::string FileExtension(const std::string& path) {
   return extension;
 }
 
+// The bytes of a buffer the library handed out; false when it handed out none.
+bool CopyHandedOut(const OwnedBuffer& buffer, int length, Bytes* out) {
+  if (buffer == nullptr || length <= 0) return false;
+  out->assign(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(length));
+  return true;
+}
+
 bool IsWholeJpeg(const unsigned char* bytes, std::size_t length) {
   return length >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8;
 }
@@ -61,6 +68,13 @@ bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
     return false;
   }
   return copied == length;
+}
+
+// A white JPEG of the tile's size, standing in for pixels the slide cannot give.
+bool WhiteTile(const PixelRect& rect, Bytes* jpeg) {
+  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
+                                         255);
+  return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
 }
 
 }  // namespace
@@ -94,10 +108,8 @@ bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out
   unsigned char* stream = nullptr;
   int length = 0;
   EncodeJpeg(rgb, width * height * 3, &stream, length, width, height);
-  OwnedBuffer owned(stream);
-  if (owned == nullptr || length <= 0) return false;
-  out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
-  return true;
+  const OwnedBuffer owned(stream);
+  return CopyHandedOut(owned, length, out);
 }
 
 std::unique_ptr<ServedSlide> ServedSlide::Open(const std::string& path) {
@@ -205,15 +217,10 @@ bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
   const bool made =
       GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
                           static_cast<int>(rect.y), rect.width, rect.height, &out, &length, true);
-  OwnedBuffer stream(out);
-  if (made && stream != nullptr && length > 0) {
-    jpeg->assign(reinterpret_cast<const char*>(stream.get()), static_cast<std::size_t>(length));
-    return true;
-  }
+  const OwnedBuffer stream(out);
+  if (made && CopyHandedOut(stream, length, jpeg)) return true;
   // Inside the level but not composable: a white tile keeps the view whole.
-  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
-                                         255);
-  return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+  return WhiteTile(rect, jpeg);
 }
 
 // Levels below the slide's smallest stored level: the library has no tiles
@@ -232,9 +239,7 @@ bool ServedSlide::ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg) {
   OwnedBuffer pixels;
   if (source.width <= 0 || source.height <= 0 ||
       !RegionPixels(LevelScale(smallestRegionLevel_), source, &pixels)) {
-    const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
-                                           255);
-    return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+    return WhiteTile(rect, jpeg);
   }
   OwnedBuffer shrunk(
       ResizeBilinear(pixels.get(), source.width, source.height, rect.width, rect.height));
@@ -247,10 +252,8 @@ bool ServedSlide::Region(float scale, int x, int y, int width, int height, bool 
     int length = 0;
     const bool made =
         GetImageDataRoiFunc(handle_->get(), scale, x, y, width, height, &stream, &length, true);
-    OwnedBuffer owned(stream);
-    if (!made || owned == nullptr || length <= 0) return false;
-    out->assign(reinterpret_cast<const char*>(owned.get()), static_cast<std::size_t>(length));
-    return true;
+    const OwnedBuffer owned(stream);
+    return made && CopyHandedOut(owned, length, out);
   }
   PixelRect rect{x, y, width, height};
   OwnedBuffer pixels;

@@ -211,7 +211,7 @@ bool SlideServer::Refuse(const Request& request, Response& response) {
   }
   if (HasEncodedSeparator(request.target) || HasDotSegment(request.path) ||
       request.path.find('\\') != std::string::npos ||
-      request.path.find('\0') != std::string::npos || StartsWith(request.path, "//") ||
+      request.path.find('\0') != std::string::npos ||
       request.path.find("//") != std::string::npos) {
     SendText(response, 403, "refused");
     return true;
@@ -393,9 +393,8 @@ void SlideServer::ServeRegion(const std::string& name, const Request& request, R
   long long values[4] = {};
   for (int i = 0; i < 4; ++i) {
     const long long low = i < 2 ? -(1LL << 30) : 1;
-    const long long high = i < 2 ? (1LL << 30) : (1LL << 30);
     if (!request.has_param(required[i]) ||
-        !ParseWhole(request.get_param_value(required[i]), low, high, &values[i])) {
+        !ParseWhole(request.get_param_value(required[i]), low, 1LL << 30, &values[i])) {
       return SendText(response, 400, std::string("missing or malformed ") + required[i]);
     }
   }
