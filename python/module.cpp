@@ -1,78 +1,157 @@
-// The compiled half of the `strata` package: NativeSlide as `_strata.Slide`,
-// pixels handed to numpy without a copy, the interpreter lock released
-// around every read.
+// The compiled half of the `strata` package: the slide façade as
+// `_strata.Slide`, pixels handed to numpy without a copy, the interpreter
+// lock released around every read, failures raised with their reasons.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cerrno>
 #include <memory>
 #include <utility>
 
 #include "python/native_slide.h"
+#include "strata/slide.h"
+#include "strata/strata.h"
 
 namespace py = pybind11;
-using strata::python::HeaderFacts;
-using strata::python::Level;
+using strata::Image;
+using strata::Status;
 using strata::python::NativeSlide;
-using strata::python::Pixels;
 
 namespace {
 
-// The array owns the pixel vector through a capsule: no copy, and nothing the
-// library may later change.
-py::array ToArray(Pixels pixels) {
-  auto* owned = new Pixels(std::move(pixels));
-  py::capsule release(owned, [](void* p) { delete static_cast<Pixels*>(p); });
-  const py::ssize_t channels = owned->channels > 0 ? owned->channels : 3;
-  return py::array_t<std::uint8_t>(
-      {static_cast<py::ssize_t>(owned->height), static_cast<py::ssize_t>(owned->width), channels},
-      owned->bytes.data(), release);
+struct SlideErrorTag {};
+struct UnsupportedFormatTag {};
+
+py::object& SlideErrorType() {
+  static py::object type;
+  return type;
 }
 
+py::object& UnsupportedFormatType() {
+  static py::object type;
+  return type;
+}
+
+// Raises the Python exception that fits a failed status.
+[[noreturn]] void Raise(const Status& status, const std::string& path = "") {
+  PyObject* type = SlideErrorType().ptr();
+  switch (status.code()) {
+    case Status::Code::kNotFound:
+      if (!path.empty()) {
+        PyErr_SetObject(PyExc_FileNotFoundError,
+                        py::make_tuple(ENOENT, status.message(), path).ptr());
+        throw py::error_already_set();
+      }
+      break;
+    case Status::Code::kIsDirectory:
+      PyErr_SetObject(PyExc_IsADirectoryError,
+                      py::make_tuple(EISDIR, status.message(), path).ptr());
+      throw py::error_already_set();
+    case Status::Code::kUnsupportedFormat:
+      type = UnsupportedFormatType().ptr();
+      break;
+    case Status::Code::kInvalidArgument:
+    case Status::Code::kOutOfRange:
+      type = PyExc_ValueError;
+      break;
+    default:
+      break;
+  }
+  PyErr_SetString(type, status.message().c_str());
+  throw py::error_already_set();
+}
+
+// The array owns the pixels through a capsule: no copy, and nothing the
+// library may later change.
+py::array ToArray(Image image) {
+  auto* owned = new Image(std::move(image));
+  py::capsule release(owned, [](void* p) { delete static_cast<Image*>(p); });
+  return py::array_t<std::uint8_t>({static_cast<py::ssize_t>(owned->height),
+                                    static_cast<py::ssize_t>(owned->width),
+                                    static_cast<py::ssize_t>(owned->channels)},
+                                   owned->pixels.data(), release);
+}
+
+// Runs `read` on the slide without the interpreter lock and hands the image
+// to numpy; a failure raises.
 template <typename Read>
-py::array ReadReleased(Read&& read) {
-  Pixels pixels;
+py::array ReadImage(const NativeSlide& slide, Read&& read) {
+  Image image;
+  Status status;
   {
     py::gil_scoped_release unlocked;
-    pixels = read();
+    status = slide.WithSlide([&](const strata::Slide& s) { return read(s, &image); });
   }
-  return ToArray(std::move(pixels));
+  if (!status.ok()) Raise(status);
+  return ToArray(std::move(image));
 }
 
-py::dict FactsDict(const HeaderFacts& f) {
+py::dict FactsDict(const strata::SlideFacts& f) {
   py::dict d;
+  d["format"] = f.format;
   d["width"] = f.width;
   d["height"] = f.height;
-  d["scan_scale"] = f.scanScale;
-  d["block_size"] = f.blockSize;
-  d["capture_resolution"] = f.captureResolution;
-  d["scan_time"] = f.scanTime;
-  d["spend_time_ms"] = f.spendTime;
+  d["objective_power"] = f.objectivePower;
+  d["mpp_x"] = f.micronsPerPixelX;
+  d["mpp_y"] = f.micronsPerPixelY;
+  d["scan_time"] = f.hasScanTime ? py::object(py::int_(f.scanTime)) : py::object(py::none());
+  d["scan_duration"] = f.scanDurationSeconds;
   d["version"] = f.version;
-  d["serial"] = f.serial;
-  d["channel_count"] = f.channelCount;
-  d["channels"] = f.channels;
-  if (f.hasDuration) {
-    d["scan_moment"] = py::make_tuple(f.duration[0], f.duration[1], f.duration[2], f.duration[3],
-                                      f.duration[4], f.duration[5]);
-    d["scan_duration"] = py::make_tuple(f.duration[6], f.duration[7], f.duration[8]);
-  }
   return d;
+}
+
+const char* EncodingName(strata::TileEncoding encoding) {
+  switch (encoding) {
+    case strata::TileEncoding::kJpeg:
+      return "jpeg";
+    case strata::TileEncoding::kBmp:
+      return "bmp";
+    case strata::TileEncoding::kRgb:
+      return "rgb";
+  }
+  return "rgb";
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_strata, m) {
   m.doc() = "Compiled core of the strata package; use strata.open_slide instead.";
-  // std::invalid_argument (bad arguments) arrives as ValueError by itself.
-  py::register_exception<strata::python::SlideFailure>(m, "SlideError");
-  m.attr("READ_BUDGET_BYTES") = strata::python::kReadBudgetBytes;
-  m.def("library_version", [] { return CImageOperationManager::GetDllVersion(); });
+  SlideErrorType() = py::reinterpret_borrow<py::object>(
+      py::exception<SlideErrorTag>(m, "SlideError").ptr());
+  UnsupportedFormatType() = py::reinterpret_borrow<py::object>(
+      py::exception<UnsupportedFormatTag>(m, "UnsupportedFormatError", SlideErrorType().ptr())
+          .ptr());
+  m.attr("READ_BUDGET_BYTES") = strata::Slide::ReadBudgetBytes();
+  m.def("library_version", [] { return GetDllVersionFunc(nullptr); });
+  m.def(
+      "detect_format",
+      [](const std::string& path) -> py::object {
+        std::string format;
+        {
+          py::gil_scoped_release unlocked;
+          format = strata::Slide::DetectFormat(path);
+        }
+        if (format.empty()) return py::none();
+        return py::str(format);
+      },
+      py::arg("path"));
+
+  py::class_<strata::TileCache, std::shared_ptr<strata::TileCache>>(m, "TileCache")
+      .def(py::init<std::size_t>(), py::arg("capacity_bytes"))
+      .def_property_readonly("capacity_bytes", &strata::TileCache::CapacityBytes)
+      .def_property_readonly("used_bytes", &strata::TileCache::UsedBytes);
 
   py::class_<NativeSlide>(m, "Slide")
       .def(py::init([](const std::string& path) {
-             py::gil_scoped_release unlocked;
-             return std::make_unique<NativeSlide>(path);
+             std::unique_ptr<NativeSlide> slide;
+             Status opened;
+             {
+               py::gil_scoped_release unlocked;
+               opened = NativeSlide::Open(path, &slide);
+             }
+             if (!opened.ok()) Raise(opened, path);
+             return slide;
            }),
            py::arg("path"))
       .def("close",
@@ -82,57 +161,121 @@ PYBIND11_MODULE(_strata, m) {
            })
       .def_property_readonly("closed", &NativeSlide::Closed)
       .def_property_readonly("path", &NativeSlide::Path)
-      .def_property_readonly("facts", [](const NativeSlide& s) { return FactsDict(s.Facts()); })
+      .def_property_readonly("facts",
+                             [](const NativeSlide& s) {
+                               py::dict facts;
+                               const Status status = s.WithSlide([&](const strata::Slide& slide) {
+                                 facts = FactsDict(slide.Facts());
+                                 return Status::Ok();
+                               });
+                               if (!status.ok()) Raise(status);
+                               return facts;
+                             })
       .def_property_readonly(
           "levels",
           [](const NativeSlide& s) {
             py::list levels;
-            for (const Level& l : s.Levels()) {
-              levels.append(py::make_tuple(l.scale, l.width, l.height, l.tileWidth, l.tileHeight));
-            }
+            const Status status = s.WithSlide([&](const strata::Slide& slide) {
+              for (const strata::SlideLevel& l : slide.Levels()) {
+                levels.append(
+                    py::make_tuple(l.width, l.height, l.downsample, l.tileWidth, l.tileHeight));
+              }
+              return Status::Ok();
+            });
+            if (!status.ok()) Raise(status);
             return levels;
           })
-      .def("items",
-           [](const NativeSlide& s) {
-             py::list items;
-             for (const auto& item : s.Items()) {
-               items.append(py::make_tuple(item.identifier, py::bytes(item.value)));
-             }
-             return items;
+      .def_property_readonly("properties",
+                             [](const NativeSlide& s) {
+                               py::dict properties;
+                               const Status status = s.WithSlide([&](const strata::Slide& slide) {
+                                 for (const auto& [key, value] : slide.Properties()) {
+                                   properties[py::str(key)] = py::str(value);
+                                 }
+                                 return Status::Ok();
+                               });
+                               if (!status.ok()) Raise(status);
+                               return properties;
+                             })
+      .def_property_readonly("associated_image_names",
+                             [](const NativeSlide& s) {
+                               py::list names;
+                               const Status status = s.WithSlide([&](const strata::Slide& slide) {
+                                 for (const std::string& name : slide.AssociatedImageNames()) {
+                                   names.append(name);
+                                 }
+                                 return Status::Ok();
+                               });
+                               if (!status.ok()) Raise(status);
+                               return names;
+                             })
+      .def_property_readonly("icc_profile",
+                             [](const NativeSlide& s) -> py::object {
+                               std::string profile;
+                               const Status status = s.WithSlide([&](const strata::Slide& slide) {
+                                 profile = slide.IccProfile();
+                                 return Status::Ok();
+                               });
+                               if (!status.ok()) Raise(status);
+                               if (profile.empty()) return py::none();
+                               return py::bytes(profile);
+                             })
+      .def("set_cache",
+           [](NativeSlide& s, std::shared_ptr<strata::TileCache> cache) {
+             const Status status = s.WithSlide([&](const strata::Slide& slide) {
+               const_cast<strata::Slide&>(slide).SetCache(std::move(cache));
+               return Status::Ok();
+             });
+             if (!status.ok()) Raise(status);
            })
       .def("read_region",
            [](const NativeSlide& s, int level, std::int64_t x, std::int64_t y, int w, int h) {
-             return ReadReleased([&] { return s.ReadRegion(level, x, y, w, h); });
+             return ReadImage(s, [&](const strata::Slide& slide, Image* image) {
+               return slide.ReadRegion(level, x, y, w, h, image);
+             });
            })
       .def("read_scaled",
-           [](const NativeSlide& s, int x, int y, int w, int h, double scale) {
-             return ReadReleased([&] { return s.ReadScaled(x, y, w, h, scale); });
+           [](const NativeSlide& s, double scale, std::int64_t x, std::int64_t y, int w, int h) {
+             return ReadImage(s, [&](const strata::Slide& slide, Image* image) {
+               return slide.ReadScaled(scale, x, y, w, h, image);
+             });
            })
       .def("read_tile",
-           [](const NativeSlide& s, int level, int column, int row) -> py::object {
-             Pixels tile;
+           [](const NativeSlide& s, int level, std::int64_t column, std::int64_t row)
+               -> py::object {
+             Image image;
+             Status status;
              {
                py::gil_scoped_release unlocked;
-               tile = s.ReadTile(level, column, row);
+               status = s.WithSlide([&](const strata::Slide& slide) {
+                 return slide.ReadTilePixels(level, column, row, &image);
+               });
              }
-             if (tile.bytes.empty()) return py::none();
-             return ToArray(std::move(tile));
+             if (status.code() == Status::Code::kNotFound) return py::none();
+             if (!status.ok()) Raise(status);
+             return ToArray(std::move(image));
            })
       .def("read_tile_stream",
-           [](const NativeSlide& s, int level, int column, int row) {
-             std::string stream;
+           [](const NativeSlide& s, int level, std::int64_t column, std::int64_t row)
+               -> py::object {
+             strata::Tile tile;
+             Status status;
              {
                py::gil_scoped_release unlocked;
-               stream = s.ReadTileStream(level, column, row);
+               status = s.WithSlide([&](const strata::Slide& slide) {
+                 return slide.ReadTile(level, column, row, &tile);
+               });
              }
-             return py::bytes(stream);
+             if (status.code() == Status::Code::kNotFound) return py::none();
+             if (!status.ok()) Raise(status);
+             return py::make_tuple(EncodingName(tile.encoding),
+                                   py::bytes(reinterpret_cast<const char*>(tile.bytes.data()),
+                                             tile.bytes.size()),
+                                   tile.width, tile.height);
            })
       .def("associated_image", [](const NativeSlide& s, const std::string& name) {
-        std::string stream;
-        {
-          py::gil_scoped_release unlocked;
-          stream = s.AssociatedImage(name);
-        }
-        return py::bytes(stream);
+        return ReadImage(s, [&](const strata::Slide& slide, Image* image) {
+          return slide.ReadAssociatedImage(name, image);
+        });
       });
 }

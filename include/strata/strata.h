@@ -27,11 +27,7 @@
 #include <stdbool.h>
 #endif
 
-#if defined(_WIN32)
-#define STRATA_API __declspec(dllexport)
-#else
-#define STRATA_API __attribute__((visibility("default")))
-#endif
+#include "strata/export.h"
 
 #ifdef __cplusplus
 class CDataFile;

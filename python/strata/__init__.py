@@ -10,8 +10,8 @@ Dask distributed (strata.cohort).
         region = slide.read_region((1000, 2000), 1, (512, 512))   # PIL RGBA
         pixels = slide.read_scaled(0, 0, 800, 600, 2.5)          # (600, 800, 3)
 """
-from strata._strata import SlideError
+from strata._strata import SlideError, UnsupportedFormatError
 from strata._slide import Slide, open_slide
 from strata._version import __version__
 
-__all__ = ['Slide', 'SlideError', 'open_slide', '__version__']
+__all__ = ['Slide', 'SlideError', 'UnsupportedFormatError', 'open_slide', '__version__']

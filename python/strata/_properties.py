@@ -1,80 +1,73 @@
-"""The read-only property mapping of a slide. Keys (values are strings):
+"""The read-only property mapping of a slide: every key the library reports
+for the slide's format ("ztx.*", "aperio.*", "tiff.*", "openslide.*", ...)
+and these keys of Strata's own (values are strings):
 
-    strata.vendor              format of the slide ("ztx", "svs", "ndpi", ...)
-    strata.objective-power     scan scale (magnification of level 0)
-    strata.mpp-x, strata.mpp-y capture resolution as the header stores it
+    strata.vendor              format of the slide ("ztx", "svs", "tiff", "ndpi",
+                               "mrxs", "bif", "tmap", "motic", "dmetrix", ...)
+    strata.objective-power     objective power (magnification of level 0)
+    strata.mpp-x, strata.mpp-y micrometres per pixel of level 0
     strata.scan-time           moment of the scan, ISO 8601 UTC
     strata.scan-duration       seconds the scan took
-    strata.block-size          tile edge of the stored levels
+    strata.block-size          tile edge of level 0
     strata.version             format version
     strata.machine-serial      scanner serial number
     strata.channel-count       channels of a multi-channel slide
     strata.channel[N]          channel identifiers, N = 1..6
     strata.level-count         stored levels
     strata.level[N].width, .height, .downsample, .tile-width, .tile-height
-    ztx.item.N                 every property item of a ZTX slide, by number
 
 Keys whose facts the slide lacks are absent.
 """
 import datetime
 import types
 
-# Substrings of the path that name the format, in the library's order.
-_FORMATS = (('.ztx', 'ztx'), ('.ndpi', 'ndpi'), ('.vms', 'ndpi'), ('.vmu', 'ndpi'),
-            ('.svs', 'svs'), ('.tif', 'svs'), ('.mrxs', 'mrxs'), ('.bif', 'bif'),
-            ('.TMAP', 'tmap'), ('.mds', 'motic'), ('.dmetrix', 'dmetrix'))
+# Strata's names for the formats the library names as the field does.
+_VENDORS = {'aperio': 'svs', 'generic-tiff': 'tiff', 'hamamatsu': 'ndpi', 'mirax': 'mrxs',
+            'ventana': 'bif'}
 
 
-def vendor_of(path):
-    for marker, vendor in _FORMATS:
-        if marker in path:
-            return vendor
-    return 'unknown'
-
-
-def item_text(value):
-    """Printable text as text, a four-byte value as the integer it holds,
-    anything else as hex."""
-    text = value.rstrip(b'\0')
-    if text and all(32 <= b < 127 for b in text):
-        return text.decode('ascii')
-    if len(value) == 4:
-        return str(int.from_bytes(value, 'little', signed=True))
-    return value.hex()
+def vendor_name(format_name):
+    return _VENDORS.get(format_name, format_name)
 
 
 def _number(value):
     return ('%.6f' % value).rstrip('0').rstrip('.')
 
 
-def build(path, facts, levels, items):
-    p = {'strata.vendor': vendor_of(path),
-         'strata.objective-power': str(facts['scan_scale']),
-         'strata.block-size': str(facts['block_size']),
-         'strata.level-count': str(len(levels))}
-    if facts['capture_resolution'] > 0:
-        p['strata.mpp-x'] = p['strata.mpp-y'] = _number(facts['capture_resolution'])
-    if facts['scan_time'] > 0:
+def build(facts, levels, library):
+    """facts: the library's facts; levels: (w, h, downsample, tile_w, tile_h)
+    tuples; library: the properties the library reports."""
+    p = dict(library)
+    p['strata.vendor'] = vendor_name(facts['format'])
+    if facts['objective_power'] > 0:
+        p['strata.objective-power'] = _number(facts['objective_power'])
+    if levels[0][3] > 0:
+        p['strata.block-size'] = str(levels[0][3])
+    p['strata.level-count'] = str(len(levels))
+    if facts['mpp_x'] > 0:
+        p['strata.mpp-x'] = _number(facts['mpp_x'])
+    if facts['mpp_y'] > 0:
+        p['strata.mpp-y'] = _number(facts['mpp_y'])
+    if facts['scan_time'] is not None:
         moment = datetime.datetime.fromtimestamp(facts['scan_time'], datetime.timezone.utc)
         p['strata.scan-time'] = moment.isoformat()
-    if facts['spend_time_ms'] > 0:
-        p['strata.scan-duration'] = _number(facts['spend_time_ms'] / 1000.0)
+    if facts['scan_duration'] > 0:
+        p['strata.scan-duration'] = _number(facts['scan_duration'])
     if facts['version'] > 0:
         p['strata.version'] = _number(facts['version'])
-    if facts['serial']:
-        p['strata.machine-serial'] = facts['serial']
-    if facts['channel_count'] > 0:
-        p['strata.channel-count'] = str(facts['channel_count'])
-        for n, name in enumerate(facts['channels'], 1):
-            if name:
-                p['strata.channel[%d]' % n] = name
+    for source, key in (('ztx.machine-serial', 'strata.machine-serial'),
+                        ('ztx.channel-count', 'strata.channel-count')):
+        if source in library:
+            p[key] = library[source]
+    for n in range(1, 7):
+        if 'ztx.channel[%d]' % n in library:
+            p['strata.channel[%d]' % n] = library['ztx.channel[%d]' % n]
     for n, (width, height, downsample, tile_width, tile_height) in enumerate(levels):
         prefix = 'strata.level[%d].' % n
         p[prefix + 'width'] = str(width)
         p[prefix + 'height'] = str(height)
         p[prefix + 'downsample'] = _number(downsample)
-        p[prefix + 'tile-width'] = str(tile_width)
-        p[prefix + 'tile-height'] = str(tile_height)
-    for identifier, value in items:
-        p.setdefault('ztx.item.%d' % identifier, item_text(value))
+        if tile_width > 0:
+            p[prefix + 'tile-width'] = str(tile_width)
+            p[prefix + 'tile-height'] = str(tile_height)
     return types.MappingProxyType(p)

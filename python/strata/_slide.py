@@ -1,6 +1,6 @@
 """Slide: one open whole-slide image."""
 import collections.abc
-import io
+import errno
 import math
 import os
 
@@ -11,33 +11,30 @@ from strata import _properties
 from strata import _strata
 from strata._strata import SlideError
 
-_ASSOCIATED = ('label', 'preview', 'thumbnail')
-# The name other readers give the preview of the whole glass.
+# Strata calls the picture of the whole glass the preview; the library, as
+# the field's readers do, the macro. Both names reach it.
 _ALIASES = {'macro': 'preview'}
-
-
-def _unpadded_bmp(stream):
-    """The 24-bit BMP streams of ZTX slides leave out the row padding that
-    other decoders insist on; read those directly (None when it is not one)."""
-    if len(stream) < 54 or stream[:2] != b'BM':
-        return None
-    offset = int.from_bytes(stream[10:14], 'little')
-    width = int.from_bytes(stream[18:22], 'little', signed=True)
-    height = int.from_bytes(stream[22:26], 'little', signed=True)
-    bits = int.from_bytes(stream[28:30], 'little')
-    rows = abs(height)
-    if bits != 24 or width <= 0 or rows == 0 or len(stream) < offset + width * rows * 3:
-        return None
-    pixels = np.frombuffer(stream, np.uint8, width * rows * 3, offset).reshape(rows, width, 3)
-    if height > 0:
-        pixels = pixels[::-1]
-    return Image.fromarray(np.ascontiguousarray(pixels[:, :, ::-1]), 'RGB')
+_LIBRARY_NAMES = {'preview': 'macro'}
 
 
 def open_slide(path):
-    """Opens a slide by local path or http:// URL; raises SlideError when it
-    cannot be opened."""
+    """Opens a slide by local path or http:// URL. Raises FileNotFoundError
+    for a missing file, UnsupportedFormatError (a SlideError) for a file that
+    is no slide, SlideError with the reason for a damaged one."""
     return Slide(path)
+
+
+def _path_text(path):
+    """A slide path as text: str, bytes (file system encoding) or PathLike."""
+    if isinstance(path, os.PathLike):
+        path = os.fspath(path)
+    if isinstance(path, bytes):
+        path = os.fsdecode(path)
+    if not isinstance(path, str):
+        raise ValueError('a slide path must be a string, bytes or path, not %r' % (path,))
+    if not path:
+        raise ValueError('the slide path is empty')
+    return path
 
 
 # Coordinates beyond this are no pixel of any slide and would not fit the
@@ -68,46 +65,29 @@ def _pair(name, value):
 
 
 class _AssociatedImages(collections.abc.Mapping):
-    """Label, preview (also reachable as "macro") and thumbnail, read and
+    """The associated images the slide has ("label", "preview" (also reachable
+    as "macro"), "thumbnail", and whatever else its format names), read and
     decoded on first access."""
 
     def __init__(self, slide):
         self._slide = slide
         self._decoded = {}
-        self._present = None
-
-    def _names(self):
-        if self._present is None:
-            self._present = tuple(n for n in _ASSOCIATED if self._stream(n))
-        return self._present
-
-    def _stream(self, name):
-        return self._slide._live().associated_image(name)
+        self._names = tuple(_ALIASES.get(n, n) for n in slide._native.associated_image_names)
 
     def __getitem__(self, name):
         name = _ALIASES.get(name, name)
-        if name not in _ASSOCIATED:
+        if name not in self._names:
             raise KeyError(name)
         if name not in self._decoded:
-            stream = self._stream(name)
-            if not stream:
-                raise KeyError(name)
-            try:
-                image = Image.open(io.BytesIO(stream))
-                image.load()
-            except Exception as e:
-                image = _unpadded_bmp(stream)
-                if image is None:
-                    raise SlideError('the %s of %s does not decode: %s'
-                                     % (name, self._slide._path, e)) from None
-            self._decoded[name] = image.convert('RGB')
+            pixels = self._slide._live().associated_image(_LIBRARY_NAMES.get(name, name))
+            self._decoded[name] = Image.fromarray(pixels, 'RGB')
         return self._decoded[name]
 
     def __iter__(self):
-        return iter(self._names())
+        return iter(self._names)
 
     def __len__(self):
-        return len(self._names())
+        return len(self._names)
 
 
 class Slide:
@@ -116,24 +96,15 @@ class Slide:
     A Slide pickles as its path and reopens on the other side."""
 
     def __init__(self, path):
-        if isinstance(path, os.PathLike):
-            path = os.fspath(path)
-        if not isinstance(path, str):
-            raise ValueError('a slide path must be a string, not %r' % (path,))
-        if not path:
-            raise ValueError('the slide path is empty')
-        if path.lower().startswith('https://'):
-            # The library's byte-range reader takes over only for "http://".
-            raise SlideError('cannot open %s: the library reads URLs over http:// only' % path)
+        path = _path_text(path)
         if '://' not in path and not os.path.exists(path):
-            raise SlideError('cannot open %s: no such file' % path)
+            raise FileNotFoundError(errno.ENOENT, 'no such file', path)
         self._path = path
         self._native = _strata.Slide(path)
-        facts = self._native.facts
-        self._facts = facts
-        scan_scale = float(facts['scan_scale'])
+        self._facts = self._native.facts
         self._levels = tuple(self._native.levels)
-        self._downsamples = tuple(scan_scale / level[0] for level in self._levels)
+        self._scan_scale = self._facts['objective_power'] or 1.0
+        self._downsamples = tuple(level[2] for level in self._levels)
         self._associated = _AssociatedImages(self)
         self._properties = None
 
@@ -185,7 +156,7 @@ class Slide:
     def level_dimensions(self):
         """((width, height), ...) of the stored levels, largest first."""
         self._live()
-        return tuple((level[1], level[2]) for level in self._levels)
+        return tuple((level[0], level[1]) for level in self._levels)
 
     @property
     def level_downsamples(self):
@@ -197,26 +168,32 @@ class Slide:
     def level_scales(self):
         """Magnification of each stored level (the scan scale at level 0)."""
         self._live()
-        return tuple(level[0] for level in self._levels)
+        return tuple(self._scan_scale / d for d in self._downsamples)
 
     @property
     def level_tile_sizes(self):
-        """(width, height) of the stored tiles of each level."""
+        """(width, height) of the stored tiles of each level; (0, 0) for a
+        level the format reads as a whole."""
         self._live()
         return tuple((level[3], level[4]) for level in self._levels)
 
     @property
     def scan_scale(self):
+        """The objective power of level 0; 1.0 when the slide records none."""
         self._live()
-        return float(self._facts['scan_scale'])
+        return float(self._scan_scale)
+
+    @property
+    def color_profile_bytes(self):
+        """The slide's ICC profile as bytes, or None."""
+        return self._live().icc_profile
 
     @property
     def properties(self):
         """Read-only mapping of text properties; keys in strata._properties."""
         live = self._live()
         if self._properties is None:
-            levels = [(l[1], l[2], d, l[3], l[4]) for l, d in zip(self._levels, self._downsamples)]
-            self._properties = _properties.build(self._path, self._facts, levels, live.items())
+            self._properties = _properties.build(self._facts, self._levels, live.properties)
         return self._properties
 
     @property
@@ -257,9 +234,10 @@ class Slide:
         if w < 0 or h < 0:
             raise ValueError('size must not be negative, got %r' % ((w, h),))
         _within_budget(w, h, 4)
-        downsample = self._downsamples[level]
-        pixels = live.read_region(level, math.floor(x / downsample),
-                                  math.floor(y / downsample), w, h)
+        if w == 0 or h == 0:
+            pixels = np.zeros((h, w, 4), np.uint8)
+            return pixels if as_array else Image.new('RGBA', (w, h))
+        pixels = live.read_region(level, x, y, w, h)
         return pixels if as_array else Image.fromarray(pixels, 'RGBA')
 
     def read_scaled(self, x, y, w, h, scale):
@@ -275,9 +253,9 @@ class Slide:
             scale = float(scale)
         except (TypeError, ValueError):
             raise ValueError('scale must be a number, not %r' % (scale,)) from None
-        smallest = self._levels[-1][0]
+        smallest = self._scan_scale / self._downsamples[-1]
         if not 0 < scale <= 0.75 * smallest:
-            return live.read_scaled(*values, scale)
+            return live.read_scaled(scale, *values)
         return self._read_below_levels(live, values, scale, smallest)
 
     def _read_below_levels(self, live, values, scale, smallest):
@@ -290,13 +268,14 @@ class Slide:
         factor = smallest / scale
         left, top = math.floor(x * factor), math.floor(y * factor)
         right, bottom = math.ceil((x + w) * factor), math.ceil((y + h) * factor)
-        pixels = live.read_scaled(left, top, right - left, bottom - top, smallest)
+        pixels = live.read_scaled(smallest, left, top, right - left, bottom - top)
         image = Image.fromarray(pixels, 'RGB')
         box = (x * factor - left, y * factor - top, (x + w) * factor - left, (y + h) * factor - top)
         return np.asarray(image.resize((w, h), Image.BILINEAR, box=box, reducing_gap=None))
 
     def read_tile(self, level, column, row):
-        """The stored tile at (column, row) of `level` as (h, w, 3) RGB, or None."""
+        """The tile at (column, row) of `level` as (h, w, 3) RGB, or None where
+        the slide has none."""
         column, row = _whole('column', column), _whole('row', row)
         if not (0 <= column < 2 ** 31 and 0 <= row < 2 ** 31):
             raise ValueError('tile column and row must be 0 .. 2^31-1, got %r' % ((column, row),))

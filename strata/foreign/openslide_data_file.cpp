@@ -1,17 +1,23 @@
 #include "strata/foreign/openslide_data_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <new>
 
+#include "strata/foreign/openslide_regions.h"
 #include "strata/model/lookup_table.h"
 #include "strata/model/pixel_ops.h"
+#include "strata/model/region_composer.h"
 #include "strata/model/region_geometry.h"
 #include "strata/platform/file_io.h"
 
 using strata::PixelBuffer;
 using strata::foreign::OpenSlideLevel;
+using strata::foreign::ToLevel0;
 
 namespace {
 
@@ -30,10 +36,6 @@ bool UsableObjectivePower(const char* text) {
   return end != text && std::isfinite(value) && std::atoi(text) > 0;
 }
 
-// Level-0 position of level pixel `position` at `downsample`.
-std::int64_t ToLevel0(double position, double downsample) {
-  return std::llround(position * downsample);
-}
 
 }  // namespace
 
@@ -96,21 +98,31 @@ void CBIFDataFile::ShiftToLibrary(std::int64_t& x, std::int64_t& y) const {
   y += header->SingleRegionY();
 }
 
-PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w,
-                                                int h, bool compositeBackground) const {
-  if (slide_ == nullptr || header_ == nullptr) return nullptr;
-  strata::foreign::ArgbReadBuffers buffers;
-  if (!buffers.Allocate(w, h)) return nullptr;
-  ShiftToLibrary(x, y);
-  if (!library_.ReadRegion(slide_, buffers.argb.get(), x, y, level, w, h) ||
-      library_.Error(slide_) != nullptr) {
-    return nullptr;
-  }
+bool COpenSlideDataFile::ReadLevelInto(int level, std::int64_t x, std::int64_t y, int w, int h,
+                                       bool compositeBackground,
+                                       const strata::WindowTarget& target) const {
+  if (slide_ == nullptr || header_ == nullptr) return false;
   strata::foreign::BackgroundColour background = header_->Background();
   if (!compositeBackground) background.present = false;
-  strata::foreign::ConvertArgbToRgb(buffers.argb.get(), buffers.count, background,
-                                    buffers.rgb.get());
-  return std::move(buffers.rgb);
+  ShiftToLibrary(x, y);
+  return strata::foreign::ReadLevelRgbInto(library_, slide_, level, x, y, w, h, background,
+                                           target);
+}
+
+PixelBuffer COpenSlideDataFile::ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w,
+                                                int h, bool compositeBackground) const {
+  std::size_t rgbBytes = 0;
+  std::size_t argbBytes = 0;
+  if (!strata::CheckedPixelBytes(w, h, 3, rgbBytes) ||
+      !strata::CheckedPixelBytes(w, h, 4, argbBytes) ||
+      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(argbBytes) + rgbBytes)) {
+    return nullptr;
+  }
+  PixelBuffer rgb(strata::AllocateBuffer(rgbBytes));
+  if (rgb == nullptr) return nullptr;
+  const strata::WindowTarget target{rgb.get(), static_cast<std::size_t>(w) * 3, 3};
+  if (!ReadLevelInto(level, x, y, w, h, compositeBackground, target)) return nullptr;
+  return rgb;
 }
 
 int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int height,
@@ -118,48 +130,16 @@ int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int hei
   if (out == nullptr) return 0;
   *out = nullptr;
   if (header_ == nullptr) return 0;
-  const std::vector<OpenSlideLevel>& levels = header_->Levels();
-  const float scanScale = static_cast<float>(header_->GetScanScale());
-  strata::RegionClip clip;
-  if (levels.empty() || !strata::ClipRegion(header_->GetWidth(), header_->GetHeight(), scanScale,
-                                            scale, x, y, width, height, clip)) {
-    return 0;
-  }
-  std::vector<float> levelScales;
-  for (const OpenSlideLevel& level : levels) {
-    levelScales.push_back(static_cast<float>(scanScale / level.downsample));
-  }
-  const int level = strata::ChooseSourceLevel(levelScales, scale);
-  strata::SourceWindow window;
-  if (level < 0 || !strata::WindowAtSource(clip, levelScales[level], scale, window)) return 0;
-
-  const bool resized = window.width != clip.width || window.height != clip.height;
-  const bool padded = clip.width != width || clip.height != height;
-  std::size_t outputBytes = 0, windowBytes = 0, clipBytes = 0;
-  if (!strata::CheckedPixelBytes(width, height, 3, outputBytes) ||
-      !strata::CheckedPixelBytes(window.width, window.height, 7, windowBytes) ||
-      !strata::CheckedPixelBytes(clip.width, clip.height, 3, clipBytes) ||
-      !strata::FitsRegionMemoryBudget(static_cast<std::uint64_t>(outputBytes) + windowBytes +
-                                      (resized ? clipBytes : 0))) {
-    return 0;
-  }
-  const double downsample = levels[static_cast<std::size_t>(level)].downsample;
-  PixelBuffer pixels =
-      ReadLevelPixels(level, ToLevel0(window.x, downsample), ToLevel0(window.y, downsample),
-                      window.width, window.height, true);
+  std::vector<double> downsamples;
+  for (const OpenSlideLevel& level : header_->Levels()) downsamples.push_back(level.downsample);
+  strata::foreign::LevelWindowSource source(header_->GetWidth(), header_->GetHeight(),
+                                            header_->GetScanScale(), std::move(downsamples),
+                                            [this](int level, std::int64_t lx, std::int64_t ly, int w, int h,
+                                  const strata::WindowTarget& target) {
+                             return ReadLevelInto(level, lx, ly, w, h, true, target);
+                           });
+  PixelBuffer pixels = strata::ComposeScaledRegion(source, scale, x, y, width, height);
   if (pixels == nullptr) return 0;
-  if (resized) {
-    pixels.reset(
-        strata::ResizeBilinear(pixels.get(), window.width, window.height, clip.width, clip.height));
-    if (pixels == nullptr) return 0;
-  }
-  if (padded) {
-    PixelBuffer output(strata::AllocateFilledBuffer(outputBytes, 255));
-    if (output == nullptr) return 0;
-    strata::PastePixels(output.get(), width, height, pixels.get(), clip.width, clip.height,
-                        clip.pasteLeft, clip.pasteTop);
-    pixels = std::move(output);
-  }
   return strata::HandOut(std::move(pixels), width, height, encode, out, length) ? 1 : 0;
 }
 

@@ -25,6 +25,7 @@
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/lookup_table.h"
+#include "strata/model/tile_grid.h"
 
 class COpenSlideDataFile : public CDataFile {
  public:
@@ -99,6 +100,9 @@ class COpenSlideDataFile : public CDataFile {
   // shifted by ShiftToLibrary) as RGB; null when the read fails or is too big.
   strata::PixelBuffer ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w, int h,
                                       bool compositeBackground) const;
+  // As ReadLevelPixels, into RGB rows of `target`.
+  bool ReadLevelInto(int level, std::int64_t x, std::int64_t y, int w, int h,
+                     bool compositeBackground, const strata::WindowTarget& target) const;
 
  private:
   // Opens the stored path and builds the header; 0 or -1.

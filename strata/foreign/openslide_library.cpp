@@ -25,6 +25,9 @@ using ReadImageFunction = void (*)(void*, const char*, std::uint32_t*);
 using ReadRegionFunction = void (*)(void*, std::uint32_t*, std::int64_t, std::int64_t, std::int32_t,
                                     std::int64_t, std::int64_t);
 using ErrorFunction = const char* (*)(void*);
+using PropertyNamesFunction = const char* const* (*)(void*);
+using DetectVendorFunction = const char* (*)(const char*);
+using VersionFunction = const char* (*)();
 
 // The file that the logical name "libAltSlide.dll" stands for on Debian
 // (package libopenslide0).
@@ -138,6 +141,21 @@ bool OpenSlideLibrary::ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, st
   if (call == nullptr) return false;
   call(slide, dest, x, y, level, w, h);
   return true;
+}
+
+const char* const* OpenSlideLibrary::PropertyNames(OpenSlideHandle slide) const {
+  const auto call = As<PropertyNamesFunction>(Find("openslide_get_property_names"));
+  return call == nullptr || slide == nullptr ? nullptr : call(slide);
+}
+
+const char* OpenSlideLibrary::DetectVendor(const char* path) const {
+  const auto call = As<DetectVendorFunction>(Find("openslide_detect_vendor"));
+  return call == nullptr || path == nullptr ? nullptr : call(path);
+}
+
+const char* OpenSlideLibrary::Version() const {
+  const auto call = As<VersionFunction>(Find("openslide_get_version"));
+  return call == nullptr ? nullptr : call();
 }
 
 const char* OpenSlideLibrary::Error(OpenSlideHandle slide) const {

@@ -50,6 +50,12 @@ class OpenSlideLibrary {
   bool ReadAssociatedImage(OpenSlideHandle slide, const char* name, std::uint32_t* dest) const;
   bool ReadRegion(OpenSlideHandle slide, std::uint32_t* dest, std::int64_t x, std::int64_t y,
                   std::int32_t level, std::int64_t w, std::int64_t h) const;
+  // Every property name of the slide, null-terminated; null without them.
+  const char* const* PropertyNames(OpenSlideHandle slide) const;
+  // The vendor OpenSlide recognises in the file ("aperio", ...), or null.
+  const char* DetectVendor(const char* path) const;
+  // The library's version text, or null.
+  const char* Version() const;
   // The slide's error text once a call has failed (OpenSlide keeps it); null
   // while all is well or when the library lacks the function.
   const char* Error(OpenSlideHandle slide) const;

@@ -58,6 +58,25 @@ void ConvertArgbToRgb(const std::uint32_t* argb, std::size_t count,
   }
 }
 
+void ConvertArgbToRgba(const std::uint32_t* argb, std::size_t count, unsigned char* rgba) {
+  for (std::size_t i = 0; i < count; ++i, rgba += 4) {
+    const std::uint32_t pixel = argb[i];
+    const std::uint32_t alpha = pixel >> 24;
+    std::uint32_t red = (pixel >> 16) & 0xFF;
+    std::uint32_t green = (pixel >> 8) & 0xFF;
+    std::uint32_t blue = pixel & 0xFF;
+    if (alpha != 0 && alpha != 255) {
+      red = 255 * red / alpha;
+      green = 255 * green / alpha;
+      blue = 255 * blue / alpha;
+    }
+    rgba[0] = static_cast<unsigned char>(red);
+    rgba[1] = static_cast<unsigned char>(green);
+    rgba[2] = static_cast<unsigned char>(blue);
+    rgba[3] = static_cast<unsigned char>(alpha);
+  }
+}
+
 void CopyArgbColours(const std::uint32_t* argb, std::size_t count, unsigned char* rgb) {
   for (std::size_t i = 0; i < count; ++i, rgb += 3) {
     rgb[0] = static_cast<unsigned char>((argb[i] >> 16) & 0xFF);

@@ -38,6 +38,11 @@ struct ArgbReadBuffers {
 void ConvertArgbToRgb(const std::uint32_t* argb, std::size_t count,
                       const BackgroundColour& background, unsigned char* rgb);
 
+// Premultiplied ARGB words as straight RGBA bytes, the way the field's
+// Python binding hands them out: opaque and fully transparent pixels as they
+// are, others divided by their alpha (255 * c / a, truncated).
+void ConvertArgbToRgba(const std::uint32_t* argb, std::size_t count, unsigned char* rgba);
+
 // Red, green and blue copied whatever the alpha (associated images).
 void CopyArgbColours(const std::uint32_t* argb, std::size_t count, unsigned char* rgb);
 

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "strata/foreign/bridge_data_file.h"
-#include "strata/foreign/openslide_data_file.h"
-#include "strata/foreign/unici_data_file.h"
 #include "strata/interface/boundary_guard.h"
 #include "strata/model/data_file.h"
 #include "strata/model/image_buffer.h"
+#include "strata/slide/format_registry.h"
 #include "strata/version.h"
-#include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_maintenance.h"
 
 namespace {
@@ -20,36 +18,6 @@ using strata::Guarded;
 using Bytes = unsigned char*;
 
 constexpr float kDllVersion = STRATA_DLL_VERSION;
-
-template <typename Slide>
-CDataFile* MakeSlide() {
-  return new Slide();
-}
-
-// One row of the class choice: the first row any of whose texts occurs in the
-// path (case-sensitive) picks the class.
-struct FormatRule {
-  const char* texts[3];
-  CDataFile* (*make)();
-};
-
-const FormatRule kFormatRules[] = {
-    {{".ztx", ".ztxl", nullptr}, MakeSlide<CZTXDataFile>},
-    {{".ndpi", ".vms", ".vmu"}, MakeSlide<CNDPIDataFile>},
-    {{".svs", ".tif", nullptr}, MakeSlide<CSVSDataFile>},
-    {{".mrxs", nullptr, nullptr}, MakeSlide<CMIRAXDataFile>},
-    {{".bif", nullptr, nullptr}, MakeSlide<CBIFDataFile>},
-    {{".TMAP", nullptr, nullptr}, MakeSlide<CUNICIDataFile>},
-    {{".mds", nullptr, nullptr}, MakeSlide<CMOTICDataFile>},
-    {{".dmetrix", nullptr, nullptr}, MakeSlide<CDMETRIXDataFile>},
-};
-
-bool RuleMatches(const FormatRule& rule, const char* path) {
-  for (const char* text : rule.texts) {
-    if (text != nullptr && std::strstr(path, text) != nullptr) return true;
-  }
-  return false;
-}
 
 CDataHeader* HeaderOf(const IMAGE_INFO_STRUCT& handle) {
   return handle.slide == nullptr ? nullptr : handle.slide->GetHeader();
@@ -118,10 +86,13 @@ CImageOperationManager& CImageOperationManager::operator=(const CImageOperationM
 
 CDataFile* CImageOperationManager::CreateDataFile(const char* path) {
   if (path == nullptr) return nullptr;
-  for (const FormatRule& rule : kFormatRules) {
-    if (RuleMatches(rule, path)) return Guarded<CDataFile*>(nullptr, rule.make);
-  }
-  return nullptr;
+  return Guarded<CDataFile*>(nullptr, [&]() -> CDataFile* {
+    const strata::FormatEntry* entry = strata::FormatByName(path);
+    std::string format;
+    // A name that says nothing leaves the choice to the file's content.
+    if (entry == nullptr) entry = strata::FormatByContent(path, &format);
+    return entry == nullptr ? nullptr : entry->makeDataFile();
+  });
 }
 
 bool CImageOperationManager::CreateImageFile(const char* path, IMAGE_INFO_STRUCT& handle,

@@ -10,7 +10,7 @@
 #include <map>
 #include <vector>
 
-#include "strata/model/uninitialized_allocator.h"
+#include "strata/slide_types.h"
 #include "strata/platform/lock.h"
 
 // Sized first, then filled by the transfer that fetches the range.

@@ -18,8 +18,10 @@
 #define STRATA_MODEL_DATA_FILE_H_
 
 #include <cstdint>
+#include <utility>
 
 #include "strata/model/base_data.h"
+#include "strata/status.h"
 
 class CDataFile : public CBaseData {
  public:
@@ -82,7 +84,21 @@ class CDataFile : public CBaseData {
 
   const char* GetPath() const { return path_; }
 
+  // Why the last OpenFile or load failed, where the slide can tell; success
+  // when it did not fail or gave no reason. Set only while opening, so it
+  // is safe to read once the open has returned.
+  const strata::Status& LastStatus() const { return lastStatus_; }
+
  protected:
+  // Records why opening or loading failed and returns `result`, so a failure
+  // site reads `return Fail(-1, Status::Damaged("..."))`.
+  template <typename Result>
+  Result Fail(Result result, strata::Status reason) {
+    lastStatus_ = std::move(reason);
+    return result;
+  }
+
+  strata::Status lastStatus_;
   // Copies the path into path_; false for null or too long paths.
   bool StorePath(const char* path);
 

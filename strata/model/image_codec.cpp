@@ -251,7 +251,7 @@ namespace {
 
 // Runs the decompression into the caller's rows; false on any error or when
 // the image is not colour of the expected size.
-bool RunDecoderInto(DecodeJob* job, int width, int height) {
+bool RunDecoderInto(DecodeJob* job, int width, int height, int channels) {
   if (setjmp(job->errors.jump) != 0) return false;
   jpeg_mem_src(&job->coder, job->stream, job->streamLength);
   if (jpeg_read_header(&job->coder, TRUE) != JPEG_HEADER_OK) return false;
@@ -260,8 +260,9 @@ bool RunDecoderInto(DecodeJob* job, int width, int height) {
       job->coder.num_components != 3) {
     return false;
   }
+  if (channels == 4) job->coder.out_color_space = JCS_EXT_RGBA;
   jpeg_start_decompress(&job->coder);
-  if (job->coder.output_components != 3 ||
+  if (job->coder.output_components != channels ||
       job->coder.output_width != static_cast<JDIMENSION>(width) ||
       job->coder.output_height != static_cast<JDIMENSION>(height)) {
     return false;
@@ -274,9 +275,10 @@ bool RunDecoderInto(DecodeJob* job, int width, int height) {
 }  // namespace
 
 bool DecodeJpegInto(const unsigned char* stream, int length, int width, int height,
-                    unsigned char* destination, std::size_t stride) {
+                    unsigned char* destination, std::size_t stride, int channels) {
   if (stream == nullptr || length <= 0 || destination == nullptr || width <= 0 || height <= 0 ||
-      stride < static_cast<std::size_t>(width) * 3) {
+      (channels != 3 && channels != 4) ||
+      stride < static_cast<std::size_t>(width) * static_cast<std::size_t>(channels)) {
     return false;
   }
   int decodedWidth = 0;
@@ -291,7 +293,7 @@ bool DecodeJpegInto(const unsigned char* stream, int length, int width, int heig
   InstallErrorManager(job.errors);
   job.coder.err = &job.errors.base;
   jpeg_create_decompress(&job.coder);
-  const bool decoded = RunDecoderInto(&job, width, height);
+  const bool decoded = RunDecoderInto(&job, width, height, channels);
   jpeg_destroy_decompress(&job.coder);
   return decoded;
 }

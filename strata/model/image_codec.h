@@ -37,12 +37,13 @@ unsigned char* DecodeJpegComponentsWithin(const unsigned char* stream, int lengt
 // can describe: each 8 x 8 block costs the entropy coder at least one bit.
 constexpr std::int64_t kMaxPixelsPerStreamByte = 8 * 64;
 
-// Decodes a colour JPEG of exactly width x height pixels straight into RGB
-// rows `stride` bytes apart at `destination` (a window of a larger image).
-// False when the stream is damaged, not colour or of another size; the
-// destination may then be partly written.
+// Decodes a colour JPEG of exactly width x height pixels straight into rows
+// `stride` bytes apart at `destination` (a window of a larger image): RGB
+// for 3 channels, RGBA with alpha 255 for 4. False when the stream is
+// damaged, not colour or of another size; the destination may then be
+// partly written.
 bool DecodeJpegInto(const unsigned char* stream, int length, int width, int height,
-                    unsigned char* destination, std::size_t stride);
+                    unsigned char* destination, std::size_t stride, int channels = 3);
 
 // Decodes an uncompressed 24-bit BMP whose rows carry no padding
 // (length == 54 + width * height * 3). Returns top-down RGB pixels.

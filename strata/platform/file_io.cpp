@@ -116,6 +116,11 @@ bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out) {
   return localtime_r(&value, &out) != nullptr;
 }
 
+bool ToUniversalTime(std::int64_t secondsSinceEpoch, std::tm& out) {
+  const std::time_t value = static_cast<std::time_t>(secondsSinceEpoch);
+  return gmtime_r(&value, &out) != nullptr;
+}
+
 const char* EnvironmentValue(const char* name) {
   return name == nullptr ? nullptr : std::getenv(name);
 }

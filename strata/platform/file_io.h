@@ -64,6 +64,8 @@ bool RemoveFile(const std::string& path);
 
 // Seconds since 1970 to the machine's local calendar time; false on failure.
 bool ToLocalTime(std::int64_t secondsSinceEpoch, std::tm& out);
+// The same moment in UTC.
+bool ToUniversalTime(std::int64_t secondsSinceEpoch, std::tm& out);
 
 // The value of an environment variable, or null.
 const char* EnvironmentValue(const char* name);

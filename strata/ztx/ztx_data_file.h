@@ -16,6 +16,8 @@
 #include "strata/model/data_file.h"
 #include "strata/model/lookup_table.h"
 #include "strata/platform/lock.h"
+#include "strata/slide_types.h"
+#include "strata/status.h"
 #include "strata/ztx/tile_info.h"
 #include "strata/ztx/tile_map.h"
 #include "strata/ztx/ztx_format.h"
@@ -144,6 +146,10 @@ class CZTXDataFile : public CDataFile {
   void PrefetchHead();
   // True when the header's image format tag names BMP streams.
   bool TilesAreBmp();
+  // The region of ReadRegion as a new RGB image (white where a region lies
+  // wholly outside the slide).
+  strata::Status ComposeRegionInto(double scale, std::int64_t x, std::int64_t y, int width,
+                                   int height, strata::Image* rgb);
 
  private:
   // Loads header, and for a full load the three section records, without the

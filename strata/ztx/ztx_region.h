@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "strata/model/region_composer.h"
 #include "strata/ztx/ztx_tile_pixels.h"
 
 class CDataHeader;
@@ -19,29 +20,14 @@ namespace strata::ztx {
 // scan scale reads the scan level; 0 when `scale` is not a positive number.
 float SelectSourceScale(float scanScale, int levelMode, float scale);
 
-// Where a composed region's tiles come from.
-class RegionTileSource {
+// A ZTX-style pyramid: geometry and block size from a slide header, levels
+// addressed by scale, tiles by their pixel position at that scale.
+class RegionTileSource : public strata::TiledPyramidSource {
  public:
-  virtual ~RegionTileSource() = default;
   // Width, height, scan scale and block size of the slide; null when unknown.
   virtual CDataHeader* RegionHeader() = 0;
-  // The level a region at `scale` is composed from (SelectSourceScale).
-  virtual float SourceScale(float scale) = 0;
-  // The encoded tile whose top-left is (x, y) in the pixels of level
-  // `scale`; false when there is none.
-  virtual bool FetchTile(float scale, int x, int y, std::vector<unsigned char>& stream) = 0;
-  // RGB pixels of a fetched tile; null when it does not decode.
-  virtual PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
-                                 int& height) = 0;
-  // True when fetched tiles are plain colour JPEG streams, which may then be
-  // decoded straight into the region.
-  virtual bool TilesAreColourJpeg() = 0;
-  // Told the tiles (top-left corners at `scale`) that are about to be
-  // fetched, so that their bytes can be fetched ahead together. Only advice.
-  virtual void AnnounceTiles(float scale, const std::vector<std::pair<int, int>>& origins) {
-    (void)scale;
-    (void)origins;
-  }
+  bool Geometry(int& width, int& height, float& scanScale) override;
+  int BlockSize() override;
 };
 
 // A width x height region at (x, y) in the pixels of `scale`: tiles of the

@@ -13,32 +13,22 @@
 #include "strata/model/image_buffer.h"
 #include "strata/model/lookup_table.h"
 #include "strata/model/region_geometry.h"
+#include "strata/model/tile_decoder.h"
 #include "strata/ztx/tile_info.h"
 
 namespace strata::ztx {
 
 using strata::PixelBuffer;
 
-// The largest frame one tile may decode to. Stored tiles are bounded by
-// their record and by the block size, whichever is smaller; composed tiles
-// by the size they are composed at.
-struct TileLimits {
-  int width = 0;
-  int height = 0;
-};
+// The largest frame a stored tile may decode to is bounded by its record and
+// by the block size, whichever is smaller; composed tiles by the size they
+// are composed at.
+using strata::DecodeTileStream;
+using strata::kAnyFrame;
+using strata::TileLimits;
 constexpr int kComposedTileSize = 256;
-// For tiles of other formats that carry no record: any frame their stream
-// can describe.
-constexpr TileLimits kAnyFrame{-1, -1};
 TileLimits LimitsOfStoredTile(const TileInfo& tile, int blockSize);
 TileLimits LimitsOfComposedTile();
-
-// A stored or composed stream to RGB pixels (grey JPEGs are widened). BMP
-// when the slide stores BMP tiles, except that a stream starting like a JPEG
-// is decoded as one: composed tiles are JPEG on every slide. Null with zero
-// sizes when the stream does not decode or its frame exceeds `limits`.
-PixelBuffer DecodeTileStream(const unsigned char* stream, std::size_t length, bool tilesAreBmp,
-                             const TileLimits& limits, int& width, int& height);
 
 // Colour pixels of a multi-channel tile: the channel in each place becomes
 // red, green or blue. Planes whose size differs from the first decoded one

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks that a built libStrata.so exports exactly the C functions declared in
-# strata.h and the members of CImageOperationManager, and nothing else.
+# strata.h, the members of CImageOperationManager and the C++ slide façade
+# (strata::Slide, strata::TileCache), and nothing else.
 # Usage: exports_check.sh <libStrata.so> <strata.h>
 set -eu
 library=$1
@@ -24,7 +25,7 @@ for name in $expected; do
   fi
 done
 
-# Everything else is a CImageOperationManager member or a linker marker.
+# Everything else is a CImageOperationManager or façade member or a linker marker.
 for symbol in $defined; do
   case "$symbol" in
     _init | _fini | __bss_start | _edata | _end) continue ;;
@@ -34,7 +35,7 @@ for symbol in $defined; do
   fi
   demangled=$(printf '%s\n' "$symbol" | c++filt)
   case "$demangled" in
-    CImageOperationManager::*) ;;
+    CImageOperationManager::* | strata::Slide::* | strata::TileCache::*) ;;
     *)
       echo "unexpected export: $symbol ($demangled)" >&2
       status=1
@@ -45,6 +46,12 @@ done
 members=$(printf '%s\n' "$defined" | c++filt | grep -c '^CImageOperationManager::' || true)
 if [ "$members" -eq 0 ]; then
   echo "no CImageOperationManager members exported" >&2
+  status=1
+fi
+
+facade=$(printf '%s\n' "$defined" | c++filt | grep -c '^strata::Slide::Open' || true)
+if [ "$facade" -eq 0 ]; then
+  echo "strata::Slide::Open is not exported" >&2
   status=1
 fi
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -133,15 +134,24 @@ TEST_F(SlideExportsTest, LabelByPathAndByHandle) {
   EXPECT_TRUE(UnInitImageFileFunc(&handle));
 }
 
-TEST_F(SlideExportsTest, CapitalExtensionIsNotOpened) {
-  const std::string upper = dir_.File("SLIDE.ZTX");
-  std::filesystem::copy_file(path_, upper);
+// Names decide where they say something (case-sensitively); where they say
+// nothing, the content does: a capital extension or none at all.
+TEST_F(SlideExportsTest, NamesThatSayNothingLeaveTheChoiceToTheContent) {
+  for (const char* name : {"SLIDE.ZTX", "noext"}) {
+    const std::string copy = dir_.File(name);
+    std::filesystem::copy_file(path_, copy);
+    IMAGE_INFO_STRUCT handle{};
+    EXPECT_TRUE(InitImageFileFunc(&handle, copy.c_str())) << name;
+    EXPECT_TRUE(UnInitImageFileFunc(&handle));
+  }
+  const std::string text = dir_.File("notes.ZTX");
+  std::ofstream(text) << "not a slide\n";
   IMAGE_INFO_STRUCT handle{};
-  EXPECT_FALSE(InitImageFileFunc(&handle, upper.c_str()));
+  EXPECT_FALSE(InitImageFileFunc(&handle, text.c_str()));
   EXPECT_EQ(handle.slide, nullptr);
   unsigned char* data = nullptr;
   int length = -1, width = -1, height = -1;
-  EXPECT_FALSE(GetLableInfoPathFunc(upper.c_str(), &data, &length, &width, &height));
+  EXPECT_FALSE(GetLableInfoPathFunc(text.c_str(), &data, &length, &width, &height));
   EXPECT_EQ(data, nullptr);
   EXPECT_EQ(length, 0);
 }

@@ -198,8 +198,8 @@ def one_line(error):
 
 
 @pytest.mark.parametrize('make_path, kind', [
-    (lambda folder: str(folder / 'absent.ztx'), strata.SlideError),
-    (lambda folder: str(folder / 'notes.txt'), strata.SlideError),
+    (lambda folder: str(folder / 'absent.ztx'), FileNotFoundError),
+    (lambda folder: str(folder / 'notes.txt'), strata.UnsupportedFormatError),
     (lambda folder: str(folder / 'damaged.ztx'), strata.SlideError),
     (lambda folder: str(folder / 'empty.ztx'), strata.SlideError),
     (lambda folder: 'https://127.0.0.1:9/slide.ztx', strata.SlideError),

@@ -1,0 +1,143 @@
+#include "strata/slide/format_registry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "strata/foreign/bridge_data_file.h"
+#include "strata/foreign/openslide_data_file.h"
+#include "strata/foreign/openslide_slide_format.h"
+#include "strata/foreign/unici_data_file.h"
+#include "strata/model/byte_buffer.h"
+#include "strata/model/data_file_slide_format.h"
+#include "strata/model/file_operation_tool.h"
+#include "strata/ztx/ztx_data_file.h"
+#include "strata/ztx/ztx_format.h"
+#include "strata/ztx/ztx_slide_format.h"
+
+namespace strata {
+namespace {
+
+template <typename Slide>
+CDataFile* MakeSlide() {
+  return new Slide();
+}
+
+template <typename Slide>
+Status OpenThroughLibrary(const std::string& location, const char* name,
+                          std::unique_ptr<SlideFormat>* format) {
+  return OpenDataFileSlide(std::make_unique<Slide>(), location, name, format);
+}
+
+Status OpenMotic(const std::string& l, std::unique_ptr<SlideFormat>* f) {
+  return OpenThroughLibrary<CMOTICDataFile>(l, "motic", f);
+}
+Status OpenDmetrix(const std::string& l, std::unique_ptr<SlideFormat>* f) {
+  return OpenThroughLibrary<CDMETRIXDataFile>(l, "dmetrix", f);
+}
+Status OpenTmap(const std::string& l, std::unique_ptr<SlideFormat>* f) {
+  return OpenThroughLibrary<CUNICIDataFile>(l, "tmap", f);
+}
+
+// The order is the order of the name tests: the first entry whose text
+// occurs in the path wins.
+const FormatEntry kFormats[] = {
+    {"ztx", {".ztx", ".ztxl", nullptr}, MakeSlide<CZTXDataFile>, ztx::OpenZtxSlide},
+    {"hamamatsu", {".ndpi", ".vms", ".vmu"}, MakeSlide<CNDPIDataFile>, foreign::OpenOpenSlideSlide},
+    {"aperio", {".svs", ".tif", nullptr}, MakeSlide<CSVSDataFile>, foreign::OpenOpenSlideSlide},
+    {"mirax", {".mrxs", nullptr, nullptr}, MakeSlide<CMIRAXDataFile>, foreign::OpenOpenSlideSlide},
+    {"ventana", {".bif", nullptr, nullptr}, MakeSlide<CBIFDataFile>, foreign::OpenOpenSlideSlide},
+    {"tmap", {".TMAP", nullptr, nullptr}, MakeSlide<CUNICIDataFile>, OpenTmap},
+    {"motic", {".mds", nullptr, nullptr}, MakeSlide<CMOTICDataFile>, OpenMotic},
+    {"dmetrix", {".dmetrix", nullptr, nullptr}, MakeSlide<CDMETRIXDataFile>, OpenDmetrix},
+};
+
+const FormatEntry& Entry(const char* format) {
+  for (const FormatEntry& entry : kFormats) {
+    if (std::strcmp(entry.format, format) == 0) return entry;
+  }
+  return kFormats[0];
+}
+
+// Up to `count` bytes from the start of the file or object.
+std::vector<unsigned char> FirstBytes(const std::string& location, int count) {
+  std::unique_ptr<CFileOperationTool> reader(CreateFileOperationTool(location.c_str()));
+  std::vector<unsigned char> bytes;
+  if (reader == nullptr || !reader->Open(location.c_str())) return bytes;
+  bytes.resize(static_cast<std::size_t>(count));
+  std::size_t delivered = 0;
+  if (!reader->ReadInto(0, bytes.size(), bytes.data(), delivered)) delivered = 0;
+  bytes.resize(delivered);
+  reader->Close();
+  return bytes;
+}
+
+bool IsZtx(const std::vector<unsigned char>& head) {
+  if (head.size() < 4) return false;
+  unsigned char marker[4] = {head[0], head[1], head[2], head[3]};
+  ztx::NormaliseMarker(marker);
+  const std::uint32_t value = static_cast<std::uint32_t>(marker[0]) |
+                              static_cast<std::uint32_t>(marker[1]) << 8 |
+                              static_cast<std::uint32_t>(marker[2]) << 16 |
+                              static_cast<std::uint32_t>(marker[3]) << 24;
+  return value == ztx::kZtxMarker;
+}
+
+bool IsTiff(const std::vector<unsigned char>& head) {
+  if (head.size() < 4) return false;
+  const bool little = head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) &&
+                      head[3] == 0;
+  const bool big = head[0] == 'M' && head[1] == 'M' && head[2] == 0 &&
+                   (head[3] == 42 || head[3] == 43);
+  return little || big;
+}
+
+// The entry that reads a TIFF-based slide of the vendor OpenSlide names.
+const FormatEntry* EntryForVendor(const std::string& vendor) {
+  if (vendor.empty()) return nullptr;
+  if (vendor == "hamamatsu") return &Entry("hamamatsu");
+  if (vendor == "ventana") return &Entry("ventana");
+  if (vendor == "mirax") return &Entry("mirax");
+  return &Entry("aperio");
+}
+
+}  // namespace
+
+const FormatEntry* FormatByName(const char* path) {
+  if (path == nullptr) return nullptr;
+  for (const FormatEntry& entry : kFormats) {
+    for (const char* text : entry.names) {
+      if (text != nullptr && std::strstr(path, text) != nullptr) return &entry;
+    }
+  }
+  return nullptr;
+}
+
+const FormatEntry* FormatByContent(const std::string& location, std::string* format) {
+  format->clear();
+  const std::vector<unsigned char> head = FirstBytes(location, 16);
+  if (IsZtx(head)) {
+    *format = "ztx";
+    return &Entry("ztx");
+  }
+  if (IsTiff(head)) {
+    // OpenSlide tells the vendor of TIFF-based slides it reads (local files).
+    *format = foreign::OpenSlideVendorOf(location);
+    return EntryForVendor(*format);
+  }
+  return nullptr;
+}
+
+std::string FirstBytesText(const std::string& location) {
+  const std::vector<unsigned char> head = FirstBytes(location, 8);
+  if (head.empty()) return "is empty";
+  std::string text = "starts with";
+  char hex[4];
+  for (const unsigned char byte : head) {
+    std::snprintf(hex, sizeof hex, " %02x", byte);
+    text += hex;
+  }
+  return text;
+}
+
+}  // namespace strata
