@@ -33,6 +33,19 @@ py::object& UnsupportedFormatType() {
   return type;
 }
 
+// Text from the library as Python text: messages may quote file names,
+// which are bytes in no particular encoding.
+py::str Text(const std::string& text) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+// A file name as Python gives it back for bytes it cannot decode.
+py::object FileName(const std::string& path) {
+  return py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+}
+
 // Raises the Python exception that fits a failed status.
 [[noreturn]] void Raise(const Status& status, const std::string& path = "") {
   PyObject* type = SlideErrorType().ptr();
@@ -40,13 +53,13 @@ py::object& UnsupportedFormatType() {
     case Status::Code::kNotFound:
       if (!path.empty()) {
         PyErr_SetObject(PyExc_FileNotFoundError,
-                        py::make_tuple(ENOENT, status.message(), path).ptr());
+                        py::make_tuple(ENOENT, Text(status.message()), FileName(path)).ptr());
         throw py::error_already_set();
       }
       break;
     case Status::Code::kIsDirectory:
       PyErr_SetObject(PyExc_IsADirectoryError,
-                      py::make_tuple(EISDIR, status.message(), path).ptr());
+                      py::make_tuple(EISDIR, Text(status.message()), FileName(path)).ptr());
       throw py::error_already_set();
     case Status::Code::kUnsupportedFormat:
       type = UnsupportedFormatType().ptr();
@@ -58,7 +71,7 @@ py::object& UnsupportedFormatType() {
     default:
       break;
   }
-  PyErr_SetString(type, status.message().c_str());
+  PyErr_SetObject(type, Text(status.message()).ptr());
   throw py::error_already_set();
 }
 
@@ -190,7 +203,7 @@ PYBIND11_MODULE(_strata, m) {
                                py::dict properties;
                                const Status status = s.WithSlide([&](const strata::Slide& slide) {
                                  for (const auto& [key, value] : slide.Properties()) {
-                                   properties[py::str(key)] = py::str(value);
+                                   properties[Text(key)] = Text(value);
                                  }
                                  return Status::Ok();
                                });
@@ -202,7 +215,7 @@ PYBIND11_MODULE(_strata, m) {
                                py::list names;
                                const Status status = s.WithSlide([&](const strata::Slide& slide) {
                                  for (const std::string& name : slide.AssociatedImageNames()) {
-                                   names.append(name);
+                                   names.append(Text(name));
                                  }
                                  return Status::Ok();
                                });

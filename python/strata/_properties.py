@@ -16,9 +16,12 @@ and these keys of Strata's own (values are strings):
     strata.level-count         stored levels
     strata.level[N].width, .height, .downsample, .tile-width, .tile-height
 
-Keys whose facts the slide lacks are absent.
+Keys whose facts the slide lacks are absent. Every slide also has the
+common "openslide.*" keys; "openslide.quickhash-1" is OpenSlide's where
+OpenSlide reads the slide, else computed by quickhash() below.
 """
 import datetime
+import hashlib
 import types
 
 # Strata's names for the formats the library names as the field does.
@@ -34,10 +37,40 @@ def _number(value):
     return ('%.6f' % value).rstrip('0').rstrip('.')
 
 
-def build(facts, levels, library):
+def quickhash(native, levels, library):
+    """A SHA-256 that names the slide's content, for slides whose reader
+    gives none: the sorted properties (the header's facts and items, as
+    "key NUL value NUL") and then the smallest level, tile by tile in rows
+    (each tile's encoding and stored bytes; a missing tile counts as "none"),
+    or its RGBA pixels where the level has no tiles. The same file always
+    hashes the same; a change to its header or to its smallest level does
+    not."""
+    digest = hashlib.sha256()
+    for key in sorted(library):
+        if key != 'openslide.quickhash-1':
+            digest.update(key.encode() + b'\0' + library[key].encode() + b'\0')
+    level = len(levels) - 1
+    width, height, _, tile_width, tile_height = levels[level]
+    if tile_width <= 0 or tile_height <= 0:
+        digest.update(native.read_region(level, 0, 0, width, height).tobytes())
+        return digest.hexdigest()
+    for row in range(-(-height // tile_height)):
+        for column in range(-(-width // tile_width)):
+            tile = native.read_tile_stream(level, column, row)
+            if tile is None:
+                digest.update(b'none')
+            else:
+                encoding, data, _, _ = tile
+                digest.update(encoding.encode() + len(data).to_bytes(8, 'little') + data)
+    return digest.hexdigest()
+
+
+def build(facts, levels, library, native):
     """facts: the library's facts; levels: (w, h, downsample, tile_w, tile_h)
     tuples; library: the properties the library reports."""
     p = dict(library)
+    if 'openslide.quickhash-1' not in p:
+        p['openslide.quickhash-1'] = quickhash(native, levels, library)
     p['strata.vendor'] = vendor_name(facts['format'])
     if facts['objective_power'] > 0:
         p['strata.objective-power'] = _number(facts['objective_power'])

@@ -193,7 +193,7 @@ class Slide:
         """Read-only mapping of text properties; keys in strata._properties."""
         live = self._live()
         if self._properties is None:
-            self._properties = _properties.build(self._facts, self._levels, live.properties)
+            self._properties = _properties.build(self._facts, self._levels, live.properties, live)
         return self._properties
 
     @property

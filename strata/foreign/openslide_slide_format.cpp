@@ -8,6 +8,7 @@
 #include "strata/foreign/openslide_library.h"
 #include "strata/foreign/openslide_pixels.h"
 #include "strata/foreign/openslide_regions.h"
+#include "strata/foreign/tiff_icc_profile.h"
 
 namespace strata::foreign {
 namespace {
@@ -48,7 +49,7 @@ class OpenSlideFormat : public SlideFormat {
       : library_(library), slide_(slide) {}
   ~OpenSlideFormat() override { library_.Close(slide_); }
 
-  Status Describe();
+  Status Describe(const std::string& path);
 
   Status ReadTile(int level, std::int64_t column, std::int64_t row, Tile* tile) const override;
   Status ReadRegion(int level, std::int64_t x, std::int64_t y, int width, int height,
@@ -71,7 +72,7 @@ Status OpenSlideFormat::Failure(const std::string& what) const {
   return Status::Damaged(what + (error != nullptr ? ": " + std::string(error) : std::string()));
 }
 
-Status OpenSlideFormat::Describe() {
+Status OpenSlideFormat::Describe(const std::string& path) {
   auto& p = description_.properties;
   if (const char* const* names = library_.PropertyNames(slide_)) {
     for (; *names != nullptr; ++names) {
@@ -106,6 +107,9 @@ Status OpenSlideFormat::Describe() {
     for (; *names != nullptr; ++names) description_.associatedImages.emplace_back(*names);
   }
   background_ = BackgroundOf(p);
+  // OpenSlide 3 does not tell the profile; TIFF-based slides keep it in the
+  // first directory, and other files simply have none.
+  description_.iccProfile = ReadTiffIccProfile(path);
   if (library_.Error(slide_) != nullptr) return Failure("OpenSlide cannot read the slide");
   return Status::Ok();
 }
@@ -207,7 +211,7 @@ Status OpenOpenSlideSlide(const std::string& path, std::unique_ptr<SlideFormat>*
   const OpenSlideHandle handle = library.Open(path.c_str());
   if (handle == nullptr) return Status::UnsupportedFormat("OpenSlide does not recognise the file");
   auto made = std::make_unique<OpenSlideFormat>(library, handle);
-  const Status described = made->Describe();
+  const Status described = made->Describe(path);
   if (!described.ok()) return described;
   *format = std::move(made);
   return Status::Ok();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <limits>
@@ -34,12 +35,15 @@ Status CheckLocalPath(const std::string& path) {
   return Status::Ok();
 }
 
-// The shortest decimal text that reads back as the same double.
+// The shortest decimal text that reads back as the same double, without an
+// exponent for the numbers slides have ("20", not "2e+01").
 std::string NumberText(double value) {
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
   char text[40];
   for (int digits = 1; digits <= 17; ++digits) {
     std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (std::strtod(text, nullptr) == value) break;
+    if (std::strtod(text, nullptr) == value && (!plain || std::strchr(text, 'e') == nullptr)) break;
   }
   return text;
 }
