@@ -275,11 +275,17 @@ class Slide:
 
     def read_tile(self, level, column, row):
         """The tile at (column, row) of `level` as (h, w, 3) RGB, or None where
-        the slide has none."""
+        the slide has none. Tiles at the level's right and bottom edges end
+        there (the padding a format stores beyond is left out)."""
         column, row = _whole('column', column), _whole('row', row)
         if not (0 <= column < 2 ** 31 and 0 <= row < 2 ** 31):
             raise ValueError('tile column and row must be 0 .. 2^31-1, got %r' % ((column, row),))
-        return self._live().read_tile(self._level(level), column, row)
+        level = self._level(level)
+        tile = self._live().read_tile(level, column, row)
+        width, height, _, tile_width, tile_height = self._levels[level]
+        if tile is None or tile_width <= 0:
+            return tile
+        return tile[:max(0, height - row * tile_height), :max(0, width - column * tile_width)]
 
     def get_thumbnail(self, size):
         """An RGB PIL image of the whole slide that fits in `size` (w, h)."""

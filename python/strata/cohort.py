@@ -12,9 +12,15 @@ damaged) fails only its own task; the others finish.
         print(item.path, item.output if item.ok else item.error)
 
 Outputs are written by the workers, so `out_dir` must be a folder every
-worker can reach (shared storage on a real cluster).
+worker can reach (shared storage on a real cluster). Each output is named
+after its slide's file name; slides that share a file name (in different
+folders) get a short hash of their whole path added, so no output is lost.
+A path given twice is one slide, read once. `progress(done, total, outcome)`,
+when given, is called as each slide finishes. A failure is one line that
+names the slide once.
 """
 import collections
+import hashlib
 import os
 import pathlib
 import uuid
@@ -35,19 +41,39 @@ def _stem(path):
     return name.split('.', 1)[0] or 'slide'
 
 
+def output_names(paths):
+    """The output name of each distinct path: the stem of its file name, and
+    where different paths share a stem, that stem and a hash of the path."""
+    stems = {path: _stem(path) for path in paths}
+    shared = collections.Counter(stems.values())
+    return {path: stem if shared[stem] == 1 else '%s-%s' % (
+        stem, hashlib.sha256(os.fsencode(path)).hexdigest()[:10]) for path, stem in stems.items()}
+
+
+def _one_line(path, error):
+    """The error as one line that names the slide once."""
+    if isinstance(error, OSError) and error.strerror:
+        text = error.strerror
+        if error.filename is not None and os.fsdecode(error.filename) != path:
+            text += ': %s' % os.fsdecode(error.filename)  # an output that cannot be written
+    else:
+        text = str(error).strip()
+        text = text.splitlines()[0] if text else type(error).__name__
+    return text if path in text else '%s: %s' % (path, text)
+
+
 def _reraise(path, error):
     from strata import SlideError
-    raise SlideError('%s: %s' % (path, str(error).splitlines()[0] if str(error) else
-                                 type(error).__name__)) from None
+    raise SlideError(_one_line(path, error)) from None
 
 
-def thumbnail_task(path, out_dir, size):
-    """Worker side of thumbnails(): writes <stem>.png, returns its path."""
+def thumbnail_task(path, name, out_dir, size):
+    """Worker side of thumbnails(): writes <name>.png, returns its path."""
     import strata
     try:
         with strata.open_slide(path) as slide:
             image = slide.get_thumbnail(size)
-        target = os.path.join(out_dir, _stem(path) + '.png')
+        target = os.path.join(out_dir, name + '.png')
         partial = target + '.part'
         image.save(partial, format='PNG')
         os.replace(partial, target)
@@ -61,7 +87,7 @@ def tissue_mask(rgb):
     return rgb.min(axis=2) < TISSUE_BELOW
 
 
-def tissue_tile_task(path, scale, size, out_dir, min_tissue, layout):
+def tissue_tile_task(path, name, scale, size, out_dir, min_tissue, layout):
     """Worker side of tissue_tiles(): finds tissue on a thumbnail, reads each
     size x size tile at `scale` that holds at least `min_tissue` of it, and
     writes them with their (x, y) at `scale`. Returns (output, tile count)."""
@@ -69,7 +95,7 @@ def tissue_tile_task(path, scale, size, out_dir, min_tissue, layout):
     try:
         with strata.open_slide(path) as slide:
             positions = _tissue_positions(slide, scale, size, min_tissue)
-            target = os.path.join(out_dir, _stem(path) + ('.zarr' if layout == 'zarr' else ''))
+            target = os.path.join(out_dir, name + ('.zarr' if layout == 'zarr' else ''))
             if layout == 'zarr':
                 _write_zarr(slide, positions, scale, size, target)
             else:
@@ -113,43 +139,50 @@ def _write_folder(slide, positions, scale, size, target):
             os.path.join(target, '%d_%d.png' % (x, y)))
 
 
-def _run(client, task, paths, *arguments):
-    from distributed import wait
+def _outcome(path, future):
+    if future.status == 'finished':
+        output, count = future.result()
+        return SlideOutcome(path, output, count, None)
+    return SlideOutcome(path, None, 0, _one_line(path, future.exception()))
+
+
+def _run(client, task, paths, progress, *arguments):
+    from distributed import as_completed
     paths = [os.fspath(p) for p in paths]
+    names = output_names(paths)
     run = uuid.uuid4().hex[:12]
-    futures = [client.submit(task, path, *arguments, pure=False, retries=0,
-                             key='strata-%s-%s-%d' % (task.__name__, run, n))
-               for n, path in enumerate(paths)]
-    wait(futures)
-    outcomes = []
-    for path, future in zip(paths, futures):
-        if future.status == 'finished':
-            output, count = future.result()
-            outcomes.append(SlideOutcome(path, output, count, None))
-        else:
-            error = future.exception()
-            outcomes.append(SlideOutcome(path, None, 0, str(error).splitlines()[0] if str(error)
-                                         else type(error).__name__))
-    return outcomes
+    futures = {}
+    for n, path in enumerate(names):
+        futures[path] = client.submit(task, path, names[path], *arguments, pure=False, retries=0,
+                                      key='strata-%s-%s-%d' % (task.__name__, run, n))
+    slides = {future.key: path for path, future in futures.items()}
+    outcomes = {}
+    for future in as_completed(list(futures.values())):
+        path = slides[future.key]
+        outcomes[path] = _outcome(path, future)
+        if progress is not None:
+            progress(len(outcomes), len(futures), outcomes[path])
+    return [outcomes[path] for path in paths]
 
 
-def thumbnails(paths, out_dir, client, size=(512, 512)):
+def thumbnails(paths, out_dir, client, size=(512, 512), progress=None):
     """Writes a PNG thumbnail (fitting `size`) of each slide into out_dir.
     Returns one SlideOutcome per path, in order."""
     os.makedirs(out_dir, exist_ok=True)
-    return _run(client, thumbnail_task, paths, os.fspath(out_dir), tuple(size))
+    return _run(client, thumbnail_task, paths, progress, os.fspath(out_dir), tuple(size))
 
 
-def tissue_tiles(paths, scale, size, out, client, min_tissue=0.25, layout='zarr'):
+def tissue_tiles(paths, scale, size, out, client, min_tissue=0.25, layout='zarr', progress=None):
     """Cuts every size x size tile at magnification `scale` that holds tissue
     and writes it with its (x, y) (pixels at `scale`): layout "zarr" makes
     <out>/<stem>.zarr with arrays "tiles" (n, size, size, 3) and "coords"
-    (n, 2); layout "folder" makes <out>/<stem>/<x>_<y>.png.
+    (n, 2); layout "folder" makes <out>/<stem>/<x>_<y>.png (stems made unique as the
+    module says).
     Returns one SlideOutcome per path (count = tiles written)."""
     if layout not in ('zarr', 'folder'):
         raise ValueError('layout must be "zarr" or "folder"')
     if not size > 0 or not scale > 0:
         raise ValueError('scale and size must be positive')
     os.makedirs(out, exist_ok=True)
-    return _run(client, tissue_tile_task, paths, float(scale), int(size), os.fspath(out),
-                float(min_tissue), layout)
+    return _run(client, tissue_tile_task, paths, progress, float(scale), int(size),
+                os.fspath(out), float(min_tissue), layout)

@@ -49,6 +49,7 @@ struct Script {
 struct Slide {
   Script script;
   std::vector<const char*> names;
+  std::vector<const char*> propertyNames;
   std::string error;
 };
 
@@ -111,11 +112,15 @@ __attribute__((visibility("default"))) void openslide_standin_last_read(std::int
 __attribute__((visibility("default"))) void* openslide_open(const char*) {
   std::lock_guard<std::mutex> guard(gLock);
   if (gScript.openFails) return nullptr;
-  Slide* slide = new Slide{gScript, {}, {}};
+  Slide* slide = new Slide{gScript, {}, {}, {}};
   for (const std::string& name : slide->script.imageOrder) {
     slide->names.push_back(slide->script.images.find(name)->first.c_str());
   }
   slide->names.push_back(nullptr);
+  for (const auto& property : slide->script.properties) {
+    slide->propertyNames.push_back(property.first.c_str());
+  }
+  slide->propertyNames.push_back(nullptr);
   return slide;
 }
 
@@ -183,6 +188,11 @@ __attribute__((visibility("default"))) std::int32_t openslide_get_best_level_for
     if (script.levels[i].downsample <= downsample) best = static_cast<std::int32_t>(i);
   }
   return best;
+}
+
+__attribute__((visibility("default"))) const char* const* openslide_get_property_names(
+    void* handle) {
+  return static_cast<Slide*>(handle)->propertyNames.data();
 }
 
 __attribute__((visibility("default"))) const char* const* openslide_get_associated_image_names(

@@ -1,11 +1,16 @@
 """Fixtures for the strata package tests: slides written at test time by the
-project's writer (ztx_fixture, `strata synth`), and an independent view of
-the same slides through the library's C functions (ctypes)."""
+project's writers (ztx_fixture, tiff_fixture, `strata synth`), slides served
+by the stand-in libraries, a loopback HTTP server, and an independent view of
+ZTX slides through the library's C functions (ctypes)."""
+import contextlib
 import ctypes
+import http.server
 import io
 import os
 import pathlib
+import re
 import subprocess
+import threading
 
 import numpy as np
 import pytest
@@ -13,7 +18,17 @@ from PIL import Image
 
 OUT = pathlib.Path(os.environ.get('STRATA_OUT', pathlib.Path.cwd()))
 FIXTURE_TOOL = os.environ.get('ZTX_FIXTURE', str(OUT / 'ztx_fixture'))
+TIFF_TOOL = os.environ.get('TIFF_FIXTURE', str(OUT / 'tiff_fixture'))
 STRATA_TOOL = str(OUT / 'strata')
+OPENSLIDE_STANDIN = os.environ.get('STRATA_OPENSLIDE_STANDIN', str(OUT / 'libopenslide_standin.so'))
+STANDIN_DIR = pathlib.Path(os.environ.get('STRATA_STANDIN_DIR',
+                                          OUT.parent / 'tests' / 'standins' / 'lib'))
+
+# The bridges and the TMAP SDK are the stand-ins wherever a test meets them.
+for _variable, _file in (('STRATA_DMX_BRIDGE', 'libDmxBridge.so'),
+                         ('STRATA_MOX_BRIDGE', 'libMoxBridge.so'),
+                         ('STRATA_IVIEWER_SDK', 'libiViewerSDK.so')):
+    os.environ.setdefault(_variable, str(STANDIN_DIR / _file))
 
 
 class Written:
@@ -78,6 +93,106 @@ def damaged_slide(bmp_slide, folder):
     path = folder / 'damaged.ztx'
     path.write_bytes(data[:120])
     return str(path)
+
+
+@pytest.fixture(scope='session')
+def make_tiff(folder):
+    """tiff_fixture KIND NAME W H [options]: an SVS, NDPI or plain tiled TIFF."""
+    made = {}
+
+    def make(kind, name, width, height, *options):
+        if name not in made:
+            path = folder / name
+            subprocess.run([TIFF_TOOL, kind, str(path), str(width), str(height), *options],
+                           check=True)
+            made[name] = str(path)
+        return made[name]
+    return make
+
+
+class RangeHandler(http.server.BaseHTTPRequestHandler):
+    """Files of one folder with range requests, as a slide server answers."""
+    folder = None
+
+    def do_GET(self):
+        path = os.path.join(self.folder, os.path.basename(self.path))
+        if not os.path.isfile(path):
+            self.send_error(404)
+            return
+        size = os.path.getsize(path)
+        match = re.fullmatch(r'bytes=(\d+)-(\d*)', self.headers.get('Range', ''))
+        first = int(match.group(1)) if match else 0
+        last = min(int(match.group(2)), size - 1) if match and match.group(2) else size - 1
+        if first >= size:
+            self.send_response(416)
+            self.send_header('Content-Range', 'bytes */%d' % size)
+            self.end_headers()
+            return
+        with open(path, 'rb') as f:
+            f.seek(first)
+            body = f.read(last - first + 1)
+        self.send_response(206 if match else 200)
+        self.send_header('Content-Length', str(len(body)))
+        self.send_header('Content-Range', 'bytes %d-%d/%d' % (first, last, size))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+@pytest.fixture(scope='session')
+def http_base(folder):
+    """http://127.0.0.1:PORT/ serving the session's folder, for this session only."""
+    RangeHandler.folder = str(folder)
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), RangeHandler)
+    server.timeout = 5
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield 'http://127.0.0.1:%d/' % server.server_port
+    server.shutdown()
+    server.server_close()
+
+
+class OpenSlideStandIn:
+    """The scripted stand-in for the OpenSlide library (tests/standins): a
+    slide opened under `script` reads from it; other slides are unaffected."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.module = ctypes.CDLL(OPENSLIDE_STANDIN)
+
+    @contextlib.contextmanager
+    def scripted(self, script):
+        """Slides opened inside get `script` (the stand-in's own lines)."""
+        self.module.openslide_standin_script(script.encode())
+        previous = os.environ.get('STRATA_OPENSLIDE_LIBRARY')
+        os.environ['STRATA_OPENSLIDE_LIBRARY'] = OPENSLIDE_STANDIN
+        try:
+            yield
+        finally:
+            if previous is None:
+                del os.environ['STRATA_OPENSLIDE_LIBRARY']
+            else:
+                os.environ['STRATA_OPENSLIDE_LIBRARY'] = previous
+
+    def path(self, name):
+        """An empty file of that name: the stand-in reads nothing, but a slide
+        path must name a file."""
+        path = self.folder / name
+        path.touch()
+        return str(path)
+
+    def last_read(self):
+        """(x, y, level, w, h) of the last region read through the stand-in."""
+        values = (ctypes.c_int64 * 5)()
+        self.module.openslide_standin_last_read(values)
+        return tuple(values)
+
+
+@pytest.fixture(scope='session')
+def openslide_standin(folder):
+    return OpenSlideStandIn(folder)
 
 
 class Library:

@@ -3,6 +3,8 @@ import numpy as np
 import pytest
 
 import strata
+import strata.openslide
+import strata.openslide.deepzoom
 from strata.deepzoom import DeepZoomGenerator
 
 
@@ -60,12 +62,22 @@ def test_tile_pixels_are_the_region_on_white(slide, bmp_slide):
 
 def test_dzi(slide):
     assert DeepZoomGenerator(slide).get_dzi('jpeg') == (
-        '<?xml version="1.0" encoding="UTF-8"?>'
-        '<Image Format="jpeg" Overlap="1" TileSize="254" '
+        '<Image TileSize="254" Overlap="1" Format="jpeg" '
         'xmlns="http://schemas.microsoft.com/deepzoom/2008">'
-        '<Size Height="703" Width="1001" /></Image>')
-    assert 'Format="png" Overlap="0" TileSize="510"' in \
+        '<Size Width="1001" Height="703" /></Image>')
+    assert 'TileSize="510" Overlap="0" Format="png"' in \
         DeepZoomGenerator(slide, 510, 0).get_dzi('png')
+
+
+def test_drop_in_shrinks_tiles_as_thumbnails(bmp_slide):
+    # 251 x 176 of level 2 make the 126 x 88 tile of Deep Zoom level 7: the
+    # package's generator gives that size, the drop-in keeps the aspect as
+    # openslide-python does (125 x 88).
+    with strata.openslide.OpenSlide(bmp_slide.path) as slide:
+        dz = strata.openslide.deepzoom.DeepZoomGenerator(slide)
+        assert dz.get_tile_dimensions(7, (0, 0)) == (126, 88)
+        assert dz.get_tile(7, (0, 0)).size == (125, 88)
+        assert dz.get_tile(8, (0, 0)).size == dz.get_tile_dimensions(8, (0, 0))
 
 
 @pytest.mark.parametrize('level, address', [(11, (0, 0)), (-1, (0, 0)), (10, (4, 0)),
