@@ -100,7 +100,8 @@ class Slide:
         if '://' not in path and not os.path.exists(path):
             raise FileNotFoundError(errno.ENOENT, 'no such file', path)
         self._path = path
-        self._native = _strata.Slide(path)
+        # Local names go as the bytes the system knows them by.
+        self._native = _strata.Slide(path if '://' in path else os.fsencode(path))
         self._facts = self._native.facts
         self._levels = tuple(self._native.levels)
         self._scan_scale = self._facts['objective_power'] or 1.0

@@ -2,6 +2,7 @@
 complete and right, a damaged slide fails alone with a clear message."""
 import os
 import pathlib
+import shutil
 
 import numpy as np
 import pytest
@@ -42,8 +43,33 @@ def test_thumbnails(client, cohort, tmp_path):
         np.testing.assert_array_equal(np.asarray(Image.open(good.output)), expected)
     for bad in report[2:]:
         assert not bad.ok and bad.output is None
-        assert bad.path in bad.error and '\n' not in bad.error
+        assert bad.error.count(bad.path) == 1 and '\n' not in bad.error
+    assert 'no such file' in report[3].error
     assert sorted(os.listdir(tmp_path)) == ['tissue0.png', 'tissue1.png']
+
+
+def test_outputs_never_collide_and_progress_is_reported(client, tissue_slides, tmp_path):
+    # Two different slides named alike in two folders, and one path twice.
+    twins = []
+    for folder, source in zip(('a', 'b'), tissue_slides):
+        (tmp_path / folder).mkdir()
+        twins.append(str(tmp_path / folder / 'demo.ztx'))
+        shutil.copy(source, twins[-1])
+    paths = twins + [tissue_slides[0], tissue_slides[0]]
+    calls = []
+    report = strata.cohort.thumbnails(paths, tmp_path / 'out', client, size=(64, 64),
+                                      progress=lambda *args: calls.append(args))
+    assert all(r.ok for r in report)
+    outputs = [r.output for r in report]
+    assert len(set(outputs[:3])) == 3 and outputs[2] == outputs[3]
+    assert all(os.path.basename(o).startswith(('demo-', 'tissue0.')) for o in outputs)
+    for outcome in report[:3]:
+        with strata.open_slide(outcome.path) as slide:
+            np.testing.assert_array_equal(np.asarray(Image.open(outcome.output)),
+                                          np.asarray(slide.get_thumbnail((64, 64))))
+    # One call per slide read, as each finishes.
+    assert [(done, total) for done, total, _ in calls] == [(1, 3), (2, 3), (3, 3)]
+    assert sorted(outcome.path for _, _, outcome in calls) == sorted(set(paths))
 
 
 @pytest.mark.parametrize('layout', ['zarr', 'folder'])
