@@ -8,7 +8,12 @@ threads; and Deep Zoom tiles per second.
 The slide is written once with `strata synth` (ZTX); the TIFF holds the very
 same JPEG tiles, copied out of the ZTX into a tiled pyramidal TIFF.
 
-usage: python_slide_bench.py [--out BUILD/out] [--dir CACHE] [--seconds S]
+Then the drop-in (strata.openslide) against python3-openslide on one SVS
+written by `strata synth-svs` (levels two times apart): read_region at levels
+0 and 2, 1024 and 2048 pixel squares, one thread (--drop-in-only runs just
+this part).
+
+usage: python_slide_bench.py [--out BUILD/out] [--dir CACHE] [--seconds S] [--drop-in-only]
 """
 import argparse
 import concurrent.futures
@@ -28,6 +33,7 @@ def parse():
     p.add_argument('--out', default=str(here.parent / 'build' / 'release' / 'out'))
     p.add_argument('--dir', default=os.environ.get('STRATA_BENCH_DIR', '/tmp/strata-bench'))
     p.add_argument('--seconds', type=float, default=1.5, help='time per measurement')
+    p.add_argument('--drop-in-only', action='store_true', help='only strata.openslide vs openslide')
     return p.parse_args()
 
 
@@ -80,8 +86,49 @@ def rate(work, seconds, threads=1):
     return sum(c for c, _ in results) / max(t for _, t in results)
 
 
+def drop_in_against_openslide(args):
+    """strata.openslide.OpenSlide and openslide.OpenSlide on the same SVS."""
+    import numpy as np
+    import openslide
+    sys.path.insert(0, str(pathlib.Path(args.out) / 'python'))
+    import strata.openslide
+    folder = pathlib.Path(args.dir)
+    folder.mkdir(parents=True, exist_ok=True)
+    svs = folder / ('python-bench-%dx%d.svs' % (WIDTH, HEIGHT))
+    if not svs.exists():
+        subprocess.run([str(pathlib.Path(args.out) / 'strata'), 'synth-svs', str(svs), '--width',
+                        str(WIDTH), '--height', str(HEIGHT), '--level-factor', '2'], check=True)
+    ours, theirs = strata.openslide.OpenSlide(str(svs)), openslide.OpenSlide(str(svs))
+    assert ours.level_dimensions == theirs.level_dimensions, 'levels differ'
+    print('SVS %d x %d, levels %s' % (WIDTH, HEIGHT, ours.level_dimensions[:3]))
+    print('%-34s %10s %10s %7s' % ('read_region, 1 thread (Mpx/s)', 'drop-in', 'openslide',
+                                   'ratio'))
+
+    def region_case(slide, level, size):
+        ds = slide.level_downsamples[level]
+        w, h = slide.level_dimensions[level]
+
+        def work(rng):
+            x, y = rng.randrange(0, w - size), rng.randrange(0, h - size)
+            slide.read_region((int(x * ds), int(y * ds)), level, (size, size))
+        return work
+
+    for level in (0, 2):
+        for size in (1024, 2048):
+            # The same pixels first: the speed of different results means nothing.
+            location = (int(300 * ours.level_downsamples[level]),) * 2
+            assert np.array_equal(np.asarray(ours.read_region(location, level, (size, size))),
+                                  np.asarray(theirs.read_region(location, level, (size, size))))
+            a = rate(region_case(ours, level, size), args.seconds) * size * size / 1e6
+            b = rate(region_case(theirs, level, size), args.seconds) * size * size / 1e6
+            print('%-34s %10.1f %10.1f %6.2fx' % ('level %d, %d^2' % (level, size), a, b, a / b))
+
+
 def main():
     args = parse()
+    if args.drop_in_only:
+        drop_in_against_openslide(args)
+        return
     sys.path.insert(0, args.out)
     import openslide
     import openslide.deepzoom
@@ -174,6 +221,7 @@ def main():
     for name, a, _ in rows:
         if name.endswith('2T'):
             print('  %-32s %6.2fx' % (name[:-3], a / one[name[:-3]]))
+    drop_in_against_openslide(args)
 
 
 if __name__ == '__main__':
