@@ -9,6 +9,9 @@ Dask distributed (strata.cohort).
         print(slide.level_dimensions)
         region = slide.read_region((1000, 2000), 1, (512, 512))   # PIL RGBA
         pixels = slide.read_scaled(0, 0, 800, 600, 2.5)          # (600, 800, 3)
+
+Scripts written for openslide-python run on it after
+`import strata.openslide as openslide`.
 """
 from strata._strata import SlideError, UnsupportedFormatError
 from strata._slide import Slide, open_slide
