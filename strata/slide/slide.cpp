@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,14 +35,12 @@ Status CheckLocalPath(const std::string& path) {
   return Status::Ok();
 }
 
-// The shortest decimal text that reads back as the same double.
+// The shortest decimal text that reads back as the same double, in plain
+// notation where that is no longer ("20", not "2e+01").
 std::string NumberText(double value) {
-  char text[40];
-  for (int digits = 1; digits <= 17; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (std::strtod(text, nullptr) == value) break;
-  }
-  return text;
+  char text[64];
+  const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, written.ptr);
 }
 
 // The common keys of the field's standard reader, computed from the facts
@@ -76,6 +75,10 @@ Status OpenFormat(const std::string& location, std::unique_ptr<SlideFormat>* for
   if (!IsUrl(location)) {
     if (location.rfind("https://", 0) == 0) {
       return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
+    }
+    // A folder is a slide when it holds a DICOM series.
+    if (platform::IsDirectory(location)) {
+      if (const FormatEntry* folder = FormatForFolder(location)) return folder->open(location, format);
     }
     const Status usable = CheckLocalPath(location);
     if (!usable.ok()) return usable;
@@ -124,6 +127,10 @@ Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
 }
 
 std::string Slide::DetectFormat(const std::string& path) {
+  if (!IsUrl(path) && platform::IsDirectory(path)) {
+    const FormatEntry* folder = FormatForFolder(path);
+    return folder == nullptr ? "" : folder->format;
+  }
   if (!IsUrl(path) && !CheckLocalPath(path).ok()) return "";
   std::string format;
   const FormatEntry* entry = FormatByContent(path, &format);
