@@ -36,8 +36,8 @@ Status CheckFragmentAt(CFileOperationTool& reader, std::uint64_t offset, std::in
   const std::int64_t size = reader.Size();
   if ((size >= 0 && offset >= static_cast<std::uint64_t>(size)) ||
       !ReadItemHeader(reader, offset, &tag, &length).ok()) {
-    return Status::Damaged("the offset table places frame " + std::to_string(frame) +
-                           At(offset) + ", past the end of the file");
+    return Status::Damaged("truncated, or a bad offset table: frame " + std::to_string(frame) +
+                           " lies" + At(offset) + ", past the end of the file");
   }
   if (tag != kItemTag) {
     return Status::Damaged("the offset table places frame " + std::to_string(frame) +
@@ -106,7 +106,9 @@ Status ReadTable64(CFileOperationTool& reader, const Element& element, std::int6
 Status FrameTable::Build(CFileOperationTool& reader, const InstanceHeader& header,
                          std::int64_t frames, std::uint64_t nativeFrameBytes, FrameTable* table) {
   *table = FrameTable();
-  if (!header.pixelData.present) return Status::Damaged("the instance has no pixel data");
+  if (!header.pixelData.present) {
+    return Status::Damaged("the file ends without pixel data (truncated, or no image)");
+  }
   if (frames < 1 || frames > kMaxFrames) {
     return Status::Damaged("NumberOfFrames " + std::to_string(frames) + " is outside 1.." +
                            std::to_string(kMaxFrames));

@@ -78,6 +78,7 @@ thread_local Status* FrameFailureWatch::current_ = nullptr;
 
 class DicomSlideFormat : public SlideFormat {
  public:
+  explicit DicomSlideFormat(std::string location) : location_(std::move(location)) {}
   Status Describe(Instances series);
 
   Status ReadTile(int level, std::int64_t column, std::int64_t row, Tile* tile) const override;
@@ -94,7 +95,14 @@ class DicomSlideFormat : public SlideFormat {
   Status AssembleLevels(const std::vector<Parts>& groups);
   void DescribeSlide();
   void KeepUsedInstances(Instances& series);
+  // The failure with the instance's file name in front, unless it is the
+  // file the slide was opened from (whose name the façade puts there).
+  Status Named(const DicomInstance& instance, const Status& failure) const {
+    return instance.Location() == location_ ? failure
+                                            : failure.Prefixed(BaseName(instance.Location()));
+  }
 
+  std::string location_;
   Instances instances_;
   std::vector<Parts> volumeGroups_;
   std::vector<std::pair<std::string, Parts>> associatedGroups_;
@@ -115,7 +123,7 @@ Status DicomSlideFormat::PrepareImages(Instances& series) {
     const Status prepared = instance.PrepareFrames();
     if (!prepared.ok()) {
       if (associated != nullptr && prepared.code() == Status::Code::kUnsupported) continue;
-      return prepared.Prefixed(BaseName(instance.Location()));
+      return Named(instance, prepared);
     }
     const std::string key = ImageKey(instance);
     if (associated == nullptr) {
@@ -135,7 +143,7 @@ Status DicomSlideFormat::AssembleLevels(const std::vector<Parts>& groups) {
   for (const auto& group : groups) {
     DicomImage image;
     const Status assembled = DicomImage::Assemble(group, &image);
-    if (!assembled.ok()) return assembled.Prefixed(BaseName(group.front()->Location()));
+    if (!assembled.ok()) return Named(*group.front(), assembled);
     levels_.push_back(std::move(image));
   }
   if (levels_.empty()) {
@@ -208,7 +216,7 @@ Status DicomSlideFormat::Describe(Instances series) {
     if (have) continue;
     DicomImage image;
     const Status assembled = DicomImage::Assemble(group, &image);
-    if (!assembled.ok()) return assembled.Prefixed(BaseName(group.front()->Location()));
+    if (!assembled.ok()) return Named(*group.front(), assembled);
     associated_.emplace_back(name, std::move(image));
   }
   // Associated images in the customary order: label, macro, thumbnail.
@@ -265,7 +273,7 @@ Status OpenDicomSlide(const std::string& location, std::unique_ptr<SlideFormat>*
   Instances series;
   const Status found = FindSeries(location, &series);
   if (!found.ok()) return found;
-  auto slide = std::make_unique<DicomSlideFormat>();
+  auto slide = std::make_unique<DicomSlideFormat>(location);
   const Status described = slide->Describe(std::move(series));
   if (!described.ok()) return described;
   *format = std::move(slide);

@@ -171,7 +171,7 @@ void PutPositions(DcmDataset& data, const DicomImageSpec& spec,
     data.findOrCreateSequenceItem(DCM_PerFrameFunctionalGroupsSequence, frame, -2);
     frame->findOrCreateSequenceItem(DCM_PlanePositionSlideSequence, plane, 0);
     plane->putAndInsertSint32(DCM_ColumnPositionInTotalImagePixelMatrix,
-                              tiles[n].first * spec.tileWidth + 1);
+                              tiles[n].first * spec.tileWidth + 1 + spec.positionShift);
     plane->putAndInsertSint32(DCM_RowPositionInTotalImagePixelMatrix,
                               tiles[n].second * spec.tileHeight + 1);
   }
@@ -191,11 +191,7 @@ bool PutJpegFrames(DcmDataset& data, const DicomImageSpec& spec, const std::vect
       return false;
     }
   }
-  if (!spec.basicOffsets.empty()) {
-    offsets.clear();
-    for (const unsigned offset : spec.basicOffsets) offsets.push_back(offset);
-  }
-  if (spec.offsetTable || !spec.basicOffsets.empty()) offsetItem->createOffsetTable(offsets);
+  if (spec.offsetTable) offsetItem->createOffsetTable(offsets);
   auto* pixels = new DcmPixelData(DCM_PixelData);
   pixels->putOriginalRepresentation(EXS_JPEGProcess1, nullptr, sequence);
   return Check(data.insert(pixels, true), "inserting the pixel data");
@@ -210,6 +206,24 @@ void RelabelSyntax(const std::string& path, E_TransferSyntax written, const std:
   const auto at = std::search(bytes.begin(), bytes.end(), old.begin(), old.end());
   ASSERT_NE(at, bytes.end());
   std::copy(uid.begin(), uid.end(), at);
+  WriteFileBytes(path, bytes);
+}
+
+// Writes `offsets` over the entries of the file's basic offset table, which
+// DCMTK only writes from frame sizes that add up.
+void PatchOffsetTable(const std::string& path, const std::vector<unsigned>& offsets) {
+  Bytes bytes = ReadFileBytes(path);
+  const Bytes pixelData = {0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+  const auto at = std::search(bytes.begin(), bytes.end(), pixelData.begin(), pixelData.end());
+  ASSERT_NE(at, bytes.end());
+  const std::size_t table = static_cast<std::size_t>(at - bytes.begin()) + pixelData.size();
+  const std::size_t length = bytes[table + 4] | bytes[table + 5] << 8;
+  ASSERT_EQ(length, offsets.size() * 4) << "the table keeps its size";
+  for (std::size_t n = 0; n < offsets.size(); ++n) {
+    for (std::size_t byte = 0; byte < 4; ++byte) {
+      bytes[table + 8 + n * 4 + byte] = static_cast<unsigned char>(offsets[n] >> (8 * byte));
+    }
+  }
   WriteFileBytes(path, bytes);
 }
 
@@ -263,6 +277,7 @@ bool WriteDicom(const std::string& folder, const DicomImageSpec& spec, WrittenDi
   }
   if (!Check(file.saveFile(written->path.c_str(), syntax), "saving the file")) return false;
   if (!spec.transferSyntax.empty()) RelabelSyntax(written->path, syntax, spec.transferSyntax);
+  if (!spec.basicOffsets.empty()) PatchOffsetTable(written->path, spec.basicOffsets);
   return true;
 }
 

@@ -39,8 +39,9 @@ struct DicomImageSpec {
   // Damage and variants.
   std::string transferSyntax;      // the UID written, frames left as they are
   std::string numberOfFrames;      // the count written
-  std::vector<unsigned> basicOffsets;  // JPEG: the offset table written instead
+  std::vector<unsigned> basicOffsets;  // JPEG: the offset table's entries, written over it
   std::string sopClass;            // written instead of the whole-slide class
+  int positionShift = 0;           // sparse: pixels added to every frame position
   // A concatenation part: frames [firstFrame, firstFrame + frameCount).
   std::string concatenationUid;
   int concatenationNumber = 0;
