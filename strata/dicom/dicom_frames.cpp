@@ -156,6 +156,11 @@ Status FrameTable::BuildEncapsulated(CFileOperationTool& reader, const InstanceH
     return Status::Damaged("the pixel data" + At(start) + " does not start with an offset table");
   }
   const std::uint64_t base = start + 8 + length;
+  const std::int64_t size = reader.Size();
+  if (size >= 0 && base > static_cast<std::uint64_t>(size)) {
+    return Status::Damaged("truncated: the offset table" + At(start) +
+                           " runs past the end of the file");
+  }
   if (header.dataSet.Find(tags::kExtendedOffsetTable) != nullptr) {
     return FromExtendedTable(reader, header, base);
   }

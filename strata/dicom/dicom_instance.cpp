@@ -63,6 +63,13 @@ Status DicomInstance::Open(const std::string& location, std::unique_ptr<DicomIns
   if (reader == nullptr || !reader->Open(location.c_str())) {
     return Status::IoError("cannot be opened");
   }
+  return Read(location, std::move(reader), instance, seriesUid);
+}
+
+Status DicomInstance::Read(const std::string& location, std::unique_ptr<CFileOperationTool> reader,
+                           std::unique_ptr<DicomInstance>* instance, std::string* seriesUid) {
+  instance->reset();
+  if (seriesUid != nullptr) seriesUid->clear();
   std::unique_ptr<DicomInstance> opened(new DicomInstance(location, std::move(reader)));
   InstanceHeader& header = opened->header_;
   const Status parsed = ParseInstanceHeader(*opened->reader_, &header);

@@ -31,6 +31,9 @@ class DicomInstance {
   // the series the file named before its fault, if any.
   static Status Open(const std::string& location, std::unique_ptr<DicomInstance>* instance,
                      std::string* seriesUid = nullptr);
+  // The same through a reader that is already open (named `location`).
+  static Status Read(const std::string& location, std::unique_ptr<CFileOperationTool> reader,
+                     std::unique_ptr<DicomInstance>* instance, std::string* seriesUid = nullptr);
 
   ~DicomInstance();
   DicomInstance(const DicomInstance&) = delete;

@@ -209,10 +209,11 @@ Status DicomSlideFormat::Describe(Instances series) {
   Status described = PrepareImages(series);
   if (described.ok()) described = AssembleLevels(volumeGroups_);
   if (!described.ok()) return described;
-  // One image of each associated kind: the first that assembles.
+  // One image of each associated kind: the first found.
   for (const auto& [name, group] : associatedGroups_) {
+    const std::string& kind = name;
     const bool have = std::any_of(associated_.begin(), associated_.end(),
-                                  [&](const auto& entry) { return entry.first == name; });
+                                  [&kind](const auto& entry) { return entry.first == kind; });
     if (have) continue;
     DicomImage image;
     const Status assembled = DicomImage::Assemble(group, &image);
