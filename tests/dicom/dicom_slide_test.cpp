@@ -13,6 +13,7 @@
 
 #include "dicom/dicom_writer.h"
 #include "strata/slide.h"
+#include "support/slide_fixtures.h"
 #include "support/test_files.h"
 
 namespace strata::test {
@@ -130,9 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DicomSlideTest, DescribesTheSeries) {
   TempDir dir;
   const WrittenSlide written = WriteDicomSlide(dir.path(), DicomSlideSpec{});
+  // A copy of an instance counts once; other files are passed over.
+  WriteFileBytes(dir.File("copy.dcm"), ReadFileBytes(written.levels[0].path));
+  WriteFileBytes(dir.File("notes.txt"), Bytes(300, 'x'));
   std::unique_ptr<Slide> slide;
   const Status opened = Slide::Open(written.levels[2].path, &slide);
   ASSERT_TRUE(opened.ok()) << opened.message();
+  ASSERT_EQ(slide->Levels().size(), 3u);
   const SlideFacts& facts = slide->Facts();
   EXPECT_EQ(facts.format, "dicom");
   EXPECT_EQ(facts.width, 600);
@@ -179,6 +184,37 @@ TEST(DicomSlideTest, DescribesTheSeries) {
 
   EXPECT_EQ(Slide::DetectFormat(written.levels[0].path), "dicom");
   EXPECT_EQ(Slide::DetectFormat(dir.path()), "dicom");
+}
+
+// A level split over the instances of a concatenation reads as one.
+TEST(DicomSlideTest, ConcatenatedLevelReadsWhole) {
+  TempDir dir;
+  DicomImageSpec spec;
+  spec.width = 600;
+  spec.height = 400;
+  spec.rgb = ExpectedBaseImage(spec.width, spec.height);
+  spec.coding = FrameCoding::kExplicitLittle;
+  spec.concatenationUid = "1.2.826.0.1.3680043.10.1137.77";
+  spec.concatenationTotal = 2;
+  for (const int part : {2, 1}) {
+    spec.fileName = "part-" + std::to_string(part) + ".dcm";
+    spec.concatenationNumber = part;
+    spec.firstFrame = part == 1 ? 0 : 12;
+    spec.frameCount = part == 1 ? 12 : 8;
+    WrittenDicom written;
+    ASSERT_TRUE(WriteDicom(dir.path(), spec, &written));
+  }
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(dir.File("part-2.dcm"), &slide);
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  Image region;
+  ASSERT_TRUE(slide->ReadRegion(0, 0, 0, 600, 400, &region).ok());
+  std::size_t mismatches = 0;
+  for (std::size_t i = 0, j = 0; j < spec.rgb.size(); i += 4, j += 3) {
+    mismatches += !std::equal(spec.rgb.begin() + j, spec.rgb.begin() + j + 3,
+                              region.pixels.begin() + i) || region.pixels[i + 3] != 255;
+  }
+  EXPECT_EQ(mismatches, 0u);
 }
 
 // RGB frames whose JPEG streams do not say they are RGB still read in
