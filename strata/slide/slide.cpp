@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <limits>
@@ -35,12 +35,17 @@ Status CheckLocalPath(const std::string& path) {
   return Status::Ok();
 }
 
-// The shortest decimal text that reads back as the same double, in plain
-// notation where that is no longer ("20", not "2e+01").
+// The shortest decimal text that reads back as the same double, without an
+// exponent for the numbers slides have ("20", not "2e+01").
 std::string NumberText(double value) {
-  char text[64];
-  const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, written.ptr);
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
+  char text[40];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value && (!plain || std::strchr(text, 'e') == nullptr)) break;
+  }
+  return text;
 }
 
 // The common keys of the field's standard reader, computed from the facts

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -184,6 +186,38 @@ TEST(DicomSlideTest, DescribesTheSeries) {
 
   EXPECT_EQ(Slide::DetectFormat(written.levels[0].path), "dicom");
   EXPECT_EQ(Slide::DetectFormat(dir.path()), "dicom");
+}
+
+// Threads reading one slide at once each get the pixels they would alone.
+TEST(DicomSlideTest, ConcurrentReadsAgree) {
+  TempDir dir;
+  DicomSlideSpec spec;
+  spec.sparse = true;
+  const WrittenSlide written = WriteDicomSlide(dir.path(), spec);
+  const Bytes expected = ExpectedLevelRgba(written, 0);
+  std::unique_ptr<Slide> slide;
+  ASSERT_TRUE(Slide::Open(dir.path(), &slide).ok());
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < 4; ++thread) {
+    threads.emplace_back([&, thread] {
+      for (int read = 0; read < 25; ++read) {
+        const int x = (thread * 97 + read * 53) % 400;
+        const int y = (thread * 31 + read * 71) % 250;
+        Image region;
+        if (!slide->ReadRegion(0, x, y, 200, 150, &region).ok()) {
+          ++mismatches;
+          continue;
+        }
+        for (int row = 0; row < 150; ++row) {
+          const auto from = expected.begin() + ((y + row) * 600 + x) * 4;
+          mismatches += !std::equal(from, from + 200 * 4, region.pixels.begin() + row * 200 * 4);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 // A level split over the instances of a concatenation reads as one.
