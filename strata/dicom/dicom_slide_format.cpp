@@ -235,7 +235,10 @@ Status DicomSlideFormat::Describe(Instances series) {
 Status DicomSlideFormat::ReadTile(int level, std::int64_t column, std::int64_t row,
                                   Tile* tile) const {
   const Status read = levels_[static_cast<std::size_t>(level)].ReadTile(column, row, tile);
-  if (!read.ok() && read.code() != Status::Code::kNotFound) FrameFailureWatch::Report(read);
+  // Empty cells and cells past the grid are no fault of the frames.
+  if (read.code() == Status::Code::kDamaged || read.code() == Status::Code::kIoError) {
+    FrameFailureWatch::Report(read);
+  }
   return read;
 }
 

@@ -172,6 +172,23 @@ TEST(DicomSlideTest, DescribesTheSeries) {
   }
   EXPECT_EQ(properties.count("dicom.OpticalPathSequence[0].ICCProfile"), 0u);
 
+  // Magnification 5 is level 2 (20 / 4): white outside, the level inside.
+  Image scaled;
+  ASSERT_TRUE(slide->ReadScaled(5, -10, -10, 200, 150, &scaled).ok());
+  const Bytes level2 = ExpectedLevelRgba(written, 2);
+  std::size_t mismatches = 0;
+  for (int y = 0; y < 150; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const bool inside = x >= 10 && y >= 10 && x < 160 && y < 110;
+      for (int c = 0; c < 3; ++c) {
+        const unsigned char want =
+            inside ? level2[(static_cast<std::size_t>(y - 10) * 150 + x - 10) * 4 + c] : 255;
+        mismatches += scaled.pixels[(static_cast<std::size_t>(y) * 200 + x) * 3 + c] != want;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
+
   EXPECT_EQ(slide->AssociatedImageNames(),
             (std::vector<std::string>{"label", "macro", "thumbnail"}));
   Image label;
