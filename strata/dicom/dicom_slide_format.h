@@ -1,8 +1,10 @@
 // A DICOM whole-slide series behind the slide façade: its VOLUME images as
 // the levels (largest first), its LABEL, OVERVIEW and THUMBNAIL images as
-// "label", "macro" and "thumbnail", the ICC profile of the level-0 optical
-// path, "dicom.*" properties from the level-0 instance, and frames as
-// stored: JPEG frames pass through whole, uncompressed frames as pixels.
+// "label", "macro" and "thumbnail" (one in a transfer syntax this reader
+// does not read is left out; a level in one fails the open, naming it), the
+// ICC profile of the level-0 optical path, "dicom.*" properties from the
+// level-0 instance, and frames as stored: JPEG frames pass through whole,
+// uncompressed frames as pixels.
 // Cells of a sparse level without a frame read as missing (transparent in
 // regions); a frame that cannot be read fails the tile or region that
 // needs it.
