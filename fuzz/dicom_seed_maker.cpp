@@ -146,8 +146,7 @@ Bytes Part10(const std::string& syntax, const DataSetBytes& body) {
 }
 
 // The attributes every seed shares: a 32 x 16 image of 16 x 16 tiles.
-DataSetBytes Image(bool explicitVr, const char* photometric, const char* organisation,
-                   int frames) {
+DataSetBytes Image(bool explicitVr, const char* photometric, const char* organisation, int frames) {
   DataSetBytes data(explicitVr);
   DataSetBytes measures(explicitVr);
   measures.Text(0x0028, 0x0030, "DS", "0.00025\\0.00025");
@@ -191,7 +190,8 @@ DataSetBytes Image(bool explicitVr, const char* photometric, const char* organis
 
 void Write(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace

@@ -81,10 +81,8 @@ bool IsTextVr(Vr vr) {
     case MakeVr('U', 'C'):
     case MakeVr('U', 'I'):
     case MakeVr('U', 'R'):
-    case MakeVr('U', 'T'):
-      return true;
-    default:
-      return false;
+    case MakeVr('U', 'T'): return true;
+    default: return false;
   }
 }
 
@@ -106,26 +104,18 @@ std::vector<std::string> ValuesAsText(const Element& element) {
   }
   const auto decimal = [](auto value) { return std::to_string(value); };
   switch (element.vr) {
-    case MakeVr('U', 'S'):
-      return BinaryValues<std::uint16_t>(bytes, decimal);
-    case MakeVr('S', 'S'):
-      return BinaryValues<std::int16_t>(bytes, decimal);
-    case MakeVr('U', 'L'):
-      return BinaryValues<std::uint32_t>(bytes, decimal);
-    case MakeVr('S', 'L'):
-      return BinaryValues<std::int32_t>(bytes, decimal);
-    case MakeVr('U', 'V'):
-      return BinaryValues<std::uint64_t>(bytes, decimal);
-    case MakeVr('S', 'V'):
-      return BinaryValues<std::int64_t>(bytes, decimal);
+    case MakeVr('U', 'S'): return BinaryValues<std::uint16_t>(bytes, decimal);
+    case MakeVr('S', 'S'): return BinaryValues<std::int16_t>(bytes, decimal);
+    case MakeVr('U', 'L'): return BinaryValues<std::uint32_t>(bytes, decimal);
+    case MakeVr('S', 'L'): return BinaryValues<std::int32_t>(bytes, decimal);
+    case MakeVr('U', 'V'): return BinaryValues<std::uint64_t>(bytes, decimal);
+    case MakeVr('S', 'V'): return BinaryValues<std::int64_t>(bytes, decimal);
     case MakeVr('F', 'L'):
       return BinaryValues<float>(bytes, [](float v) { return ShortestText(v); });
     case MakeVr('F', 'D'):
       return BinaryValues<double>(bytes, [](double v) { return ShortestText(v); });
-    case MakeVr('A', 'T'):
-      return BinaryValues<std::uint32_t>(bytes, AttributeTagText);
-    default:
-      return {};
+    case MakeVr('A', 'T'): return BinaryValues<std::uint32_t>(bytes, AttributeTagText);
+    default: return {};
   }
 }
 

@@ -241,10 +241,8 @@ bool HasLongLength(Vr vr) {
     case MakeVr('U', 'N'):
     case MakeVr('U', 'R'):
     case MakeVr('U', 'T'):
-    case MakeVr('U', 'V'):
-      return true;
-    default:
-      return false;
+    case MakeVr('U', 'V'): return true;
+    default: return false;
   }
 }
 

@@ -74,7 +74,8 @@ constexpr const char* kWholeSlideSopClass = "1.2.840.10008.5.1.4.1.1.77.1.6";
 // A value representation as its two letters packed ('O' << 8 | 'B').
 using Vr = std::uint16_t;
 constexpr Vr MakeVr(char first, char second) {
-  return static_cast<Vr>(static_cast<unsigned char>(first) << 8 | static_cast<unsigned char>(second));
+  return static_cast<Vr>(static_cast<unsigned char>(first) << 8 |
+                         static_cast<unsigned char>(second));
 }
 
 // An attribute the reader knows by name.
@@ -93,12 +94,12 @@ bool HasLongLength(Vr vr);
 
 // What a transfer syntax means for this reader.
 struct TransferSyntax {
-  bool known = false;       // one of DICOM's own
-  bool parseable = false;   // its data set is little endian and not deflated
+  bool known = false;      // one of DICOM's own
+  bool parseable = false;  // its data set is little endian and not deflated
   bool explicitVr = true;
   bool encapsulated = false;  // frames are compressed, one item sequence
-  bool readable = false;    // frames this reader passes on or decodes
-  std::string name;         // "JPEG baseline", "JPEG 2000", ...
+  bool readable = false;      // frames this reader passes on or decodes
+  std::string name;           // "JPEG baseline", "JPEG 2000", ...
 };
 
 TransferSyntax DescribeTransferSyntax(const std::string& uid);

@@ -10,8 +10,8 @@
 namespace strata::dicom {
 namespace {
 
-constexpr std::uint32_t kItemTag = 0xE000FFFEu;        // (FFFE,E000) as stored
-constexpr std::uint32_t kDelimiterTag = 0xE0DDFFFEu;   // (FFFE,E0DD)
+constexpr std::uint32_t kItemTag = 0xE000FFFEu;       // (FFFE,E000) as stored
+constexpr std::uint32_t kDelimiterTag = 0xE0DDFFFEu;  // (FFFE,E0DD)
 
 std::string At(std::uint64_t offset) { return " at byte " + std::to_string(offset); }
 
@@ -40,8 +40,8 @@ Status CheckFragmentAt(CFileOperationTool& reader, std::uint64_t offset, std::in
                            " lies" + At(offset) + ", past the end of the file");
   }
   if (tag != kItemTag) {
-    return Status::Damaged("the offset table places frame " + std::to_string(frame) +
-                           At(offset) + ", where no fragment starts");
+    return Status::Damaged("the offset table places frame " + std::to_string(frame) + At(offset) +
+                           ", where no fragment starts");
   }
   return Status::Ok();
 }
@@ -83,16 +83,14 @@ Status WalkItems(CFileOperationTool& reader, std::uint64_t offset, std::int64_t 
 Status ReadTable64(CFileOperationTool& reader, const Element& element, std::int64_t count,
                    std::vector<std::uint64_t>* values) {
   if (element.length != static_cast<std::uint64_t>(count) * 8) {
-    return Status::Damaged("the extended offset table lists " +
-                           std::to_string(element.length / 8) + " frames, NumberOfFrames says " +
-                           std::to_string(count));
+    return Status::Damaged("the extended offset table lists " + std::to_string(element.length / 8) +
+                           " frames, NumberOfFrames says " + std::to_string(count));
   }
   std::vector<unsigned char> bytes(element.length);
   if (!element.skipped) {
     bytes.assign(element.value.begin(), element.value.end());
   } else if (!reader.ReadWhole(element.offset, bytes.size(), bytes.data())) {
-    return Status::Damaged("the extended offset table" + At(element.offset) +
-                           " cannot be read");
+    return Status::Damaged("the extended offset table" + At(element.offset) + " cannot be read");
   }
   values->resize(static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < values->size(); ++i) {
@@ -190,8 +188,8 @@ Status FrameTable::FromExtendedTable(CFileOperationTool& reader, const InstanceH
   if (!read.ok()) return read;
   spans_.resize(offsets.size());
   for (std::size_t i = 0; i < offsets.size(); ++i) {
-    if (offsets[i] > std::numeric_limits<std::uint64_t>::max() / 2 ||
-        lengths[i] > kMaxFrameBytes || (i > 0 && offsets[i] <= offsets[i - 1])) {
+    if (offsets[i] > std::numeric_limits<std::uint64_t>::max() / 2 || lengths[i] > kMaxFrameBytes ||
+        (i > 0 && offsets[i] <= offsets[i - 1])) {
       return Status::Damaged("the extended offset table gives frame " + std::to_string(i) +
                              " an impossible place");
     }
@@ -214,8 +212,8 @@ Status FrameTable::FromBasicTable(CFileOperationTool& reader,
   }
   for (std::size_t i = 1; i < offsets.size(); ++i) {
     if (offsets[i] <= offsets[i - 1]) {
-      return Status::Damaged("the offset table's entries do not rise (frame " +
-                             std::to_string(i) + ")");
+      return Status::Damaged("the offset table's entries do not rise (frame " + std::to_string(i) +
+                             ")");
     }
   }
   const Status last = CheckFragmentAt(reader, base + offsets.back(), count_ - 1);
@@ -230,8 +228,8 @@ Status FrameTable::FromBasicTable(CFileOperationTool& reader,
     const std::uint64_t from = base + offsets[i];
     const std::uint64_t to = i + 1 < offsets.size() ? base + offsets[i + 1] : end;
     if (to - from > kMaxFrameBytes) {
-      return Status::Damaged("frame " + std::to_string(i) + " spans " +
-                             std::to_string(to - from) + " bytes");
+      return Status::Damaged("frame " + std::to_string(i) + " spans " + std::to_string(to - from) +
+                             " bytes");
     }
     spans_[i] = Span{from, to - from, true};
   }
@@ -312,9 +310,8 @@ Status FrameTable::Read(CFileOperationTool& reader, std::int64_t index,
   bytes->resize(static_cast<std::size_t>(range.length));
   if (range.length > 0 && !reader.ReadWhole(range.offset, bytes->size(), bytes->data())) {
     bytes->clear();
-    return Status::Damaged("frame " + std::to_string(index) + " (" +
-                           std::to_string(range.length) + " bytes" + At(range.offset) +
-                           ") cannot be read");
+    return Status::Damaged("frame " + std::to_string(index) + " (" + std::to_string(range.length) +
+                           " bytes" + At(range.offset) + ") cannot be read");
   }
   if (native_ || !spans_[static_cast<std::size_t>(index)].items) return Status::Ok();
   // Join the data of the items in the span, dropping their headers.

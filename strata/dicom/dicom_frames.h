@@ -29,8 +29,8 @@ class FrameTable {
  public:
   // `frames` is the instance's NumberOfFrames; `nativeFrameBytes` the size
   // of one uncompressed frame, 0 for encapsulated pixel data.
-  static Status Build(CFileOperationTool& reader, const InstanceHeader& header,
-                      std::int64_t frames, std::uint64_t nativeFrameBytes, FrameTable* table);
+  static Status Build(CFileOperationTool& reader, const InstanceHeader& header, std::int64_t frames,
+                      std::uint64_t nativeFrameBytes, FrameTable* table);
 
   std::int64_t Count() const { return count_; }
 

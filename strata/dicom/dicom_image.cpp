@@ -156,11 +156,9 @@ Status DicomImage::IndexSparseTiles() {
 std::int64_t DicomImage::FrameAt(std::int64_t column, std::int64_t row) const {
   if (!sparse_) return row * columns_ + column;
   const std::int64_t key = row * columns_ + column;
-  const auto found = std::lower_bound(
-      cells_.begin(), cells_.end(), key,
-      [](const std::pair<std::int64_t, std::int64_t>& cell, std::int64_t wanted) {
-        return cell.first < wanted;
-      });
+  const auto found = std::lower_bound(cells_.begin(), cells_.end(), key,
+                                      [](const std::pair<std::int64_t, std::int64_t>& cell,
+                                         std::int64_t wanted) { return cell.first < wanted; });
   return found != cells_.end() && found->first == key ? found->second : -1;
 }
 

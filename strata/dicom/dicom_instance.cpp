@@ -121,10 +121,9 @@ Status DicomInstance::CheckPixelLayout() {
 Status DicomInstance::PrepareFrames() {
   const TransferSyntax syntax = DescribeTransferSyntax(header_.transferSyntaxUid);
   if (!syntax.readable) {
-    return Status::Unsupported(
-        "transfer syntax " + TransferSyntaxText(header_.transferSyntaxUid) +
-        " is not supported; frames are read in JPEG baseline (" + kJpegBaselineUid +
-        ") or uncompressed little endian");
+    return Status::Unsupported("transfer syntax " + TransferSyntaxText(header_.transferSyntaxUid) +
+                               " is not supported; frames are read in JPEG baseline (" +
+                               kJpegBaselineUid + ") or uncompressed little endian");
   }
   jpeg_ = syntax.encapsulated;
   Status checked = CheckPixelLayout();
@@ -143,9 +142,10 @@ Status DicomInstance::PrepareFrames() {
                            std::to_string(height_) + " is not usable");
   }
   const std::int64_t frames = IntegerOr(data, tags::kNumberOfFrames, 1);
-  const std::uint64_t frameBytes =
-      jpeg_ ? 0 : static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(columns) *
-                      static_cast<std::uint64_t>(samples_);
+  const std::uint64_t frameBytes = jpeg_ ? 0
+                                         : static_cast<std::uint64_t>(rows) *
+                                               static_cast<std::uint64_t>(columns) *
+                                               static_cast<std::uint64_t>(samples_);
   checked = FrameTable::Build(*reader_, header_, frames, frameBytes, &frames_);
   if (!checked.ok()) return checked;
   return PlaceTiles();
@@ -223,9 +223,8 @@ bool DicomInstance::ReadValue(const Element& element, std::string* value) const 
   }
   if (element.length > kMaxFrameBytes) return false;
   value->resize(static_cast<std::size_t>(element.length));
-  return element.length == 0 ||
-         reader_->ReadWhole(element.offset, value->size(),
-                            reinterpret_cast<unsigned char*>(&(*value)[0]));
+  return element.length == 0 || reader_->ReadWhole(element.offset, value->size(),
+                                                   reinterpret_cast<unsigned char*>(&(*value)[0]));
 }
 
 void DicomInstance::PrefetchFrames(const std::vector<std::int64_t>& frames) const {

@@ -191,8 +191,7 @@ Status Parser::CountElement(const ElementHeader& header) {
   if (inFrameItem_) {
     if (++itemElements_ > kMaxItemElements) {
       return Status::Damaged("a per-frame item at byte " + std::to_string(header.at) +
-                             " holds more than " + std::to_string(kMaxItemElements) +
-                             " elements");
+                             " holds more than " + std::to_string(kMaxItemElements) + " elements");
     }
     return Status::Ok();
   }

@@ -49,7 +49,7 @@ struct FramePosition {
 struct InstanceHeader {
   std::string transferSyntaxUid;
   std::string mediaStorageSopClassUid;
-  DataSet dataSet;  // up to the pixel data, without the per-frame groups
+  DataSet dataSet;                            // up to the pixel data, without the per-frame groups
   std::vector<FramePosition> framePositions;  // per frame, in frame order
   PixelDataLocation pixelData;
 };

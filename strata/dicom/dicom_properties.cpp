@@ -16,10 +16,8 @@ bool IsOpaqueVr(Vr vr) {
     case MakeVr('O', 'L'):
     case MakeVr('O', 'V'):
     case MakeVr('O', 'W'):
-    case MakeVr('U', 'N'):
-      return true;
-    default:
-      return false;
+    case MakeVr('U', 'N'): return true;
+    default: return false;
   }
 }
 
@@ -28,10 +26,14 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
   std::size_t length = 0;
   if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else return 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
+  else
+    return 0;
   if (at + length > text.size()) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;

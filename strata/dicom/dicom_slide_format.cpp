@@ -33,14 +33,10 @@ std::string BaseName(const std::string& location) {
 // images the slide does not show.
 const char* AssociatedName(ImageFlavor flavor) {
   switch (flavor) {
-    case ImageFlavor::kLabel:
-      return "label";
-    case ImageFlavor::kOverview:
-      return "macro";
-    case ImageFlavor::kThumbnail:
-      return "thumbnail";
-    default:
-      return nullptr;
+    case ImageFlavor::kLabel: return "label";
+    case ImageFlavor::kOverview: return "macro";
+    case ImageFlavor::kThumbnail: return "thumbnail";
+    default: return nullptr;
   }
 }
 
@@ -87,8 +83,8 @@ class DicomSlideFormat : public SlideFormat {
   Status ReadScaled(double scale, std::int64_t x, std::int64_t y, int width, int height,
                     Image* rgb) const override;
   Status ReadAssociatedImage(const std::string& name, Image* rgb) const override;
-  void PrefetchTiles(int level, const std::vector<std::pair<std::int64_t, std::int64_t>>& origins)
-      const override;
+  void PrefetchTiles(
+      int level, const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) const override;
 
  private:
   Status PrepareImages(Instances& series);
@@ -266,7 +262,8 @@ void DicomSlideFormat::PrefetchTiles(
   const DicomImage& image = levels_[static_cast<std::size_t>(level)];
   std::vector<std::pair<std::int64_t, std::int64_t>> cells;
   cells.reserve(origins.size());
-  for (const auto& [x, y] : origins) cells.emplace_back(x / image.TileWidth(), y / image.TileHeight());
+  for (const auto& [x, y] : origins)
+    cells.emplace_back(x / image.TileWidth(), y / image.TileHeight());
   image.Prefetch(cells);
 }
 

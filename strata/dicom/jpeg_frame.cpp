@@ -51,7 +51,7 @@ void MarkJpegAsRgb(std::vector<unsigned char>& stream) {
     at += 2 + length;
   }
   // APP14 "Adobe": version 100, flags 0 and 0, transform 0 (RGB as is).
-  static const unsigned char kAdobe[] = {kMarker, kApp14, 0x00, 0x0E, 'A', 'd', 'o', 'b',
+  static const unsigned char kAdobe[] = {kMarker, kApp14, 0x00, 0x0E, 'A',  'd',  'o',  'b',
                                          'e',     0x00,   0x64, 0x00, 0x00, 0x00, 0x00, 0x00};
   stream.insert(stream.begin() + 2, std::begin(kAdobe), std::end(kAdobe));
 }

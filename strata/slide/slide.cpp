@@ -83,7 +83,8 @@ Status OpenFormat(const std::string& location, std::unique_ptr<SlideFormat>* for
     }
     // A folder is a slide when it holds a DICOM series.
     if (platform::IsDirectory(location)) {
-      if (const FormatEntry* folder = FormatForFolder(location)) return folder->open(location, format);
+      const FormatEntry* folder = FormatForFolder(location);
+      if (folder != nullptr) return folder->open(location, format);
     }
     const Status usable = CheckLocalPath(location);
     if (!usable.ok()) return usable;

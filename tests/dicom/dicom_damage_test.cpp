@@ -25,8 +25,8 @@ struct DamageCase {
   const char* name;
   Maker make;
   Status::Code code;
-  const char* reason;    // part of the failure's message
-  bool atRead = false;   // the open succeeds; reading level 0 fails
+  const char* reason;   // part of the failure's message
+  bool atRead = false;  // the open succeeds; reading level 0 fails
 };
 
 void PrintTo(const DamageCase& c, std::ostream* out) { *out << c.name; }
@@ -59,10 +59,9 @@ Maker Written(std::function<void(DicomImageSpec&)> change,
 
 // The position of `pattern` in the file, or the file's size.
 std::size_t Find(const Bytes& bytes, const Bytes& pattern, std::size_t from = 0) {
-  return static_cast<std::size_t>(
-      std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(),
-                  pattern.begin(), pattern.end()) -
-      bytes.begin());
+  return static_cast<std::size_t>(std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                              bytes.end(), pattern.begin(), pattern.end()) -
+                                  bytes.begin());
 }
 
 // A file changed after writing.
@@ -81,19 +80,20 @@ Maker Edited(FrameCoding coding, std::function<void(Bytes&)> edit) {
 Bytes Part10(const Bytes& body) {
   const auto element = [](std::uint16_t group, std::uint16_t number, const char* vr,
                           const std::string& value) {
-    Bytes bytes = {static_cast<unsigned char>(group), static_cast<unsigned char>(group >> 8),
-                   static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-                   static_cast<unsigned char>(vr[0]), static_cast<unsigned char>(vr[1]),
-                   static_cast<unsigned char>(value.size()),
-                   static_cast<unsigned char>(value.size() >> 8)};
+    Bytes bytes = {
+        static_cast<unsigned char>(group),        static_cast<unsigned char>(group >> 8),
+        static_cast<unsigned char>(number),       static_cast<unsigned char>(number >> 8),
+        static_cast<unsigned char>(vr[0]),        static_cast<unsigned char>(vr[1]),
+        static_cast<unsigned char>(value.size()), static_cast<unsigned char>(value.size() >> 8)};
     bytes.insert(bytes.end(), value.begin(), value.end());
     return bytes;
   };
   Bytes file(132, 0);
   std::copy_n("DICM", 4, file.begin() + 128);
-  for (const Bytes& part : {element(0x0002, 0x0002, "UI", std::string("1.2.840.10008.5.1.4.1.1.77.1.6")),
-                            element(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.1\0", 20)),
-                            element(0x0020, 0x000E, "UI", std::string("1.2.3.4\0", 8))}) {
+  for (const Bytes& part :
+       {element(0x0002, 0x0002, "UI", std::string("1.2.840.10008.5.1.4.1.1.77.1.6")),
+        element(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.1\0", 20)),
+        element(0x0020, 0x000E, "UI", std::string("1.2.3.4\0", 8))}) {
     file.insert(file.end(), part.begin(), part.end());
   }
   file.insert(file.end(), body.begin(), body.end());
@@ -110,11 +110,18 @@ Maker Handmade(const Bytes& body) {
 
 // An element header with a 4-byte length (OB, SQ, UT, ...).
 Bytes LongHeader(std::uint16_t group, std::uint16_t number, const char* vr, std::uint32_t length) {
-  return {static_cast<unsigned char>(group), static_cast<unsigned char>(group >> 8),
-          static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-          static_cast<unsigned char>(vr[0]), static_cast<unsigned char>(vr[1]), 0, 0,
-          static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-          static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24)};
+  return {static_cast<unsigned char>(group),
+          static_cast<unsigned char>(group >> 8),
+          static_cast<unsigned char>(number),
+          static_cast<unsigned char>(number >> 8),
+          static_cast<unsigned char>(vr[0]),
+          static_cast<unsigned char>(vr[1]),
+          0,
+          0,
+          static_cast<unsigned char>(length),
+          static_cast<unsigned char>(length >> 8),
+          static_cast<unsigned char>(length >> 16),
+          static_cast<unsigned char>(length >> 24)};
 }
 
 const Bytes kItemUndefined = {0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -138,14 +145,13 @@ std::vector<DamageCase> Cases() {
        Status::Code::kDamaged, "NumberOfFrames says 21 frames of 49152 bytes"},
       {"FrameCountBelowOffsetTable", Written(frames("19")), Status::Code::kDamaged,
        "the offset table lists 20 frames, NumberOfFrames says 19"},
-      {"FrameCountAboveFragments",
-       Written([](DicomImageSpec& spec) {
+      {"FrameCountAboveFragments", Written([](DicomImageSpec& spec) {
          spec.offsetTable = false;
          spec.numberOfFrames = "21";
        }),
        Status::Code::kDamaged, "20 fragments for 21 frames"},
-      {"FullTilingShortOfFrames",
-       Written([](DicomImageSpec& spec) { spec.frameCount = 15; }), Status::Code::kDamaged,
+      {"FullTilingShortOfFrames", Written([](DicomImageSpec& spec) { spec.frameCount = 15; }),
+       Status::Code::kDamaged,
        "NumberOfFrames says 15 frames, the 5 x 4 tiles of the 600 x 400 image need 20"},
       {"FrameCountBeyondLimit", Written(frames("99999999")), Status::Code::kDamaged,
        "NumberOfFrames 99999999 is outside 1..4194304"},
@@ -155,30 +161,25 @@ std::vector<DamageCase> Cases() {
       {"TruncatedNativeFrames",
        Edited(FrameCoding::kExplicitLittle, [](Bytes& bytes) { bytes.resize(bytes.size() - 10); }),
        Status::Code::kDamaged, "truncated: the frames end at byte"},
-      {"TruncatedHeader",
-       Edited(FrameCoding::kJpeg, [](Bytes& bytes) { bytes.resize(700); }),
+      {"TruncatedHeader", Edited(FrameCoding::kJpeg, [](Bytes& bytes) { bytes.resize(700); }),
        Status::Code::kDamaged, "truncated"},
-      {"OffsetTableIntoAFragment",
-       Written([](DicomImageSpec& spec) {
+      {"OffsetTableIntoAFragment", Written([](DicomImageSpec& spec) {
          for (unsigned frame = 0; frame < 20; ++frame) spec.basicOffsets.push_back(frame * 16);
        }),
        Status::Code::kDamaged, "where no fragment starts"},
-      {"OffsetTablePastTheEnd",
-       Written([](DicomImageSpec& spec) {
+      {"OffsetTablePastTheEnd", Written([](DicomImageSpec& spec) {
          for (unsigned frame = 0; frame < 20; ++frame) {
            spec.basicOffsets.push_back(frame * 0x1000000u);
          }
        }),
        Status::Code::kDamaged, "past the end of the file"},
-      {"OffsetTableFalling",
-       Written([](DicomImageSpec& spec) {
+      {"OffsetTableFalling", Written([](DicomImageSpec& spec) {
          for (unsigned frame = 0; frame < 20; ++frame) {
            spec.basicOffsets.push_back(frame == 0 ? 0 : 100000 - 2 * frame);
          }
        }),
        Status::Code::kDamaged, "do not rise"},
-      {"FrameOffTheGrid",
-       Written([](DicomImageSpec& spec) {
+      {"FrameOffTheGrid", Written([](DicomImageSpec& spec) {
          spec.sparse = true;
          spec.positionShift = 5;
        }),

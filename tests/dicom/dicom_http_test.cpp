@@ -83,8 +83,7 @@ TEST_P(DicomHttpTest, LabelAloneIsNoSlide) {
   const std::string url = Serve(0, "LABEL");
   std::unique_ptr<Slide> remote;
   const Status opened = Slide::Open(url, &remote);
-  EXPECT_NE(opened.message().find("holds no pyramid level"), std::string::npos)
-      << opened.message();
+  EXPECT_NE(opened.message().find("holds no pyramid level"), std::string::npos) << opened.message();
 }
 
 INSTANTIATE_TEST_SUITE_P(Codings, DicomHttpTest,

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dicom/dicom_writer.h"
@@ -79,7 +79,8 @@ TEST_P(DicomSeriesTest, LevelRegionsEqualTheWrittenPixels) {
       for (int x = -kMargin; x < width + kMargin; ++x) {
         const bool inside = x >= 0 && y >= 0 && x < width && y < height;
         const unsigned char* got =
-            &region.pixels[(static_cast<std::size_t>(y + kMargin) * region.width + x + kMargin) * 4];
+            &region
+                 .pixels[(static_cast<std::size_t>(y + kMargin) * region.width + x + kMargin) * 4];
         for (int c = 0; c < 4; ++c) {
           const unsigned char want =
               inside ? expected[(static_cast<std::size_t>(y) * width + x) * 4 + c] : 0;
@@ -106,9 +107,9 @@ TEST_P(DicomSeriesTest, TilesAreTheStoredFrames) {
       EXPECT_EQ(tile.encoding, written.jpeg ? TileEncoding::kJpeg : TileEncoding::kRgb);
       EXPECT_TRUE(tile.bytes == written.frames[frame]) << "level " << level << " frame " << frame;
     }
-    const std::size_t cells = static_cast<std::size_t>(
-        ((written_.levelSizes[level].first + 127) / 128) *
-        ((written_.levelSizes[level].second + 127) / 128));
+    const std::size_t cells =
+        static_cast<std::size_t>(((written_.levelSizes[level].first + 127) / 128) *
+                                 ((written_.levelSizes[level].second + 127) / 128));
     if (GetParam().sparse && written.frames.size() < cells) {
       Tile tile;
       // (1, 0) is left out of every sparse level: (1 + 2 * 0) % 3 == 1.
@@ -262,8 +263,9 @@ TEST(DicomSlideTest, ConcatenatedLevelReadsWhole) {
   ASSERT_TRUE(slide->ReadRegion(0, 0, 0, 600, 400, &region).ok());
   std::size_t mismatches = 0;
   for (std::size_t i = 0, j = 0; j < spec.rgb.size(); i += 4, j += 3) {
-    mismatches += !std::equal(spec.rgb.begin() + j, spec.rgb.begin() + j + 3,
-                              region.pixels.begin() + i) || region.pixels[i + 3] != 255;
+    mismatches +=
+        !std::equal(spec.rgb.begin() + j, spec.rgb.begin() + j + 3, region.pixels.begin() + i) ||
+        region.pixels[i + 3] != 255;
   }
   EXPECT_EQ(mismatches, 0u);
 }

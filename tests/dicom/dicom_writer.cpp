@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <jpeglib.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <jpeglib.h>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -101,10 +101,11 @@ bool Check(const OFCondition& condition, const char* what) {
 }
 
 void PutAttributes(DcmDataset& data, const DicomImageSpec& spec, std::size_t frames) {
-  const std::string sop = spec.sopInstanceUid.empty()
-                              ? spec.seriesUid + "." + std::to_string(std::hash<std::string>{}(
-                                                           spec.fileName) % 100000000)
-                              : spec.sopInstanceUid;
+  const std::string sop =
+      spec.sopInstanceUid.empty()
+          ? spec.seriesUid + "." +
+                std::to_string(std::hash<std::string>{}(spec.fileName) % 100000000)
+          : spec.sopInstanceUid;
   data.putAndInsertString(DCM_SOPClassUID, spec.sopClass.empty()
                                                ? UID_VLWholeSlideMicroscopyImageStorage
                                                : spec.sopClass.c_str());

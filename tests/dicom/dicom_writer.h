@@ -26,10 +26,10 @@ struct DicomImageSpec {
   Bytes rgb;  // width * height * 3
   FrameCoding coding = FrameCoding::kJpeg;
   bool sparse = false;
-  std::vector<bool> present;  // sparse: per tile, row-major; empty keeps all
-  bool offsetTable = true;    // JPEG: fill the basic offset table
+  std::vector<bool> present;       // sparse: per tile, row-major; empty keeps all
+  bool offsetTable = true;         // JPEG: fill the basic offset table
   unsigned fragmentKilobytes = 0;  // JPEG: frames split in fragments of this size
-  bool rgbJpeg = false;       // JPEG frames in RGB without a marker saying so
+  bool rgbJpeg = false;            // JPEG frames in RGB without a marker saying so
   std::string seriesUid = "1.2.826.0.1.3680043.10.1137.1";
   std::string sopInstanceUid;  // made from the file name when empty
   std::string iccProfile;
@@ -37,11 +37,11 @@ struct DicomImageSpec {
   std::string objectivePower = "20";
   std::string patientName = "Doe^Jane";
   // Damage and variants.
-  std::string transferSyntax;      // the UID written, frames left as they are
-  std::string numberOfFrames;      // the count written
+  std::string transferSyntax;          // the UID written, frames left as they are
+  std::string numberOfFrames;          // the count written
   std::vector<unsigned> basicOffsets;  // JPEG: the offset table's entries, written over it
-  std::string sopClass;            // written instead of the whole-slide class
-  int positionShift = 0;           // sparse: pixels added to every frame position
+  std::string sopClass;                // written instead of the whole-slide class
+  int positionShift = 0;               // sparse: pixels added to every frame position
   // A concatenation part: frames [firstFrame, firstFrame + frameCount).
   std::string concatenationUid;
   int concatenationNumber = 0;
@@ -55,8 +55,8 @@ struct WrittenDicom {
   int tileWidth = 0;
   int tileHeight = 0;
   bool jpeg = false;
-  std::vector<Bytes> frames;                // as stored, in frame order
-  std::vector<std::pair<int, int>> tiles;   // (column, row) of each frame
+  std::vector<Bytes> frames;               // as stored, in frame order
+  std::vector<std::pair<int, int>> tiles;  // (column, row) of each frame
 };
 
 // Writes the instance into `folder`. A failure is a test failure and
