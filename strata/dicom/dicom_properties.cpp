@@ -144,7 +144,8 @@ bool ParseLocalDateTime(const std::string& text, std::int64_t* seconds) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return false;
   }
-  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  *seconds = DaysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 +
+             std::int64_t{minute} * 60 + second;
   return true;
 }
 

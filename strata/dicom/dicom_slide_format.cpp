@@ -165,8 +165,8 @@ void DicomSlideFormat::DescribeSlide() {
     SlideLevel level;
     level.width = image.Width();
     level.height = image.Height();
-    level.downsample = (static_cast<double>(base.Width()) / image.Width() +
-                        static_cast<double>(base.Height()) / image.Height()) /
+    level.downsample = (static_cast<double>(base.Width()) / static_cast<double>(image.Width()) +
+                        static_cast<double>(base.Height()) / static_cast<double>(image.Height())) /
                        2;
     level.tileWidth = image.TileWidth();
     level.tileHeight = image.TileHeight();
