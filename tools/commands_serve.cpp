@@ -18,7 +18,8 @@ constexpr int kMaxCacheMb = 1 << 16;
 
 int RunServe(const Arguments& arguments) {
   if (arguments.positional().empty()) {
-    return ReportError("usage: strata serve [OPTIONS] PATH... (slide files, folders of slides, http:// URLs)");
+    return ReportError(
+        "usage: strata serve [OPTIONS] PATH... (slide files, folders of slides, http:// URLs)");
   }
   serve::ServerOptions options;
   options.bind = arguments.Text("--bind", options.bind);
@@ -33,7 +34,8 @@ int RunServe(const Arguments& arguments) {
   }
   if (arguments.Has("--annotations")) {
     const std::string folder = arguments.Text("--annotations");
-    if (!system::IsDirectory(folder)) return ReportError("--annotations " + folder + ": no such folder");
+    if (!system::IsDirectory(folder))
+      return ReportError("--annotations " + folder + ": no such folder");
     options.annotationsFolder = system::ResolvedPath(folder);
   }
   serve::SlideCatalog catalog;

@@ -17,14 +17,10 @@ struct AddressListFree {
 
 std::string ReasonOf(int error) {
   switch (error) {
-    case EADDRINUSE:
-      return "the port is already in use (another server listens there)";
-    case EACCES:
-      return "permission denied (ports below 1024 need privileges)";
-    case EADDRNOTAVAIL:
-      return "the address is not one of this machine's";
-    default:
-      return std::strerror(error);
+    case EADDRINUSE: return "the port is already in use (another server listens there)";
+    case EACCES: return "permission denied (ports below 1024 need privileges)";
+    case EADDRNOTAVAIL: return "the address is not one of this machine's";
+    default: return std::strerror(error);
   }
 }
 
@@ -42,8 +38,8 @@ std::string ListenFailure(const std::string& host, int port) {
   hints.ai_flags = AI_PASSIVE;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints,
-                                   &found);
+  const int resolved =
+      getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
   if (resolved != 0) return std::string("no such address (") + gai_strerror(resolved) + ")";
   const std::unique_ptr<addrinfo, AddressListFree> addresses(found);
   const int descriptor =

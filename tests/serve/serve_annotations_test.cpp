@@ -38,7 +38,8 @@ void WriteText(const std::string& path, const std::string& text) {
 
 std::vector<std::string> FolderEntries(const std::string& path) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(path))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -102,18 +103,18 @@ const std::string kNone = "{\"type\": \"FeatureCollection\", \"features\": []}\n
 
 INSTANTIATE_TEST_SUITE_P(
     Places, SidecarTest,
-    ::testing::Values(SidecarCase{{}, "a.ztx", kNone},
-                      SidecarCase{{{"a.ztx.geojson", kPolygon}}, "a.ztx", kPolygon},
-                      SidecarCase{{{"a.geojson", kPolygon}}, "a.ztx", kPolygon},
-                      SidecarCase{{{"a.geojson", kPoint}, {"a.ztx.geojson", kPolygon}}, "a.ztx",
-                                  kPolygon},
-                      SidecarCase{{{"shelf/deep/b.geojson", kPoint}}, "deep/b.ztx", kPoint},
-                      // The annotations folder comes first, by the slide's name there.
-                      SidecarCase{{{"shelf/deep/b.ztx.geojson", kPoint},
-                                   {"notes/deep/b.ztx.geojson", kPolygon}},
-                                  "deep/b.ztx", kPolygon},
-                      SidecarCase{{{"a.ztx.geojson", kPoint}, {"notes/a.geojson", kPolygon}},
-                                  "a.ztx", kPolygon}));
+    ::testing::Values(
+        SidecarCase{{}, "a.ztx", kNone},
+        SidecarCase{{{"a.ztx.geojson", kPolygon}}, "a.ztx", kPolygon},
+        SidecarCase{{{"a.geojson", kPolygon}}, "a.ztx", kPolygon},
+        SidecarCase{{{"a.geojson", kPoint}, {"a.ztx.geojson", kPolygon}}, "a.ztx", kPolygon},
+        SidecarCase{{{"shelf/deep/b.geojson", kPoint}}, "deep/b.ztx", kPoint},
+        // The annotations folder comes first, by the slide's name there.
+        SidecarCase{{{"shelf/deep/b.ztx.geojson", kPoint}, {"notes/deep/b.ztx.geojson", kPolygon}},
+                    "deep/b.ztx",
+                    kPolygon},
+        SidecarCase{
+            {{"a.ztx.geojson", kPoint}, {"notes/a.geojson", kPolygon}}, "a.ztx", kPolygon}));
 
 struct UnreadableCase {
   std::string name;
@@ -226,19 +227,18 @@ struct RefusedSave {
   std::string reason;  // the start of the answer
 };
 
-class RefusedSaveTest : public AnnotationTest,
-                        public ::testing::WithParamInterface<RefusedSave> {};
+class RefusedSaveTest : public AnnotationTest, public ::testing::WithParamInterface<RefusedSave> {};
 
 TEST_P(RefusedSaveTest, LeavesTheFilesAsTheyWere) {
   const RefusedSave& refused = GetParam();
   const std::string unreadable = "{\"type\": \"FeatureCollection\", \"features\": [1]}";
   WriteText(dir_.File("shelf/deep/b.ztx.geojson"), unreadable);
   auto server = Start(refused.options);
-  const std::string request = refused.headers.empty()
-                                  ? "POST " + refused.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                        "Content-Type: application/geo+json\r\nContent-Length: " +
-                                        std::to_string(refused.body.size()) + "\r\n\r\n" + refused.body
-                                  : refused.headers;
+  const std::string request =
+      refused.headers.empty() ? "POST " + refused.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                    "Content-Type: application/geo+json\r\nContent-Length: " +
+                                    std::to_string(refused.body.size()) + "\r\n\r\n" + refused.body
+                              : refused.headers;
   HttpConnection connection(server->port());
   HttpReply reply;
   ASSERT_TRUE(connection.Exchange(request, false, &reply));
@@ -259,31 +259,79 @@ const std::string kA = "/slide/a.ztx/annotations.geojson";
 INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusedSaveTest,
     ::testing::Values(
-        RefusedSave{"ReadOnly", kA, kPolygon, "", {"--read-only"}, 403,
+        RefusedSave{"ReadOnly",
+                    kA,
+                    kPolygon,
+                    "",
+                    {"--read-only"},
+                    403,
                     "the server is read-only (--read-only)"},
-        RefusedSave{"NotGeoJson", kA, "{\"type\": 1}", "", {}, 400,
+        RefusedSave{"NotGeoJson",
+                    kA,
+                    "{\"type\": 1}",
+                    "",
+                    {},
+                    400,
                     "not saved: not a GeoJSON FeatureCollection"},
-        RefusedSave{"OverAnUnreadableFile", "/slide/deep/b.ztx/annotations.geojson", kPolygon, "",
-                    {}, 409, "not saved: b.ztx.geojson: feature 1 of 1: not an object; move it"},
-        RefusedSave{"UnknownSlide", "/slide/c.ztx/annotations.geojson", kPolygon, "", {}, 404,
+        RefusedSave{"OverAnUnreadableFile",
+                    "/slide/deep/b.ztx/annotations.geojson",
+                    kPolygon,
+                    "",
+                    {},
+                    409,
+                    "not saved: b.ztx.geojson: feature 1 of 1: not an object; move it"},
+        RefusedSave{"UnknownSlide",
+                    "/slide/c.ztx/annotations.geojson",
+                    kPolygon,
+                    "",
+                    {},
+                    404,
                     "no such slide"},
-        RefusedSave{"OutOfTheFolder", "/slide/deep/../../a.ztx/annotations.geojson", kPolygon, "",
-                    {}, 403, "refused"},
-        RefusedSave{"PlainText", kA, "",
-                    RawPost(kA, "Content-Type: text/plain\r\nContent-Length: 0\r\n"), {}, 415,
+        RefusedSave{"OutOfTheFolder",
+                    "/slide/deep/../../a.ztx/annotations.geojson",
+                    kPolygon,
+                    "",
+                    {},
+                    403,
+                    "refused"},
+        RefusedSave{"PlainText",
+                    kA,
+                    "",
+                    RawPost(kA, "Content-Type: text/plain\r\nContent-Length: 0\r\n"),
+                    {},
+                    415,
                     "annotations are saved as application/geo+json"},
-        RefusedSave{"OtherSite", kA, "",
-                    RawPost(kA, "Origin: http://elsewhere.example\r\nContent-Type: "
-                                "application/json\r\nContent-Length: 0\r\n"),
-                    {}, 403, "refused: the request comes from another site"},
-        RefusedSave{"CrossSiteFetch", kA, "",
-                    RawPost(kA, "Sec-Fetch-Site: cross-site\r\nContent-Type: "
-                                "application/json\r\nContent-Length: 0\r\n"),
-                    {}, 403, "refused: the request comes from another site"},
-        RefusedSave{"TooLarge", kA, "",
+        RefusedSave{"OtherSite",
+                    kA,
+                    "",
+                    RawPost(kA,
+                            "Origin: http://elsewhere.example\r\nContent-Type: "
+                            "application/json\r\nContent-Length: 0\r\n"),
+                    {},
+                    403,
+                    "refused: the request comes from another site"},
+        RefusedSave{"CrossSiteFetch",
+                    kA,
+                    "",
+                    RawPost(kA,
+                            "Sec-Fetch-Site: cross-site\r\nContent-Type: "
+                            "application/json\r\nContent-Length: 0\r\n"),
+                    {},
+                    403,
+                    "refused: the request comes from another site"},
+        RefusedSave{"TooLarge",
+                    kA,
+                    "",
                     RawPost(kA, "Content-Type: application/json\r\nContent-Length: 40000000\r\n"),
-                    {}, 413, "the annotations are too large: 38.1 MB"},
-        RefusedSave{"NotAnAnnotationsAddress", "/slide/a.ztx/info.json", kPolygon, "", {}, 405,
+                    {},
+                    413,
+                    "the annotations are too large: 38.1 MB"},
+        RefusedSave{"NotAnAnnotationsAddress",
+                    "/slide/a.ztx/info.json",
+                    kPolygon,
+                    "",
+                    {},
+                    405,
                     "method not allowed"}),
     [](const auto& info) { return info.param.name; });
 
@@ -291,8 +339,8 @@ TEST_F(AnnotationTest, OtherMethodsAreNamedInTheAnswer) {
   auto server = Start();
   HttpConnection connection(server->port());
   HttpReply reply;
-  ASSERT_TRUE(connection.Exchange(
-      "PUT " + kA + " HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", false, &reply));
+  ASSERT_TRUE(connection.Exchange("PUT " + kA + " HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
+                                  false, &reply));
   EXPECT_EQ(reply.status, 405);
   EXPECT_EQ(reply.headers["allow"], "GET, HEAD, POST");
 }

@@ -270,7 +270,8 @@ TEST_P(StopTest, LogsEachRequestAndStopsCleanly) {
 INSTANTIATE_TEST_SUITE_P(Signals, StopTest, ::testing::Values(SIGINT, SIGTERM));
 
 struct RefusedStart {
-  std::vector<std::string> arguments;  // after `strata serve`; "DIR/" starts a path in the test's folder
+  std::vector<std::string>
+      arguments;  // after `strata serve`; "DIR/" starts a path in the test's folder
   std::string message;
 };
 
@@ -291,14 +292,13 @@ TEST_P(ServeCommandTest, RefusesWhatItCannotServe) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ServeCommandTest,
-    ::testing::Values(
-        RefusedStart{{"DIR/missing.ztx"}, "missing.ztx: no such file or folder"},
-        RefusedStart{{"DIR/notes.txt"}, "notes.txt: not a slide: starts with 78"},
-        RefusedStart{{"https://127.0.0.1:9/a.ztx"},
-                     "https:// URLs cannot be read; give the slide's http:// URL"},
-        RefusedStart{{"--annotations", "DIR/none", "DIR/"}, "--annotations"},
-        RefusedStart{{"--port", "70000", "DIR/"}, "--port"},
-        RefusedStart{{"--threads", "0", "DIR/"}, "--threads"}));
+    ::testing::Values(RefusedStart{{"DIR/missing.ztx"}, "missing.ztx: no such file or folder"},
+                      RefusedStart{{"DIR/notes.txt"}, "notes.txt: not a slide: starts with 78"},
+                      RefusedStart{{"https://127.0.0.1:9/a.ztx"},
+                                   "https:// URLs cannot be read; give the slide's http:// URL"},
+                      RefusedStart{{"--annotations", "DIR/none", "DIR/"}, "--annotations"},
+                      RefusedStart{{"--port", "70000", "DIR/"}, "--port"},
+                      RefusedStart{{"--threads", "0", "DIR/"}, "--threads"}));
 
 // A second server on a taken port fails (cpp-httplib would share the port
 // through SO_REUSEPORT and the two would take turns over the requests),

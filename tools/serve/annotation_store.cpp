@@ -102,10 +102,10 @@ bool ReplaceAtomically(const std::string& target, const std::string& bytes, std:
     return false;
   }
   system::OwnedStream stream(system::OpenStream(temporary.c_str(), "wb"));
-  bool written = stream != nullptr &&
-                 (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream.get()) ==
-                                       bytes.size()) &&
-                 system::SyncStream(stream.get());
+  bool written =
+      stream != nullptr &&
+      (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream.get()) == bytes.size()) &&
+      system::SyncStream(stream.get());
   written = system::FinishStream(stream) && written;
   if (!written || !system::RenameFile(temporary, target)) {
     *error = "cannot write " + FileNameOf(target) + SystemReason();
@@ -137,8 +137,7 @@ std::vector<AnnotationStore::Place> AnnotationStore::Candidates(const std::strin
   return places;
 }
 
-AnnotationResult AnnotationStore::Load(const std::string& name,
-                                       const std::string& location) const {
+AnnotationResult AnnotationStore::Load(const std::string& name, const std::string& location) const {
   std::size_t writable = 0;
   for (const Place& place : Candidates(name, location, &writable)) {
     if (system::IsRegularFile(place.path)) return ReadChecked(place.path, place.root);

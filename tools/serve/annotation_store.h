@@ -23,12 +23,12 @@ namespace strata::tools::serve {
 
 struct AnnotationResult {
   enum class Kind {
-    kDone,         // read or saved; `text` holds the GeoJSON read
-    kNone,         // the slide has no annotations file
-    kUnreadable,   // the file (or the body to save) is not annotations: `text` says why
-    kNowhere,      // there is no place to save this slide's annotations
-    kWouldReplace, // the file in place is one the viewer cannot read
-    kFailed,       // the file system refused: `text` says why
+    kDone,          // read or saved; `text` holds the GeoJSON read
+    kNone,          // the slide has no annotations file
+    kUnreadable,    // the file (or the body to save) is not annotations: `text` says why
+    kNowhere,       // there is no place to save this slide's annotations
+    kWouldReplace,  // the file in place is one the viewer cannot read
+    kFailed,        // the file system refused: `text` says why
   };
   Kind kind = Kind::kNone;
   std::string text;

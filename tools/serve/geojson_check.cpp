@@ -100,8 +100,7 @@ std::string CheckGeometry(const Json& geometry, std::size_t* positions) {
   for (const GeometryKind& kind : kGeometries) {
     if (name != kind.type) continue;
     const auto coordinates = geometry.find("coordinates");
-    if (coordinates == geometry.end() ||
-        !IsNestedPositions(*coordinates, kind.depth, positions)) {
+    if (coordinates == geometry.end() || !IsNestedPositions(*coordinates, kind.depth, positions)) {
       return std::string("a ") + kind.type + "'s coordinates must be " + kind.shape;
     }
     return "";
@@ -164,8 +163,8 @@ std::string CheckFeatureCollection(const std::string& text) {
   for (std::size_t i = 0; i < features->size(); ++i) {
     const std::string problem = CheckFeature((*features)[i], &positions);
     if (!problem.empty()) {
-      return "feature " + std::to_string(i + 1) + " of " + std::to_string(features->size()) +
-             ": " + problem;
+      return "feature " + std::to_string(i + 1) + " of " + std::to_string(features->size()) + ": " +
+             problem;
     }
   }
   if (positions > kMaxAnnotationPositions) {

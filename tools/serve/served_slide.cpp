@@ -44,7 +44,8 @@ std::vector<unsigned char> OverWhite(const strata::Image& rgba) {
     const unsigned alpha = rgba.pixels[i * 4 + 3];
     for (int c = 0; c < 3; ++c) {
       const unsigned value = rgba.pixels[i * 4 + c];
-      rgb[i * 3 + c] = static_cast<unsigned char>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+      rgb[i * 3 + c] =
+          static_cast<unsigned char>((value * alpha + 255 * (255 - alpha) + 127) / 255);
     }
   }
   return rgb;
@@ -141,7 +142,8 @@ void ServedSlide::MatchStoredLevels() {
   const int count = geometry_.LevelCount();
   storedLevel_.assign(static_cast<std::size_t>(count), -1);
   double largestDownsample = 1;
-  for (const SlideLevel& level : levels) largestDownsample = std::max(largestDownsample, level.downsample);
+  for (const SlideLevel& level : levels)
+    largestDownsample = std::max(largestDownsample, level.downsample);
   smallestStoredDeepZoomLevel_ = count - 1;
   for (int dz = count - 1; dz >= 0; --dz) {
     const double downsample = std::ldexp(1.0, geometry_.Reduction(dz));
@@ -199,8 +201,9 @@ bool ServedSlide::LevelTile(int storedLevel, const PixelRect& rect,
     return static_cast<std::int64_t>(std::ceil(static_cast<double>(at) * downsample - 1e-9));
   };
   strata::Image rgba;
-  if (!slide_->ReadRegion(storedLevel, levelZero(rect.x), levelZero(rect.y), rect.width,
-                          rect.height, &rgba)
+  if (!slide_
+           ->ReadRegion(storedLevel, levelZero(rect.x), levelZero(rect.y), rect.width, rect.height,
+                        &rgba)
            .ok()) {
     return false;
   }

@@ -184,9 +184,8 @@ void SlideServer::Configure() {
   });
   server_->Get(".*",
                [this](const Request& request, Response& response) { Route(request, response); });
-  server_->Post(".*", [this](const Request& request, Response& response) {
-    RoutePost(request, response);
-  });
+  server_->Post(
+      ".*", [this](const Request& request, Response& response) { RoutePost(request, response); });
   server_->set_exception_handler([](const Request&, Response& response, std::exception_ptr) {
     SendText(response, 500, "internal error");
   });
@@ -272,7 +271,8 @@ bool SlideServer::RefusePost(const Request& request, Response& response) {
     SendText(response, 415, "annotations are saved as application/geo+json");
     return true;
   }
-  const std::string size = AnnotationSizeProblem(request.get_header_value<std::uint64_t>("Content-Length"));
+  const std::string size =
+      AnnotationSizeProblem(request.get_header_value<std::uint64_t>("Content-Length"));
   if (!size.empty()) {
     SendText(response, 413, "the annotations are " + size);
     return true;
@@ -523,8 +523,7 @@ void SlideServer::ServeAnnotations(const std::string& name, const Request& reque
     case AnnotationResult::Kind::kNone:
       // None yet is an empty collection: the page has nothing to report.
       return SendEntity(request, response, kNoAnnotations, "application/geo+json", kPageCaching);
-    default:
-      return SendText(response, 422, read.text);
+    default: return SendText(response, 422, read.text);
   }
 }
 
@@ -547,8 +546,7 @@ void SlideServer::SaveAnnotations(const std::string& name, const Request& reques
       return SendText(response, 403, "not saved: " + saved.text);
     case AnnotationResult::Kind::kWouldReplace:
       return SendText(response, 409, "not saved: " + saved.text);
-    default:
-      return SendText(response, 500, "not saved: " + saved.text);
+    default: return SendText(response, 500, "not saved: " + saved.text);
   }
 }
 

@@ -47,8 +47,8 @@ struct ServerOptions {
   int cacheMb = 256;
   int openSlides = 16;
   bool log = false;
-  bool readOnly = false;           // refuse to save annotations
-  std::string annotationsFolder;   // --annotations, "" for beside the slides
+  bool readOnly = false;          // refuse to save annotations
+  std::string annotationsFolder;  // --annotations, "" for beside the slides
 };
 
 class SlideServer {

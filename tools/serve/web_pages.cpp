@@ -127,8 +127,9 @@ std::string SlideListPage(const std::vector<std::string>& names) {
       "<th>Objective</th><th>Resolution</th><th>Format</th><th>Scanned</th></tr></thead><tbody>\n";
   for (const std::string& name : names) {
     const std::string view = ViewPath(name);
-    page += "<tr" + Attribute("data-name", name) + Attribute("data-info", SlidePath(name) + "/info.json") +
-            "><td><a href=\"" + view + "\" tabindex=\"-1\"><img src=\"" + SlidePath(name) +
+    page += "<tr" + Attribute("data-name", name) +
+            Attribute("data-info", SlidePath(name) + "/info.json") + "><td><a href=\"" + view +
+            "\" tabindex=\"-1\"><img src=\"" + SlidePath(name) +
             "/thumbnail.jpg\" alt=\"\" loading=\"lazy\"></a></td><td><a href=\"" + view + "\">" +
             HtmlEscape(name) + "</a></td><td class=\"facts-pending\" colspan=\"5\"></td></tr>\n";
   }
