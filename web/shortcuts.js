@@ -28,13 +28,16 @@ export function installShortcuts(bindings, dialog) {
   const close = document.createElement('p');
   close.className = 'dismiss';
   close.textContent = 'Press ? or Esc to close.';
-  dialog.replaceChildren(heading, table, close);
+  const card = document.createElement('div');
+  card.className = 'card';
+  card.append(heading, table, close);
+  dialog.replaceChildren(card);
 
   const toggle = (show) => {
     dialog.hidden = show === undefined ? !dialog.hidden : !show;
   };
   dialog.addEventListener('click', (event) => {
-    if (event.target === dialog) toggle(false);
+    if (event.target === dialog) toggle(false);  // a click beside the card
   });
   document.addEventListener('keydown', (event) => {
     if (event.altKey || typingInto(event.target)) return;

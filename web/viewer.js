@@ -176,7 +176,7 @@ function setupAnnotations(overlay, measure) {
       state.failed = true;
       status.textContent = result.error;
       status.classList.add('error');
-      document.body.dataset.annotations = 'failed';
+      document.body.dataset.annotationState = 'failed';
       return;
     }
     state.features = result.annotations.map((a) => a.feature);
@@ -198,7 +198,7 @@ function setupAnnotations(overlay, measure) {
       item.append(swatch, ` ${name} (${entry.count})`);
       return item;
     }));
-    document.body.dataset.annotations = 'loaded';
+    document.body.dataset.annotationState = 'loaded';
   });
   return {
     toggle: () => {
