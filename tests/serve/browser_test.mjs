@@ -22,7 +22,7 @@ const webRoot = path.resolve(here, '../../web');
 const { chromium } = createRequire(path.join(webRoot, 'package.json'))('playwright-core');
 
 const [strata, artifacts] = process.argv.slice(2);
-const deadline = setTimeout(() => fail('took longer than 170 s'), 170000);
+const deadline = setTimeout(() => fail('took longer than 200 s'), 200000);
 const servers = [];
 let browser;
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'strata-browser-'));

@@ -287,7 +287,7 @@ TEST_P(ServeCommandTest, RefusesWhatItCannotServe) {
   std::string output;
   EXPECT_NE(RunStrata(arguments, &output), 0);
   EXPECT_NE(output.find(GetParam().message), std::string::npos) << output;
-  EXPECT_EQ(output.find("http://127.0.0.1"), std::string::npos) << output;
+  EXPECT_EQ(output.find("strata serve: http"), std::string::npos) << output;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -296,6 +296,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedStart{{"DIR/notes.txt"}, "notes.txt: not a slide: starts with 78"},
                       RefusedStart{{"https://127.0.0.1:9/a.ztx"},
                                    "https:// URLs cannot be read; give the slide's http:// URL"},
+                      RefusedStart{{"http://127.0.0.1:9/a.svs"},
+                                   "a.svs: not the URL of a ZTX slide (other slides are read "
+                                   "from local files)"},
                       RefusedStart{{"--annotations", "DIR/none", "DIR/"}, "--annotations"},
                       RefusedStart{{"--port", "70000", "DIR/"}, "--port"},
                       RefusedStart{{"--threads", "0", "DIR/"}, "--threads"}));

@@ -37,6 +37,13 @@ bool NamedLikeASlide(const std::string& fileName) {
   return false;
 }
 
+// Only the ZTX reader reads over HTTP: by the name, else by the first bytes.
+bool IsZtxUrl(const std::string& url) {
+  const FormatEntry* named = FormatByName(LastPart(url).c_str());
+  if (named != nullptr && NamedLikeASlide(LastPart(url))) return std::string(named->format) == "ztx";
+  return Slide::DetectFormat(url) == "ztx";
+}
+
 bool Inside(const std::string& root, const std::string& resolved) {
   return resolved.size() > root.size() + 1 && resolved.compare(0, root.size(), root) == 0 &&
          resolved[root.size()] == '/';
@@ -102,8 +109,8 @@ bool SlideCatalog::Add(const std::string& entry, std::string* error) {
   }
   if (StartsWith(entry, "http://")) {
     name = LastPart(entry);
-    if (!IsSafeSlideName(name) || !IsSlideFile(entry)) {
-      *error = entry + ": not the URL of a slide file";
+    if (!IsSafeSlideName(name) || !IsZtxUrl(entry)) {
+      *error = entry + ": not the URL of a ZTX slide (other slides are read from local files)";
       return false;
     }
   } else if (system::IsDirectory(entry)) {
