@@ -81,6 +81,11 @@ Status OpenFormat(const std::string& location, std::unique_ptr<SlideFormat>* for
     if (location.rfind("https://", 0) == 0) {
       return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
     }
+    // A folder is a slide when it holds a DICOM series.
+    if (platform::IsDirectory(location)) {
+      const FormatEntry* folder = FormatForFolder(location);
+      if (folder != nullptr) return folder->open(location, format);
+    }
     const Status usable = CheckLocalPath(location);
     if (!usable.ok()) return usable;
   }
@@ -128,6 +133,10 @@ Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
 }
 
 std::string Slide::DetectFormat(const std::string& path) {
+  if (!IsUrl(path) && platform::IsDirectory(path)) {
+    const FormatEntry* folder = FormatForFolder(path);
+    return folder == nullptr ? "" : folder->format;
+  }
   if (!IsUrl(path) && !CheckLocalPath(path).ok()) return "";
   std::string format;
   const FormatEntry* entry = FormatByContent(path, &format);
