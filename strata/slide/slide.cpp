@@ -127,7 +127,7 @@ Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
   slide->reset();
   std::unique_ptr<SlideFormat> format;
   const Status opened = Guard("opening", [&] { return OpenFormat(location, &format); });
-  if (!opened.ok()) return opened.Prefixed(location);
+  if (!opened.ok()) return location.empty() ? opened : opened.Prefixed(location);
   slide->reset(new Slide(location, std::move(format)));
   return Status::Ok();
 }
