@@ -74,6 +74,72 @@ class SlideTiles : public PaintTiles {
   Status failure_;
 };
 
+// One level as a tile grid for whole-pixel windows. Every tile of these
+// slides exists, so a tile that cannot be read or decoded is damage, which
+// the grid remembers instead of leaving the cell empty.
+class LevelGrid : public TileGridReader {
+ public:
+  LevelGrid(const SlideFormat& slide, int level, const TiffLevel& info, const TileCacheUse& cache)
+      : slide_(slide), level_(level), info_(info), cache_(cache) {}
+
+  int CellWidth() const override { return info_.tileWidth; }
+  int CellHeight() const override { return info_.tileHeight; }
+  bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override {
+    fetched_.bytes.clear();
+    const Status read = slide_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_);
+    if (!read.ok()) {
+      Remember(read);
+      return false;
+    }
+    stream.swap(fetched_.bytes);
+    return true;
+  }
+  PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
+                         int& height) override {
+    Tile tile;
+    tile.encoding = fetched_.encoding;
+    tile.width = fetched_.width;
+    tile.height = fetched_.height;
+    tile.bytes = stream;
+    PixelBuffer pixels = slide_.DecodeTile(level_, tile, width, height);
+    if (pixels == nullptr) {
+      Remember(Status::Damaged("a tile of level " + std::to_string(level_) + " does not decode"));
+    }
+    return pixels;
+  }
+  bool TilesAreColourJpeg() override { return info_.coding == TileCoding::kJpeg; }
+  void AnnounceTiles(const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) override {
+    slide_.PrefetchTiles(level_, origins);
+  }
+  bool KeepsTiles() const override { return cache_.cache != nullptr; }
+  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override {
+    return cache_.cache->Find(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight);
+  }
+  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
+            int height) override {
+    auto tile = std::make_shared<Image>();
+    tile->width = width;
+    tile->height = height;
+    tile->channels = 3;
+    tile->pixels.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
+    cache_.cache->Keep(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight,
+                       std::move(tile));
+  }
+  const Status& Failure() const { return failure_; }
+
+ private:
+  void Remember(const Status& failure) {
+    if (failure_.ok()) failure_ = failure;
+  }
+
+  const SlideFormat& slide_;
+  int level_;
+  const TiffLevel& info_;
+  TileCacheUse cache_;
+  Tile fetched_;
+  Status failure_;
+};
+
 }  // namespace
 
 bool NativeTiffEnabled() {
@@ -183,7 +249,7 @@ void TiffSlide::PrefetchTiles(int level,
   store_->Prefetch(level, cells);
 }
 
-void TiffSlide::FillLevelWindow(int level, std::int64_t left, std::int64_t top, int width,
+Status TiffSlide::FillLevelWindow(int level, std::int64_t left, std::int64_t top, int width,
                                 int height, const TileCacheUse& cache, unsigned char* pixels,
                                 std::size_t stride, int channels) const {
   const TiffLevel& info = Layout().levels[static_cast<std::size_t>(level)];
@@ -205,10 +271,13 @@ void TiffSlide::FillLevelWindow(int level, std::int64_t left, std::int64_t top, 
     std::memset(line, missing, bytes(x0 - left));
     std::memset(line + bytes(x1 - left), missing, bytes(left + width - x1));
   }
-  if (x0 >= x1 || y0 >= y1) return;
-  FillFromGrid(level, x0, y0, static_cast<int>(x1 - x0), static_cast<int>(y1 - y0), cache,
-               pixels + static_cast<std::size_t>(y0 - top) * stride + bytes(x0 - left), stride,
-               channels);
+  if (x0 >= x1 || y0 >= y1) return Status::Ok();
+  LevelGrid grid(*this, level, info, cache);
+  const WindowTarget target{pixels + static_cast<std::size_t>(y0 - top) * stride + bytes(x0 - left),
+                            stride, channels};
+  FillFromTileGrid(grid, x0, y0, static_cast<int>(x1 - x0), static_cast<int>(y1 - y0), target,
+                   missing);
+  return grid.Failure();
 }
 
 template <typename Whole, typename Painted>
@@ -221,7 +290,8 @@ Status TiffSlide::ReadParts(int level, std::int64_t x, std::int64_t y, int width
     std::int64_t left = 0;
     std::int64_t top = 0;
     if (WholePixelOrigin(geometry, part, &left, &top)) {
-      whole(part, left, top);
+      const Status filled = whole(part, left, top);
+      if (!filled.ok()) return filled;
       continue;
     }
     argb.assign(static_cast<std::size_t>(part.width) * part.height, 0);
@@ -248,7 +318,8 @@ Status TiffSlide::ReadRegion(int level, std::int64_t x, std::int64_t y, int widt
   return ReadParts(
       level, x, y, width, height, cache,
       [&](const PaintPart& part, std::int64_t left, std::int64_t top) {
-        FillLevelWindow(level, left, top, part.width, part.height, cache, at(part), stride, 4);
+        return FillLevelWindow(level, left, top, part.width, part.height, cache, at(part), stride,
+                               4);
       },
       [&](const PaintPart& part, const std::uint32_t* argb) {
         for (int row = 0; row < part.height; ++row) {
@@ -282,8 +353,8 @@ Status TiffSlide::ReadLevelRgb(int level, std::int64_t x, std::int64_t y, int wi
   return ReadParts(
       level, x, y, width, height, cache,
       [&](const PaintPart& part, std::int64_t left, std::int64_t top) {
-        FillLevelWindow(level, left, top, part.width, part.height, cache, at(part), target.stride,
-                        3);
+        return FillLevelWindow(level, left, top, part.width, part.height, cache, at(part),
+                               target.stride, 3);
       },
       [&](const PaintPart& part, const std::uint32_t* argb) {
         for (int row = 0; row < part.height; ++row) {

@@ -66,9 +66,9 @@ class TiffSlide : public SlideFormat {
  private:
   explicit TiffSlide(std::unique_ptr<TiffTileStore> store);
   void Describe(std::map<std::string, std::string> properties);
-  // Level pixels (left, top) on, whole pixels, with `missing` in every
-  // channel outside the level.
-  void FillLevelWindow(int level, std::int64_t left, std::int64_t top, int width, int height,
+  // Level pixels (left, top) on, whole pixels, with transparent (RGBA) or
+  // white (RGB) outside the level; fails when a tile cannot be read.
+  Status FillLevelWindow(int level, std::int64_t left, std::int64_t top, int width, int height,
                        const TileCacheUse& cache, unsigned char* pixels, std::size_t stride,
                        int channels) const;
   // Reads the parts of a window: whole-pixel parts with `whole`, the rest
