@@ -40,8 +40,11 @@ void ReadTexts(TIFF* tiff, TiffDirectory& directory) {
   if (TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &number) == 1) directory.yResolution = number;
   if (TIFFGetField(tiff, TIFFTAG_XPOSITION, &number) == 1) directory.xPosition = number;
   if (TIFFGetField(tiff, TIFFTAG_YPOSITION, &number) == 1) directory.yPosition = number;
+  // The unit is reported with libtiff's default (inches) when absent.
   std::uint16_t unit = 0;
-  if (TIFFGetField(tiff, TIFFTAG_RESOLUTIONUNIT, &unit) == 1) directory.resolutionUnit = unit;
+  if (TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit) == 1) {
+    directory.resolutionUnit = unit;
+  }
 }
 
 void ReadSampleLayout(TIFF* tiff, TiffDirectory& directory) {
@@ -138,10 +141,15 @@ Status ReadTiffDirectories(TiffClient& client, std::vector<TiffDirectory>* direc
     }
     directories->push_back(std::move(directory));
   } while (TIFFReadDirectory(tiff));
-  // The chain ends quietly; anything libtiff complained about is damage.
+  // The chain ends quietly; anything libtiff complained about is damage,
+  // and so is a chain that goes on where libtiff stopped (a loop).
   if (!client.LastError().empty()) {
     return Status::Damaged("TIFF directory " + std::to_string(directories->size()) + ": " +
                            client.LastError());
+  }
+  if (!TIFFLastDirectory(tiff)) {
+    return Status::Damaged("the chain of TIFF directories loops or breaks after directory " +
+                           std::to_string(directories->size() - 1));
   }
   return Status::Ok();
 }
