@@ -205,8 +205,8 @@ void TiffSlide::Describe(std::map<std::string, std::string> properties) {
   facts.objectivePower = PositiveNumber(properties, "openslide.objective-power");
   facts.micronsPerPixelX = PositiveNumber(properties, "openslide.mpp-x");
   facts.micronsPerPixelY = PositiveNumber(properties, "openslide.mpp-y");
-  description_.iccProfile =
-      store_->Directories()[static_cast<std::size_t>(layout.levels.front().directory)].iccProfile;
+  // The profile of the file: its first directory's.
+  description_.iccProfile = store_->Directories().front().iccProfile;
   description_.properties = std::move(properties);
 }
 
