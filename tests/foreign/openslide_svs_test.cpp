@@ -134,6 +134,27 @@ INSTANTIATE_TEST_SUITE_P(
                       RegionCase{20.0f, 1900, 1400, 256, 256, 0},  // right and bottom edge
                       RegionCase{20.0f, -50, -20, 128, 64, 0}));   // partly before the slide
 
+// Tiles are read straight from a level only at that level's own scale; a
+// request a little off it (here 0.5 % and 5 % either side of the 5x level)
+// is OpenSlide's level resized to the requested scale, as regions are.
+class NearLevelScales : public OpenSvs, public ::testing::WithParamInterface<float> {};
+
+TEST_P(NearLevelScales, TilesAndRegionsAreTheLevelResizedToTheRequest) {
+  const float scale = 5.0f * GetParam();
+  DirectSlide direct(*path_);
+  ASSERT_TRUE(direct.ok());
+  const RegionCase region{scale, 0, 0, 256, 256, 1};
+  const std::vector<unsigned char> expected = ExpectedRegion(direct, region);
+  EXPECT_EQ(RegionPixels(handle_, scale, 0, 0, 256, 256), expected);
+  EXPECT_EQ(TileStream(handle_, scale, 0, 0), EncodeLikeLibrary(expected, 256, 256));
+  // Off the level's scale, the level's own pixels at the tile's place are
+  // not the answer.
+  EXPECT_EQ(expected == direct.Pixels(1, 0, 0, 256, 256), GetParam() == 1.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(OffByAFraction, NearLevelScales,
+                         ::testing::Values(1.0f, 0.995f, 1.005f, 0.95f, 1.05f));
+
 TEST_F(OpenSvs, RegionWhollyOutsideTheSlideFails) {
   EXPECT_TRUE(RegionPixels(handle_, 20.0f, kWidth, 0, 64, 64).empty());
   EXPECT_TRUE(RegionPixels(handle_, 20.0f, -100, -100, 50, 50).empty());

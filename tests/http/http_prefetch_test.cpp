@@ -117,6 +117,44 @@ TEST_F(HttpReuseTest, NeighbouringRangesGoAsOneRequestAndReadsComeFromTheCache) 
   EXPECT_EQ(statistics.cache.storedBytes, 2100u);
 }
 
+// The cache answers a read only when one stored range holds every byte of
+// it: reads ending (or starting) at, one byte inside and one byte outside the
+// edges of the range [1000, 1500) a prefetch stored.
+struct EdgeRead {
+  const char* name;
+  std::int64_t offset;  // from the range's start
+  int length;
+  bool fromCache;
+};
+
+class CacheEdgeTest : public HttpReuseTest, public ::testing::WithParamInterface<EdgeRead> {};
+
+TEST_P(CacheEdgeTest, ServesOnlyReadsTheStoredRangeHoldsWhole) {
+  constexpr std::uint64_t kStart = 1000;
+  LoopbackHttpServer server([&](const Request& r, int) { return RangeReply(object_, r); });
+  CHTTPFileOperationTool reader;
+  ASSERT_TRUE(reader.Open(server.Url("/a.ztx").c_str()));
+  reader.Prefetch({{kStart, 500}});
+  ASSERT_EQ(server.RequestCount(), 1);
+  const EdgeRead& c = GetParam();
+  const std::uint64_t offset = kStart + c.offset;
+  EXPECT_EQ(ReadText(reader, offset, c.length), object_.substr(offset, c.length));
+  const auto cache = reader.GetStatistics().cache;
+  EXPECT_EQ(cache.hits, c.fromCache ? 1u : 0u);
+  EXPECT_EQ(cache.misses, c.fromCache ? 0u : 1u);
+  EXPECT_EQ(server.RequestCount(), c.fromCache ? 1 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, CacheEdgeTest,
+    ::testing::Values(EdgeRead{"EndsAtTheEnd", 400, 100, true},
+                      EdgeRead{"EndsOneByteBeforeTheEnd", 399, 100, true},
+                      EdgeRead{"EndsOneBytePastTheEnd", 401, 100, false},
+                      EdgeRead{"StartsAtTheStart", 0, 100, true},
+                      EdgeRead{"StartsOneByteAfterTheStart", 1, 100, true},
+                      EdgeRead{"StartsOneByteBeforeTheStart", -1, 100, false}),
+    [](const ::testing::TestParamInfo<EdgeRead>& info) { return info.param.name; });
+
 // Faults of one joined request: it is retried, and the others are untouched.
 struct JoinedFault {
   const char* name;

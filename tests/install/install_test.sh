@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs Strata the way a user would and builds three consumers against the
-# result: a C program through pkg-config, the same program as C++ through
-# find_package(Strata), and a Python one-liner importing ztxReader from
-# another folder. No LD_LIBRARY_PATH; PYTHONPATH is the Python folder only.
+# Installs Strata the way a user would and builds consumers against the
+# result: a C program through pkg-config, the same program as C++ and a
+# program using the C++ slide façade through find_package(Strata), and Python
+# one-liners importing ztxReader and strata from another folder. No LD_LIBRARY_PATH; PYTHONPATH is the Python folder only.
 #
 # usage: install_test.sh prefix|deb BUILD_DIR VERSION
 #   prefix: cmake --install into a temporary prefix
@@ -64,7 +64,8 @@ soname=libStrata.so.${version%%.*}
 readelf -d "$library" | grep -q "Library soname: \[$soname\]" || fail "soname is not $soname"
 [[ $(readlink "$libdir/libStrata.so") == "$soname" && $(readlink "$libdir/$soname") == "libStrata.so.$version" ]] ||
   fail "library links"
-for file in include/strata/strata.h include/strata/version.h bin/strata share/strata/web/viewer.js \
+for file in include/strata/strata.h include/strata/version.h include/strata/slide.h \
+            include/strata/status.h include/strata/slide_types.h include/strata/tile_cache.h bin/strata share/strata/web/viewer.js \
             share/strata/web/node_modules/openseadragon/build/openseadragon/openseadragon.min.js; do
   [[ -f $prefix/$file ]] || fail "$file not installed"
 done
@@ -112,6 +113,8 @@ cmake -S "$here/consumer" -B "$work/cxx" -DCMAKE_PREFIX_PATH="$prefix" \
 cmake --build "$work/cxx" >/dev/null
 [[ $("$work/cxx/consumer" "$work/slide.ztx") == "$expected" ]] || fail "C++ consumer"
 uses_installed_library "$work/cxx/consumer"
+result=$("$work/cxx/slide_consumer" "$work/slide.ztx")
+[[ $result == "ztx 700 x 500, 3 levels, alpha 255 0" ]] || fail "C++ façade consumer: $result"
 
 # Python from another folder, with only the Python folder on its path.
 mkdir "$work/elsewhere"
