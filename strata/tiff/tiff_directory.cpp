@@ -122,6 +122,7 @@ Status ReadTiffDirectories(TiffClient& client, std::vector<TiffDirectory>* direc
   if (!TIFFSetDirectory(tiff, 0)) {
     return Status::Damaged("the first TIFF directory cannot be read: " + client.LastError());
   }
+  std::uint64_t tiles = 0;
   do {
     if (static_cast<int>(directories->size()) >= kMaxDirectories) {
       return Status::Damaged("more than " + std::to_string(kMaxDirectories) +
@@ -135,6 +136,12 @@ Status ReadTiffDirectories(TiffClient& client, std::vector<TiffDirectory>* direc
     if (directory.tiled) {
       const Status table = ReadTileTable(client, directory);
       if (!table.ok()) return table;
+      // Directories may share one table: the copies are what is bounded.
+      tiles += directory.tileOffsets.size();
+      if (tiles > kMaxTilesPerFile) {
+        return Status::Damaged("the TIFF directories claim more than " +
+                               std::to_string(kMaxTilesPerFile) + " tiles in all");
+      }
     }
     if (!client.LastError().empty()) {
       return Status::Damaged(Where(directory) + ": " + client.LastError());

@@ -2,8 +2,9 @@
 // slide layouts look at, read once while walking the file with libtiff.
 //
 // The walk is bounded: at most kMaxDirectories directories, tiled images of
-// at most kMaxTilesPerImage tiles whose sides are at most kMaxTileSide, and
-// every tile's bytes inside the file when its size is known. A directory
+// at most kMaxTilesPerImage tiles (kMaxTilesPerFile in all) whose sides are
+// at most kMaxTileSide, and tile tables that fit in the file when its size
+// is known. A directory
 // that libtiff cannot read, or an IFD chain that loops, ends the walk with
 // Damaged and the place where it broke.
 #ifndef STRATA_TIFF_TIFF_DIRECTORY_H_
@@ -23,6 +24,7 @@ namespace strata::tiff {
 constexpr int kMaxDirectories = 1024;
 constexpr std::uint32_t kMaxTileSide = 4096;
 constexpr std::uint64_t kMaxTilesPerImage = 1ull << 22;
+constexpr std::uint64_t kMaxTilesPerFile = 1ull << 22;
 
 struct TiffDirectory {
   int index = 0;
