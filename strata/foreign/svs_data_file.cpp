@@ -1,5 +1,6 @@
 // CSVSDataFile: SVS and TIFF slides read natively where the native reader
 // reads them exactly as OpenSlide does, by OpenSlide otherwise.
+#include <climits>
 #include <cstring>
 
 #include "strata/foreign/openslide_data_file.h"
@@ -116,13 +117,18 @@ bool CSVSDataFile::ReadStoredTile(int level, int x, int y, int& length,
       y + kExportTileSize > info.height) {
     return false;
   }
-  strata::Tile tile;
-  if (!native_->ReadTile(level, x / kExportTileSize, y / kExportTileSize, &tile).ok()) return false;
-  unsigned char* stream = strata::AllocateBuffer(tile.bytes.size());
-  if (stream == nullptr) return false;
-  std::memcpy(stream, tile.bytes.data(), tile.bytes.size());
-  *out = stream;
-  length = static_cast<int>(tile.bytes.size());
+  // The stream is read straight into the buffer handed out.
+  PixelBuffer stream;
+  std::size_t size = 0;
+  const Status read = native_->ReadWholeJpeg(level, x / kExportTileSize, y / kExportTileSize,
+                                             [&](std::size_t bytes) {
+                                               size = bytes;
+                                               stream.reset(strata::AllocateBuffer(bytes));
+                                               return stream.get();
+                                             });
+  if (!read.ok() || size > static_cast<std::size_t>(INT_MAX)) return false;
+  *out = stream.release();
+  length = static_cast<int>(size);
   return true;
 }
 

@@ -224,7 +224,7 @@ Status TiffSlide::ReadTile(int level, std::int64_t column, std::int64_t row, Til
   tile->height = height;
   if (info.coding == TileCoding::kJpeg) {
     tile->encoding = TileEncoding::kJpeg;
-    return store_->ReadJpeg(level, column, row, &tile->bytes);
+    return store_->ReadJpeg(level, column, row, TiffTileStore::VectorPlacement(&tile->bytes));
   }
   Image whole;
   const Status decoded = store_->DecodeOther(level, column, row, &whole);
@@ -237,6 +237,14 @@ Status TiffSlide::ReadTile(int level, std::int64_t column, std::int64_t row, Til
                 static_cast<std::size_t>(width) * 3);
   }
   return Status::Ok();
+}
+
+Status TiffSlide::ReadWholeJpeg(int level, std::int64_t column, std::int64_t row,
+                                const TilePlacement& place) const {
+  if (Layout().levels[static_cast<std::size_t>(level)].coding != TileCoding::kJpeg) {
+    return Status::Unsupported("level " + std::to_string(level) + " does not store JPEG tiles");
+  }
+  return store_->ReadJpeg(level, column, row, place);
 }
 
 void TiffSlide::PrefetchTiles(int level,

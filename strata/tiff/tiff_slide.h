@@ -13,6 +13,7 @@
 #define STRATA_TIFF_TIFF_SLIDE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,11 @@ class TiffSlide : public SlideFormat {
       const override;
 
   const TiffLayout& Layout() const;
+  // A JPEG level's stored tile made whole, read straight into the memory
+  // `place` gives for its length (null: out of memory).
+  using TilePlacement = std::function<unsigned char*(std::size_t length)>;
+  Status ReadWholeJpeg(int level, std::int64_t column, std::int64_t row,
+                       const TilePlacement& place) const;
   // The reference's premultiplied ARGB words of a level window at level-0
   // position (x, y).
   Status ReadLevelArgb(int level, std::int64_t x, std::int64_t y, int width, int height,

@@ -1,6 +1,7 @@
 #include "strata/tiff/tiff_tile_store.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "strata/model/image_buffer.h"
@@ -14,7 +15,16 @@ TiffTileStore::TiffTileStore(std::unique_ptr<CFileOperationTool> reader,
                              std::unique_ptr<TiffClient> client,
                              std::vector<TiffDirectory> directories, TiffLayout layout)
     : reader_(std::move(reader)), client_(std::move(client)),
-      directories_(std::move(directories)), layout_(std::move(layout)) {}
+      directories_(std::move(directories)), layout_(std::move(layout)),
+      jpegPrefixes_(layout_.levels.size()), jpegPrefixFailures_(layout_.levels.size()) {
+  for (std::size_t level = 0; level < layout_.levels.size(); ++level) {
+    const TiffLevel& info = layout_.levels[level];
+    if (info.coding != TileCoding::kJpeg) continue;
+    jpegPrefixFailures_[level] =
+        JpegStreamPrefix(directories_[static_cast<std::size_t>(info.directory)].jpegTables,
+                         info.rgbJpeg, &jpegPrefixes_[level]);
+  }
+}
 
 TiffTileStore::~TiffTileStore() {
   client_.reset();  // libtiff lets go of the reader first
@@ -26,8 +36,9 @@ std::size_t TiffTileStore::TileIndex(int level, std::int64_t column, std::int64_
   return static_cast<std::size_t>(row * info.TilesAcross() + column);
 }
 
-Status TiffTileStore::ReadStored(int level, std::int64_t column, std::int64_t row,
-                                 std::vector<unsigned char>* bytes) const {
+Status TiffTileStore::ReadStoredInto(int level, std::int64_t column, std::int64_t row,
+                                     std::size_t before, const Placement& place,
+                                     unsigned char** tile, std::size_t* length) const {
   const TiffLevel& info = layout_.levels[static_cast<std::size_t>(level)];
   if (column < 0 || row < 0 || column >= info.TilesAcross() || row >= info.TilesDown()) {
     return Status::OutOfRange("level " + std::to_string(level) + " has no tile at column " +
@@ -36,31 +47,55 @@ Status TiffTileStore::ReadStored(int level, std::int64_t column, std::int64_t ro
   const TiffDirectory& directory = directories_[static_cast<std::size_t>(info.directory)];
   const std::size_t index = TileIndex(level, column, row);
   const std::uint64_t offset = directory.tileOffsets[index];
-  const std::uint64_t length = directory.tileByteCounts[index];
-  try {
-    bytes->resize(static_cast<std::size_t>(length));
-  } catch (const std::bad_alloc&) {
-    return Status::TooLarge("a tile of " + std::to_string(length) + " bytes");
-  }
-  if (!reader_->ReadWhole(offset, bytes->size(), bytes->data())) {
-    return Status::IoError("cannot read the " + std::to_string(length) + " bytes of tile " +
+  *length = static_cast<std::size_t>(directory.tileByteCounts[index]);
+  unsigned char* memory = place(before + *length);
+  if (memory == nullptr) return Status::TooLarge("a tile of " + std::to_string(*length) + " bytes");
+  *tile = memory + before;
+  if (!reader_->ReadWhole(offset, *length, *tile)) {
+    return Status::IoError("cannot read the " + std::to_string(*length) + " bytes of tile " +
                            std::to_string(index) + " of level " + std::to_string(level) +
                            " at byte " + std::to_string(offset));
   }
   return Status::Ok();
 }
 
+Status TiffTileStore::ReadStored(int level, std::int64_t column, std::int64_t row,
+                                 std::vector<unsigned char>* bytes) const {
+  unsigned char* tile = nullptr;
+  std::size_t length = 0;
+  return ReadStoredInto(level, column, row, 0, VectorPlacement(bytes), &tile, &length);
+}
+
+TiffTileStore::Placement TiffTileStore::VectorPlacement(std::vector<unsigned char>* bytes) {
+  return [bytes](std::size_t length) -> unsigned char* {
+    try {
+      bytes->resize(length);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    return bytes->data();
+  };
+}
+
 Status TiffTileStore::ReadJpeg(int level, std::int64_t column, std::int64_t row,
-                               std::vector<unsigned char>* stream) const {
-  std::vector<unsigned char> stored;
-  const Status read = ReadStored(level, column, row, &stored);
+                               const Placement& place) const {
+  const std::size_t index = static_cast<std::size_t>(level);
+  if (!jpegPrefixFailures_[index].ok()) return jpegPrefixFailures_[index];
+  const std::vector<unsigned char>& prefix = jpegPrefixes_[index];
+  // The tile lands after the prefix, its own start-of-image where the
+  // prefix ends; the prefix then goes over that marker.
+  unsigned char* tile = nullptr;
+  std::size_t length = 0;
+  const Status read =
+      ReadStoredInto(level, column, row, prefix.size() - kStoredTileSkip, place, &tile, &length);
   if (!read.ok()) return read;
-  const TiffLevel& info = layout_.levels[static_cast<std::size_t>(level)];
-  const TiffDirectory& directory = directories_[static_cast<std::size_t>(info.directory)];
-  stream->clear();
-  return WholeJpegStream(directory.jpegTables, info.rgbJpeg, stored, stream)
-      .Prefixed("level " + std::to_string(level) + ", tile " +
-                std::to_string(TileIndex(level, column, row)));
+  if (!StartsLikeJpeg(tile, length)) {
+    return Status::Damaged("level " + std::to_string(level) + ", tile " +
+                           std::to_string(TileIndex(level, column, row)) +
+                           ": the stored tile does not start with a start-of-image marker");
+  }
+  std::memcpy(tile + kStoredTileSkip - prefix.size(), prefix.data(), prefix.size());
+  return Status::Ok();
 }
 
 Status TiffTileStore::SelectDirectory(int directory) const {

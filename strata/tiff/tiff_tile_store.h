@@ -8,6 +8,7 @@
 #define STRATA_TIFF_TIFF_TILE_STORE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -37,9 +38,12 @@ class TiffTileStore {
   // The tile's bytes as stored. OutOfRange for a cell outside the grid.
   Status ReadStored(int level, std::int64_t column, std::int64_t row,
                     std::vector<unsigned char>* bytes) const;
-  // A JPEG level's tile as a whole stream.
-  Status ReadJpeg(int level, std::int64_t column, std::int64_t row,
-                  std::vector<unsigned char>* stream) const;
+  // A JPEG level's tile as a whole stream, read straight into the memory
+  // `place` gives for its length (a vector, or a buffer to hand out).
+  using Placement = std::function<unsigned char*(std::size_t length)>;
+  Status ReadJpeg(int level, std::int64_t column, std::int64_t row, const Placement& place) const;
+  // Placement in a vector, resized to the length.
+  static Placement VectorPlacement(std::vector<unsigned char>* bytes);
   // A tile of a level that is not JPEG, decoded: RGB rows of the whole
   // stored tile (tileWidth x tileHeight).
   Status DecodeOther(int level, std::int64_t column, std::int64_t row, Image* rgb) const;
@@ -50,6 +54,9 @@ class TiffTileStore {
 
  private:
   std::size_t TileIndex(int level, std::int64_t column, std::int64_t row) const;
+  // Reads a tile's bytes into memory from `place`, `before` bytes in.
+  Status ReadStoredInto(int level, std::int64_t column, std::int64_t row, std::size_t before,
+                        const Placement& place, unsigned char** tile, std::size_t* length) const;
   // Makes `directory` libtiff's current one; caller holds libtiffLock_.
   Status SelectDirectory(int directory) const;
 
@@ -57,6 +64,9 @@ class TiffTileStore {
   std::unique_ptr<TiffClient> client_;
   std::vector<TiffDirectory> directories_;
   TiffLayout layout_;
+  // Per JPEG level: what goes in front of its stored tiles, or why nothing can.
+  std::vector<std::vector<unsigned char>> jpegPrefixes_;
+  std::vector<Status> jpegPrefixFailures_;
   mutable std::mutex libtiffLock_;
   mutable int currentDirectory_ = -1;
 };
