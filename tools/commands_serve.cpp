@@ -6,8 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "strata/platform/parallel.h"
-#include "strata/platform/stop_signal.h"
+#include "strata/slide/system.h"
 #include "tools/command.h"
 #include "tools/serve/slide_server.h"
 
@@ -19,17 +18,25 @@ constexpr int kMaxCacheMb = 1 << 16;
 
 int RunServe(const Arguments& arguments) {
   if (arguments.positional().empty()) {
-    return ReportError("usage: strata serve [OPTIONS] PATH... (slide files, folders or URLs)");
+    return ReportError(
+        "usage: strata serve [OPTIONS] PATH... (slide files, folders of slides, http:// URLs)");
   }
   serve::ServerOptions options;
   options.bind = arguments.Text("--bind", options.bind);
   options.log = arguments.Has("--log");
-  const int defaultThreads = static_cast<int>(std::max(16u, 4 * platform::ProcessorCount()));
+  options.readOnly = arguments.Has("--read-only");
+  const int defaultThreads = static_cast<int>(std::max(16u, 4 * system::ProcessorCount()));
   std::string error;
   if (!arguments.Int("--port", 8080, 0, 65535, &options.port, &error) ||
       !arguments.Int("--threads", defaultThreads, 1, kMaxThreads, &options.threads, &error) ||
       !arguments.Int("--cache-mb", 256, 0, kMaxCacheMb, &options.cacheMb, &error)) {
     return ReportError(error);
+  }
+  if (arguments.Has("--annotations")) {
+    const std::string folder = arguments.Text("--annotations");
+    if (!system::IsDirectory(folder))
+      return ReportError("--annotations " + folder + ": no such folder");
+    options.annotationsFolder = system::ResolvedPath(folder);
   }
   serve::SlideCatalog catalog;
   for (const std::string& entry : arguments.positional()) {
@@ -40,7 +47,7 @@ int RunServe(const Arguments& arguments) {
 
   // Signals are held before any thread starts, so that only the wait below
   // receives them and the server can finish its requests.
-  platform::HoldStopSignals();
+  system::HoldStopSignals();
   serve::SlideServer server(std::move(catalog), std::move(files), options);
   if (!server.Bind(&error)) return ReportError(error);
   std::printf("strata serve: http://%s:%d/\n", options.bind.c_str(), server.port());
@@ -50,9 +57,9 @@ int RunServe(const Arguments& arguments) {
   std::thread listening([&] {
     served = server.Run();
     finished = true;
-    if (!served) platform::RaiseStopSignal();
+    if (!served) system::RaiseStopSignal();
   });
-  platform::WaitForStopSignal();
+  system::WaitForStopSignal();
   // A stop that comes before the server is listening is not seen by it.
   while (!finished) {
     server.Stop();
@@ -69,12 +76,13 @@ int RunServe(const Arguments& arguments) {
 std::vector<Command> ServeCommands() {
   return {
       {"serve",
-       "[--bind 127.0.0.1] [--port 8080] [--threads N] [--cache-mb M] [--log] PATH...",
-       "serve slides (files, folders, http(s) URLs) to the browser: viewer, Deep Zoom tiles, "
-       "regions",
+       "[--bind 127.0.0.1] [--port 8080] [--threads N] [--cache-mb M] [--log] "
+       "[--annotations DIR] [--read-only] PATH...",
+       "serve slides (files, folders of slides, http:// URLs of ZTX slides) to the browser: "
+       "viewer, annotations, Deep Zoom tiles, regions",
        -1,
-       {"--bind", "--port", "--threads", "--cache-mb"},
-       {"--log"},
+       {"--bind", "--port", "--threads", "--cache-mb", "--annotations"},
+       {"--log", "--read-only"},
        RunServe},
   };
 }

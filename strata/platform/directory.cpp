@@ -24,6 +24,12 @@ bool IsRegularFile(const std::string& path) {
   return fs::is_regular_file(path, error);
 }
 
+bool CreateDirectory(const std::string& path) {
+  std::error_code error;
+  fs::create_directory(path, error);
+  return !error && fs::is_directory(path, error);
+}
+
 std::vector<std::string> DirectoryEntries(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;

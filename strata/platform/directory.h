@@ -16,6 +16,10 @@ bool IsDirectory(const std::string& path);
 // True for a regular file, also one reached through a symbolic link.
 bool IsRegularFile(const std::string& path);
 
+// Creates the folder `path` (its parent must exist); true when it exists
+// afterwards.
+bool CreateDirectory(const std::string& path);
+
 // Names of the entries of a folder (no "." or ".."), sorted; empty when it
 // cannot be read.
 std::vector<std::string> DirectoryEntries(const std::string& path);

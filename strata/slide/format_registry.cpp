@@ -4,6 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "strata/dicom/dicom_data_file.h"
+#include "strata/dicom/dicom_series.h"
+#include "strata/dicom/dicom_slide_format.h"
 #include "strata/foreign/bridge_data_file.h"
 #include "strata/foreign/openslide_data_file.h"
 #include "strata/foreign/openslide_slide_format.h"
@@ -69,6 +72,7 @@ const FormatEntry kFormats[] = {
     {"tmap", {".TMAP", nullptr, nullptr}, MakeSlide<CUNICIDataFile>, OpenTmap},
     {"motic", {".mds", nullptr, nullptr}, MakeSlide<CMOTICDataFile>, OpenMotic},
     {"dmetrix", {".dmetrix", nullptr, nullptr}, MakeSlide<CDMETRIXDataFile>, OpenDmetrix},
+    {"dicom", {".dcm", nullptr, nullptr}, MakeSlide<CDicomDataFile>, dicom::OpenDicomSlide},
 };
 
 const FormatEntry& Entry(const char* format) {
@@ -111,6 +115,10 @@ bool IsTiff(const std::vector<unsigned char>& head) {
   return little || big;
 }
 
+bool IsDicom(const std::vector<unsigned char>& head) {
+  return head.size() >= 132 && std::memcmp(head.data() + 128, "DICM", 4) == 0;
+}
+
 // The entry that reads a TIFF-based slide of the vendor OpenSlide names.
 const FormatEntry* EntryForVendor(const std::string& vendor) {
   if (vendor.empty()) return nullptr;
@@ -134,10 +142,15 @@ const FormatEntry* FormatByName(const char* path) {
 
 const FormatEntry* FormatByContent(const std::string& location, std::string* format) {
   format->clear();
-  const std::vector<unsigned char> head = FirstBytes(location, 16);
+  const std::vector<unsigned char> head = FirstBytes(location, 132);
   if (IsZtx(head)) {
     *format = "ztx";
     return &Entry("ztx");
+  }
+  if (IsDicom(head)) {
+    // Any DICOM file goes to its reader, which says why one is no slide.
+    if (dicom::IsWholeSlideFile(location)) *format = "dicom";
+    return &Entry("dicom");
   }
   if (IsTiff(head)) {
     std::unique_ptr<tiff::TiffSlide> native;
@@ -150,6 +163,10 @@ const FormatEntry* FormatByContent(const std::string& location, std::string* for
     return EntryForVendor(*format);
   }
   return nullptr;
+}
+
+const FormatEntry* FormatForFolder(const std::string& folder) {
+  return dicom::FolderHoldsWholeSlideFiles(folder) ? &Entry("dicom") : nullptr;
 }
 
 std::string FirstBytesText(const std::string& location) {

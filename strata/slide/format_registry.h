@@ -31,6 +31,9 @@ const FormatEntry* FormatByName(const char* path);
 // set to that format's name ("" when none).
 const FormatEntry* FormatByContent(const std::string& location, std::string* format);
 
+// The entry that opens a folder as one slide (a DICOM series), or null.
+const FormatEntry* FormatForFolder(const std::string& folder);
+
 // The first bytes of the file as text for a reason ("starts with 7b 0a ..."),
 // or "is empty".
 std::string FirstBytesText(const std::string& location);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <limits>
@@ -34,12 +35,15 @@ Status CheckLocalPath(const std::string& path) {
   return Status::Ok();
 }
 
-// The shortest decimal text that reads back as the same double.
+// The shortest decimal text that reads back as the same double, without an
+// exponent for the numbers slides have ("20", not "2e+01").
 std::string NumberText(double value) {
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
   char text[40];
   for (int digits = 1; digits <= 17; ++digits) {
     std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (std::strtod(text, nullptr) == value) break;
+    if (std::strtod(text, nullptr) == value && (!plain || std::strchr(text, 'e') == nullptr)) break;
   }
   return text;
 }
@@ -76,6 +80,11 @@ Status OpenFormat(const std::string& location, std::unique_ptr<SlideFormat>* for
   if (!IsUrl(location)) {
     if (location.rfind("https://", 0) == 0) {
       return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
+    }
+    // A folder is a slide when it holds a DICOM series.
+    if (platform::IsDirectory(location)) {
+      const FormatEntry* folder = FormatForFolder(location);
+      if (folder != nullptr) return folder->open(location, format);
     }
     const Status usable = CheckLocalPath(location);
     if (!usable.ok()) return usable;
@@ -124,6 +133,10 @@ Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
 }
 
 std::string Slide::DetectFormat(const std::string& path) {
+  if (!IsUrl(path) && platform::IsDirectory(path)) {
+    const FormatEntry* folder = FormatForFolder(path);
+    return folder == nullptr ? "" : folder->format;
+  }
   if (!IsUrl(path) && !CheckLocalPath(path).ok()) return "";
   std::string format;
   const FormatEntry* entry = FormatByContent(path, &format);

@@ -7,6 +7,7 @@
 #include "strata/platform/directory.h"
 #include "strata/platform/dynamic_library.h"
 #include "strata/platform/file_io.h"
+#include "strata/platform/listen_socket.h"
 #include "strata/platform/parallel.h"
 #include "strata/platform/stop_signal.h"
 #include "strata/platform/terminal.h"
@@ -14,6 +15,7 @@
 namespace strata::system {
 
 // Files and folders.
+using platform::CreateDirectory;
 using platform::CreateUniqueFile;
 using platform::DirectoryEntries;
 using platform::FileExists;
@@ -27,6 +29,7 @@ using platform::RemoveFile;
 using platform::RenameFile;
 using platform::ResolvedPath;
 using platform::SyncFolderOf;
+using platform::SyncStream;
 // The folder of the module that holds an address (where a program finds
 // the files installed beside it).
 using platform::DirectoryOfAddress;
@@ -42,6 +45,9 @@ using platform::ProcessorCount;
 using platform::RaiseStopSignal;
 using platform::RemoveFileOnInterrupt;
 using platform::WaitForStopSignal;
+// Listening sockets of servers.
+using platform::ListenFailure;
+using platform::PrepareListeningSocket;
 
 }  // namespace strata::system
 

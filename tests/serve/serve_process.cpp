@@ -30,11 +30,43 @@ std::string StrataProgram() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "strata").string();
 }
 
-ServeProcess::ServeProcess(const std::vector<std::string>& arguments) {
+int RunStrata(const std::vector<std::string>& arguments, std::string* output) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  std::vector<std::string> words = {StrataProgram()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    dup2(pipeFds[1], 1);
+    dup2(pipeFds[1], 2);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    alarm(30);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    output->append(buffer, static_cast<std::size_t>(got));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ServeProcess::ServeProcess(const std::vector<std::string>& arguments, bool pickPort) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return;
   const std::string program = StrataProgram();
-  std::vector<std::string> words = {program, "serve", "--port", "0"};
+  std::vector<std::string> words = {program, "serve"};
+  if (pickPort) words.insert(words.end(), {"--port", "0"});
   words.insert(words.end(), arguments.begin(), arguments.end());
   const pid_t parent = getpid();
   pid_ = fork();

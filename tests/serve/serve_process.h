@@ -14,11 +14,16 @@ namespace strata::test {
 // The strata program next to the test programs.
 std::string StrataProgram();
 
+// Runs `strata ARGUMENTS` to its end (up to 30 s); its exit status, with
+// what it printed on standard output and standard error in *output.
+int RunStrata(const std::vector<std::string>& arguments, std::string* output);
+
 class ServeProcess {
  public:
-  // Starts `strata serve --port 0 <arguments>` and waits (up to 20 s) for
-  // the line that names its URL.
-  explicit ServeProcess(const std::vector<std::string>& arguments);
+  // Starts `strata serve --port 0 <arguments>` (without the --port when
+  // `pickPort` is false) and waits (up to 20 s) for the line that names its
+  // URL, or for the process to end.
+  explicit ServeProcess(const std::vector<std::string>& arguments, bool pickPort = true);
   ~ServeProcess();
   ServeProcess(const ServeProcess&) = delete;
   ServeProcess& operator=(const ServeProcess&) = delete;

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "serve/served_slides.h"
 #include "support/slide_fixtures.h"
+#include "tools/svs_writer.h"
 
 namespace strata::test {
 namespace {
@@ -52,17 +56,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RouteCase{"/", "text/html", "href=\"/view/odd.ztx\""},
         RouteCase{"/", "text/html", "/slide/deep/inner.ztx/thumbnail.jpg"},
-        RouteCase{"/", "text/html", "1001 &times; 703"},
+        // The list names the slides and leaves their facts to the page.
+        RouteCase{"/", "text/html", "data-info=\"/slide/odd.ztx/info.json\""},
         RouteCase{"/view/odd.ztx", "text/html", "data-dzi=\"/dz/odd.ztx.dzi\""},
         RouteCase{"/view/odd.ztx", "text/html", "/static/openseadragon/openseadragon.min.js"},
         RouteCase{"/view/odd.ztx", "text/html", "/slide/odd.ztx/label.jpg"},
         RouteCase{"/view/odd.ztx", "text/html", "data-microns-per-pixel=\"0.5\""},
+        RouteCase{"/view/odd.ztx", "text/html", "data-objective-power=\"20\""},
+        // Neighbours in the list's order; the last slide has no next one.
+        RouteCase{"/view/odd.ztx", "text/html",
+                  "id=\"previous-slide\" class=\"neighbour\" href=\"/view/mode1.ztx\""},
+        RouteCase{"/view/odd.ztx", "text/html", "id=\"next-slide\" class=\"neighbour disabled\""},
+        RouteCase{"/view/aperio.svs", "text/html",
+                  "id=\"previous-slide\" class=\"neighbour disabled\""},
+        RouteCase{"/view/aperio.svs", "text/html",
+                  "id=\"next-slide\" class=\"neighbour\" href=\"/view/bmp.ztx\""},
         RouteCase{"/view/deep/inner.ztx", "text/html", "/dz/deep/inner.ztx.dzi"},
         RouteCase{"/dz/odd.ztx.dzi", "application/xml", "TileSize=\"256\" Overlap=\"0\""},
         RouteCase{"/dz/odd.ztx_files/10/0_0.jpeg", "image/jpeg", kJpegStart},
         RouteCase{"/dz/deep/inner.ztx_files/9/0_0.jpeg", "image/jpeg", kJpegStart},
         RouteCase{"/slide/odd.ztx/info.json", "application/json", "\"width\": 1001"},
         RouteCase{"/slide/odd.ztx/info.json", "application/json", "\"micronsPerPixel\": 0.5"},
+        RouteCase{"/slide/aperio.svs/info.json", "application/json", "\"format\": \"aperio\""},
+        // A slide without a scan date shows none.
+        RouteCase{"/slide/aperio.svs/info.json", "application/json", "\"scanned\": null"},
+        RouteCase{"/slide/aperio.svs/info.json", "application/json", "\"scanScale\": 20"},
+        RouteCase{"/slide/odd.ztx/annotations.geojson", "application/geo+json", "\"features\": []"},
         RouteCase{"/slide/odd.ztx/label.jpg", "image/jpeg", kJpegStart},
         RouteCase{"/slide/odd.ztx/preview.jpg", "image/jpeg", kJpegStart},
         RouteCase{"/slide/odd.ztx/thumbnail.jpg", "image/jpeg", kJpegStart},
@@ -73,7 +92,35 @@ INSTANTIATE_TEST_SUITE_P(
                   "\x89PNG"},
         RouteCase{"/static/openseadragon/openseadragon.min.js", "text/javascript", "OpenSeadragon"},
         RouteCase{"/static/openseadragon/images/zoomin_rest.png", "image/png", "PNG"},
-        RouteCase{"/static/viewer.js", "text/javascript", "strataViewer"}));
+        RouteCase{"/static/viewer.js", "text/javascript", "strataViewer"},
+        RouteCase{"/static/slide_list.js", "text/javascript", "IntersectionObserver"}));
+
+TEST_F(ServeTest, TheListIsInNaturalOrder) {
+  const std::string page = Get("/").body;
+  std::size_t previous = 0;
+  for (const char* name : {"g3x2.ztx", "g257x255.ztx", "g1001x703.ztx", "g1500x17.ztx"}) {
+    const std::size_t at = page.find(std::string("data-name=\"") + name + "\"");
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_GT(at, previous) << name;
+    previous = at;
+  }
+  // Inside a served folder: nothing that is not a slide, nothing that leaves it.
+  EXPECT_EQ(page.find("notes.txt"), std::string::npos);
+  EXPECT_EQ(page.find("escape.ztx"), std::string::npos);
+}
+
+TEST_F(ServeTest, TheScanDateIsTheSlidesInLocalTime) {
+  const std::time_t scanned = ServedSlides::kScanTime;
+  std::tm local{};
+  ASSERT_NE(localtime_r(&scanned, &local), nullptr);
+  char date[40];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+  const HttpReply info = Get("/slide/odd.ztx/info.json");
+  EXPECT_NE(info.body.find(std::string("\"scanned\": \"") + date + "\""), std::string::npos)
+      << info.body;
+  EXPECT_NE(Get("/view/odd.ztx").body.find(std::string("<dd>") + date + "</dd>"),
+            std::string::npos);
+}
 
 // Expected Deep Zoom level sizes: halve (rounding up) down to one pixel.
 std::vector<std::pair<int, int>> LevelSizes(int width, int height) {
@@ -182,6 +229,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ComposedCase{"mode1.ztx", 10, 10.0f, 2, 1, 238, 194},
                       ComposedCase{"bmp.ztx", 10, 20.0f, 1, 0, 256, 256}));  // BMP tiles
 
+struct PatternCase {
+  int level;
+  int column;
+  int row;
+  double downsample;  // of the Deep Zoom level
+};
+
+class SvsTileTest : public ServeTest, public ::testing::WithParamInterface<PatternCase> {};
+
+// An SVS slide's tiles show the pattern it was written with, at stored
+// levels (0 and 1) and at levels composed between them.
+TEST_P(SvsTileTest, ShowsThePatternOfItsLevel) {
+  const PatternCase& tile = GetParam();
+  int width = 0, height = 0;
+  const std::vector<unsigned char> served = DecodeJpegBytes(
+      Get(TileTarget("aperio.svs", tile.level, tile.column, tile.row)).body, &width, &height);
+  ASSERT_FALSE(served.empty());
+  const int levelWidth = static_cast<int>(std::ceil(1000 / tile.downsample));
+  const int levelHeight = static_cast<int>(std::ceil(700 / tile.downsample));
+  ASSERT_EQ(width, std::min(256, levelWidth - tile.column * 256));
+  ASSERT_EQ(height, std::min(256, levelHeight - tile.row * 256));
+  std::vector<unsigned char> expected(served.size());
+  tools::FillSvsTestPattern(tile.column * 256, tile.row * 256, width, height, tile.downsample,
+                            expected.data());
+  EXPECT_LT(MeanDifference(served, expected), 4.0);
+}
+
+// aperio.svs: Deep Zoom level 10 is level 0, 9 is composed, 8 is level 1.
+INSTANTIATE_TEST_SUITE_P(StoredAndComposed, SvsTileTest,
+                         ::testing::Values(PatternCase{10, 1, 1, 1.0}, PatternCase{10, 3, 2, 1.0},
+                                           PatternCase{9, 1, 0, 2.0}, PatternCase{8, 0, 0, 4.0}));
+
 TEST_F(ServeTest, LevelsBelowTheSmallestStoredOneShowTheSlide) {
   // odd.ztx stores nothing below 251 x 176 (level 8); level 5 is 32 x 22.
   LibrarySlide library(Served().Path("odd.ztx"));
@@ -225,9 +304,15 @@ TEST_F(ServeTest, RegionsAreTheLibrarysRegions) {
 
 TEST_F(ServeTest, AssociatedImagesAreTheSlides) {
   LibrarySlide library(Served().Path("odd.ztx"));
-  EXPECT_TRUE(Get("/slide/odd.ztx/label.jpg").body == library.Label());
+  int width = 0, height = 0, libraryWidth = 0, libraryHeight = 0;
+  const std::vector<unsigned char> label =
+      DecodeJpegBytes(Get("/slide/odd.ztx/label.jpg").body, &width, &height);
+  const std::vector<unsigned char> stored =
+      DecodeJpegBytes(library.Label(), &libraryWidth, &libraryHeight);
+  EXPECT_EQ(width, libraryWidth);
+  EXPECT_EQ(height, libraryHeight);
+  EXPECT_LT(MeanDifference(label, stored), 2.0);
   // A BMP thumbnail goes out as JPEG of the same size.
-  int width = 0, height = 0;
   ASSERT_FALSE(DecodeJpegBytes(Get("/slide/bmp.ztx/thumbnail.jpg").body, &width, &height).empty());
   int expectedWidth = 0, expectedHeight = 0;
   ThumbnailSize(600, 400, &expectedWidth, &expectedHeight);

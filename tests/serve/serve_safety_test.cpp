@@ -269,18 +269,58 @@ TEST_P(StopTest, LogsEachRequestAndStopsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopTest, ::testing::Values(SIGINT, SIGTERM));
 
-TEST(ServeCommandTest, RefusesWhatItCannotServe) {
+struct RefusedStart {
+  std::vector<std::string>
+      arguments;  // after `strata serve`; "DIR/" starts a path in the test's folder
+  std::string message;
+};
+
+class ServeCommandTest : public ::testing::TestWithParam<RefusedStart> {};
+
+TEST_P(ServeCommandTest, RefusesWhatItCannotServe) {
   TempDir dir;
   WriteFileBytes(dir.File("notes.txt"), {'x'});
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{dir.File("missing.ztx")},
-        {dir.File("notes.txt")},
-        {"--port", "70000", dir.path()},
-        {"--threads", "0", dir.path()}}) {
-    ServeProcess server(arguments);
-    EXPECT_FALSE(server.started());
-    EXPECT_NE(server.Stop(SIGTERM), 0);
+  std::vector<std::string> arguments = {"serve"};
+  for (const std::string& word : GetParam().arguments) {
+    arguments.push_back(word.rfind("DIR/", 0) == 0 ? dir.File(word.substr(4)) : word);
   }
+  std::string output;
+  EXPECT_NE(RunStrata(arguments, &output), 0);
+  EXPECT_NE(output.find(GetParam().message), std::string::npos) << output;
+  EXPECT_EQ(output.find("strata serve: http"), std::string::npos) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ServeCommandTest,
+    ::testing::Values(RefusedStart{{"DIR/missing.ztx"}, "missing.ztx: no such file or folder"},
+                      RefusedStart{{"DIR/notes.txt"}, "notes.txt: not a slide: starts with 78"},
+                      RefusedStart{{"https://127.0.0.1:9/a.ztx"},
+                                   "https:// URLs cannot be read; give the slide's http:// URL"},
+                      RefusedStart{{"http://127.0.0.1:9/a.svs"},
+                                   "a.svs: not the URL of a ZTX slide (other slides are read "
+                                   "from local files)"},
+                      RefusedStart{{"--annotations", "DIR/none", "DIR/"}, "--annotations"},
+                      RefusedStart{{"--port", "70000", "DIR/"}, "--port"},
+                      RefusedStart{{"--threads", "0", "DIR/"}, "--threads"}));
+
+// A second server on a taken port fails (cpp-httplib would share the port
+// through SO_REUSEPORT and the two would take turns over the requests),
+// while the port can be taken again as soon as its server has stopped.
+TEST(ServePortTest, ATakenPortFailsClearlyAndAFreedOneServesAgain) {
+  const std::string slide = ServedSlides::Get().Path("odd.ztx");
+  auto first = std::make_unique<ServeProcess>(std::vector<std::string>{slide});
+  ASSERT_TRUE(first->started()) << first->Output();
+  const std::string port = std::to_string(first->port());
+  std::string output;
+  EXPECT_EQ(RunStrata({"serve", "--port", port, slide}, &output), 1);
+  EXPECT_EQ(output, "strata: cannot listen on 127.0.0.1 port " + port +
+                        ": the port is already in use (another server listens there)\n");
+  // A request leaves its connection waiting out its close on the server's side.
+  EXPECT_EQ(Fetch(first->port(), "/dz/odd.ztx.dzi").status, 200);
+  EXPECT_EQ(first->Stop(SIGTERM), 0);
+  ServeProcess second({"--port", port, slide}, false);
+  ASSERT_TRUE(second.started()) << second.Output();
+  EXPECT_EQ(Fetch(second.port(), "/dz/odd.ztx.dzi").status, 200);
 }
 
 }  // namespace
@@ -290,6 +330,22 @@ namespace strata::test {
 namespace {
 
 using strata::loopback::NginxServer;
+
+// The list answers without opening a slide: slides read over HTTP show it,
+// as their web server sees no request until a slide's facts are asked for.
+TEST(ServeUrlTest, TheListOpensNoSlide) {
+  NginxServer web(ServedSlides::Get().dir().path());
+  ASSERT_TRUE(web.started()) << web.failure();
+  ServeProcess server({web.Url("odd.ztx"), web.Url("mode1.ztx")});
+  ASSERT_TRUE(server.started()) << server.Output();
+  const HttpReply list = Fetch(server.port(), "/");
+  ASSERT_EQ(list.status, 200);
+  EXPECT_NE(list.body.find("data-name=\"mode1.ztx\""), std::string::npos);
+  EXPECT_NE(list.body.find("data-name=\"odd.ztx\""), std::string::npos);
+  EXPECT_EQ(web.AccessLogLines(1), 0);
+  EXPECT_EQ(Fetch(server.port(), "/slide/odd.ztx/info.json").status, 200);
+  EXPECT_GT(web.AccessLogLines(1), 0);
+}
 
 TEST(ServeUrlTest, ServesAZtxSlideGivenByItsUrl) {
   NginxServer web(ServedSlides::Get().dir().path());

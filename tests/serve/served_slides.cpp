@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "support/slide_fixtures.h"
+#include "tools/svs_writer.h"
 
 namespace strata::test {
 namespace {
@@ -49,7 +51,13 @@ ServedSlides::ServedSlides() {
   odd.height = 703;
   odd.fileName = "odd.ztx";
   odd.captureResolution = 0.5f;
+  odd.scanTime = kScanTime;
   MakeSlide(dir_, odd);
+  tools::SvsOptions svs;
+  svs.width = 1000;
+  svs.height = 700;
+  std::string error;
+  EXPECT_TRUE(tools::WriteSvs(Path("aperio.svs"), svs, tools::FillSvsTestPattern, &error)) << error;
   SlideRecipe mode1;
   mode1.width = 1500;
   mode1.height = 900;
@@ -85,7 +93,7 @@ ServedSlides::ServedSlides() {
   std::filesystem::create_symlink(dir_.File("odd.ztx"), dir_.File("shelf/escape.ztx"));
 
   std::vector<std::string> arguments = {Path("odd.ztx"), Path("mode1.ztx"), Path("bmp.ztx"),
-                                        Path("damaged.ztx")};
+                                        Path("damaged.ztx"), Path("aperio.svs")};
   for (const SizedSlide& sized : GeometrySlides()) arguments.push_back(Path(sized.name));
   arguments.push_back(Path("shelf"));
   server_ = std::make_unique<ServeProcess>(arguments);
@@ -135,6 +143,17 @@ std::vector<unsigned char> DecodeJpegBytes(const std::string& jpeg, int* width, 
   if (pixels == nullptr) return {};
   return std::vector<unsigned char>(pixels.get(),
                                     pixels.get() + static_cast<std::size_t>(*width) * *height * 3);
+}
+
+}  // namespace strata::test
+
+namespace strata::test {
+
+double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+  if (a.size() != b.size() || a.empty()) return 255;
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(int{a[i]} - int{b[i]});
+  return sum / static_cast<double>(a.size());
 }
 
 }  // namespace strata::test

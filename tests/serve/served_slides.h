@@ -1,6 +1,9 @@
 // The slides every serve test shares, written once per test program, and
 // one server over them:
-//   odd.ztx      1001 x 703, JPEG tiles, stored levels down to 251 x 176
+//   odd.ztx      1001 x 703, JPEG tiles, stored levels down to 251 x 176,
+//                scanned at kScanTime
+//   aperio.svs   1000 x 700 Aperio SVS (levels 1000 x 700 and 250 x 175, no
+//                scan date) of the SVS writer's test pattern
 //   mode1.ztx    1500 x 900, level mode 1 (half scale composed by the reader)
 //   bmp.ztx      600 x 400, BMP tiles and BMP thumbnail
 //   damaged.ztx  1000 x 700, the scan-level tile (256, 256) overwritten
@@ -10,6 +13,7 @@
 #ifndef STRATA_TESTS_SERVE_SERVED_SLIDES_H_
 #define STRATA_TESTS_SERVE_SERVED_SLIDES_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +39,7 @@ class ServedSlides {
   int port() const { return server_->port(); }
   std::string Path(const std::string& name) const { return dir_.File(name); }
   static const std::vector<SizedSlide>& GeometrySlides();
+  static constexpr std::int64_t kScanTime = 1700000000;
   // The tile position DamagedSlide has overwritten, at its scan scale.
   static constexpr int kDamagedX = 256;
   static constexpr int kDamagedY = 256;
@@ -66,6 +71,10 @@ std::string TileTarget(const std::string& slide, int level, int column, int row)
 
 // Decoded RGB pixels of a JPEG, empty when it does not decode.
 std::vector<unsigned char> DecodeJpegBytes(const std::string& jpeg, int* width, int* height);
+
+// The mean absolute difference of two pixel arrays of one size (255 when
+// their sizes differ).
+double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 
 }  // namespace strata::test
 

@@ -1,23 +1,18 @@
 #include "tools/serve/served_slide.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <ctime>
 
-#include "strata/model/image_codec.h"
-#include "strata/model/pixel_ops.h"
-#include "strata/ztx/ztx_data_file.h"
+#include "strata/slide/image_codec.h"
+#include "strata/slide/system.h"
 #include "tools/png_encoding.h"
 
 namespace strata::tools::serve {
 namespace {
 
-// A stored tile larger than this is not a tile but a damaged index entry.
-constexpr int kMaxStoredTileBytes = 32 << 20;
-
-// Tile sizes the Deep Zoom grid can take over from a slide's blocks.
+// Tile sizes the Deep Zoom grid can take over from a slide's stored tiles.
 constexpr int kMinTileSize = 64;
 constexpr int kMaxTileSize = 2048;
 constexpr int kDefaultTileSize = 256;
@@ -25,56 +20,51 @@ constexpr int kDefaultTileSize = 256;
 // Scanners resolve about 10 um per pixel divided by the objective power.
 constexpr double kMicronsAtOneTimes = 10.0;
 
-std::string FileExtension(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string extension = path.substr(dot + 1);
-  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return extension;
+// Associated images are shown, not measured: a JPEG a little finer than
+// the tiles' keeps a label's small print legible.
+constexpr int kImageQuality = 90;
+
+const char* const kImageNames[] = {"label", "macro", "thumbnail"};
+
+bool IsWholeJpeg(const unsigned char* bytes, std::size_t length) {
+  return length >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8;
 }
 
-// The bytes of a buffer the library handed out; false when it handed out none.
 bool CopyHandedOut(const OwnedBuffer& buffer, int length, Bytes* out) {
   if (buffer == nullptr || length <= 0) return false;
   out->assign(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(length));
   return true;
 }
 
-bool IsWholeJpeg(const unsigned char* bytes, std::size_t length) {
-  return length >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8;
+// RGBA (not premultiplied) laid over white, as the page's background shows it.
+std::vector<unsigned char> OverWhite(const strata::Image& rgba) {
+  const std::size_t count = static_cast<std::size_t>(rgba.width) * rgba.height;
+  std::vector<unsigned char> rgb(count * 3);
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned alpha = rgba.pixels[i * 4 + 3];
+    for (int c = 0; c < 3; ++c) {
+      const unsigned value = rgba.pixels[i * 4 + c];
+      rgb[i * 3 + c] =
+          static_cast<unsigned char>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+    }
+  }
+  return rgb;
 }
 
-// The bytes of a tile, through the two-step contract of GetImageStreamFunc:
-// ask the length without a buffer, then copy into one (a level the file
-// leaves out is composed by the library and delivered the same way). False
-// when there is no such tile.
-bool ReadStoredBytes(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
-                     std::vector<unsigned char>* bytes) {
-  unsigned char* none = nullptr;
-  int length = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &length, &none);
-  if (none != nullptr) {
-    OwnedBuffer composed(none);
-    return false;
-  }
-  if (length <= 0 || length > kMaxStoredTileBytes) return false;
-  bytes->assign(static_cast<std::size_t>(length), 0);
-  unsigned char* buffer = bytes->data();
-  int copied = 0;
-  GetImageStreamFunc(&handle, scale, x, y, &copied, &buffer);
-  if (buffer != bytes->data()) {
-    OwnedBuffer unexpected(buffer);
-    return false;
-  }
-  return copied == length;
+std::string LocalTimeText(std::int64_t seconds) {
+  std::tm local{};
+  if (!system::ToLocalTime(seconds, local)) return "";
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
 }
 
-// A white JPEG of the tile's size, standing in for pixels the slide cannot give.
-bool WhiteTile(const PixelRect& rect, Bytes* jpeg) {
-  const std::vector<unsigned char> white(static_cast<std::size_t>(rect.width) * rect.height * 3,
-                                         255);
-  return EncodeJpegBytes(white.data(), rect.width, rect.height, jpeg);
+// The Deep Zoom tile size for a slide: its own stored tiles where they are
+// square and of a usable size, so that whole stored tiles can pass through.
+int TileSizeFor(const SlideLevel& level) {
+  const bool usable = level.tileWidth == level.tileHeight && level.tileWidth >= kMinTileSize &&
+                      level.tileWidth <= kMaxTileSize;
+  return usable ? level.tileWidth : kDefaultTileSize;
 }
 
 }  // namespace
@@ -112,185 +102,205 @@ bool EncodeJpegBytes(const unsigned char* rgb, int width, int height, Bytes* out
   return CopyHandedOut(owned, length, out);
 }
 
-std::unique_ptr<ServedSlide> ServedSlide::Open(const std::string& path) {
-  auto handle = std::make_unique<SlideHandle>();
-  if (!handle->Open(path)) return nullptr;
-  std::unique_ptr<ServedSlide> slide(new ServedSlide(path, std::move(handle)));
-  if (slide->facts_.width <= 0 || slide->facts_.height <= 0) return nullptr;
-  return slide;
+Status ServedSlide::Open(const std::string& location, std::shared_ptr<TileCache> tileCache,
+                         std::unique_ptr<ServedSlide>* served) {
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(location, &slide);
+  if (!opened.ok()) return opened;
+  slide->SetCache(std::move(tileCache));
+  served->reset(new ServedSlide(std::move(slide)));
+  return Status::Ok();
 }
 
-ServedSlide::ServedSlide(const std::string& path, std::unique_ptr<SlideHandle> handle)
-    : path_(path), handle_(std::move(handle)) {
-  isZtx_ = dynamic_cast<CZTXDataFile*>(handle_->get().slide) != nullptr;
+ServedSlide::ServedSlide(std::unique_ptr<Slide> slide) : slide_(std::move(slide)) {
   ReadFacts();
-  const bool blocksFit = facts_.blockSize >= kMinTileSize && facts_.blockSize <= kMaxTileSize;
-  geometry_ = DeepZoomGeometry(facts_.width, facts_.height,
-                               isZtx_ && blocksFit ? facts_.blockSize : kDefaultTileSize);
-  FindStoredLevels();
+  geometry_ = DeepZoomGeometry(facts_.width, facts_.height, TileSizeFor(slide_->Levels()[0]));
+  MatchStoredLevels();
 }
 
 void ServedSlide::ReadFacts() {
-  IMAGE_INFO_STRUCT& handle = handle_->get();
-  float spend = 0, resolution = 0;
-  double scanTime = 0;
-  if (!GetHeaderInfoFunc(handle, &facts_.height, &facts_.width, &facts_.scanScale, &spend,
-                         &scanTime, &resolution, &facts_.blockSize)) {
-    return;
-  }
-  GetVersionInfoFunc(&handle, &facts_.version);
-  facts_.format = isZtx_ ? "ZTX" : FileExtension(path_);
-  if (resolution > 0 && std::isfinite(resolution)) {
-    facts_.micronsPerPixel = resolution;
-  } else if (facts_.scanScale > 0) {
-    facts_.micronsPerPixel = kMicronsAtOneTimes / facts_.scanScale;
+  const SlideFacts& facts = slide_->Facts();
+  facts_.width = facts.width;
+  facts_.height = facts.height;
+  facts_.objectivePower = facts.objectivePower > 0 ? facts.objectivePower : 0;
+  if (facts.micronsPerPixelX > 0 && std::isfinite(facts.micronsPerPixelX)) {
+    facts_.micronsPerPixel = facts.micronsPerPixelX;
+  } else if (facts_.objectivePower > 0) {
+    facts_.micronsPerPixel = kMicronsAtOneTimes / facts_.objectivePower;
     facts_.resolutionEstimated = true;
   }
-  int year, month, day, hour, minute, second, hours, minutes, seconds;
-  if (GetScanTimeDurationFunc(&handle, &year, &month, &day, &hour, &minute, &second, &hours,
-                              &minutes, &seconds)) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour,
-                  minute, second);
-    facts_.scanned = text;
-  }
+  // Formats without a scan time leave the flag down; their time is no date.
+  if (facts.hasScanTime) facts_.scanned = LocalTimeText(facts.scanTime);
+  facts_.format = facts.format;
+  facts_.version = facts.version;
+  facts_.tileSize = slide_->Levels()[0].tileWidth;
+  facts_.levels = static_cast<int>(slide_->Levels().size());
 }
 
-float ServedSlide::LevelScale(int level) const {
-  return std::ldexp(static_cast<float>(facts_.scanScale), -geometry_.Reduction(level));
-}
-
-void ServedSlide::FindStoredLevels() {
-  const int levels = geometry_.LevelCount();
-  storedLevel_.assign(static_cast<std::size_t>(levels), false);
-  smallestRegionLevel_ = 0;
-  if (!isZtx_ || facts_.scanScale <= 0) return;
-  std::vector<unsigned char> probe;
-  int smallestStored = levels;
-  // Stored levels keep halving the scan scale, so each is found by its
-  // top-left tile; the smallest one is where the library's pyramid ends.
-  for (int level = levels - 1; level >= 0; --level) {
-    if (ReadStoredBytes(handle_->get(), LevelScale(level), 0, 0, &probe)) {
-      storedLevel_[static_cast<std::size_t>(level)] = facts_.blockSize == geometry_.tileSize();
-      smallestStored = std::min(smallestStored, level);
+void ServedSlide::MatchStoredLevels() {
+  const std::vector<SlideLevel>& levels = slide_->Levels();
+  const int count = geometry_.LevelCount();
+  storedLevel_.assign(static_cast<std::size_t>(count), -1);
+  double largestDownsample = 1;
+  for (const SlideLevel& level : levels)
+    largestDownsample = std::max(largestDownsample, level.downsample);
+  smallestStoredDeepZoomLevel_ = count - 1;
+  for (int dz = count - 1; dz >= 0; --dz) {
+    const double downsample = std::ldexp(1.0, geometry_.Reduction(dz));
+    if (downsample <= largestDownsample * (1 + 1e-6)) {
+      smallestStoredDeepZoomLevel_ = std::min(smallestStoredDeepZoomLevel_, dz);
+    }
+    // Formats round a level's size either way: within a pixel it is the
+    // same level.
+    for (std::size_t stored = 0; stored < levels.size(); ++stored) {
+      if (std::llabs(levels[stored].width - geometry_.LevelWidth(dz)) <= 1 &&
+          std::llabs(levels[stored].height - geometry_.LevelHeight(dz)) <= 1) {
+        storedLevel_[static_cast<std::size_t>(dz)] = static_cast<int>(stored);
+        smallestStoredDeepZoomLevel_ = std::min(smallestStoredDeepZoomLevel_, dz);
+        break;
+      }
     }
   }
-  smallestRegionLevel_ = smallestStored < levels ? smallestStored : 0;
 }
 
-bool ServedSlide::StoredTile(int level, const PixelRect& rect, Bytes* jpeg) {
-  if (level < 0 || level >= geometry_.LevelCount() ||
-      !storedLevel_[static_cast<std::size_t>(level)]) {
+double ServedSlide::BaseScale() const {
+  return facts_.objectivePower > 0 ? facts_.objectivePower : 1.0;
+}
+
+bool ServedSlide::StoredTile(int level, const PixelRect& rect, Bytes* jpeg) const {
+  if (level < 0 || level >= geometry_.LevelCount()) return false;
+  const int stored = storedLevel_[static_cast<std::size_t>(level)];
+  if (stored < 0) return false;
+  const SlideLevel& info = slide_->Levels()[static_cast<std::size_t>(stored)];
+  const int size = geometry_.tileSize();
+  if (info.tileWidth != size || info.tileHeight != size || rect.x + rect.width > info.width ||
+      rect.y + rect.height > info.height) {
     return false;
   }
-  std::vector<unsigned char> bytes;
-  if (!ReadStoredBytes(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
-                       static_cast<int>(rect.y), &bytes)) {
+  Tile tile;
+  if (!slide_->ReadTile(stored, rect.x / size, rect.y / size, &tile).ok() ||
+      tile.encoding != TileEncoding::kJpeg) {
     return false;
   }
-  // Edge tiles are stored whole, padded with white; the Deep Zoom grid cuts
-  // them short, so only tiles of exactly the stored size pass through.
+  // Edge tiles are often stored whole, padded; the Deep Zoom grid cuts them
+  // short, so only streams of exactly the tile's size pass through.
   int width = 0, height = 0;
-  if (!JpegSize(bytes.data(), bytes.size(), &width, &height) || width != rect.width ||
+  if (!JpegSize(tile.bytes.data(), tile.bytes.size(), &width, &height) || width != rect.width ||
       height != rect.height) {
     return false;
   }
-  jpeg->assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  jpeg->assign(tile.bytes.begin(), tile.bytes.end());
   return true;
 }
 
-bool ServedSlide::RegionPixels(float scale, const PixelRect& rect, OwnedBuffer* pixels) {
-  unsigned char* out = nullptr;
-  int length = 0;
-  const bool made =
-      GetImageDataRoiFunc(handle_->get(), scale, static_cast<int>(rect.x), static_cast<int>(rect.y),
-                          rect.width, rect.height, &out, &length, false);
-  pixels->reset(out);
-  return made && out != nullptr &&
-         static_cast<std::int64_t>(length) == std::int64_t{rect.width} * rect.height * 3;
+bool ServedSlide::LevelTile(int storedLevel, const PixelRect& rect,
+                            std::vector<unsigned char>* rgb) const {
+  const double downsample = slide_->Levels()[static_cast<std::size_t>(storedLevel)].downsample;
+  // Rounding up keeps the level pixel the read starts at exactly rect.x.
+  const auto levelZero = [downsample](std::int64_t at) {
+    return static_cast<std::int64_t>(std::ceil(static_cast<double>(at) * downsample - 1e-9));
+  };
+  strata::Image rgba;
+  if (!slide_
+           ->ReadRegion(storedLevel, levelZero(rect.x), levelZero(rect.y), rect.width, rect.height,
+                        &rgba)
+           .ok()) {
+    return false;
+  }
+  *rgb = OverWhite(rgba);
+  return true;
 }
 
-bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) {
-  if (level < smallestRegionLevel_ && isZtx_) return ShrunkTile(level, rect, jpeg);
-  unsigned char* out = nullptr;
-  int length = 0;
-  const bool made =
-      GetImageDataRoiFunc(handle_->get(), LevelScale(level), static_cast<int>(rect.x),
-                          static_cast<int>(rect.y), rect.width, rect.height, &out, &length, true);
-  const OwnedBuffer stream(out);
-  if (made && CopyHandedOut(stream, length, jpeg)) return true;
+// Deep Zoom levels smaller than every stored level: the tile is shrunk from
+// the matching area of the smallest stored level.
+bool ServedSlide::ShrunkTile(int level, const PixelRect& rect,
+                             std::vector<unsigned char>* rgb) const {
+  const std::vector<SlideLevel>& levels = slide_->Levels();
+  const SlideLevel& source = levels.back();
+  const double ratio = std::ldexp(1.0, geometry_.Reduction(level)) / source.downsample;
+  const auto left = static_cast<std::int64_t>(std::floor(static_cast<double>(rect.x) * ratio));
+  const auto top = static_cast<std::int64_t>(std::floor(static_cast<double>(rect.y) * ratio));
+  const std::int64_t right = std::min<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(static_cast<double>(rect.x + rect.width) * ratio)),
+      source.width);
+  const std::int64_t bottom = std::min<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(static_cast<double>(rect.y + rect.height) * ratio)),
+      source.height);
+  if (right <= left || bottom <= top) return false;
+  const PixelRect window{left, top, static_cast<int>(right - left), static_cast<int>(bottom - top)};
+  std::vector<unsigned char> pixels;
+  if (!LevelTile(static_cast<int>(levels.size()) - 1, window, &pixels)) return false;
+  const OwnedBuffer shrunk(
+      ResizeBilinear(pixels.data(), window.width, window.height, rect.width, rect.height));
+  if (shrunk == nullptr) return false;
+  rgb->assign(shrunk.get(), shrunk.get() + static_cast<std::size_t>(rect.width) * rect.height * 3);
+  return true;
+}
+
+bool ServedSlide::ComposedTile(int level, const PixelRect& rect, Bytes* jpeg) const {
+  if (level < 0 || level >= geometry_.LevelCount()) return false;
+  std::vector<unsigned char> rgb;
+  bool made = false;
+  const int stored = storedLevel_[static_cast<std::size_t>(level)];
+  if (stored >= 0) {
+    made = LevelTile(stored, rect, &rgb);
+  } else if (level < smallestStoredDeepZoomLevel_) {
+    made = ShrunkTile(level, rect, &rgb);
+  } else {
+    strata::Image scaled;
+    const double scale = BaseScale() / std::ldexp(1.0, geometry_.Reduction(level));
+    made = slide_->ReadScaled(scale, rect.x, rect.y, rect.width, rect.height, &scaled).ok();
+    if (made) rgb.assign(scaled.pixels.begin(), scaled.pixels.end());
+  }
   // Inside the level but not composable: a white tile keeps the view whole.
-  return WhiteTile(rect, jpeg);
+  if (!made) rgb.assign(static_cast<std::size_t>(rect.width) * rect.height * 3, 255);
+  return EncodeJpegBytes(rgb.data(), rect.width, rect.height, jpeg);
 }
 
-// Levels below the slide's smallest stored level: the library has no tiles
-// there, so the tile is shrunk from the matching area of that level.
-bool ServedSlide::ShrunkTile(int level, const PixelRect& rect, Bytes* jpeg) {
-  const int steps = smallestRegionLevel_ - level;
-  const std::int64_t sourceWidth = geometry_.LevelWidth(smallestRegionLevel_);
-  const std::int64_t sourceHeight = geometry_.LevelHeight(smallestRegionLevel_);
-  PixelRect source;
-  source.x = rect.x << steps;
-  source.y = rect.y << steps;
-  source.width = static_cast<int>(
-      std::min<std::int64_t>(std::int64_t{rect.width} << steps, sourceWidth - source.x));
-  source.height = static_cast<int>(
-      std::min<std::int64_t>(std::int64_t{rect.height} << steps, sourceHeight - source.y));
-  OwnedBuffer pixels;
-  if (source.width <= 0 || source.height <= 0 ||
-      !RegionPixels(LevelScale(smallestRegionLevel_), source, &pixels)) {
-    return WhiteTile(rect, jpeg);
-  }
-  OwnedBuffer shrunk(
-      ResizeBilinear(pixels.get(), source.width, source.height, rect.width, rect.height));
-  return shrunk != nullptr && EncodeJpegBytes(shrunk.get(), rect.width, rect.height, jpeg);
+bool ServedSlide::RegionOverlaps(double scale, std::int64_t x, std::int64_t y, int width,
+                                 int height) const {
+  const double factor = scale / BaseScale();
+  const double right = static_cast<double>(facts_.width) * factor;
+  const double bottom = static_cast<double>(facts_.height) * factor;
+  return static_cast<double>(x) < right && x + width > 0 && static_cast<double>(y) < bottom &&
+         y + height > 0;
 }
 
-bool ServedSlide::Region(float scale, int x, int y, int width, int height, bool png, Bytes* out) {
-  if (!png) {
-    unsigned char* stream = nullptr;
-    int length = 0;
-    const bool made =
-        GetImageDataRoiFunc(handle_->get(), scale, x, y, width, height, &stream, &length, true);
-    const OwnedBuffer owned(stream);
-    return made && CopyHandedOut(owned, length, out);
-  }
-  PixelRect rect{x, y, width, height};
-  OwnedBuffer pixels;
-  return RegionPixels(scale, rect, &pixels) && EncodePngBytes(pixels.get(), width, height, out);
+bool ServedSlide::Region(double scale, std::int64_t x, std::int64_t y, int width, int height,
+                         bool png, Bytes* out) const {
+  strata::Image rgb;
+  if (!slide_->ReadScaled(scale, x, y, width, height, &rgb).ok()) return false;
+  return png ? EncodePngBytes(rgb.pixels.data(), width, height, out)
+             : EncodeJpegBytes(rgb.pixels.data(), width, height, out);
 }
 
 std::shared_ptr<const Bytes> ServedSlide::Image(AssociatedImage which) {
   const std::size_t index = static_cast<std::size_t>(which);
   std::lock_guard<std::mutex> hold(imagesMutex_);
-  if (!imagesFetched_[index]) {
-    images_[index] = FetchImage(which);
-    imagesFetched_[index] = true;
+  if (!imagesMade_[index]) {
+    images_[index] = MakeImage(which);
+    imagesMade_[index] = true;
   }
   return images_[index];
 }
 
-std::shared_ptr<const Bytes> ServedSlide::FetchImage(AssociatedImage which) {
-  using Getter = bool (*)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
-  static const Getter kGetters[] = {GetLableInfoFunc, GetPriviewInfoFunc, GetThumnailImageFunc};
-  unsigned char* data = nullptr;
-  int length = 0, width = 0, height = 0;
-  const bool found =
-      kGetters[static_cast<std::size_t>(which)](handle_->get(), &data, &length, &width, &height);
-  OwnedBuffer stream(data);
-  if (!found || stream == nullptr || length <= 0) return nullptr;
-  if (IsWholeJpeg(stream.get(), static_cast<std::size_t>(length))) {
-    return std::make_shared<const Bytes>(reinterpret_cast<const char*>(stream.get()),
-                                         static_cast<std::size_t>(length));
-  }
-  // Slides may keep these images as BMP; the routes promise JPEG.
-  int decodedWidth = 0, decodedHeight = 0;
-  OwnedBuffer pixels(DecodeBmp24(stream.get(), length, decodedWidth, decodedHeight));
-  auto jpeg = std::make_shared<Bytes>();
-  if (pixels == nullptr ||
-      !EncodeJpegBytes(pixels.get(), decodedWidth, decodedHeight, jpeg.get())) {
+std::shared_ptr<const Bytes> ServedSlide::MakeImage(AssociatedImage which) const {
+  const std::string name = kImageNames[static_cast<std::size_t>(which)];
+  const std::vector<std::string>& names = slide_->AssociatedImageNames();
+  if (std::find(names.begin(), names.end(), name) == names.end()) return nullptr;
+  strata::Image rgb;
+  if (!slide_->ReadAssociatedImage(name, &rgb).ok() || rgb.empty() || rgb.channels != 3) {
     return nullptr;
   }
+  unsigned char* stream = nullptr;
+  int length = 0;
+  if (!EncodeJpegWithQuality(rgb.pixels.data(), rgb.width, rgb.height, 3, kImageQuality, &stream,
+                             length)) {
+    return nullptr;
+  }
+  const OwnedBuffer owned(stream);
+  auto jpeg = std::make_shared<Bytes>();
+  if (!CopyHandedOut(owned, length, jpeg.get())) return nullptr;
   return jpeg;
 }
 

@@ -1,11 +1,11 @@
 #include "tools/serve/slide_catalog.h"
 
 #include <algorithm>
-#include <memory>
+#include <cctype>
 
-#include "strata/interface/image_operation_manager.h"
-#include "strata/model/data_file.h"
-#include "strata/platform/directory.h"
+#include "strata/slide.h"
+#include "strata/slide/format_registry.h"
+#include "strata/slide/system.h"
 
 namespace strata::tools::serve {
 namespace {
@@ -14,15 +14,39 @@ constexpr std::size_t kMaxNameLength = 512;
 constexpr int kMaxFolderDepth = 4;
 constexpr std::size_t kMaxListedSlides = 10000;
 
-bool IsUrl(const std::string& entry) {
-  return entry.rfind("http://", 0) == 0 || entry.rfind("https://", 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string LastPart(const std::string& text) {
   std::string trimmed = text.substr(0, text.find_first_of("?#"));
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   const std::size_t slash = trimmed.find_last_of('/');
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+// True when the file name ends in exactly an extension of the format table
+// (so "a.ztx-journal" and "a.ztx.geojson" are not slides by name).
+bool NamedLikeASlide(const std::string& fileName) {
+  const std::size_t dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return false;
+  const std::string extension = fileName.substr(dot);
+  const FormatEntry* entry = FormatByName(extension.c_str());
+  if (entry == nullptr) return false;
+  for (const char* name : entry->names) {
+    if (name != nullptr && extension == name) return true;
+  }
+  return false;
+}
+
+// Only the ZTX reader reads over HTTP: by the name, else by the first bytes.
+bool IsZtxUrl(const std::string& url) {
+  const FormatEntry* named = FormatByName(LastPart(url).c_str());
+  if (named != nullptr && NamedLikeASlide(LastPart(url))) return std::string(named->format) == "ztx";
+  return Slide::DetectFormat(url) == "ztx";
+}
+
+bool Inside(const std::string& root, const std::string& resolved) {
+  return resolved.size() > root.size() + 1 && resolved.compare(0, root.size(), root) == 0 &&
+         resolved[root.size()] == '/';
 }
 
 }  // namespace
@@ -44,26 +68,61 @@ bool IsSafeSlideName(const std::string& name) {
   return true;
 }
 
-bool IsSlidePath(const std::string& path) {
-  std::unique_ptr<CDataFile> slide(CImageOperationManager::CreateDataFile(path.c_str()));
-  return slide != nullptr;
+bool IsSlideFile(const std::string& path) {
+  return NamedLikeASlide(LastPart(path)) || !Slide::DetectFormat(path).empty();
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const bool aDigit = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+    const bool bDigit = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+    if (aDigit && bDigit) {
+      // Numbers compare by value: without leading zeros, the longer is larger.
+      while (i < a.size() && a[i] == '0') ++i;
+      while (j < b.size() && b[j] == '0') ++j;
+      std::size_t aEnd = i, bEnd = j;
+      while (aEnd < a.size() && std::isdigit(static_cast<unsigned char>(a[aEnd]))) ++aEnd;
+      while (bEnd < b.size() && std::isdigit(static_cast<unsigned char>(b[bEnd]))) ++bEnd;
+      if (aEnd - i != bEnd - j) return aEnd - i < bEnd - j;
+      const int order = a.compare(i, aEnd - i, b, j, bEnd - j);
+      if (order != 0) return order < 0;
+      i = aEnd;
+      j = bEnd;
+      continue;
+    }
+    const int x = std::tolower(static_cast<unsigned char>(a[i]));
+    const int y = std::tolower(static_cast<unsigned char>(b[j]));
+    if (x != y) return x < y;
+    ++i;
+    ++j;
+  }
+  if (i < a.size() || j < b.size()) return j < b.size();
+  return a < b;  // equal but for case or leading zeros
 }
 
 bool SlideCatalog::Add(const std::string& entry, std::string* error) {
   std::string name;
-  if (IsUrl(entry)) {
+  if (StartsWith(entry, "https://")) {
+    *error = entry + ": https:// URLs cannot be read; give the slide's http:// URL";
+    return false;
+  }
+  if (StartsWith(entry, "http://")) {
     name = LastPart(entry);
-    if (!IsSafeSlideName(name) || !IsSlidePath(name)) {
-      *error = entry + ": not the URL of a slide file";
+    if (!IsSafeSlideName(name) || !IsZtxUrl(entry)) {
+      *error = entry + ": not the URL of a ZTX slide (other slides are read from local files)";
       return false;
     }
-  } else if (platform::IsDirectory(entry)) {
-    folders_.push_back(Folder{platform::ResolvedPath(entry)});
+  } else if (system::IsDirectory(entry)) {
+    folders_.push_back(Folder{system::ResolvedPath(entry)});
     return true;
-  } else if (platform::IsRegularFile(entry)) {
+  } else if (system::IsRegularFile(entry)) {
     name = LastPart(entry);
-    if (!IsSlidePath(entry)) {
-      *error = entry + ": not a slide file of a known format";
+    if (!IsSlideFile(entry)) {
+      // Opening says best why it is not a slide.
+      std::unique_ptr<Slide> slide;
+      const Status opened = Slide::Open(entry, &slide);
+      *error = opened.ok() ? entry + ": not a slide file of a known format" : opened.message();
       return false;
     }
   } else {
@@ -77,10 +136,16 @@ bool SlideCatalog::Add(const std::string& entry, std::string* error) {
   return true;
 }
 
-bool SlideCatalog::Inside(const Folder& folder, const std::string& resolved) const {
-  return resolved.size() > folder.root.size() + 1 &&
-         resolved.compare(0, folder.root.size(), folder.root) == 0 &&
-         resolved[folder.root.size()] == '/';
+std::string SlideCatalog::SlideInside(const Folder& folder, const std::string& name,
+                                      bool* refused) const {
+  const std::string candidate = folder.root + "/" + name;
+  if (!system::IsRegularFile(candidate)) return "";
+  const std::string resolved = system::ResolvedPath(candidate);
+  if (!Inside(folder.root, resolved)) {
+    *refused = true;  // a link out of the folder
+    return "";
+  }
+  return IsSlideFile(candidate) ? resolved : "";
 }
 
 Lookup SlideCatalog::Resolve(const std::string& name, std::string* path) const {
@@ -90,43 +155,37 @@ Lookup SlideCatalog::Resolve(const std::string& name, std::string* path) const {
     *path = file->second;
     return Lookup::kFound;
   }
-  Lookup result = Lookup::kUnknown;
+  bool refused = false;
   for (const Folder& folder : folders_) {
-    const std::string candidate = folder.root + "/" + name;
-    if (!platform::IsRegularFile(candidate)) continue;
-    const std::string resolved = platform::ResolvedPath(candidate);
-    if (!Inside(folder, resolved)) {
-      result = Lookup::kRefused;  // a link out of the folder
-      continue;
+    const std::string found = SlideInside(folder, name, &refused);
+    if (!found.empty()) {
+      *path = found;
+      return Lookup::kFound;
     }
-    if (!IsSlidePath(candidate)) continue;
-    *path = resolved;
-    return Lookup::kFound;
   }
-  return result;
+  return refused ? Lookup::kRefused : Lookup::kUnknown;
 }
 
-void SlideCatalog::ListFolder(const std::string& root, const std::string& prefix, int depth,
+void SlideCatalog::ListFolder(const Folder& folder, const std::string& prefix, int depth,
                               std::vector<std::string>* names) const {
-  for (const std::string& entry : platform::DirectoryEntries(root + "/" + prefix)) {
+  for (const std::string& entry : system::DirectoryEntries(folder.root + "/" + prefix)) {
     if (names->size() >= kMaxListedSlides) return;
     if (entry.empty() || entry[0] == '.') continue;
     const std::string name = prefix.empty() ? entry : prefix + "/" + entry;
-    const std::string full = root + "/" + name;
-    if (platform::IsDirectory(full)) {
-      if (depth < kMaxFolderDepth) ListFolder(root, name, depth + 1, names);
+    if (system::IsDirectory(folder.root + "/" + name)) {
+      if (depth < kMaxFolderDepth) ListFolder(folder, name, depth + 1, names);
       continue;
     }
-    std::string path;
-    if (IsSlidePath(full) && Resolve(name, &path) == Lookup::kFound) names->push_back(name);
+    bool refused = false;
+    if (!SlideInside(folder, name, &refused).empty()) names->push_back(name);
   }
 }
 
 std::vector<std::string> SlideCatalog::Names() const {
   std::vector<std::string> names;
   for (const auto& file : files_) names.push_back(file.first);
-  for (const Folder& folder : folders_) ListFolder(folder.root, "", 1, &names);
-  std::sort(names.begin(), names.end());
+  for (const Folder& folder : folders_) ListFolder(folder, "", 1, &names);
+  std::sort(names.begin(), names.end(), NaturalLess);
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
 }

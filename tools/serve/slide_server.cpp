@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "strata/slide/system.h"
 #include "tools/serve/bounded_task_queue.h"
+#include "tools/serve/geojson_check.h"
 #include "tools/serve/web_pages.h"
 
 namespace strata::tools::serve {
@@ -17,6 +19,11 @@ namespace {
 constexpr std::size_t kMaxUrlLength = 2048;
 constexpr int kMaxRegionSide = 4096;
 constexpr std::size_t kQueuedConnectionsPerThread = 4;
+// Requests other than a save of annotations carry no body worth reading.
+constexpr std::size_t kMaxOtherBodyBytes = 64 * 1024;
+constexpr std::size_t kDecodedTileCacheBytes = 64u << 20;
+constexpr const char* kAnnotationsPart = "annotations.geojson";
+constexpr const char* kNoAnnotations = "{\"type\": \"FeatureCollection\", \"features\": []}\n";
 constexpr const char* kTileCaching = "public, max-age=86400";
 constexpr const char* kImageCaching = "public, max-age=3600";
 constexpr const char* kPageCaching = "no-cache";
@@ -108,6 +115,17 @@ bool HasEncodedSeparator(const std::string& target) {
   return false;
 }
 
+// The slide name of /slide/<name>/annotations.geojson, or "".
+std::string AnnotatedSlide(const std::string& path) {
+  const std::string prefix = "/slide/";
+  const std::string suffix = std::string("/") + kAnnotationsPart;
+  if (!StartsWith(path, prefix) || !EndsWith(path, suffix) ||
+      path.size() <= prefix.size() + suffix.size()) {
+    return "";
+  }
+  return path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+}
+
 bool HasDotSegment(const std::string& path) {
   std::size_t start = 0;
   while (start <= path.size()) {
@@ -137,7 +155,9 @@ SlideServer::SlideServer(SlideCatalog catalog, StaticFiles files, const ServerOp
       options_(options),
       server_(std::make_unique<httplib::Server>()),
       slides_(static_cast<std::size_t>(std::max(options.openSlides, 1))),
-      tiles_(static_cast<std::size_t>(std::max(options.cacheMb, 0)) << 20) {
+      tiles_(static_cast<std::size_t>(std::max(options.cacheMb, 0)) << 20),
+      decodedTiles_(std::make_shared<TileCache>(kDecodedTileCacheBytes)),
+      annotations_(options.annotationsFolder) {
   Configure();
 }
 
@@ -153,14 +173,19 @@ void SlideServer::Configure() {
   server_->set_keep_alive_timeout(2);
   server_->set_read_timeout(10);
   server_->set_write_timeout(10);
-  server_->set_payload_max_length(64 * 1024);
+  server_->set_payload_max_length(kMaxAnnotationBytes);
   server_->set_tcp_nodelay(true);
+  // Never SO_REUSEPORT (the library's default): a second server on the
+  // same port must fail rather than share the requests.
+  server_->set_socket_options([](socket_t socket) { system::PrepareListeningSocket(socket); });
   server_->set_pre_routing_handler([this](const Request& request, Response& response) {
     return Refuse(request, response) ? httplib::Server::HandlerResponse::Handled
                                      : httplib::Server::HandlerResponse::Unhandled;
   });
   server_->Get(".*",
                [this](const Request& request, Response& response) { Route(request, response); });
+  server_->Post(
+      ".*", [this](const Request& request, Response& response) { RoutePost(request, response); });
   server_->set_exception_handler([](const Request&, Response& response, std::exception_ptr) {
     SendText(response, 500, "internal error");
   });
@@ -180,7 +205,9 @@ bool SlideServer::Bind(std::string* error) {
     port_ = -1;
   }
   if (port_ <= 0) {
-    *error = "cannot listen on " + options_.bind + " port " + std::to_string(options_.port);
+    const std::string reason = system::ListenFailure(options_.bind, options_.port);
+    *error = "cannot listen on " + options_.bind + " port " + std::to_string(options_.port) +
+             (reason.empty() ? "" : ": " + reason);
     return false;
   }
   return true;
@@ -203,12 +230,7 @@ bool SlideServer::Refuse(const Request& request, Response& response) {
     SendText(response, 414, "URL too long");
     return true;
   }
-  // Before any body is read, so that a bodiless POST is a 405 too.
-  if (request.method != "GET" && request.method != "HEAD") {
-    response.set_header("Allow", "GET, HEAD");
-    SendText(response, 405, "method not allowed");
-    return true;
-  }
+  // Everything here runs before any body is read.
   if (HasEncodedSeparator(request.target) || HasDotSegment(request.path) ||
       request.path.find('\\') != std::string::npos ||
       request.path.find('\0') != std::string::npos ||
@@ -216,7 +238,52 @@ bool SlideServer::Refuse(const Request& request, Response& response) {
     SendText(response, 403, "refused");
     return true;
   }
+  const bool annotations = !AnnotatedSlide(request.path).empty();
+  if (request.method == "POST" && annotations) return RefusePost(request, response);
+  if (request.method != "GET" && request.method != "HEAD") {
+    response.set_header("Allow", annotations ? "GET, HEAD, POST" : "GET, HEAD");
+    SendText(response, 405, "method not allowed");
+    return true;
+  }
+  if (request.has_header("Transfer-Encoding") ||
+      request.get_header_value<std::uint64_t>("Content-Length") > kMaxOtherBodyBytes) {
+    SendText(response, 413, "this request takes no body");
+    return true;
+  }
   return false;
+}
+
+bool SlideServer::RefusePost(const Request& request, Response& response) {
+  if (options_.readOnly) {
+    SendText(response, 403, "the server is read-only (--read-only): annotations are not saved");
+    return true;
+  }
+  // Pages of other sites may post to a server on this machine; only this
+  // server's own pages may save.
+  const std::string origin = request.get_header_value("Origin");
+  if ((!origin.empty() && origin != "http://" + request.get_header_value("Host")) ||
+      request.get_header_value("Sec-Fetch-Site") == "cross-site") {
+    SendText(response, 403, "refused: the request comes from another site");
+    return true;
+  }
+  const std::string type = request.get_header_value("Content-Type");
+  if (!StartsWith(type, "application/json") && !StartsWith(type, "application/geo+json")) {
+    SendText(response, 415, "annotations are saved as application/geo+json");
+    return true;
+  }
+  const std::string size =
+      AnnotationSizeProblem(request.get_header_value<std::uint64_t>("Content-Length"));
+  if (!size.empty()) {
+    SendText(response, 413, "the annotations are " + size);
+    return true;
+  }
+  return false;
+}
+
+void SlideServer::RoutePost(const Request& request, Response& response) {
+  const std::string name = AnnotatedSlide(request.path);
+  if (name.empty()) return SendText(response, 404, "not found");
+  SaveAnnotations(name, request, response);
 }
 
 void SlideServer::Route(const Request& request, Response& response) {
@@ -253,13 +320,27 @@ std::shared_ptr<ServedSlide> SlideServer::FindSlide(const std::string& name, Res
   // One opening at a time, so that concurrent first requests share it.
   std::lock_guard<std::mutex> hold(openMutex_);
   if (std::shared_ptr<ServedSlide> open = slides_.Find(name)) return open;
-  std::shared_ptr<ServedSlide> opened(ServedSlide::Open(path));
-  if (opened == nullptr) {
-    SendText(response, 404, "the slide cannot be opened");
+  std::unique_ptr<ServedSlide> opened;
+  const Status status = ServedSlide::Open(path, decodedTiles_, &opened);
+  if (!status.ok()) {
+    // The reason without the path it starts with: the client knows the slide by name.
+    std::string reason = status.message();
+    if (StartsWith(reason, path + ": ")) reason.erase(0, path.size() + 2);
+    SendText(response, 404, "the slide cannot be opened: " + reason);
     return nullptr;
   }
-  slides_.Put(name, opened, 1);
-  return opened;
+  std::shared_ptr<ServedSlide> shared(std::move(opened));
+  slides_.Put(name, shared, 1);
+  return shared;
+}
+
+void SlideServer::Neighbours(const std::string& name, std::string* previous,
+                             std::string* next) const {
+  const std::vector<std::string> names = catalog_.Names();
+  const auto at = std::find(names.begin(), names.end(), name);
+  if (at == names.end()) return;
+  if (at != names.begin()) *previous = *std::prev(at);
+  if (std::next(at) != names.end()) *next = *std::next(at);
 }
 
 SlideDescription SlideServer::Describe(const std::string& name, ServedSlide& slide) {
@@ -274,19 +355,11 @@ SlideDescription SlideServer::Describe(const std::string& name, ServedSlide& sli
   return description;
 }
 
+// Names only: the page fetches each slide's facts as its row comes into
+// view, so that a folder of hundreds of slides lists at once.
 void SlideServer::ServeList(const Request& request, Response& response) {
-  std::vector<ListedSlide> listed;
-  for (const std::string& name : catalog_.Names()) {
-    ListedSlide entry;
-    entry.name = name;
-    Response ignored;
-    if (std::shared_ptr<ServedSlide> slide = FindSlide(name, ignored)) {
-      entry.opened = true;
-      entry.facts = slide->facts();
-    }
-    listed.push_back(std::move(entry));
-  }
-  SendEntity(request, response, SlideListPage(listed), "text/html; charset=utf-8", kPageCaching);
+  SendEntity(request, response, SlideListPage(catalog_.Names()), "text/html; charset=utf-8",
+             kPageCaching);
 }
 
 void SlideServer::ServeStatic(const std::string& name, const Request& request, Response& response) {
@@ -298,8 +371,11 @@ void SlideServer::ServeStatic(const std::string& name, const Request& request, R
 void SlideServer::ServeViewer(const std::string& name, const Request& request, Response& response) {
   std::shared_ptr<ServedSlide> slide = FindSlide(name, response);
   if (slide == nullptr) return;
-  SendEntity(request, response, ViewerPage(Describe(name, *slide)), "text/html; charset=utf-8",
-             kPageCaching);
+  ViewerLinks links;
+  Neighbours(name, &links.previous, &links.next);
+  links.readOnly = options_.readOnly;
+  SendEntity(request, response, ViewerPage(Describe(name, *slide), links),
+             "text/html; charset=utf-8", kPageCaching);
 }
 
 void SlideServer::ServeDescriptor(const std::string& name, const Request& request,
@@ -354,6 +430,7 @@ void SlideServer::ServeSlidePart(const std::string& rest, const Request& request
   const std::string part = rest.substr(slash + 1);
   if (part == "info.json") return ServeInfo(name, request, response);
   if (part == "region") return ServeRegion(name, request, response);
+  if (part == kAnnotationsPart) return ServeAnnotations(name, request, response);
   if (part == "label.jpg") return ServeImage(name, AssociatedImage::kLabel, request, response);
   if (part == "preview.jpg") return ServeImage(name, AssociatedImage::kPreview, request, response);
   if (part == "thumbnail.jpg") {
@@ -413,14 +490,64 @@ void SlideServer::ServeRegion(const std::string& name, const Request& request, R
   }
   std::shared_ptr<ServedSlide> slide = FindSlide(name, response);
   if (slide == nullptr) return;
-  if (scale == 0) scale = static_cast<float>(slide->facts().scanScale);
-  Bytes bytes;
-  const bool png = format == "png";
-  if (!slide->Region(scale, static_cast<int>(values[0]), static_cast<int>(values[1]),
-                     static_cast<int>(values[2]), static_cast<int>(values[3]), png, &bytes)) {
+  const double at = scale > 0 ? scale : slide->BaseScale();
+  const int width = static_cast<int>(values[2]);
+  const int height = static_cast<int>(values[3]);
+  if (!slide->RegionOverlaps(at, values[0], values[1], width, height)) {
     return SendText(response, 404, "the region lies outside the slide");
   }
+  Bytes bytes;
+  const bool png = format == "png";
+  if (!slide->Region(at, values[0], values[1], width, height, png, &bytes)) {
+    return SendText(response, 500, "the region cannot be made");
+  }
   SendEntity(request, response, bytes, png ? "image/png" : "image/jpeg", kImageCaching);
+}
+
+}  // namespace strata::tools::serve
+
+namespace strata::tools::serve {
+
+void SlideServer::ServeAnnotations(const std::string& name, const Request& request,
+                                   Response& response) {
+  std::string path;
+  const Lookup lookup = catalog_.Resolve(name, &path);
+  if (lookup != Lookup::kFound) {
+    return SendText(response, lookup == Lookup::kRefused ? 403 : 404,
+                    lookup == Lookup::kRefused ? "refused" : "no such slide");
+  }
+  const AnnotationResult read = annotations_.Load(name, path);
+  switch (read.kind) {
+    case AnnotationResult::Kind::kDone:
+      return SendEntity(request, response, read.text, "application/geo+json", kPageCaching);
+    case AnnotationResult::Kind::kNone:
+      // None yet is an empty collection: the page has nothing to report.
+      return SendEntity(request, response, kNoAnnotations, "application/geo+json", kPageCaching);
+    default: return SendText(response, 422, read.text);
+  }
+}
+
+void SlideServer::SaveAnnotations(const std::string& name, const Request& request,
+                                  Response& response) {
+  std::string path;
+  const Lookup lookup = catalog_.Resolve(name, &path);
+  if (lookup != Lookup::kFound) {
+    return SendText(response, lookup == Lookup::kRefused ? 403 : 404,
+                    lookup == Lookup::kRefused ? "refused" : "no such slide");
+  }
+  const std::string problem = CheckFeatureCollection(request.body);
+  if (!problem.empty()) return SendText(response, 400, "not saved: " + problem);
+  const AnnotationResult saved = annotations_.Save(name, path, request.body);
+  switch (saved.kind) {
+    case AnnotationResult::Kind::kDone:
+      response.status = 200;
+      return response.set_content(SavedJson(saved.file), "application/json; charset=utf-8");
+    case AnnotationResult::Kind::kNowhere:
+      return SendText(response, 403, "not saved: " + saved.text);
+    case AnnotationResult::Kind::kWouldReplace:
+      return SendText(response, 409, "not saved: " + saved.text);
+    default: return SendText(response, 500, "not saved: " + saved.text);
+  }
 }
 
 }  // namespace strata::tools::serve

@@ -5,9 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "strata/platform/directory.h"
-#include "strata/platform/dynamic_library.h"
-#include "strata/platform/file_io.h"
+#include "strata/slide/system.h"
 
 namespace strata::tools::serve {
 namespace {
@@ -47,12 +45,12 @@ std::string EntityTag(const std::string& bytes) {
 }
 
 std::string DefaultWebRoot() {
-  const char* configured = platform::EnvironmentValue("STRATA_WEB_DIR");
+  const char* configured = system::EnvironmentValue("STRATA_WEB_DIR");
   if (configured != nullptr && configured[0] != '\0') return configured;
   static const char kAnchor = 0;
-  const std::string programDirectory = platform::DirectoryOfAddress(&kAnchor);
+  const std::string programDirectory = system::DirectoryOfAddress(&kAnchor);
   const std::string installed = programDirectory + "/" + STRATA_INSTALLED_WEB_DIR;
-  if (!programDirectory.empty() && platform::FileExists(installed + "/viewer.js")) return installed;
+  if (!programDirectory.empty() && system::FileExists(installed + "/viewer.js")) return installed;
   return STRATA_SOURCE_WEB_DIR;
 }
 
@@ -81,7 +79,17 @@ bool StaticFiles::Load(const std::string& webRoot, std::string* error) {
       return false;
     }
   }
-  for (const std::string& image : platform::DirectoryEntries(build + "/images")) {
+  // The pages' other scripts and styles: every one at the top of web/.
+  for (const std::string& name : system::DirectoryEntries(webRoot)) {
+    if (name.empty() || name[0] == '.' || files_.count(name) != 0) continue;
+    const std::string type = ContentTypeOf(name);
+    if (type.rfind("text/", 0) != 0) continue;
+    if (!AddFile(name, webRoot + "/" + name)) {
+      *error = "cannot read " + webRoot + "/" + name;
+      return false;
+    }
+  }
+  for (const std::string& image : system::DirectoryEntries(build + "/images")) {
     if (image.empty() || image[0] == '.') continue;
     AddFile("openseadragon/images/" + image, build + "/images/" + image);
   }

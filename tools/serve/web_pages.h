@@ -6,30 +6,33 @@
 #include <string>
 #include <vector>
 
-#include "tools/serve/deep_zoom.h"
 #include "tools/serve/served_slide.h"
 
 namespace strata::tools::serve {
 
-struct ListedSlide {
-  std::string name;
-  bool opened = false;
-  SlideFacts facts;
-};
-
 struct SlideDescription {
   std::string name;
-  SlideFacts facts;
-  int levels = 0;
-  int tileSize = 0;
+  ServedFacts facts;
+  int levels = 0;    // Deep Zoom levels
+  int tileSize = 0;  // of the Deep Zoom grid
   bool hasLabel = false;
   bool hasPreview = false;
   bool hasThumbnail = false;
 };
 
-std::string SlideListPage(const std::vector<ListedSlide>& slides);
-std::string ViewerPage(const SlideDescription& slide);
+// What the viewer links to besides its slide.
+struct ViewerLinks {
+  std::string previous;  // slide names in the list's order; "" at its ends
+  std::string next;
+  bool readOnly = false;
+};
+
+// The list of slides by name; the page fetches their facts itself.
+std::string SlideListPage(const std::vector<std::string>& names);
+std::string ViewerPage(const SlideDescription& slide, const ViewerLinks& links);
 std::string InfoJson(const SlideDescription& slide);
+// The answer to a save: {"saved": "<file name>"}.
+std::string SavedJson(const std::string& file);
 
 std::string HtmlEscape(const std::string& text);
 // Percent-encodes everything but unreserved characters and '/'.
