@@ -157,10 +157,15 @@ class CNDPIDataFile : public COpenSlideFormatFile<CNDPIDataHeader> {};
 
 // SVS and TIFF slides that the native reader reads exactly as OpenSlide
 // does are read with it (URLs too, which OpenSlide cannot open), through the
-// same operations as OpenSlide's slides, except that a tile at a level's own
-// scale that is one stored 256 x 256 JPEG tile of the file is handed out as
-// stored (made whole with the file's tables), without decoding. Other files
-// are OpenSlide's; STRATA_NATIVE_TIFF=0 makes every one OpenSlide's.
+// same operations as OpenSlide's slides. One thing differs: the exports'
+// tiles stay 256 x 256 at the requested scale (block size 256, edge tiles
+// cut short), and where such a tile at a level's own scale is exactly one
+// stored tile (a JPEG level stored in tiles of 256, the tile wholly inside
+// the level) the stored tile is handed out as it is, made whole with the
+// file's tables, without decoding. Levels stored in tiles of another size
+// (240, 512) never line up with that grid; their tiles are composed as for
+// OpenSlide. Other files are OpenSlide's; STRATA_NATIVE_TIFF=0 makes every
+// one OpenSlide's.
 class CSVSDataFile : public COpenSlideFormatFile<CSVSDataHeader> {
  public:
   CSVSDataFile();
