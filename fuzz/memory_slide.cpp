@@ -1,5 +1,6 @@
 #include "fuzz/memory_slide.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -17,6 +18,15 @@ bool MemoryReader::Read(std::uint64_t offset, int length, ByteBuffer* buffer) {
     filled = std::min<std::size_t>(capacity, size_ - static_cast<std::size_t>(offset));
   if (filled > 0) std::memcpy(storage, data_ + offset, filled);
   buffer->Attach(storage, capacity, filled);
+  return true;
+}
+
+bool MemoryReader::ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
+                            std::size_t& delivered) {
+  delivered = 0;
+  if (destination == nullptr) return false;
+  if (offset < size_) delivered = std::min<std::size_t>(length, size_ - static_cast<std::size_t>(offset));
+  if (delivered > 0) std::memcpy(destination, data_ + offset, delivered);
   return true;
 }
 

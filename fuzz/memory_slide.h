@@ -18,6 +18,9 @@ class MemoryReader : public CFileOperationTool {
  public:
   MemoryReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   bool Read(std::uint64_t offset, int length, ByteBuffer* buffer) override;
+  // Copies what the input holds, without a buffer of the asked length.
+  bool ReadInto(std::uint64_t offset, std::size_t length, unsigned char* destination,
+                std::size_t& delivered) override;
   bool Open(const char*) override { return true; }
   bool Close() override { return true; }
   std::int64_t Size() override { return static_cast<std::int64_t>(size_); }

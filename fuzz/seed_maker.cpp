@@ -13,6 +13,7 @@
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/ztx/ztx_writer.h"
+#include "tools/svs_writer.h"
 
 namespace {
 
@@ -147,6 +148,44 @@ void WriteHttpSeeds(const std::string& folder) {
 
 }  // namespace
 
+// Small SVS and pyramidal TIFF files in every tile coding the native reader
+// reads, classic and BigTIFF.
+bool WriteTiffSeeds(const std::string& folder, const std::string& scratch) {
+  using strata::tools::SvsTileCoding;
+  struct TiffSeed {
+    const char* name;
+    SvsTileCoding coding;
+    bool aperio;
+    bool big;
+  };
+  const TiffSeed seeds[] = {{"ycbcr.svs", SvsTileCoding::kJpegYcbcr, true, false},
+                            {"rgb-jpeg.tif", SvsTileCoding::kJpegRgb, false, true},
+                            {"deflate.tif", SvsTileCoding::kDeflate, false, false},
+                            {"lzw.svs", SvsTileCoding::kLzw, true, true},
+                            {"raw.tif", SvsTileCoding::kUncompressed, false, false}};
+  for (const TiffSeed& seed : seeds) {
+    strata::tools::SvsOptions options;
+    options.width = 100;
+    options.height = 70;
+    options.tileSize = 32;
+    options.quality = 50;
+    options.coding = seed.coding;
+    options.aperioDescription = seed.aperio;
+    options.bigTiff = seed.big;
+    options.horizontalPredictor = seed.coding == SvsTileCoding::kDeflate;
+    options.thumbnailSide = 24;
+    options.label = strata::tools::FramedPicture(20, 12, 200, 180, 40);
+    std::string error;
+    if (!strata::tools::WriteSvs(scratch, options, strata::tools::FillSvsTestPattern, &error)) {
+      std::fprintf(stderr, "fuzz_seed_maker: %s: %s\n", seed.name, error.c_str());
+      return false;
+    }
+    Save(folder, seed.name, ReadAll(scratch));
+  }
+  std::remove(scratch.c_str());
+  return true;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: fuzz_seed_maker OUTPUT_FOLDER\n");
@@ -194,5 +233,5 @@ int main(int argc, char** argv) {
          return two;
        }()));
   WriteHttpSeeds(root + "/http_response");
-  return 0;
+  return WriteTiffSeeds(root + "/tiff", root + "/scratch.svs") ? 0 : 1;
 }

@@ -24,6 +24,47 @@ void SetCommonFields(TIFF* tiff, int width, int height, const std::string& descr
   TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
 }
 
+void SetTileCoding(TIFF* tiff, const SvsOptions& options) {
+  switch (options.coding) {
+    case SvsTileCoding::kJpegRgb:
+    case SvsTileCoding::kJpegYcbcr:
+      TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+      TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, options.quality);
+      if (options.coding == SvsTileCoding::kJpegYcbcr) {
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+        // libtiff converts the RGB tiles it is given.
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+      }
+      return;
+    case SvsTileCoding::kDeflate:
+    case SvsTileCoding::kLzw:
+      TIFFSetField(tiff, TIFFTAG_COMPRESSION, options.coding == SvsTileCoding::kDeflate
+                                                 ? COMPRESSION_ADOBE_DEFLATE
+                                                 : COMPRESSION_LZW);
+      if (options.horizontalPredictor) TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+      return;
+    case SvsTileCoding::kUncompressed:
+      TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+      return;
+  }
+}
+
+void SetLevelZeroTags(TIFF* tiff, const SvsOptions& options) {
+  for (const auto& [tag, text] : options.textTags) {
+    TIFFSetField(tiff, static_cast<std::uint32_t>(tag), text.c_str());
+  }
+  if (!options.iccProfile.empty()) {
+    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(options.iccProfile.size()),
+                 options.iccProfile.data());
+  }
+  if (options.pixelsPerCentimetre > 0) {
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, options.pixelsPerCentimetre);
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, options.pixelsPerCentimetre);
+    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+  }
+}
+
 bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int height,
                 double downsample, const SvsPixelSource& source, std::string* error) {
   std::string tail;
@@ -32,11 +73,11 @@ bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int
     if (!options.mpp.empty()) tail += "|MPP = " + options.mpp;
   }
   SetCommonFields(tiff, width, height, Description(options, width, height, tail));
+  if (level == 0) SetLevelZeroTags(tiff, options);
   if (level > 0) TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<std::uint32_t>(options.tileSize));
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<std::uint32_t>(options.tileSize));
-  TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-  TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, options.quality);
+  SetTileCoding(tiff, options);
   const int tile = options.tileSize;
   std::vector<unsigned char> pixels(static_cast<std::size_t>(tile) * tile * 3, 255);
   std::vector<unsigned char> window;
@@ -114,7 +155,8 @@ bool WriteSvs(const std::string& path, const SvsOptions& options, const SvsPixel
     return false;
   }
   TIFFSetWarningHandler(nullptr);
-  const bool big = static_cast<double>(options.width) * options.height * 3 > 3.5e9;
+  const bool big =
+      options.bigTiff || static_cast<double>(options.width) * options.height * 3 > 3.5e9;
   TiffFile tiff(TIFFOpen(path.c_str(), big ? "w8" : "w"));
   if (tiff == nullptr) {
     *error = "cannot create " + path;

@@ -20,6 +20,11 @@ struct RgbPicture {
   bool empty() const { return width <= 0 || height <= 0; }
 };
 
+// How the pyramid's tiles are coded. kJpegRgb keeps the samples as RGB inside
+// the JPEG streams (PhotometricInterpretation RGB), kJpegYcbcr converts them
+// to subsampled YCbCr as scanners do.
+enum class SvsTileCoding { kJpegRgb, kJpegYcbcr, kDeflate, kLzw, kUncompressed };
+
 struct SvsOptions {
   int width = 0;
   int height = 0;
@@ -32,6 +37,14 @@ struct SvsOptions {
   int thumbnailSide = 256;        // longest side; 0: no thumbnail directory
   RgbPicture label;
   RgbPicture macro;
+  SvsTileCoding coding = SvsTileCoding::kJpegRgb;
+  bool horizontalPredictor = false;  // deflate and LZW only
+  bool bigTiff = false;              // BigTIFF whatever the size
+  std::string iccProfile;            // level 0's ICC profile; empty: none
+  // Further ASCII tags of level 0 (TIFFTAG_MAKE, TIFFTAG_SOFTWARE, ...).
+  std::vector<std::pair<int, std::string>> textTags;
+  // Resolution of level 0 in pixels per centimetre; 0: not written.
+  double pixelsPerCentimetre = 0;
 };
 
 // Fills a w x h window of RGB pixels at position (x, y) of a level that is

@@ -45,9 +45,8 @@ bool COpenSlideDataFile::HasAssociatedImage(const char* name) const {
   return false;
 }
 
-bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** data, int& length,
-                                             int& width, int& height) const {
-  if (data == nullptr || !HasAssociatedImage(name)) return false;
+bool COpenSlideDataFile::ReadAssociatedPixels(const char* name, PixelBuffer& rgb, int& width,
+                                              int& height) const {
   std::int64_t w = 0;
   std::int64_t h = 0;
   library_.AssociatedImageDimensions(slide_, name, &w, &h);
@@ -58,8 +57,20 @@ bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** d
     return false;
   }
   strata::foreign::CopyArgbColours(buffers.argb.get(), buffers.count, buffers.rgb.get());
-  return DeliverImage(std::move(buffers.rgb), static_cast<int>(w), static_cast<int>(h), data,
-                      length, width, height);
+  rgb = std::move(buffers.rgb);
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
+}
+
+bool COpenSlideDataFile::ReadAssociatedImage(const char* name, unsigned char** data, int& length,
+                                             int& width, int& height) const {
+  if (data == nullptr || !HasAssociatedImage(name)) return false;
+  PixelBuffer rgb;
+  int w = 0;
+  int h = 0;
+  if (!ReadAssociatedPixels(name, rgb, w, h)) return false;
+  return DeliverImage(std::move(rgb), w, h, data, length, width, height);
 }
 
 void COpenSlideDataFile::ThumbnailExtent(int level, std::int64_t& width,
@@ -134,7 +145,7 @@ bool COpenSlideDataFile::ReadImageFromPath(const char* path, ImageReader reader,
                                            int& height) {
   ClearOutputs(data, length, width, height);
   if (data == nullptr || !OpenFile(path)) return false;
-  const bool read = OpenHandle(false) == 0 && (this->*reader)(data, length, width, height);
+  const bool read = OpenSource(false) == 0 && (this->*reader)(data, length, width, height);
   CloseFile();
   return read;
 }

@@ -28,13 +28,6 @@ bool IsLevelScale(double requested, double levelScale) {
   return std::fabs(requested / levelScale - 1.0) <= 1e-3;
 }
 
-// True when the objective power is a positive number whose atoi is usable.
-bool UsableObjectivePower(const char* text) {
-  if (text == nullptr) return false;
-  char* end = nullptr;
-  const double value = std::strtod(text, &end);
-  return end != text && std::isfinite(value) && std::atoi(text) > 0;
-}
 
 
 }  // namespace
@@ -51,7 +44,14 @@ bool COpenSlideDataFile::OpenFile(const char* path) {
   return strata::platform::FileExists(path_);
 }
 
-int COpenSlideDataFile::OpenHandle(bool requireObjectivePower) {
+bool COpenSlideDataFile::UsableObjectivePower(const char* text) {
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  return end != text && std::isfinite(value) && std::atoi(text) > 0;
+}
+
+int COpenSlideDataFile::OpenSource(bool requireObjectivePower) {
   CloseFile();
   library_ = strata::foreign::OpenSlideLibrary::Current();
   slide_ = library_.Open(path_);
@@ -65,7 +65,7 @@ int COpenSlideDataFile::OpenHandle(bool requireObjectivePower) {
   return 0;
 }
 
-int COpenSlideDataFile::LoadFile() { return OpenHandle(true); }
+int COpenSlideDataFile::LoadFile() { return OpenSource(true); }
 
 COpenSlideDataHeader* COpenSlideDataFile::GetHeader() { return header_.get(); }
 
@@ -143,19 +143,33 @@ int COpenSlideDataFile::ReadRegion(float scale, int x, int y, int width, int hei
   return strata::HandOut(std::move(pixels), width, height, encode, out, length) ? 1 : 0;
 }
 
+std::int32_t COpenSlideDataFile::BestLevelFor(double downsample) const {
+  return library_.BestLevelForDownsample(slide_, downsample);
+}
+
+int COpenSlideDataFile::LevelAtOwnScale(float scale) const {
+  if (header_ == nullptr || !strata::IsUsableScale(scale)) return kNoLevel;
+  const std::vector<OpenSlideLevel>& levels = header_->Levels();
+  const double s = header_->GetScanScale();
+  if (levels.empty() || s <= 0.0) return kNoLevel;
+  // The level for the request lowered by 0.1 %, so that a level's own scale
+  // picks that level.
+  const double d = static_cast<double>(scale) - static_cast<double>(scale) / 1000.0;
+  const std::int32_t level = BestLevelFor(s / d);
+  if (level < 0 || static_cast<std::size_t>(level) >= levels.size()) return kNoLevel;
+  return IsLevelScale(scale, s / levels[static_cast<std::size_t>(level)].downsample) ? level : -1;
+}
+
 bool COpenSlideDataFile::ReadTilePixelsAt(float scale, int x, int y, PixelBuffer& pixels,
                                           int& width, int& height) {
   if (header_ == nullptr || x < 0 || y < 0 || !strata::IsUsableScale(scale)) return false;
   const std::vector<OpenSlideLevel>& levels = header_->Levels();
   const double s = header_->GetScanScale();
   if (levels.empty() || s <= 0.0) return false;
-  // The level for the request lowered by 0.1 %, so that a level's own scale
-  // picks that level.
-  const double d = static_cast<double>(scale) - static_cast<double>(scale) / 1000.0;
-  const std::int32_t level = library_.BestLevelForDownsample(slide_, s / d);
-  if (level < 0 || static_cast<std::size_t>(level) >= levels.size()) return false;
-  const double f = levels[static_cast<std::size_t>(level)].downsample;
-  if (IsLevelScale(scale, s / f)) {
+  const int level = LevelAtOwnScale(scale);
+  if (level == kNoLevel) return false;
+  if (level >= 0) {
+    const double f = levels[static_cast<std::size_t>(level)].downsample;
     // The level's own pixels, its last row and column of tiles narrower.
     std::int64_t levelWidth = 0;
     std::int64_t levelHeight = 0;

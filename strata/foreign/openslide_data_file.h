@@ -27,6 +27,10 @@
 #include "strata/model/lookup_table.h"
 #include "strata/model/tile_grid.h"
 
+namespace strata::tiff {
+class TiffSlide;
+}
+
 class COpenSlideDataFile : public CDataFile {
  public:
   COpenSlideDataFile() = default;
@@ -69,7 +73,7 @@ class COpenSlideDataFile : public CDataFile {
                                 int& height) override;
 
   // For the command line: the names OpenSlide lists for associated images.
-  std::vector<std::string> AssociatedImageNames() const;
+  virtual std::vector<std::string> AssociatedImageNames() const;
 
  protected:
   // The header class of the format (same stem as the slide class).
@@ -90,6 +94,10 @@ class COpenSlideDataFile : public CDataFile {
   // too large, or cannot be read.
   bool ReadAssociatedImage(const char* name, unsigned char** data, int& length, int& width,
                            int& height) const;
+  // The RGB pixels of a listed associated image; false when it is empty,
+  // too large or cannot be read.
+  virtual bool ReadAssociatedPixels(const char* name, strata::PixelBuffer& rgb, int& width,
+                                    int& height) const;
   // Walks the levels from the smallest and encodes the first one whose width
   // or height is at least 128 pixels; false when none is.
   bool ReadLevelThumbnail(bool compositeBackground, unsigned char** data, int& length, int& width,
@@ -101,12 +109,24 @@ class COpenSlideDataFile : public CDataFile {
   strata::PixelBuffer ReadLevelPixels(int level, std::int64_t x, std::int64_t y, int w, int h,
                                       bool compositeBackground) const;
   // As ReadLevelPixels, into RGB rows of `target`.
-  bool ReadLevelInto(int level, std::int64_t x, std::int64_t y, int w, int h,
-                     bool compositeBackground, const strata::WindowTarget& target) const;
+  virtual bool ReadLevelInto(int level, std::int64_t x, std::int64_t y, int w, int h,
+                             bool compositeBackground, const strata::WindowTarget& target) const;
+  // The level OpenSlide reads a downsample from; -1 when there is none.
+  virtual std::int32_t BestLevelFor(double downsample) const;
+  // The level whose own scale `scale` is (within 0.1 %), as the tile reads
+  // choose it; -1 when the request falls between levels, kNoLevel when
+  // OpenSlide names no level for it.
+  static constexpr int kNoLevel = -2;
+  int LevelAtOwnScale(float scale) const;
+
+  // Opens the stored path and builds the header; 0 or -1.
+  virtual int OpenSource(bool requireObjectivePower);
+  // Takes a header built without OpenSlide.
+  void AdoptHeader(std::unique_ptr<COpenSlideDataHeader> header) { header_ = std::move(header); }
+  // True when the objective power is a positive number whose atoi is usable.
+  static bool UsableObjectivePower(const char* text);
 
  private:
-  // Opens the stored path and builds the header; 0 or -1.
-  int OpenHandle(bool requireObjectivePower);
   using ImageReader = bool (COpenSlideDataFile::*)(unsigned char**, int&, int&, int&);
   // Opens `path`, reads one image with `reader`, closes again.
   bool ReadImageFromPath(const char* path, ImageReader reader, unsigned char** data, int& length,
@@ -135,7 +155,47 @@ class COpenSlideFormatFile : public COpenSlideDataFile {
 
 class CNDPIDataFile : public COpenSlideFormatFile<CNDPIDataHeader> {};
 
-class CSVSDataFile : public COpenSlideFormatFile<CSVSDataHeader> {};
+// SVS and TIFF slides that the native reader reads exactly as OpenSlide
+// does are read with it (URLs too, which OpenSlide cannot open), through the
+// same operations as OpenSlide's slides. One thing differs: the exports'
+// tiles stay 256 x 256 at the requested scale (block size 256, edge tiles
+// cut short), and where such a tile at a level's own scale is exactly one
+// stored tile (a JPEG level stored in tiles of 256, the tile wholly inside
+// the level) the stored tile is handed out as it is, made whole with the
+// file's tables, without decoding. Levels stored in tiles of another size
+// (240, 512) never line up with that grid; their tiles are composed as for
+// OpenSlide. Other files are OpenSlide's; STRATA_NATIVE_TIFF=0 makes every
+// one OpenSlide's.
+class CSVSDataFile : public COpenSlideFormatFile<CSVSDataHeader> {
+ public:
+  CSVSDataFile();
+  ~CSVSDataFile() override;
+
+  // URLs are kept for the native reader; local paths as for every slide.
+  bool OpenFile(const char* path) override;
+  int CloseFile() override;
+  unsigned char* ReadTileStream(float scale, int x, int y, int& length,
+                                unsigned char** out) override;
+  std::vector<std::string> AssociatedImageNames() const override;
+
+  // True while the open slide is read natively.
+  bool ReadsNatively() const { return native_ != nullptr; }
+
+ protected:
+  int OpenSource(bool requireObjectivePower) override;
+  bool ReadLevelInto(int level, std::int64_t x, std::int64_t y, int w, int h,
+                     bool compositeBackground, const strata::WindowTarget& target) const override;
+  std::int32_t BestLevelFor(double downsample) const override;
+  bool ReadAssociatedPixels(const char* name, strata::PixelBuffer& rgb, int& width,
+                            int& height) const override;
+
+ private:
+  // The stored tile the export's tile at (x, y) of `level` is, when it is
+  // one whole stored JPEG tile; false otherwise.
+  bool ReadStoredTile(int level, int x, int y, int& length, unsigned char** out) const;
+
+  std::unique_ptr<strata::tiff::TiffSlide> native_;
+};
 
 // Region reads are shifted by the scanned bounds ("openslide.bounds-x/-y");
 // OpenSlide takes level-0 coordinates, so the shift is the same at every

@@ -62,6 +62,30 @@ bool COpenSlideDataHeader::Build() {
   return ReadSizeProperties() && ReadOffsetProperties() && ReadBackground() && ReadLevels();
 }
 
+bool COpenSlideDataHeader::BuildFromLevels(std::int64_t width, std::int64_t height,
+                                           const std::string& objectivePower,
+                                           const std::vector<OpenSlideLevel>& levels) {
+  if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide ||
+      levels.size() > static_cast<std::size_t>(kMaxLevels)) {
+    return false;
+  }
+  level0Width_ = width_ = width;
+  level0Height_ = height_ = height;
+  ownedObjectivePower_ = objectivePower;
+  objectivePower_ = objectivePower.empty() ? nullptr : ownedObjectivePower_.c_str();
+  levels_.clear();
+  double previous = 0.0;
+  for (const OpenSlideLevel& entry : levels) {
+    if (entry.width < 0 || entry.height < 0 || entry.width > width || entry.height > height ||
+        !std::isfinite(entry.downsample) || entry.downsample < 1.0 || entry.downsample < previous) {
+      return false;
+    }
+    previous = entry.downsample;
+    levels_.push_back(entry);
+  }
+  return true;
+}
+
 bool COpenSlideDataHeader::ReadSingleRegionNumber(const char* field, std::int64_t limit,
                                                   std::int64_t& value) const {
   const std::string second = std::string("openslide.region[1].") + field;
@@ -143,7 +167,9 @@ std::int64_t COpenSlideDataHeader::GetScanTime() { return 0; }
 float COpenSlideDataHeader::GetCaptureResolution() { return 0.0f; }
 float COpenSlideDataHeader::GetVersion() { return 1.0f; }
 int COpenSlideDataHeader::GetBlockSize() { return 256; }
-int COpenSlideDataHeader::GetIntItem(int) { return library_.LevelCount(slide_); }
+int COpenSlideDataHeader::GetIntItem(int) {
+  return slide_ != nullptr ? library_.LevelCount(slide_) : static_cast<int>(levels_.size());
+}
 const char* COpenSlideDataHeader::GetTextItem(int) { return ""; }
 
 void COpenSlideDataHeader::LevelExtent(std::size_t level, std::int64_t& width,

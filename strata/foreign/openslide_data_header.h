@@ -10,6 +10,7 @@
 #define STRATA_FOREIGN_OPENSLIDE_DATA_HEADER_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "strata/foreign/openslide_library.h"
@@ -34,6 +35,12 @@ class COpenSlideDataHeader : public CDataHeader {
   // Reads sizes, levels and properties from the handle; false when any of
   // them is unusable.
   bool Build();
+  // Fills the header of a slide read without OpenSlide (SVS and TIFF read
+  // natively, whose properties OpenSlide would report the same): level 0's
+  // size, the objective power's text ("" when the slide has none) and the
+  // levels. False when they are unusable, as for Build.
+  bool BuildFromLevels(std::int64_t width, std::int64_t height, const std::string& objectivePower,
+                       const std::vector<strata::foreign::OpenSlideLevel>& levels);
 
   int GetWidth() override;
   int GetHeight() override;
@@ -84,6 +91,7 @@ class COpenSlideDataHeader : public CDataHeader {
   std::int64_t level0Width_ = 0;
   std::int64_t level0Height_ = 0;
   const char* objectivePower_ = nullptr;
+  std::string ownedObjectivePower_;  // when no OpenSlide handle holds it
   std::vector<strata::foreign::OpenSlideLevel> levels_;
   strata::foreign::BackgroundColour background_;
   std::int64_t boundsX_ = 0;

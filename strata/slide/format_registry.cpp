@@ -14,6 +14,7 @@
 #include "strata/model/byte_buffer.h"
 #include "strata/model/data_file_slide_format.h"
 #include "strata/model/file_operation_tool.h"
+#include "strata/tiff/tiff_slide.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_slide_format.h"
@@ -42,12 +43,30 @@ Status OpenTmap(const std::string& l, std::unique_ptr<SlideFormat>* f) {
   return OpenThroughLibrary<CUNICIDataFile>(l, "tmap", f);
 }
 
+bool IsUrl(const std::string& location) { return location.find("http://") != std::string::npos; }
+
+// SVS and pyramidal TIFF: natively when the native reader reads the file
+// exactly as OpenSlide does, through OpenSlide otherwise (local files only).
+Status OpenTiffSlide(const std::string& location, std::unique_ptr<SlideFormat>* format) {
+  if (!tiff::NativeTiffEnabled()) return foreign::OpenOpenSlideSlide(location, format);
+  std::unique_ptr<tiff::TiffSlide> native;
+  const Status opened = tiff::TiffSlide::Open(location, &native);
+  if (opened.ok()) {
+    *format = std::move(native);
+    return opened;
+  }
+  if (IsUrl(location)) return opened;
+  const Status fallback = foreign::OpenOpenSlideSlide(location, format);
+  if (fallback.ok()) return fallback;
+  return Status(fallback.code(), fallback.message() + " (the native reader: " + opened.message() + ")");
+}
+
 // The order is the order of the name tests: the first entry whose text
 // occurs in the path wins.
 const FormatEntry kFormats[] = {
     {"ztx", {".ztx", ".ztxl", nullptr}, MakeSlide<CZTXDataFile>, ztx::OpenZtxSlide},
     {"hamamatsu", {".ndpi", ".vms", ".vmu"}, MakeSlide<CNDPIDataFile>, foreign::OpenOpenSlideSlide},
-    {"aperio", {".svs", ".tif", nullptr}, MakeSlide<CSVSDataFile>, foreign::OpenOpenSlideSlide},
+    {"aperio", {".svs", ".tif", nullptr}, MakeSlide<CSVSDataFile>, OpenTiffSlide},
     {"mirax", {".mrxs", nullptr, nullptr}, MakeSlide<CMIRAXDataFile>, foreign::OpenOpenSlideSlide},
     {"ventana", {".bif", nullptr, nullptr}, MakeSlide<CBIFDataFile>, foreign::OpenOpenSlideSlide},
     {"tmap", {".TMAP", nullptr, nullptr}, MakeSlide<CUNICIDataFile>, OpenTmap},
@@ -134,6 +153,11 @@ const FormatEntry* FormatByContent(const std::string& location, std::string* for
     return &Entry("dicom");
   }
   if (IsTiff(head)) {
+    std::unique_ptr<tiff::TiffSlide> native;
+    if (tiff::NativeTiffEnabled() && tiff::TiffSlide::Open(location, &native).ok()) {
+      *format = native->Description().facts.format;
+      return &Entry("aperio");
+    }
     // OpenSlide tells the vendor of TIFF-based slides it reads (local files).
     *format = foreign::OpenSlideVendorOf(location);
     return EntryForVendor(*format);

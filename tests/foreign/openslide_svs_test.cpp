@@ -45,10 +45,13 @@ class OpenSvs : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     platform::UnsetEnvironmentValue("STRATA_OPENSLIDE_LIBRARY");
+    // These cases are about the OpenSlide route; tests/tiff covers the native one.
+    platform::SetEnvironmentValue("STRATA_NATIVE_TIFF", "0");
     dir_ = new TempDir();
     path_ = new std::string(WriteSlide(*dir_, "slide.svs", SmallSvs()));
   }
   static void TearDownTestSuite() {
+    platform::UnsetEnvironmentValue("STRATA_NATIVE_TIFF");
     delete path_;
     delete dir_;
   }
