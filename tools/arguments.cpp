@@ -13,31 +13,51 @@ int ReportError(const std::string& text) {
   return 1;
 }
 
+int ReportUsageError(const std::string& text) {
+  ReportError(text);
+  return 2;
+}
+
 bool Arguments::Parse(const std::vector<std::string>& words,
                       const std::set<std::string>& valueOptions, const std::set<std::string>& flags,
                       std::string* error) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
+    // Negative numbers are values, not options.
     const bool looksLikeOption =
         word.size() > 1 && word[0] == '-' &&
-        !(word.size() > 1 && (std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.'));
+        !(std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.');
     if (!looksLikeOption) {
       positional_.push_back(word);
       continue;
     }
-    if (flags.count(word) != 0) {
-      flagsSeen_.insert(word);
+    // "--name=value" is the same as "--name value".
+    const std::size_t equals = word.find('=');
+    const std::string name = word.substr(0, equals);
+    if (Has(name)) {
+      *error = "option " + name + " is given twice";
+      return false;
+    }
+    if (flags.count(name) != 0) {
+      if (equals != std::string::npos) {
+        *error = "option " + name + " takes no value";
+        return false;
+      }
+      flagsSeen_.insert(name);
       continue;
     }
-    if (valueOptions.count(word) == 0) {
-      *error = "unknown option " + word;
+    if (valueOptions.count(name) == 0) {
+      *error = "unknown option " + name;
       return false;
     }
-    if (i + 1 >= words.size()) {
-      *error = "option " + word + " needs a value";
+    if (equals != std::string::npos) {
+      values_[name] = word.substr(equals + 1);
+    } else if (i + 1 < words.size()) {
+      values_[name] = words[++i];
+    } else {
+      *error = "option " + name + " needs a value";
       return false;
     }
-    values_[word] = words[++i];
   }
   return true;
 }

@@ -14,7 +14,8 @@ namespace strata::tools {
 // in the command's flag list take no value.
 class Arguments {
  public:
-  // False with *error set when an option lacks its value or is unknown.
+  // Options are "--name value" or "--name=value", each at most once. False
+  // with *error set when an option lacks its value, is unknown or repeated.
   bool Parse(const std::vector<std::string>& words, const std::set<std::string>& valueOptions,
              const std::set<std::string>& flags, std::string* error);
 
@@ -33,8 +34,10 @@ class Arguments {
   std::set<std::string> flagsSeen_;
 };
 
-// Prints "strata: <text>" on standard error; returns 1 for `return ReportError(...)`.
+// Print "strata: <text>" on standard error and return the exit status, for
+// `return ReportError(...)`: 1 for a failure, 2 for a wrong command line.
 int ReportError(const std::string& text);
+int ReportUsageError(const std::string& text);
 
 }  // namespace strata::tools
 

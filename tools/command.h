@@ -14,6 +14,11 @@
 
 namespace strata::tools {
 
+// Exit statuses of every command.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;  // the work failed: unreadable input, unwritable output, ...
+constexpr int kExitUsage = 2;    // the command line is wrong: see `strata COMMAND --help`
+
 struct Command {
   std::string name;
   std::string usage;                   // arguments after the name, e.g. "SLIDE -o FILE"
@@ -21,8 +26,10 @@ struct Command {
   int positionalCount;                 // exact number of positional arguments; -1: one or more
   std::set<std::string> valueOptions;  // e.g. "--scale", "-o"
   std::set<std::string> flags;         // e.g. "--bmp"
+  std::set<std::string> required;      // value options that must be given
+  std::string details;                 // the rest of `strata NAME --help`
   // Runs the command; returns the exit status. Errors are reported with
-  // ReportError and a non-zero status.
+  // ReportError (1) or ReportUsageError (2).
   int (*run)(const Arguments& arguments);
 };
 

@@ -1,177 +1,165 @@
 // Commands that read a slide: info, tile, label, preview, thumbnail.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <map>
+#include <ctime>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "strata/foreign/openslide_data_file.h"
-#include "strata/model/base_data.h"
-#include "strata/model/data_file.h"
-#include "strata/model/image_buffer.h"
-#include "strata/platform/file_io.h"
+#include "strata/slide.h"
+#include "strata/slide/image_codec.h"
+#include "strata/slide/slide_writer.h"
+#include "strata/slide/system.h"
 #include "strata/strata.h"
-#include "strata/ztx/ztx_data_file.h"
-#include "strata/ztx/ztx_header.h"
 #include "tools/command.h"
-#include "tools/pending_output.h"
+#include "tools/image_output.h"
 #include "tools/slide_handle.h"
 
 namespace strata::tools {
 namespace {
 
-const char* StreamKind(const unsigned char* bytes, int length) {
-  if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) return "JPEG";
-  if (length >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return "BMP";
-  return "data";
-}
-
 bool IndexIsCompressed(const std::string& path) {
-  platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
+  system::OwnedStream stream(system::OpenStream(path.c_str(), "rb"));
   unsigned char marker[4] = {};
   if (stream == nullptr || std::fread(marker, 1, 4, stream.get()) != 4) return false;
   const std::uint32_t value =
       static_cast<std::uint32_t>(marker[0]) | static_cast<std::uint32_t>(marker[1]) << 8 |
       static_cast<std::uint32_t>(marker[2]) << 16 | static_cast<std::uint32_t>(marker[3]) << 24;
-  return (value & ztx::kCompressedIndexBits) == ztx::kCompressedIndexBits;
+  return (value & writer::kCompressedIndexBits) == writer::kCompressedIndexBits;
 }
 
-std::string FormatScale(float scale) {
+std::string FormatScale(double scale) {
   char text[32];
-  std::snprintf(text, sizeof text, "%gx", static_cast<double>(scale));
+  std::snprintf(text, sizeof text, "%gx", scale);
   return text;
 }
 
-std::string ItemValueText(const CZTXDataItem& item) {
-  const unsigned char* value = item.GetValue();
-  const int length = item.GetLength();
-  if (value == nullptr || length <= 0) return "(empty)";
-  bool printable = true;
-  for (int i = 0; i < length; ++i) {
-    if (value[i] < 0x20 || value[i] > 0x7E) printable = false;
+std::string Property(const Slide& slide, const std::string& key) {
+  const auto found = slide.Properties().find(key);
+  return found == slide.Properties().end() ? std::string() : found->second;
+}
+
+std::string UtcTime(std::int64_t seconds) {
+  std::tm parts{};
+  char text[32] = "";
+  if (system::ToUniversalTime(seconds, parts)) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
   }
-  std::string text;
-  if (printable) text = "\"" + std::string(reinterpret_cast<const char*>(value), length) + "\"";
-  if (length == 4) {
-    std::int32_t number = 0;
-    std::memcpy(&number, value, 4);
-    text += (text.empty() ? "" : " / ") + std::to_string(number);
-  }
-  if (text.empty()) text = "(" + std::to_string(length) + " bytes of binary data)";
   return text;
 }
 
-// Levels and associated images as OpenSlide reports them.
-void PrintOpenSlideLevels(COpenSlideDataFile& slide) {
-  COpenSlideDataHeader* header = slide.GetHeader();
-  if (header == nullptr) return;
-  const double scanScale = header->GetScanScale();
-  std::printf("levels:             %zu\n", header->Levels().size());
-  for (const auto& level : header->Levels()) {
-    std::printf("  %-10s %6" PRId64 " x %-6" PRId64 " downsample %g\n",
-                FormatScale(static_cast<float>(scanScale / level.downsample)).c_str(), level.width,
+std::string Duration(double seconds) {
+  const long long whole = static_cast<long long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+  return text;
+}
+
+void PrintFacts(const Slide& slide) {
+  const SlideFacts& facts = slide.Facts();
+  const bool ztx = facts.format == "ztx";
+  std::printf("slide:              %s\n", slide.Location().c_str());
+  std::printf("format:             %s\n", facts.format.c_str());
+  if (facts.version > 0) {
+    std::printf("version:            %.1f%s\n", static_cast<double>(facts.version),
+                ztx && IndexIsCompressed(slide.Location()) ? " (compressed tile index)" : "");
+  }
+  std::printf("size:               %" PRId64 " x %" PRId64 " pixels\n", facts.width, facts.height);
+  if (facts.objectivePower > 0) {
+    std::printf("scan scale:         %s\n", FormatScale(facts.objectivePower).c_str());
+  } else {
+    std::printf("scan scale:         not recorded\n");
+  }
+  if (ztx) std::printf("block size:         %s\n", Property(slide, "ztx.block-size").c_str());
+  if (facts.micronsPerPixelX > 0) {
+    std::printf("capture resolution: %g x %g micrometres per pixel\n", facts.micronsPerPixelX,
+                facts.micronsPerPixelY > 0 ? facts.micronsPerPixelY : facts.micronsPerPixelX);
+  }
+  if (facts.hasScanTime) {
+    std::printf("scanned:            %s", UtcTime(facts.scanTime).c_str());
+    if (facts.scanDurationSeconds > 0) {
+      std::printf(", took %s", Duration(facts.scanDurationSeconds).c_str());
+    }
+    std::printf("\n");
+  }
+}
+
+void PrintLevels(const Slide& slide) {
+  const std::string tiles = Property(slide, "ztx.tile-count");
+  std::printf("levels:             %zu%s\n", slide.Levels().size(),
+              tiles.empty() ? "" : (" (" + tiles + " tiles)").c_str());
+  const double power = slide.Facts().objectivePower;
+  for (const SlideLevel& level : slide.Levels()) {
+    const std::string scale = power > 0 ? FormatScale(power / level.downsample) : "-";
+    std::printf("  %-10s %6" PRId64 " x %-6" PRId64 " downsample %g", scale.c_str(), level.width,
                 level.height, level.downsample);
+    if (level.tileWidth > 0) {
+      const std::int64_t columns = (level.width + level.tileWidth - 1) / level.tileWidth;
+      const std::int64_t rows = (level.height + level.tileHeight - 1) / level.tileHeight;
+      std::printf(", tiles %d x %d (%" PRId64 " x %" PRId64 ")", level.tileWidth, level.tileHeight,
+                  columns, rows);
+    }
+    std::printf("\n");
   }
+}
+
+// ZTX property items, by identifier.
+void PrintItems(const Slide& slide) {
+  const std::string prefix = "ztx.item.";
+  std::vector<std::pair<std::string, std::string>> items;
+  for (const auto& [key, value] : slide.Properties()) {
+    if (key.rfind(prefix, 0) == 0) items.emplace_back(key.substr(prefix.size()), value);
+  }
+  if (slide.Facts().format != "ztx") return;
+  std::printf("items:              %zu\n", items.size());
+  for (const auto& [identifier, value] : items) {
+    std::printf("  %-4s \"%s\"\n", identifier.c_str(), value.c_str());
+  }
+}
+
+void PrintAssociatedImages(const Slide& slide) {
   std::string names;
   for (const std::string& name : slide.AssociatedImageNames()) names += " " + name;
   std::printf("associated images: %s\n", names.empty() ? " none" : names.c_str());
-}
-
-void PrintLevels(CDataFile* slide) {
-  if (auto* foreign = dynamic_cast<COpenSlideDataFile*>(slide)) {
-    PrintOpenSlideLevels(*foreign);
-    return;
+  for (const std::string& name : slide.AssociatedImageNames()) {
+    Image image;
+    const Status read = slide.ReadAssociatedImage(name, &image);
+    if (read.ok()) {
+      std::printf("  %-17s %d x %d\n", name.c_str(), image.width, image.height);
+    } else {
+      std::printf("  %-17s unreadable: %s\n", name.c_str(), read.message().c_str());
+    }
   }
-  auto* ztx = dynamic_cast<CZTXDataFile*>(slide);
-  if (ztx == nullptr) return;
-  struct Level {
-    std::set<int> xs;
-    std::set<int> ys;
-    std::int64_t tiles = 0;
-  };
-  std::map<float, Level, std::greater<float>> levels;
-  for (const TileInfo& tile : ztx->Tiles()) {
-    Level& level = levels[tile.scale];
-    level.xs.insert(tile.x);
-    level.ys.insert(tile.y);
-    ++level.tiles;
-  }
-  std::printf("levels:             %zu (%zu tiles)\n", levels.size(), ztx->TileCount());
-  for (const auto& [scale, level] : levels) {
-    std::printf("  %-10s %5zu x %-5zu tiles = %" PRId64 "\n", FormatScale(scale).c_str(),
-                level.xs.size(), level.ys.size(), level.tiles);
+  if (!slide.IccProfile().empty()) {
+    std::printf("icc profile:        %zu bytes\n", slide.IccProfile().size());
   }
 }
 
-void PrintItems(CDataFile* slide) {
-  CDataHeader* header = slide->GetHeader();
-  if (header == nullptr) return;
-  // Only ZTX headers keep property items; other formats list none.
-  auto* ztxHeader = dynamic_cast<CZTXDataHeader*>(header);
-  const std::size_t count = ztxHeader == nullptr ? 0 : ztxHeader->Items().size();
-  std::printf("items:              %zu\n", count);
-  if (ztxHeader == nullptr) return;
-  for (const auto& item : ztxHeader->Items()) {
-    std::printf("  %-4d %s\n", item->GetIdentifier(), ItemValueText(*item).c_str());
+void PrintProperties(const Slide& slide) {
+  std::printf("properties:         %zu\n", slide.Properties().size());
+  for (const auto& [key, value] : slide.Properties()) {
+    std::printf("  %s = %s\n", key.c_str(), value.c_str());
   }
-}
-
-using ImageGetter = bool (*)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
-
-void PrintAssociatedImage(IMAGE_INFO_STRUCT handle, const char* name, ImageGetter getter) {
-  unsigned char* data = nullptr;
-  int length = 0;
-  int width = 0;
-  int height = 0;
-  const bool found = getter(handle, &data, &length, &width, &height);
-  OwnedBuffer buffer(data);
-  if (!found || buffer == nullptr || length <= 0) {
-    std::printf("%-19s none\n", name);
-    return;
-  }
-  std::printf("%-19s %d x %d, %d bytes %s\n", name, width, height, length,
-              StreamKind(buffer.get(), length));
 }
 
 int RunInfo(const Arguments& arguments) {
   const std::string path = arguments.positional()[0];
-  SlideHandle slide;
-  if (!slide.Open(path)) return ReportError("cannot open " + path + " as a slide");
-  int height = 0, width = 0, scanScale = 0, blockSize = 0;
-  float spendTime = 0, captureResolution = 0, version = 0;
-  double scanTime = 0;
-  if (!GetHeaderInfoFunc(slide.get(), &height, &width, &scanScale, &spendTime, &scanTime,
-                         &captureResolution, &blockSize)) {
-    return ReportError("cannot read the header of " + path);
-  }
-  GetVersionInfoFunc(&slide.get(), &version);
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(path, &slide);
+  if (!opened.ok()) return ReportError(CannotOpen(path, opened.message()));
+  PrintFacts(*slide);
+  PrintLevels(*slide);
+  PrintItems(*slide);
+  PrintAssociatedImages(*slide);
+  if (arguments.Has("--properties")) PrintProperties(*slide);
+  return kExitSuccess;
+}
 
-  std::printf("slide:              %s\n", path.c_str());
-  const bool ztx = dynamic_cast<CZTXDataFile*>(slide.get().slide) != nullptr;
-  std::printf("version:            %.1f%s\n", static_cast<double>(version),
-              ztx && IndexIsCompressed(path) ? " (compressed tile index)" : "");
-  std::printf("size:               %d x %d pixels\n", width, height);
-  std::printf("scan scale:         %dx\n", scanScale);
-  std::printf("block size:         %d\n", blockSize);
-  std::printf("capture resolution: %g\n", static_cast<double>(captureResolution));
-  // Formats without a scan time report success and write nothing.
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, hours = 0, minutes = 0,
-      seconds = 0;
-  if (GetScanTimeDurationFunc(&slide.get(), &year, &month, &day, &hour, &minute, &second, &hours,
-                              &minutes, &seconds) &&
-      year > 0) {
-    std::printf("scanned:            %04d-%02d-%02d %02d:%02d:%02d, took %d:%02d:%02d\n", year,
-                month, day, hour, minute, second, hours, minutes, seconds);
-  }
-  PrintLevels(slide.get().slide);
-  PrintItems(slide.get().slide);
-  PrintAssociatedImage(slide.get(), "label:", GetLableInfoFunc);
-  PrintAssociatedImage(slide.get(), "preview:", GetPriviewInfoFunc);
-  PrintAssociatedImage(slide.get(), "thumbnail:", GetThumnailImageFunc);
-  return 0;
+// Refuses an output name whose suffix asks for no picture encoding.
+bool CheckPictureName(const std::string& output, std::string* error) {
+  if (PictureKindOf(output) != PictureKind::kNone) return true;
+  *error = "-o " + output + ": the name must end in .jpg, .jpeg, .png or .bmp";
+  return false;
 }
 
 // Fetches one tile through the caller-buffer contract: the size query
@@ -205,35 +193,38 @@ bool FetchTile(IMAGE_INFO_STRUCT& handle, float scale, int x, int y,
 int RunTile(const Arguments& arguments) {
   const std::string path = arguments.positional()[0];
   const std::string output = arguments.Text("-o");
-  if (output.empty()) return ReportError("missing -o FILE");
   float scale = 0;
   int x = 0, y = 0;
   std::string error;
-  if (!arguments.Has("--scale")) return ReportError("missing --scale S");
   if (!arguments.Float("--scale", 0, 1e-6f, 1e6f, &scale, &error) ||
       !arguments.Int("--x", 0, 0, 1 << 30, &x, &error) ||
-      !arguments.Int("--y", 0, 0, 1 << 30, &y, &error)) {
-    return ReportError(error);
+      !arguments.Int("--y", 0, 0, 1 << 30, &y, &error) || !CheckPictureName(output, &error)) {
+    return ReportUsageError(error);
   }
   SlideHandle slide;
-  if (!slide.Open(path)) return ReportError("cannot open " + path + " as a slide");
+  if (!slide.Open(path, &error)) return ReportError(error);
   std::vector<unsigned char> bytes;
   if (!FetchTile(slide.get(), scale, x, y, &bytes)) {
     return ReportError("no tile at scale " + FormatScale(scale) + ", x " + std::to_string(x) +
                        ", y " + std::to_string(y) + " in " + path);
   }
-  if (!WriteOutputFile(output, bytes.data(), bytes.size(), &error)) return ReportError(error);
-  std::printf("wrote %s (%zu bytes, %s)\n", output.c_str(), bytes.size(),
-              StreamKind(bytes.data(), static_cast<int>(bytes.size())));
-  return 0;
+  if (!WriteEncodedPicture(output, bytes.data(), bytes.size(), &error)) return ReportError(error);
+  const PictureKind stored = StreamKindOf(bytes.data(), bytes.size());
+  const PictureKind written = PictureKindOf(output);
+  std::printf("wrote %s (%s%s)\n", output.c_str(), PictureKindName(written),
+              stored == written ? ", as stored" : ", re-encoded");
+  return kExitSuccess;
 }
+
+using ImageGetter = bool (*)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
 
 int ExtractImage(const Arguments& arguments, const char* name, ImageGetter getter) {
   const std::string path = arguments.positional()[0];
   const std::string output = arguments.Text("-o");
-  if (output.empty()) return ReportError("missing -o FILE");
+  std::string error;
+  if (!CheckPictureName(output, &error)) return ReportUsageError(error);
   SlideHandle slide;
-  if (!slide.Open(path)) return ReportError("cannot open " + path + " as a slide");
+  if (!slide.Open(path, &error)) return ReportError(error);
   unsigned char* data = nullptr;
   int length = 0, width = 0, height = 0;
   const bool found = getter(slide.get(), &data, &length, &width, &height);
@@ -241,13 +232,12 @@ int ExtractImage(const Arguments& arguments, const char* name, ImageGetter gette
   if (!found || buffer == nullptr || length <= 0) {
     return ReportError(std::string(path) + " has no " + name);
   }
-  std::string error;
-  if (!WriteOutputFile(output, buffer.get(), static_cast<std::size_t>(length), &error)) {
+  if (!WriteEncodedPicture(output, buffer.get(), static_cast<std::size_t>(length), &error)) {
     return ReportError(error);
   }
-  std::printf("wrote %s (%s, %d x %d, %d bytes %s)\n", output.c_str(), name, width, height, length,
-              StreamKind(buffer.get(), length));
-  return 0;
+  std::printf("wrote %s (%s, %d x %d, %s)\n", output.c_str(), name, width, height,
+              PictureKindName(PictureKindOf(output)));
+  return kExitSuccess;
 }
 
 int RunLabel(const Arguments& arguments) {
@@ -260,27 +250,44 @@ int RunThumbnail(const Arguments& arguments) {
   return ExtractImage(arguments, "thumbnail", GetThumnailImageFunc);
 }
 
+const char* kPictureNames =
+    "The output's suffix decides its encoding: .jpg or .jpeg (JPEG), .png, .bmp. A picture "
+    "stored in that encoding is written byte for byte; any other is decoded and re-encoded.";
+
+Command PictureCommand(const char* name, const char* summary, int (*run)(const Arguments&)) {
+  return {name, "SLIDE -o FILE.jpg|png|bmp", summary, 1, {"-o"}, {}, {"-o"}, kPictureNames, run};
+}
+
 }  // namespace
 
 std::vector<Command> InfoCommands() {
   return {
       {"info",
-       "SLIDE",
-       "version, size, scan scale, block size, levels, items, associated images",
+       "SLIDE [--properties]",
+       "format, size, scan scale, capture resolution, scan time, levels, items, associated images",
        1,
        {},
+       {"--properties"},
        {},
+       "SLIDE is a file of any format the library opens, or an http:// URL of a ZTX slide. "
+       "--properties also lists every property the format's reader reports.",
        RunInfo},
       {"tile",
-       "SLIDE --scale S --x X --y Y -o FILE",
-       "write one stored tile as it is stored",
+       "SLIDE --scale S --x X --y Y -o FILE.jpg|png|bmp",
+       "write the tile whose top-left is (X, Y) in the pixel grid of scale S",
        1,
        {"--scale", "--x", "--y", "-o"},
        {},
+       {"--scale", "--x", "--y", "-o"},
+       std::string("A ZTX tile is written as stored. A tile of an SVS or TIFF slide is its stored "
+                   "JPEG tile where the native reader passes it through, otherwise it is "
+                   "composed and encoded; a scale the slide does not store is composed from the "
+                   "next finer level. ") +
+           kPictureNames,
        RunTile},
-      {"label", "SLIDE -o FILE", "write the label image", 1, {"-o"}, {}, RunLabel},
-      {"preview", "SLIDE -o FILE", "write the preview image", 1, {"-o"}, {}, RunPreview},
-      {"thumbnail", "SLIDE -o FILE", "write the thumbnail image", 1, {"-o"}, {}, RunThumbnail},
+      PictureCommand("label", "write the label image", RunLabel),
+      PictureCommand("preview", "write the preview (macro) image", RunPreview),
+      PictureCommand("thumbnail", "write the thumbnail image", RunThumbnail),
   };
 }
 

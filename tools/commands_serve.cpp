@@ -30,7 +30,7 @@ int RunServe(const Arguments& arguments) {
   if (!arguments.Int("--port", 8080, 0, 65535, &options.port, &error) ||
       !arguments.Int("--threads", defaultThreads, 1, kMaxThreads, &options.threads, &error) ||
       !arguments.Int("--cache-mb", 256, 0, kMaxCacheMb, &options.cacheMb, &error)) {
-    return ReportError(error);
+    return ReportUsageError(error);
   }
   if (arguments.Has("--annotations")) {
     const std::string folder = arguments.Text("--annotations");
@@ -83,6 +83,12 @@ std::vector<Command> ServeCommands() {
        -1,
        {"--bind", "--port", "--threads", "--cache-mb", "--annotations"},
        {"--log", "--read-only"},
+       {},
+       "PATH is a slide file of any format the library opens, a folder of them (listed without "
+       "opening each), or an http:// URL of a ZTX slide. Annotations are GeoJSON files beside "
+       "each slide, or in --annotations DIR; --read-only refuses to save them. The server "
+       "listens on loopback unless --bind says otherwise, and fails at once when its port is "
+       "taken. Ctrl-C stops it after the requests in flight.",
        RunServe},
   };
 }

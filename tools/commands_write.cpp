@@ -1,20 +1,24 @@
 // Commands that write slides: convert (from a PNG or JPEG picture, or from any
 // slide Strata opens), synth (a synthetic stained-tissue slide) and synth-svs
 // (a synthetic SVS slide).
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
-#include "strata/model/pixel_ops.h"
-#include "strata/platform/file_io.h"
-#include "strata/ztx/ztx_writer.h"
+#include "strata/slide.h"
+#include "strata/slide/image_codec.h"
+#include "strata/slide/slide_writer.h"
+#include "strata/slide/system.h"
 #include "tools/command.h"
 #include "tools/image_input.h"
+#include "tools/image_output.h"
 #include "tools/pending_output.h"
 #include "tools/progress_bar.h"
 #include "tools/slide_handle.h"
@@ -49,9 +53,9 @@ void FitByHalving(int width, int height, int limit, int* outWidth, int* outHeigh
   *outHeight = std::max(1, static_cast<int>(h));
 }
 
-ztx::StoredImage EncodeStoredImage(const std::vector<unsigned char>& rgb, int width, int height,
-                                   bool bmp) {
-  ztx::StoredImage image;
+writer::StoredImage EncodeStoredImage(const std::vector<unsigned char>& rgb, int width, int height,
+                                      bool bmp) {
+  writer::StoredImage image;
   unsigned char* raw = nullptr;
   int length = 0;
   const bool encoded = bmp ? EncodeBmp24(rgb.data(), width, height, &raw, length)
@@ -64,7 +68,7 @@ ztx::StoredImage EncodeStoredImage(const std::vector<unsigned char>& rgb, int wi
   return image;
 }
 
-bool ParseWriterOptions(const Arguments& arguments, ztx::ZtxWriterOptions* options,
+bool ParseWriterOptions(const Arguments& arguments, writer::ZtxWriterOptions* options,
                         std::string* error) {
   float version = 1.3f;
   int quality = 90, tileSize = 256, scale = 20, levelMode = 0;
@@ -82,19 +86,20 @@ bool ParseWriterOptions(const Arguments& arguments, ztx::ZtxWriterOptions* optio
   options->levelMode = levelMode;
   options->compressIndex = arguments.Has("--compress-index");
   options->longMagic = arguments.Has("--long-magic");
-  options->encoding = arguments.Has("--bmp") ? ztx::TileEncoding::kBmp : ztx::TileEncoding::kJpeg;
+  options->encoding =
+      arguments.Has("--bmp") ? writer::TileEncoding::kBmp : writer::TileEncoding::kJpeg;
   return true;
 }
 
 // Writes through a temporary file that is renamed when complete.
-int WriteSlide(const std::string& target, const ztx::ZtxWriterOptions& options, int width,
-               int height, const ztx::RowSource& source) {
+int WriteSlide(const std::string& target, const writer::ZtxWriterOptions& options, int width,
+               int height, const writer::RowSource& source) {
   std::string error;
   PendingOutput output(target);
   if (!output.Begin(&error)) return ReportError(error);
-  ztx::ZtxLayout layout;
+  writer::ZtxLayout layout;
   ProgressBar progress("writing " + target);
-  ztx::ZtxWriter writer(options);
+  writer::ZtxWriter writer(options);
   const bool written = writer.Write(
       output.temporaryPath(), width, height, source, &error, &layout,
       [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); });
@@ -110,71 +115,110 @@ int WriteSlide(const std::string& target, const ztx::ZtxWriterOptions& options, 
 // Widest band a slide is read in at once; wider slides are read in strips.
 constexpr int kBandStripWidth = 4096;
 
+// Items the writer derives from its own options; a copy would contradict them.
+bool WriterDerivesItem(int identifier) {
+  constexpr int kLevelModeItem = 33;
+  constexpr int kChannelCountItem = 40;
+  constexpr int kFirstChannelNameItem = 49;
+  constexpr int kLastChannelNameItem = 54;
+  return identifier == kLevelModeItem || identifier == kChannelCountItem ||
+         (identifier >= kFirstChannelNameItem && identifier <= kLastChannelNameItem);
+}
+
+bool IsWholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 11) return false;
+  std::size_t start = text[0] == '-' ? 1 : 0;
+  if (start == text.size() || (text[start] == '0' && text.size() > start + 1)) return false;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  const long long value = std::stoll(text);
+  return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+// The property items of a ZTX slide ("ztx.item.N"), numbers as numbers.
+std::vector<writer::PropertyItem> SlideItems(const Slide& slide) {
+  const std::string prefix = "ztx.item.";
+  std::vector<writer::PropertyItem> items;
+  for (const auto& [key, value] : slide.Properties()) {
+    if (key.rfind(prefix, 0) != 0) continue;
+    const int identifier = std::atoi(key.c_str() + prefix.size());
+    if (identifier <= 0 || WriterDerivesItem(identifier)) continue;
+    items.push_back(IsWholeNumber(value) ? writer::PropertyItem::Int(identifier, std::stoi(value))
+                                         : writer::PropertyItem::Text(identifier, value));
+  }
+  return items;
+}
+
 // An associated image of an open slide as the writer stores it (JPEG).
-using HandleImageGetter = bool (*)(IMAGE_INFO_STRUCT, unsigned char**, int*, int*, int*);
-ztx::StoredImage SlideImage(IMAGE_INFO_STRUCT handle, HandleImageGetter getter) {
-  ztx::StoredImage image;
-  unsigned char* data = nullptr;
-  int length = 0, width = 0, height = 0;
-  const bool found = getter(handle, &data, &length, &width, &height);
-  OwnedBuffer owned(data);
-  if (!found || owned == nullptr || length <= 0 || data[0] != 0xFF) return image;
-  image.stream.assign(data, data + length);
-  image.width = width;
-  image.height = height;
-  return image;
+writer::StoredImage SlideImage(const Slide& slide, const std::string& name) {
+  const auto& names = slide.AssociatedImageNames();
+  if (std::find(names.begin(), names.end(), name) == names.end()) return {};
+  Image rgb;
+  if (!slide.ReadAssociatedImage(name, &rgb).ok() || rgb.channels != 3) return {};
+  return EncodeStoredImage(std::vector<unsigned char>(rgb.pixels.begin(), rgb.pixels.end()),
+                           rgb.width, rgb.height, false);
+}
+
+// The facts a converted slide keeps: scan scale, capture resolution, scan
+// time and duration, property items, label and preview.
+bool KeepSlideFacts(const Slide& slide, const Arguments& arguments,
+                    writer::ZtxWriterOptions* options, std::string* error) {
+  const SlideFacts& facts = slide.Facts();
+  if (!arguments.Has("--scale")) {
+    if (facts.objectivePower < 1) {
+      *error = slide.Location() + " records no objective power: give it with --scale S";
+      return false;
+    }
+    options->scanScale = static_cast<int>(std::lround(facts.objectivePower));
+  }
+  options->captureResolution = static_cast<float>(facts.micronsPerPixelX);
+  if (facts.hasScanTime) options->scanTime = facts.scanTime;
+  options->spendTimeMs =
+      static_cast<std::uint32_t>(std::min(4e9, std::max(0.0, facts.scanDurationSeconds * 1000)));
+  if (options->version > 1.15f) options->items = SlideItems(slide);
+  options->label = SlideImage(slide, "label");
+  options->preview = SlideImage(slide, "macro");
+  return true;
 }
 
 // Streams level 0 of an open slide into a ZTX file, one band of block-size
 // rows at a time (read in strips of at most kBandStripWidth columns), so the
 // slide is never held in memory whole.
-int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string& target,
-                 const Arguments& arguments, ztx::ZtxWriterOptions options) {
-  int height = 0, width = 0, scanScale = 0, block = 0;
-  float spend = 0, resolution = 0;
-  double when = 0;
-  if (!GetHeaderInfoFunc(slide.get(), &height, &width, &scanScale, &spend, &when, &resolution,
-                         &block) ||
-      width <= 0 || height <= 0 || scanScale <= 0) {
-    return ReportError("cannot read the size and scan scale of " + input);
+int ConvertSlide(const Slide& slide, const std::string& target, const Arguments& arguments,
+                 writer::ZtxWriterOptions options) {
+  std::string error;
+  if (!KeepSlideFacts(slide, arguments, &options, &error)) return ReportUsageError(error);
+  const SlideFacts& facts = slide.Facts();
+  if (facts.width > kMaxSlideSide || facts.height > kMaxSlideSide) {
+    return ReportError(slide.Location() + " is larger than a ZTX slide can be");
   }
-  if (!arguments.Has("--scale")) options.scanScale = scanScale;
-  options.label = SlideImage(slide.get(), GetLableInfoFunc);
-  options.preview = SlideImage(slide.get(), GetPriviewInfoFunc);
-  const float scale = static_cast<float>(scanScale);
+  const int width = static_cast<int>(facts.width);
+  const int height = static_cast<int>(facts.height);
+  // Level 0's magnification in the façade's scaled reads.
+  const double scale = facts.objectivePower > 0 ? facts.objectivePower : 1.0;
   if (options.version > 1.05f) {
     // The thumbnail is the slide halved until it fits, as for pictures.
     int w = 0, h = 0;
     FitByHalving(width, height, kThumbnailLimit, &w, &h);
-    unsigned char* out = nullptr;
-    int length = 0;
-    const bool read = GetImageDataRoiFunc(slide.get(), scale * static_cast<float>(w) / width, 0, 0,
-                                          w, h, &out, &length, false);
-    OwnedBuffer pixels(out);
-    if (read && length == w * h * 3) {
-      options.thumbnail = EncodeStoredImage(std::vector<unsigned char>(out, out + length), w, h,
-                                            options.encoding == ztx::TileEncoding::kBmp);
+    Image small;
+    if (slide.ReadScaled(scale * w / width, 0, 0, w, h, &small).ok()) {
+      options.thumbnail =
+          EncodeStoredImage(std::vector<unsigned char>(small.pixels.begin(), small.pixels.end()), w,
+                            h, options.encoding == writer::TileEncoding::kBmp);
     }
   }
-  IMAGE_INFO_STRUCT handle = slide.get();
-  const ztx::RowSource source = [handle, width, scale](int top, int rows, unsigned char* rgb) {
+  const writer::RowSource source = [&slide, width, scale](int top, int rows, unsigned char* rgb) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    Image strip;
     for (int left = 0; left < width; left += kBandStripWidth) {
-      const int strip = std::min(kBandStripWidth, width - left);
-      unsigned char* out = nullptr;
-      int length = 0;
-      if (!GetImageDataRoiFunc(handle, scale, left, top, strip, rows, &out, &length, false)) {
-        return false;
-      }
-      OwnedBuffer pixels(out);
-      const std::size_t stripBytes = static_cast<std::size_t>(strip) * 3;
-      if (static_cast<std::size_t>(length) != stripBytes * static_cast<std::size_t>(rows)) {
-        return false;
-      }
+      const int columns = std::min(kBandStripWidth, width - left);
+      if (!slide.ReadScaled(scale, left, top, columns, rows, &strip).ok()) return false;
+      const std::size_t stripBytes = static_cast<std::size_t>(columns) * 3;
       for (int row = 0; row < rows; ++row) {
         std::memcpy(
             rgb + rowBytes * static_cast<std::size_t>(row) + static_cast<std::size_t>(left) * 3,
-            pixels.get() + stripBytes * static_cast<std::size_t>(row), stripBytes);
+            strip.pixels.data() + stripBytes * static_cast<std::size_t>(row), stripBytes);
       }
     }
     return true;
@@ -182,18 +226,22 @@ int ConvertSlide(SlideHandle& slide, const std::string& input, const std::string
   return WriteSlide(target, options, width, height, source);
 }
 
-int RunConvert(const Arguments& arguments) {
-  const std::string input = arguments.positional()[0];
-  const std::string target = arguments.positional()[1];
-  ztx::ZtxWriterOptions options;
+bool EndsWithZtx(const std::string& path) {
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".ztx") == 0;
+}
+
+bool NamesAPicture(const std::string& path) {
+  const PictureKind kind = PictureKindOf(path);
+  return kind == PictureKind::kPng || kind == PictureKind::kJpeg;
+}
+
+int ConvertPicture(const std::string& input, const std::string& target,
+                   writer::ZtxWriterOptions options) {
   std::string error;
-  if (!ParseWriterOptions(arguments, &options, &error)) return ReportError(error);
-  SlideHandle slide;
-  if (slide.Open(input)) return ConvertSlide(slide, input, target, arguments, options);
   RgbImage picture;
   if (!ReadPictureFile(input, &picture, &error)) return ReportError(error);
 
-  const bool bmp = options.encoding == ztx::TileEncoding::kBmp;
+  const bool bmp = options.encoding == writer::TileEncoding::kBmp;
   int w = 0, h = 0;
   FitByHalving(picture.width, picture.height, kThumbnailLimit, &w, &h);
   CodecBuffer small(ResizeBilinear(picture.pixels.data(), picture.width, picture.height, w, h));
@@ -211,7 +259,7 @@ int RunConvert(const Arguments& arguments) {
   }
 
   const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * 3;
-  const ztx::RowSource source = [&picture, rowBytes](int top, int rows, unsigned char* rgb) {
+  const writer::RowSource source = [&picture, rowBytes](int top, int rows, unsigned char* rgb) {
     std::memcpy(rgb, picture.pixels.data() + rowBytes * static_cast<std::size_t>(top),
                 rowBytes * static_cast<std::size_t>(rows));
     return true;
@@ -219,22 +267,39 @@ int RunConvert(const Arguments& arguments) {
   return WriteSlide(target, options, picture.width, picture.height, source);
 }
 
+int RunConvert(const Arguments& arguments) {
+  const std::string input = arguments.positional()[0];
+  const std::string target = arguments.positional()[1];
+  if (!EndsWithZtx(target)) {
+    return ReportUsageError(target + ": the output of convert is a ZTX slide and must end in .ztx");
+  }
+  if (input == target || system::IsSameFile(input, target)) {
+    return ReportUsageError("the output " + target + " is the input: convert writes a new file");
+  }
+  writer::ZtxWriterOptions options;
+  std::string error;
+  if (!ParseWriterOptions(arguments, &options, &error)) return ReportUsageError(error);
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(input, &slide);
+  if (opened.ok()) return ConvertSlide(*slide, target, arguments, options);
+  if (NamesAPicture(input)) return ConvertPicture(input, target, options);
+  return ReportError(CannotOpen(input, opened.message()) + " (nor is it a PNG or JPEG picture)");
+}
+
 int RunSynth(const Arguments& arguments) {
   const std::string target = arguments.positional()[0];
-  ztx::ZtxWriterOptions options;
+  writer::ZtxWriterOptions options;
   std::string error;
   int width = 0, height = 0, seed = 1;
-  if (!arguments.Has("--width") || !arguments.Has("--height")) {
-    return ReportError("missing --width W or --height H");
-  }
+  if (!EndsWithZtx(target)) return ReportUsageError(target + ": the output must end in .ztx");
   if (!ParseWriterOptions(arguments, &options, &error) ||
       !arguments.Int("--width", 0, 1, kMaxSlideSide, &width, &error) ||
       !arguments.Int("--height", 0, 1, kMaxSlideSide, &height, &error) ||
       !arguments.Int("--seed", 1, 0, 1 << 30, &seed, &error)) {
-    return ReportError(error);
+    return ReportUsageError(error);
   }
   const SyntheticTissue tissue(width, height, static_cast<std::uint32_t>(seed));
-  const bool bmp = options.encoding == ztx::TileEncoding::kBmp;
+  const bool bmp = options.encoding == writer::TileEncoding::kBmp;
 
   options.label = EncodeStoredImage(
       RenderLabelPicture(kLabelWidth, kLabelHeight, static_cast<std::uint32_t>(seed)), kLabelWidth,
@@ -251,9 +316,9 @@ int RunSynth(const Arguments& arguments) {
       std::min<double>(4e9, static_cast<double>(width) * height / 50000.0 * 1000.0));
   options.captureResolution = 0.25f * 40.0f / static_cast<float>(options.scanScale);
   if (options.version > 1.15f) {
-    options.items.push_back(ztx::PropertyItem::Text(29, "SYNTH-" + std::to_string(seed)));
+    options.items.push_back(writer::PropertyItem::Text(29, "SYNTH-" + std::to_string(seed)));
   }
-  const ztx::RowSource source = [&tissue](int top, int rows, unsigned char* rgb) {
+  const writer::RowSource source = [&tissue](int top, int rows, unsigned char* rgb) {
     return tissue.FillRows(top, rows, rgb);
   };
   return WriteSlide(target, options, width, height, source);
@@ -263,22 +328,26 @@ int RunSynthSvs(const Arguments& arguments) {
   const std::string target = arguments.positional()[0];
   SvsOptions options;
   std::string error;
-  if (!arguments.Has("--width") || !arguments.Has("--height")) {
-    return ReportError("missing --width W or --height H");
+  const std::string suffix = target.size() > 4 ? target.substr(target.size() - 4) : "";
+  if (suffix != ".svs" && suffix != ".tif") {
+    return ReportUsageError(target + ": the output must end in .svs or .tif");
   }
   if (!arguments.Int("--width", 0, 1, 1 << 20, &options.width, &error) ||
       !arguments.Int("--height", 0, 1, 1 << 20, &options.height, &error) ||
       !arguments.Int("--level-factor", 4, 2, 16, &options.levelFactor, &error)) {
-    return ReportError(error);
+    return ReportUsageError(error);
   }
   options.label = FramedPicture(400, 200, 235, 225, 140);
   options.macro = FramedPicture(600, 200, 150, 110, 170);
   PendingOutput output(target);
   if (!output.Begin(&error)) return ReportError(error);
-  if (!WriteSvs(output.temporaryPath(), options, FillSvsTestPattern, &error) ||
-      !output.Commit(&error)) {
-    return ReportError(error);
-  }
+  ProgressBar progress("writing " + target);
+  options.progress = [&progress](std::int64_t done, std::int64_t total) {
+    progress.Update(done, total);
+  };
+  const bool written = WriteSvs(output.temporaryPath(), options, FillSvsTestPattern, &error);
+  progress.Finish();
+  if (!written || !output.Commit(&error)) return ReportError(error);
   std::printf("wrote %s: %d x %d pixels, %zu levels\n", target.c_str(), options.width,
               options.height, SvsLevelSizes(options).size());
   return 0;
@@ -292,20 +361,47 @@ std::vector<Command> WriteCommands() {
   const std::string writerUsage =
       "[--version V] [--quality Q] [--tile-size N] [--scale S] [--level-mode M] "
       "[--compress-index] [--bmp] [--long-magic]";
+  const std::string writerDetails =
+      "--version: the ZTX version written, 1.0 to 2.0 (1.3). --quality: JPEG quality 1-100 (90). "
+      "--tile-size: tile side in pixels (256). --scale: the scan scale (objective power) of "
+      "level 0. --level-mode: 0 halves each level, 1 and 2 skip levels. --compress-index: a "
+      "zlib tile index (1.1 and later). --bmp: uncompressed BMP tiles. --long-magic: the long "
+      "file marker (1.3 and later). The file appears only when complete; progress goes to "
+      "standard error (a line every few seconds when it is not a terminal).";
   return {
-      {"convert", "INPUT OUT.ztx " + writerUsage,
-       "write a slide from a PNG or JPEG picture, or from any slide (SVS, NDPI, MRXS, BIF, ZTX)", 2,
-       kWriterValueOptions, kWriterFlags, RunConvert},
+      {"convert",
+       "INPUT OUT.ztx " + writerUsage,
+       "write a ZTX slide from a PNG or JPEG picture, or from any slide the library opens",
+       2,
+       kWriterValueOptions,
+       kWriterFlags,
+       {},
+       "A slide keeps its scan scale (objective power; a slide that records none needs --scale), "
+       "capture resolution (micrometres per pixel), scan time and duration, property items, "
+       "label and preview; its level 0 is read band by band and the pyramid built anew. OUT must "
+       "end in .ztx and must not be INPUT. " +
+           writerDetails,
+       RunConvert},
       {"synth-svs",
        "OUT.svs --width W --height H [--level-factor F]",
        "write a synthetic SVS slide with label and macro images",
        1,
        {"--width", "--height", "--level-factor"},
        {},
+       {"--width", "--height"},
+       "The Aperio layout: a tiled JPEG pyramid (each level F times smaller, 4 by default) with "
+       "a thumbnail after level 0, then the label and the macro, each described with its own "
+       "size. Objective power 20x, 0.5 micrometres per pixel.",
        RunSynthSvs},
-      {"synth", "OUT.ztx --width W --height H [--seed N] " + writerUsage,
-       "write a synthetic stained-tissue slide with label, preview and thumbnail", 1, synthOptions,
-       kWriterFlags, RunSynth},
+      {"synth",
+       "OUT.ztx --width W --height H [--seed N] " + writerUsage,
+       "write a synthetic stained-tissue slide with label, preview and thumbnail",
+       1,
+       synthOptions,
+       kWriterFlags,
+       {"--width", "--height"},
+       writerDetails,
+       RunSynth},
   };
 }
 

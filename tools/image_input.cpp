@@ -7,17 +7,16 @@
 #include <cstring>
 #include <memory>
 
-#include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
-#include "strata/platform/file_io.h"
+#include "strata/slide/image_codec.h"
+#include "strata/slide/system.h"
 
 namespace strata::tools {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error) {
-  const std::int64_t size = platform::FileSize(path);
+  const std::int64_t size = system::FileSize(path);
   errno = 0;
-  platform::OwnedStream stream(platform::OpenStream(path.c_str(), "rb"));
+  system::OwnedStream stream(system::OpenStream(path.c_str(), "rb"));
   if (stream == nullptr || size < 0) {
     *error = "cannot read " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
     return false;

@@ -5,8 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
+#include "strata/slide/image_codec.h"
 #include "tools/tiff_file.h"
 
 namespace strata::tools {

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "strata/platform/file_io.h"
-#include "strata/platform/terminal.h"
+#include "strata/slide/system.h"
 
 namespace strata::tools {
 namespace {
@@ -17,29 +16,29 @@ std::string SystemReason() { return errno != 0 ? std::string(": ") + std::strerr
 
 PendingOutput::~PendingOutput() {
   if (committed_ || temporary_.empty()) return;
-  platform::RemoveFileOnInterrupt(std::string());
-  platform::RemoveFile(temporary_);
+  system::RemoveFileOnInterrupt(std::string());
+  system::RemoveFile(temporary_);
 }
 
 bool PendingOutput::Begin(std::string* error) {
   errno = 0;
-  temporary_ = platform::CreateUniqueFile(target_ + ".tmp-");
+  temporary_ = system::CreateUniqueFile(target_ + ".tmp-");
   if (temporary_.empty()) {
     *error = "cannot create a file next to " + target_ + SystemReason();
     return false;
   }
-  platform::RemoveFileOnInterrupt(temporary_);
+  system::RemoveFileOnInterrupt(temporary_);
   return true;
 }
 
 bool PendingOutput::Commit(std::string* error) {
   errno = 0;
-  if (!platform::RenameFile(temporary_, target_)) {
+  if (!system::RenameFile(temporary_, target_)) {
     *error = "cannot rename " + temporary_ + " to " + target_ + SystemReason();
     return false;
   }
   committed_ = true;
-  platform::RemoveFileOnInterrupt(std::string());
+  system::RemoveFileOnInterrupt(std::string());
   return true;
 }
 
@@ -48,13 +47,13 @@ bool WriteOutputFile(const std::string& target, const unsigned char* bytes, std:
   PendingOutput output(target);
   if (!output.Begin(error)) return false;
   errno = 0;
-  platform::OwnedStream stream(platform::OpenStream(output.temporaryPath().c_str(), "wb"));
+  system::OwnedStream stream(system::OpenStream(output.temporaryPath().c_str(), "wb"));
   if (stream == nullptr) {
     *error = "cannot write " + output.temporaryPath() + SystemReason();
     return false;
   }
   const bool written = size == 0 || std::fwrite(bytes, 1, size, stream.get()) == size;
-  const bool closed = platform::FinishStream(stream);
+  const bool closed = system::FinishStream(stream);
   if (!written || !closed) {
     *error = "cannot write " + output.temporaryPath() + SystemReason();
     return false;

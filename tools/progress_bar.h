@@ -1,7 +1,9 @@
-// A one-line progress bar on standard error, drawn only when it is a terminal.
+// Progress of long work on standard error: a one-line bar redrawn in place
+// on a terminal; elsewhere (a log, a pipe) a plain line every few seconds.
 #ifndef STRATA_TOOLS_PROGRESS_BAR_H_
 #define STRATA_TOOLS_PROGRESS_BAR_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -19,10 +21,17 @@ class ProgressBar {
   void Finish();
 
  private:
+  void Draw(int permille, std::int64_t done, std::int64_t total);
+  void PrintLine(int permille, std::int64_t done, std::int64_t total);
+
   std::string label_;
-  bool enabled_;
+  bool terminal_;
   bool drawn_ = false;
   int lastPermille_ = -1;
+  // Off a terminal: the time between lines (STRATA_PROGRESS_SECONDS, 5 by
+  // default) and when the next one is due.
+  std::chrono::steady_clock::duration interval_;
+  std::chrono::steady_clock::time_point nextLine_;
 };
 
 }  // namespace strata::tools

@@ -30,44 +30,73 @@ std::vector<Command> AllCommands() {
 }
 
 void PrintUsage(std::FILE* stream, const std::vector<Command>& commands) {
-  std::fprintf(stream, "usage: strata COMMAND [ARGUMENTS] | strata --version\n\ncommands:\n");
+  std::fprintf(stream,
+               "usage: strata COMMAND [ARGUMENTS] | strata COMMAND --help | "
+               "strata --version\n\ncommands:\n");
   for (const Command& command : commands) {
     std::fprintf(stream, "  strata %s %s\n      %s\n", command.name.c_str(), command.usage.c_str(),
                  command.summary.c_str());
   }
+  std::fprintf(stream,
+               "\noptions are written \"--name value\" or \"--name=value\", each at most once.\n"
+               "exit status: 0 success, 1 failure (the reason is printed), 2 wrong command "
+               "line.\n");
+}
+
+void PrintCommandHelp(const Command& command) {
+  std::printf("usage: strata %s %s\n\n%s\n", command.name.c_str(), command.usage.c_str(),
+              command.summary.c_str());
+  if (!command.details.empty()) std::printf("\n%s\n", command.details.c_str());
+  std::printf("\nexit status: 0 success, 1 failure, 2 wrong command line.\n");
+}
+
+bool AsksForHelp(const std::vector<std::string>& words) {
+  for (const std::string& word : words) {
+    if (word == "--help" || word == "-h") return true;
+  }
+  return false;
+}
+
+int RunCommand(const Command& command, const std::vector<std::string>& words) {
+  if (AsksForHelp(words)) {
+    PrintCommandHelp(command);
+    return kExitSuccess;
+  }
+  const std::string usage = " (usage: strata " + command.name + " " + command.usage + ")";
+  Arguments arguments;
+  std::string error;
+  if (!arguments.Parse(words, command.valueOptions, command.flags, &error)) {
+    return ReportUsageError(error + usage);
+  }
+  for (const std::string& option : command.required) {
+    if (!arguments.Has(option)) return ReportUsageError("missing " + option + usage);
+  }
+  const int given = static_cast<int>(arguments.positional().size());
+  if (command.positionalCount >= 0 ? given != command.positionalCount : given == 0) {
+    return ReportUsageError("usage: strata " + command.name + " " + command.usage);
+  }
+  return command.run(arguments);
 }
 
 int Dispatch(int argc, char** argv) {
   const std::vector<Command> commands = AllCommands();
   if (argc < 2) {
     PrintUsage(stderr, commands);
-    return 2;
+    return kExitUsage;
   }
   const std::string name = argv[1];
   if (name == "help" || name == "--help" || name == "-h") {
     PrintUsage(stdout, commands);
-    return 0;
+    return kExitSuccess;
   }
   if (name == "--version") {
     std::printf("strata %s\n", STRATA_VERSION_STRING);
-    return 0;
+    return kExitSuccess;
   }
   for (const Command& command : commands) {
-    if (command.name != name) continue;
-    const std::vector<std::string> words(argv + 2, argv + argc);
-    Arguments arguments;
-    std::string error;
-    if (!arguments.Parse(words, command.valueOptions, command.flags, &error)) {
-      return ReportError(error + " (usage: strata " + command.name + " " + command.usage + ")");
-    }
-    const int given = static_cast<int>(arguments.positional().size());
-    if (command.positionalCount >= 0 ? given != command.positionalCount : given == 0) {
-      return ReportError("usage: strata " + command.name + " " + command.usage);
-    }
-    return command.run(arguments);
+    if (command.name == name) return RunCommand(command, {argv + 2, argv + argc});
   }
-  ReportError("unknown command \"" + name + "\" (try: strata help)");
-  return 2;
+  return ReportUsageError("unknown command \"" + name + "\" (try: strata help)");
 }
 
 }  // namespace

@@ -9,15 +9,25 @@
 namespace strata::tools {
 namespace {
 
+std::string Size(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The first line names the library, the second the scanned area, the tile
+// size and, for a reduced image, the size it was reduced to.
 std::string Description(const SvsOptions& options, int width, int height, const std::string& tail) {
   if (!options.aperioDescription) return "plain tiled image " + tail;
-  std::string text = "Aperio Image Library v11.2.1 \r\n" + std::to_string(options.width) + "x" +
-                     std::to_string(options.height) + " [0,0 " + std::to_string(width) + "x" +
-                     std::to_string(height) + "] (" + std::to_string(options.tileSize) + "x" +
-                     std::to_string(options.tileSize) +
-                     ") JPEG/RGB Q=" + std::to_string(options.quality) + tail;
-  return text;
+  const std::string full = Size(options.width, options.height);
+  std::string text = "Aperio Image Library v11.2.1 \r\n" + full + " [0,0 " + full + "] (" +
+                     Size(options.tileSize, options.tileSize) + ")";
+  if (width != options.width || height != options.height) text += " -> " + Size(width, height);
+  return text + " JPEG/RGB Q=" + std::to_string(options.quality) + tail;
 }
+
+// Scanners mark only the label (reduced) and the macro (reduced, macro) with
+// a subfile type; the pyramid and the thumbnail carry none. Plain tiled
+// TIFFs mark their reduced levels, as generic readers expect.
+constexpr std::uint32_t kMacroSubfileType = FILETYPE_REDUCEDIMAGE | 8;
 
 void SetCommonFields(TIFF* tiff, int width, int height, const std::string& description) {
   SetRgbLayout(tiff, width, height, PHOTOMETRIC_RGB);
@@ -39,9 +49,9 @@ void SetTileCoding(TIFF* tiff, const SvsOptions& options) {
       return;
     case SvsTileCoding::kDeflate:
     case SvsTileCoding::kLzw:
-      TIFFSetField(tiff, TIFFTAG_COMPRESSION, options.coding == SvsTileCoding::kDeflate
-                                                 ? COMPRESSION_ADOBE_DEFLATE
-                                                 : COMPRESSION_LZW);
+      TIFFSetField(
+          tiff, TIFFTAG_COMPRESSION,
+          options.coding == SvsTileCoding::kDeflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW);
       if (options.horizontalPredictor) TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
       return;
     case SvsTileCoding::kUncompressed:
@@ -65,8 +75,15 @@ void SetLevelZeroTags(TIFF* tiff, const SvsOptions& options) {
   }
 }
 
+// Tiles written so far, for the progress callback.
+struct TileCount {
+  std::int64_t done = 0;
+  std::int64_t total = 0;
+};
+
 bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int height,
-                double downsample, const SvsPixelSource& source, std::string* error) {
+                double downsample, const SvsPixelSource& source, TileCount* count,
+                std::string* error) {
   std::string tail;
   if (level == 0 && options.aperioDescription) {
     if (!options.appMag.empty()) tail += "|AppMag = " + options.appMag;
@@ -74,7 +91,9 @@ bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int
   }
   SetCommonFields(tiff, width, height, Description(options, width, height, tail));
   if (level == 0) SetLevelZeroTags(tiff, options);
-  if (level > 0) TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  if (level > 0 && !options.aperioDescription) {
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  }
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<std::uint32_t>(options.tileSize));
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<std::uint32_t>(options.tileSize));
   SetTileCoding(tiff, options);
@@ -98,6 +117,8 @@ bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int
         *error = "cannot write a tile of level " + std::to_string(level);
         return false;
       }
+      ++count->done;
+      if (options.progress) options.progress(count->done, count->total);
     }
   }
   if (!TIFFWriteDirectory(tiff)) {
@@ -108,9 +129,9 @@ bool WriteLevel(TIFF* tiff, const SvsOptions& options, int level, int width, int
 }
 
 bool WriteStripped(TIFF* tiff, const RgbPicture& picture, const std::string& description,
-                   std::string* error) {
+                   std::uint32_t subfileType, std::string* error) {
   SetCommonFields(tiff, picture.width, picture.height, description);
-  TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  if (subfileType != 0) TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, subfileType);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(picture.height));
   const tmsize_t bytes = static_cast<tmsize_t>(picture.rgb.size());
@@ -163,28 +184,39 @@ bool WriteSvs(const std::string& path, const SvsOptions& options, const SvsPixel
     return false;
   }
   const std::vector<std::pair<int, int>> sizes = SvsLevelSizes(options);
+  TileCount count;
+  const std::int64_t tile = options.tileSize;
+  for (const auto& [width, height] : sizes) {
+    count.total += (width + tile - 1) / tile * ((height + tile - 1) / tile);
+  }
   for (std::size_t level = 0; level < sizes.size(); ++level) {
     const double downsample = static_cast<double>(options.width) / sizes[level].first;
     if (!WriteLevel(tiff.get(), options, static_cast<int>(level), sizes[level].first,
-                    sizes[level].second, downsample, source, error)) {
+                    sizes[level].second, downsample, source, &count, error)) {
       return false;
     }
     if (level == 0 && options.thumbnailSide > 0) {
       const RgbPicture thumbnail = SampleThumbnail(options, source);
+      const std::uint32_t subfileType = options.aperioDescription ? 0 : FILETYPE_REDUCEDIMAGE;
       if (!WriteStripped(tiff.get(), thumbnail,
-                         Description(options, thumbnail.width, thumbnail.height, ""), error)) {
+                         Description(options, thumbnail.width, thumbnail.height, ""), subfileType,
+                         error)) {
         return false;
       }
     }
   }
   // Associated images name themselves on the second line, after a bare "\n".
   const std::string head = "Aperio Image Library v11.2.1\n";
-  if (!options.label.empty() &&
-      !WriteStripped(tiff.get(), options.label, head + "label 415x422", error)) {
+  const RgbPicture& label = options.label;
+  if (!label.empty() &&
+      !WriteStripped(tiff.get(), label, head + "label " + Size(label.width, label.height),
+                     FILETYPE_REDUCEDIMAGE, error)) {
     return false;
   }
-  if (!options.macro.empty() &&
-      !WriteStripped(tiff.get(), options.macro, head + "macro 1280x431", error)) {
+  const RgbPicture& macro = options.macro;
+  if (!macro.empty() &&
+      !WriteStripped(tiff.get(), macro, head + "macro " + Size(macro.width, macro.height),
+                     kMacroSubfileType, error)) {
     return false;
   }
   return true;

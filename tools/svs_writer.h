@@ -45,6 +45,8 @@ struct SvsOptions {
   std::vector<std::pair<int, std::string>> textTags;
   // Resolution of level 0 in pixels per centimetre; 0: not written.
   double pixelsPerCentimetre = 0;
+  // Called after each tile with the tiles written and the tiles in all.
+  std::function<void(std::int64_t done, std::int64_t total)> progress;
 };
 
 // Fills a w x h window of RGB pixels at position (x, y) of a level that is

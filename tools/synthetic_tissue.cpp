@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "strata/platform/parallel.h"
+#include "strata/slide/system.h"
 
 namespace strata::tools {
 namespace {
@@ -133,9 +133,9 @@ void SyntheticTissue::FillRow(int y, unsigned char* rgb) const {
 
 bool SyntheticTissue::FillRows(int top, int rows, unsigned char* rgb) const {
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
-  platform::ParallelFor(
-      static_cast<std::size_t>(rows), platform::ProcessorCount(),
-      [&](std::size_t i) { FillRow(top + static_cast<int>(i), rgb + rowBytes * i); });
+  system::ParallelFor(static_cast<std::size_t>(rows), system::ProcessorCount(), [&](std::size_t i) {
+    FillRow(top + static_cast<int>(i), rgb + rowBytes * i);
+  });
   return true;
 }
 

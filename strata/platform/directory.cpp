@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <unistd.h>
+
 namespace strata::platform {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,20 @@ bool IsDirectory(const std::string& path) {
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
   return fs::is_regular_file(path, error);
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  std::error_code error;
+  const fs::perms permissions = fs::status(path, error).permissions();
+  if (error) return false;
+  const fs::perms anyWrite =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  return (permissions & anyWrite) == fs::perms::none || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second) {
+  std::error_code error;
+  return fs::equivalent(first, second, error) && !error;
 }
 
 bool CreateDirectory(const std::string& path) {

@@ -15,6 +15,11 @@ std::string ResolvedPath(const std::string& path);
 bool IsDirectory(const std::string& path);
 // True for a regular file, also one reached through a symbolic link.
 bool IsRegularFile(const std::string& path);
+// True when the file's permissions leave no one allowed to write it, or when
+// this process may not write it: such files are not rewritten in place.
+bool IsReadOnlyFile(const std::string& path);
+// True when both paths name the same existing file (through links too).
+bool IsSameFile(const std::string& first, const std::string& second);
 
 // Creates the folder `path` (its parent must exist); true when it exists
 // afterwards.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
+#include "strata/model/image_codec.h"
 #include "strata/platform/file_io.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_format.h"
@@ -23,6 +24,11 @@ namespace {
 // The only entry size an index round-trips with.
 constexpr int kIndexEntryBytes = kEntryBytes;
 constexpr std::int64_t kLabelLengthField = kSectionLengthField;
+// Where a section record keeps its image's height and width.
+constexpr std::int64_t kSectionHeightField = 8;
+constexpr std::int64_t kSectionWidthField = 12;
+// Labels are small pictures; a larger file is not one.
+constexpr std::int64_t kMaxLabelBytes = 64 << 20;
 
 using Stream = platform::OwnedStream;
 
@@ -101,42 +107,78 @@ bool LoadIndexFacts(const char* path, IndexFacts& facts) {
   return true;
 }
 
+// The bytes of a label picture and its size; only whole JPEG and 24-bit BMP
+// pictures are labels.
+Status ReadLabelPicture(const char* path, std::vector<unsigned char>* bytes, int* width,
+                        int* height) {
+  const std::int64_t size = platform::FileSize(path);
+  if (size <= 0) return Status::NotFound(std::string(path) + ": no such file, or empty");
+  if (size > kMaxLabelBytes)
+    return Status::TooLarge(std::string(path) + " is too large for a label");
+  bytes->resize(static_cast<std::size_t>(size));
+  Stream label(platform::OpenStream(path, "rb"));
+  if (label == nullptr || !ReadExactly(label.get(), bytes->data(), bytes->size())) {
+    return Status::IoError(std::string(path) + " could not be read");
+  }
+  const int length = static_cast<int>(bytes->size());
+  OwnedBuffer pixels(DecodeJpeg(bytes->data(), length, *width, *height));
+  if (pixels == nullptr) pixels.reset(DecodeBmp24(bytes->data(), length, *width, *height));
+  if (pixels == nullptr) {
+    return Status::UnsupportedFormat(std::string(path) + " is not a JPEG or BMP picture");
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
-bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
-  if (slidePath == nullptr || labelPath == nullptr || IsRemote(slidePath)) return false;
-  if (!RecoveredBeforeRewrite(slidePath)) return false;
+Status ReplaceLabel(const char* slidePath, const char* labelPath) {
+  if (slidePath == nullptr || labelPath == nullptr) return Status::InvalidArgument("no path given");
+  if (IsRemote(slidePath)) return Status::Unsupported("a slide over HTTP cannot be rewritten");
+  if (!RecoveredBeforeRewrite(slidePath)) {
+    return Status::Damaged("an interrupted rewrite of the slide cannot be rolled back");
+  }
   std::int64_t labelPosition = 0;
   std::int64_t streamPosition = 0;
   std::int64_t oldLength = 0;
   {
     SlideSession session(slidePath);
     CZTXDataFile* slide = session.slide();
-    if (slide == nullptr || slide->LoadFile() != 0) return false;
+    if (slide == nullptr || slide->LoadFile() != 0)
+      return Status::Damaged("not a readable ZTX slide");
     auto* header = slide->GetZtxHeader();
     auto* label = dynamic_cast<CZTXLabelDataBlock*>(slide->GetLabelBlock());
-    if (header == nullptr || label == nullptr) return false;
+    if (header == nullptr || label == nullptr)
+      return Status::Damaged("the slide has no label record");
     labelPosition = header->GetLabelOffset();
     streamPosition = label->GetImageOffset();
     oldLength = label->GetImageLength();
   }
   const std::int64_t slideSize = platform::FileSize(slidePath);
-  const std::int64_t labelSize = platform::FileSize(labelPath);
-  // The new stream must fit the old one's space, which must lie in the file.
-  if (labelPosition <= 0 || streamPosition <= 0 || labelSize <= 0 || labelSize > oldLength ||
+  if (labelPosition <= 0 || streamPosition <= 0 || oldLength <= 0 ||
       labelPosition > slideSize - kLabelLengthField - 4 ||
       streamPosition > slideSize - labelPosition - oldLength) {
-    return false;
+    return Status::Damaged("the slide stores no label whose space could be reused");
   }
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(labelSize));
-  {
-    Stream label(platform::OpenStream(labelPath, "rb"));
-    if (label == nullptr || !ReadExactly(label.get(), bytes.data(), bytes.size())) return false;
+  std::vector<unsigned char> bytes;
+  int width = 0;
+  int height = 0;
+  const Status picture = ReadLabelPicture(labelPath, &bytes, &width, &height);
+  if (!picture.ok()) return picture;
+  if (static_cast<std::int64_t>(bytes.size()) > oldLength) {
+    return Status::TooLarge("the new label has " + std::to_string(bytes.size()) +
+                            " bytes; the space of the old one holds " + std::to_string(oldLength));
   }
-  return RewriteThroughJournal(
+  const bool written = RewriteThroughJournal(
       slidePath,
-      {U32Write(labelPosition + kLabelLengthField, static_cast<std::uint32_t>(labelSize)),
+      {U32Write(labelPosition + kSectionHeightField, static_cast<std::uint32_t>(height)),
+       U32Write(labelPosition + kSectionWidthField, static_cast<std::uint32_t>(width)),
+       U32Write(labelPosition + kLabelLengthField, static_cast<std::uint32_t>(bytes.size())),
        SlideWrite{labelPosition + streamPosition, std::move(bytes)}});
+  return written ? Status::Ok() : Status::IoError("the slide could not be written");
+}
+
+bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
+  return ReplaceLabel(slidePath, labelPath).ok();
 }
 
 bool CompressTileIndex(const char* slidePath) {

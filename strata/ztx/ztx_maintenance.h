@@ -10,11 +10,16 @@
 #ifndef STRATA_ZTX_ZTX_MAINTENANCE_H_
 #define STRATA_ZTX_ZTX_MAINTENANCE_H_
 
+#include "strata/status.h"
+
 namespace strata::ztx {
 
-// Writes the bytes of `labelPath` over the label stream when they fit into
-// the old stream's space (the old tail stays), and the new length into the
-// label record. True exactly when the label was written.
+// Writes the bytes of `labelPath`, a JPEG or BMP picture, over the label
+// stream when they fit into the old stream's space (the old tail stays), and
+// the new length, width and height into the label record. The status says
+// why a label was refused.
+Status ReplaceLabel(const char* slidePath, const char* labelPath);
+// The same, true exactly when the label was written.
 bool ReplaceLabelStream(const char* slidePath, const char* labelPath);
 
 // Replaces the tileCount x 64-byte index by u32 length + zlib data and sets

@@ -16,6 +16,7 @@
 #include "standins/synthetic_slide.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
+#include "strata/slide.h"
 #include "strata/strata.h"
 #include "support/slide_fixtures.h"
 #include "support/slide_owners.h"
@@ -154,8 +155,8 @@ TEST(StrataCli, InfoReportsHeaderLevelsItemsAndImages) {
   // 20x (5 x 3 tiles), 5x (2 x 1) and 1.25x (1); 10x and 2.5x are left out.
   EXPECT_NE(run.out.find("levels:             3 (18 tiles)"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\"SN-77\""), std::string::npos);
-  EXPECT_NE(run.out.find("label:              240 x 120"), std::string::npos);
-  EXPECT_NE(run.out.find("preview:            320 x 160"), std::string::npos);
+  EXPECT_NE(run.out.find("  label             240 x 120"), std::string::npos);
+  EXPECT_NE(run.out.find("  macro             320 x 160"), std::string::npos);
 }
 
 TEST(StrataCli, TileAndAssociatedImagesAreTheStoredBytes) {
@@ -251,86 +252,269 @@ struct FailureCase {
 
 class StrataCliFailure : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(StrataCliFailure, ExitsNonZeroWithOneLineAndLeavesNothing) {
-  const FailureCase& param = GetParam();
-  TempDir dir;
-  WriteFileBytes(dir.File("junk.png"), Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
+// The folder every failure case runs in: a slide, a copy of it that may not
+// be written, a text file named as a picture and as a slide, a label too
+// large for the slide, and a folder.
+const std::vector<std::string> kFailureFolder = {"junk.png", "slide.ztx", "locked.ztx",
+                                                 "text.ztx", "large.bmp", "folder"};
+
+void MakeFailureFolder(const TempDir& dir) {
+  const Bytes text{'{', '"', 'a', '"', ':', ' ', '1', '}', '\n', '\n'};
+  WriteFileBytes(dir.File("junk.png"), text);
+  WriteFileBytes(dir.File("text.ztx"), text);
   SlideRecipe recipe;
   recipe.fileName = "slide.ztx";
   MakeSlide(dir, recipe);
+  fs::copy_file(dir.File("slide.ztx"), dir.File("locked.ztx"));
+  fs::permissions(dir.File("locked.ztx"), fs::perms::owner_read | fs::perms::group_read);
+  const Bytes large = ExpectedBaseImage(700, 700);
+  unsigned char* raw = nullptr;
+  int length = 0;
+  ASSERT_TRUE(EncodeBmp24(large.data(), 700, 700, &raw, length));
+  Pixels owned(raw);
+  WriteFileBytes(dir.File("large.bmp"), Bytes(raw, raw + length));
+  fs::create_directory(dir.File("folder"));
+}
+
+TEST_P(StrataCliFailure, ExitsWithOneLineThatSaysWhyAndLeavesNothing) {
+  const FailureCase& param = GetParam();
+  TempDir dir;
+  MakeFailureFolder(dir);
+  const Bytes slideBefore = ReadFileBytes(dir.File("slide.ztx"));
   std::vector<std::string> arguments;
   for (const std::string& argument : param.arguments) {
-    arguments.push_back(argument[0] == '@' ? dir.path() + argument.substr(1) : argument);
+    arguments.push_back(!argument.empty() && argument[0] == '@' ? dir.path() + argument.substr(1)
+                                                                : argument);
   }
   const RunResult run = RunStrata(dir, arguments);
   EXPECT_EQ(run.status, param.status) << run.err;
   EXPECT_EQ(run.err.rfind("strata: ", 0), 0u) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   EXPECT_NE(run.err.find(param.message), std::string::npos) << run.err;
-  EXPECT_TRUE(OtherFiles(dir, {"junk.png", "slide.ztx"}).empty());
+  EXPECT_TRUE(OtherFiles(dir, kFailureFolder).empty());
+  EXPECT_EQ(ReadFileBytes(dir.File("slide.ztx")), slideBefore);
+}
+
+const std::vector<std::string> kSynth = {"synth", "@/out.ztx", "--width", "300", "--height", "300"};
+
+std::vector<std::string> With(std::vector<std::string> words,
+                              const std::vector<std::string>& more) {
+  words.insert(words.end(), more.begin(), more.end());
+  return words;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StrataCliFailure,
     ::testing::Values(
+        // Wrong command lines: status 2.
         FailureCase{"UnknownCommand", {"frobnicate"}, 2, "unknown command"},
-        FailureCase{"MissingInput", {"convert", "@/absent.png", "@/out.ztx"}, 1, "cannot read"},
+        FailureCase{"UnknownOption", With(kSynth, {"--colour", "red"}), 2,
+                    "unknown option --colour"},
+        FailureCase{"BadQuality", With(kSynth, {"--quality", "0"}), 2, "--quality must be"},
+        FailureCase{"MissingSize", {"synth", "@/out.ztx", "--width", "300"}, 2, "missing --height"},
+        FailureCase{"OptionWithoutValue", {"tile", "@/slide.ztx", "--scale"}, 2, "needs a value"},
+        FailureCase{"OptionTwice", With(kSynth, {"--width=400"}), 2, "--width is given twice"},
+        FailureCase{"FlagWithValue", With(kSynth, {"--bmp=yes"}), 2, "--bmp takes no value"},
+        FailureCase{"TileWithoutY",
+                    {"tile", "@/slide.ztx", "--scale", "20", "--x", "0", "-o", "@/t.jpg"},
+                    2,
+                    "missing --y"},
+        FailureCase{"TileToText",
+                    {"tile", "@/slide.ztx", "--scale=20", "--x=0", "--y=0", "-o", "@/t.txt"},
+                    2,
+                    "must end in .jpg, .jpeg, .png or .bmp"},
+        FailureCase{"LabelToGif", {"label", "@/slide.ztx", "-o", "@/label.gif"}, 2, "must end in"},
+        FailureCase{"RegionToBmp",
+                    {"region", "@/slide.ztx", "--scale", "5", "--width", "9", "--height", "9", "-o",
+                     "@/r.bmp"},
+                    2,
+                    "must end in .png, .jpg or .jpeg"},
+        FailureCase{
+            "ConvertOntoItself", {"convert", "@/slide.ztx", "@/./slide.ztx"}, 2, "is the input"},
+        FailureCase{
+            "ConvertIntoTheInput", {"convert", "@/slide.ztx", "@/slide.ztx"}, 2, "is the input"},
+        FailureCase{
+            "ConvertToTiff", {"convert", "@/slide.ztx", "@/out.tif"}, 2, "must end in .ztx"},
+        FailureCase{"SynthSvsToPng",
+                    {"synth-svs", "@/out.png", "--width", "9", "--height", "9"},
+                    2,
+                    "must end in .svs or .tif"},
+        FailureCase{
+            "SetLabelWithoutLabel", {"set-label", "@/slide.ztx"}, 2, "usage: strata set-label"},
+        // Failures: status 1, with the reason.
+        FailureCase{"MissingPicture", {"convert", "@/absent.png", "@/out.ztx"}, 1, "cannot read"},
         FailureCase{
             "NotAPicture", {"convert", "@/junk.png", "@/out.ztx"}, 1, "neither a PNG nor a JPEG"},
-        FailureCase{"BadQuality",
-                    {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--quality", "0"},
-                    1,
-                    "--quality must be"},
-        FailureCase{"RefusedByTheWriter",
-                    {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--version", "1.0",
-                     "--compress-index"},
-                    1,
+        FailureCase{"RefusedByTheWriter", With(kSynth, {"--version", "1.0", "--compress-index"}), 1,
                     "compressed tile index needs version 1.1"},
-        FailureCase{
-            "UnknownVersion",
-            {"synth", "@/out.ztx", "--width", "300", "--height", "300", "--version", "1.25"},
-            1,
-            "unsupported version"},
-        FailureCase{"MissingSize", {"synth", "@/out.ztx", "--width", "300"}, 1, "--height"},
-        FailureCase{"OptionWithoutValue", {"tile", "@/slide.ztx", "--scale"}, 1, "needs a value"},
+        FailureCase{"UnknownVersion", With(kSynth, {"--version", "1.25"}), 1,
+                    "unsupported version"},
         FailureCase{
             "NoSuchTile",
             {"tile", "@/slide.ztx", "--scale", "20", "--x", "9984", "--y", "0", "-o", "@/t.jpg"},
             1,
             "no tile at scale 20x"},
-        FailureCase{"NotASlide", {"info", "@/junk.png"}, 1, "cannot open"},
+        FailureCase{"InfoOfAMissingFile", {"info", "@/absent.ztx"}, 1, "no such file"},
+        FailureCase{"InfoOfAFolder", {"info", "@/folder"}, 1, "is a directory"},
+        FailureCase{"InfoOfNothing", {"info", ""}, 1, "cannot open \"\""},
+        FailureCase{"InfoOfText", {"info", "@/text.ztx"}, 1, "cannot open"},
+        FailureCase{
+            "TileOfText",
+            {"tile", "@/text.ztx", "--scale", "20", "--x", "0", "--y", "0", "-o", "@/t.jpg"},
+            1,
+            "cannot open"},
+        FailureCase{"ConvertAFolder", {"convert", "@/folder", "@/out.ztx"}, 1, "is a directory"},
+        FailureCase{"SetLabelToText",
+                    {"set-label", "@/slide.ztx", "@/junk.png"},
+                    1,
+                    "is not a JPEG or BMP picture"},
+        FailureCase{"SetLabelTooLarge",
+                    {"set-label", "@/slide.ztx", "@/large.bmp"},
+                    1,
+                    "the new label has 1470054 bytes; the space of the old one holds"},
+        FailureCase{
+            "SetLabelOfText", {"set-label", "@/text.ztx", "@/large.bmp"}, 1, "not replaced"},
+        FailureCase{"CompressReadOnly", {"compress-index", "@/locked.ztx"}, 1, "is read-only"},
+        FailureCase{"ExpandAPicture", {"expand-index", "@/junk.png"}, 1, "only ZTX slides"},
         FailureCase{"UnwritableOutput",
                     {"synth", "@/missing/out.ztx", "--width", "300", "--height", "300"},
                     1,
                     "cannot create"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+TEST(StrataCli, EveryCommandExplainsItselfWithHelp) {
+  TempDir dir;
+  const RunResult list = RunStrata(dir, {"help"});
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("exit status: 0 success, 1 failure"), std::string::npos) << list.out;
+  std::size_t commands = 0;
+  for (std::size_t at = list.out.find("\n  strata "); at != std::string::npos;
+       at = list.out.find("\n  strata ", at + 1)) {
+    const std::size_t start = at + 10;
+    const std::string name = list.out.substr(start, list.out.find(' ', start) - start);
+    const RunResult help = RunStrata(dir, {name, "--help"});
+    EXPECT_EQ(help.status, 0) << name;
+    EXPECT_EQ(help.out.rfind("usage: strata " + name + " ", 0), 0u) << help.out;
+    ++commands;
+  }
+  EXPECT_GE(commands, 11u);
+}
+
+TEST(StrataCli, TilesAndPicturesTakeTheEncodingTheirNameAsks) {
+  TempDir dir;
+  SlideRecipe recipe;
+  const std::string path = MakeSlide(dir, recipe);
+  for (const char* name : {"t.png", "t.bmp", "t.jpeg"}) {
+    const RunResult run =
+        RunStrata(dir, {"tile", path, "--scale=20", "--x=256", "--y=0", "-o", dir.File(name)});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const Bytes png = ReadFileBytes(dir.File("t.png"));
+  const Bytes bmp = ReadFileBytes(dir.File("t.bmp"));
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+  int width = 0, height = 0;
+  Pixels fromBmp(DecodeBmp24(bmp.data(), static_cast<int>(bmp.size()), width, height));
+  const Bytes jpeg = ReadFileBytes(dir.File("t.jpeg"));
+  int jpegWidth = 0, jpegHeight = 0;
+  Pixels fromJpeg(DecodeJpeg(jpeg.data(), static_cast<int>(jpeg.size()), jpegWidth, jpegHeight));
+  ASSERT_NE(fromBmp, nullptr);
+  ASSERT_NE(fromJpeg, nullptr);
+  ASSERT_EQ(width, jpegWidth);
+  ASSERT_EQ(height, jpegHeight);
+  // The BMP holds the stored JPEG tile's pixels, decoded once.
+  EXPECT_EQ(
+      std::memcmp(fromBmp.get(), fromJpeg.get(), static_cast<std::size_t>(width) * height * 3), 0);
+  ASSERT_EQ(RunStrata(dir, {"label", path, "-o", dir.File("label.png")}).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("label.png"))[1], 'P');
+}
+
+TEST(StrataCli, SetLabelRecordsTheNewLabelsSize) {
+  TempDir dir;
+  SlideRecipe recipe;
+  const std::string path = MakeSlide(dir, recipe);
+  const Bytes small = ExpectedBaseImage(64, 32);
+  unsigned char* raw = nullptr;
+  int length = 0;
+  ASSERT_TRUE(EncodeJpegWithQuality(small.data(), 64, 32, 3, 80, &raw, length));
+  Pixels stream(raw);
+  const Bytes label(raw, raw + length);
+  WriteFileBytes(dir.File("new.jpg"), label);
+  const RunResult run = RunStrata(dir, {"set-label", path, dir.File("new.jpg")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  OpenHandle slide(path);
+  ASSERT_TRUE(slide.opened);
+  unsigned char* data = nullptr;
+  int got = 0, width = 0, height = 0;
+  ASSERT_TRUE(GetLableInfoFunc(slide.handle, &data, &got, &width, &height));
+  Pixels owned(data);
+  EXPECT_EQ(width, 64);
+  EXPECT_EQ(height, 32);
+  EXPECT_EQ(Bytes(data, data + got), label);
+}
+
+TEST(StrataCli, ConvertKeepsTheSlidesFacts) {
+  TempDir dir;
+  ASSERT_EQ(RunStrata(dir, {"synth", dir.File("a.ztx"), "--width=900", "--height=700", "--scale=40",
+                            "--version=1.5", "--seed=9"})
+                .status,
+            0);
+  ASSERT_EQ(
+      RunStrata(dir, {"convert", dir.File("a.ztx"), dir.File("b.ztx"), "--version=2.0"}).status, 0);
+  std::unique_ptr<Slide> a, b;
+  ASSERT_TRUE(Slide::Open(dir.File("a.ztx"), &a).ok());
+  ASSERT_TRUE(Slide::Open(dir.File("b.ztx"), &b).ok());
+  EXPECT_EQ(b->Facts().objectivePower, 40);
+  EXPECT_FLOAT_EQ(static_cast<float>(b->Facts().micronsPerPixelX), 0.25f);
+  EXPECT_TRUE(b->Facts().hasScanTime);
+  EXPECT_EQ(b->Facts().scanTime, a->Facts().scanTime);
+  EXPECT_EQ(b->Facts().scanDurationSeconds, a->Facts().scanDurationSeconds);
+  EXPECT_EQ(b->Properties().at("ztx.item.29"), "SYNTH-9");
+  EXPECT_EQ(b->AssociatedImageNames(), a->AssociatedImageNames());
+}
+
+TEST(StrataCli, ProgressIsReportedOffATerminalToo) {
+  TempDir dir;
+  setenv("STRATA_PROGRESS_SECONDS", "0", 1);
+  const RunResult run =
+      RunStrata(dir, {"synth-svs", dir.File("p.svs"), "--width=1200", "--height=900"});
+  unsetenv("STRATA_PROGRESS_SECONDS");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("writing " + dir.File("p.svs") + ": 100% ("), std::string::npos)
+      << run.err;
+}
+
 // Slides of the bridge and SDK formats, served by the stand-in libraries.
 TEST(StrataCli, ReadsBridgeAndSdkSlides) {
   UseStandinLibraries();
   TempDir dir;
-  const RunResult info = RunStrata(dir, {"info", "/slides/case.dmetrix"});
+  // The stand-ins serve any name; the files only need to be there.
+  for (const char* name : {"case.dmetrix", "case.mds", "case.TMAP"})
+    WriteFileBytes(dir.File(name), {});
+  const RunResult info = RunStrata(dir, {"info", dir.File("case.dmetrix")});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("size:               1000 x 700 pixels"), std::string::npos);
-  EXPECT_NE(info.out.find("thumbnail:          250 x 175"), std::string::npos) << info.out;
-  // No scan time is known for these formats: no line, nothing made up.
-  EXPECT_EQ(info.out.find("scanned:"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("  thumbnail         250 x 175"), std::string::npos) << info.out;
+  // The bridge's header carries the scan time (1700000000.5 s, 1000 ms).
+  EXPECT_NE(info.out.find("scanned:            2023-11-14 22:13:20 UTC, took 0:00:01"),
+            std::string::npos)
+      << info.out;
 
-  ASSERT_EQ(RunStrata(dir, {"tile", "/slides/case.dmetrix", "--scale", "20", "--x", "256", "--y",
+  ASSERT_EQ(RunStrata(dir, {"tile", dir.File("case.dmetrix"), "--scale", "20", "--x", "256", "--y",
                             "0", "-o", dir.File("tile.bmp")})
                 .status,
             0);
   EXPECT_EQ(ReadFileBytes(dir.File("tile.bmp")),
             standin::EncodeBmp(standin::LevelWindow(standin::kDmetrixSlide, 2, 256, 0, 256, 256),
                                256, 256));
-  ASSERT_EQ(RunStrata(dir, {"region", "/slides/case.mds", "--scale", "10", "--width", "40",
+  ASSERT_EQ(RunStrata(dir, {"region", dir.File("case.mds"), "--scale", "10", "--width", "40",
                             "--height", "30", "-o", dir.File("region.png")})
                 .status,
             0);
-  ASSERT_EQ(RunStrata(dir, {"thumbnail", "/slides/case.mds", "-o", dir.File("thumb.bmp")}).status,
+  ASSERT_EQ(RunStrata(dir, {"thumbnail", dir.File("case.mds"), "-o", dir.File("thumb.bmp")}).status,
             0);
   EXPECT_EQ(ReadFileBytes(dir.File("thumb.bmp")).size(), 54u + 96 * 64 * 3);
-  const RunResult tmap = RunStrata(dir, {"tile", "/slides/case.TMAP", "--scale", "40", "--x", "0",
+  const RunResult tmap = RunStrata(dir, {"tile", dir.File("case.TMAP"), "--scale", "40", "--x", "0",
                                          "--y", "0", "-o", dir.File("tmap.jpg")});
   ASSERT_EQ(tmap.status, 0) << tmap.err;
   int width = 0, height = 0;
