@@ -58,7 +58,8 @@ Status OpenTiffSlide(const std::string& location, std::unique_ptr<SlideFormat>* 
   if (IsUrl(location)) return opened;
   const Status fallback = foreign::OpenOpenSlideSlide(location, format);
   if (fallback.ok()) return fallback;
-  return Status(fallback.code(), fallback.message() + " (the native reader: " + opened.message() + ")");
+  return Status(fallback.code(),
+                fallback.message() + " (the native reader: " + opened.message() + ")");
 }
 
 // The order is the order of the name tests: the first entry whose text
@@ -99,19 +100,18 @@ bool IsZtx(const std::vector<unsigned char>& head) {
   if (head.size() < 4) return false;
   unsigned char marker[4] = {head[0], head[1], head[2], head[3]};
   ztx::NormaliseMarker(marker);
-  const std::uint32_t value = static_cast<std::uint32_t>(marker[0]) |
-                              static_cast<std::uint32_t>(marker[1]) << 8 |
-                              static_cast<std::uint32_t>(marker[2]) << 16 |
-                              static_cast<std::uint32_t>(marker[3]) << 24;
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(marker[0]) | static_cast<std::uint32_t>(marker[1]) << 8 |
+      static_cast<std::uint32_t>(marker[2]) << 16 | static_cast<std::uint32_t>(marker[3]) << 24;
   return value == ztx::kZtxMarker;
 }
 
 bool IsTiff(const std::vector<unsigned char>& head) {
   if (head.size() < 4) return false;
-  const bool little = head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) &&
-                      head[3] == 0;
-  const bool big = head[0] == 'M' && head[1] == 'M' && head[2] == 0 &&
-                   (head[3] == 42 || head[3] == 43);
+  const bool little =
+      head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0;
+  const bool big =
+      head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
   return little || big;
 }
 
@@ -162,7 +162,12 @@ const FormatEntry* FormatByContent(const std::string& location, std::string* for
     *format = foreign::OpenSlideVendorOf(location);
     return EntryForVendor(*format);
   }
-  return nullptr;
+  // Formats made of an index file beside a folder of data (MRXS, VMS) are
+  // OpenSlide's to recognise.
+  const std::string vendor = IsUrl(location) ? "" : foreign::OpenSlideVendorOf(location);
+  if (vendor != "mirax" && vendor != "hamamatsu") return nullptr;
+  *format = vendor;
+  return EntryForVendor(vendor);
 }
 
 const FormatEntry* FormatForFolder(const std::string& folder) {

@@ -40,7 +40,7 @@ Status ReplaceLabel(const std::string& slidePath, const std::string& labelPath) 
   const Status rewritable = CheckRewritable(slidePath);
   if (!rewritable.ok()) return rewritable;
   if (platform::IsDirectory(labelPath)) return Status::IsDirectory(labelPath + " is a directory");
-  return ztx::ReplaceLabel(slidePath.c_str(), labelPath.c_str());
+  return ztx::ReplaceLabel(slidePath.c_str(), labelPath.c_str(), ztx::LabelBytes::kPicturesOnly);
 }
 
 Status CompressTileIndex(const std::string& slidePath) {

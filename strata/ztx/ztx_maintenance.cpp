@@ -107,10 +107,9 @@ bool LoadIndexFacts(const char* path, IndexFacts& facts) {
   return true;
 }
 
-// The bytes of a label picture and its size; only whole JPEG and 24-bit BMP
-// pictures are labels.
-Status ReadLabelPicture(const char* path, std::vector<unsigned char>* bytes, int* width,
-                        int* height) {
+// The bytes of a label file and, when it is a JPEG or 24-bit BMP picture,
+// its size (0 x 0 otherwise).
+Status ReadLabelFile(const char* path, std::vector<unsigned char>* bytes, int* width, int* height) {
   const std::int64_t size = platform::FileSize(path);
   if (size <= 0) return Status::NotFound(std::string(path) + ": no such file, or empty");
   if (size > kMaxLabelBytes)
@@ -123,15 +122,13 @@ Status ReadLabelPicture(const char* path, std::vector<unsigned char>* bytes, int
   const int length = static_cast<int>(bytes->size());
   OwnedBuffer pixels(DecodeJpeg(bytes->data(), length, *width, *height));
   if (pixels == nullptr) pixels.reset(DecodeBmp24(bytes->data(), length, *width, *height));
-  if (pixels == nullptr) {
-    return Status::UnsupportedFormat(std::string(path) + " is not a JPEG or BMP picture");
-  }
+  if (pixels == nullptr) *width = *height = 0;
   return Status::Ok();
 }
 
 }  // namespace
 
-Status ReplaceLabel(const char* slidePath, const char* labelPath) {
+Status ReplaceLabel(const char* slidePath, const char* labelPath, LabelBytes accepted) {
   if (slidePath == nullptr || labelPath == nullptr) return Status::InvalidArgument("no path given");
   if (IsRemote(slidePath)) return Status::Unsupported("a slide over HTTP cannot be rewritten");
   if (!RecoveredBeforeRewrite(slidePath)) {
@@ -162,8 +159,12 @@ Status ReplaceLabel(const char* slidePath, const char* labelPath) {
   std::vector<unsigned char> bytes;
   int width = 0;
   int height = 0;
-  const Status picture = ReadLabelPicture(labelPath, &bytes, &width, &height);
-  if (!picture.ok()) return picture;
+  const Status read = ReadLabelFile(labelPath, &bytes, &width, &height);
+  if (!read.ok()) return read;
+  const bool picture = width > 0 && height > 0;
+  if (!picture && accepted == LabelBytes::kPicturesOnly) {
+    return Status::UnsupportedFormat(std::string(labelPath) + " is not a JPEG or BMP picture");
+  }
   if (static_cast<std::int64_t>(bytes.size()) > oldLength) {
     return Status::TooLarge("the new label has " + std::to_string(bytes.size()) +
                             " bytes; the space of the old one holds " + std::to_string(oldLength));
@@ -178,7 +179,7 @@ Status ReplaceLabel(const char* slidePath, const char* labelPath) {
 }
 
 bool ReplaceLabelStream(const char* slidePath, const char* labelPath) {
-  return ReplaceLabel(slidePath, labelPath).ok();
+  return ReplaceLabel(slidePath, labelPath, LabelBytes::kAny).ok();
 }
 
 bool CompressTileIndex(const char* slidePath) {

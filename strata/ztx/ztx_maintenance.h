@@ -14,12 +14,15 @@
 
 namespace strata::ztx {
 
-// Writes the bytes of `labelPath`, a JPEG or BMP picture, over the label
-// stream when they fit into the old stream's space (the old tail stays), and
-// the new length, width and height into the label record. The status says
-// why a label was refused.
-Status ReplaceLabel(const char* slidePath, const char* labelPath);
-// The same, true exactly when the label was written.
+enum class LabelBytes { kAny, kPicturesOnly };
+
+// Writes the bytes of `labelPath` over the label stream when they fit into
+// the old stream's space (the old tail stays), and the new length into the
+// label record; a JPEG or BMP picture's width and height too. With
+// kPicturesOnly, other files are refused. The status says why a label was
+// refused.
+Status ReplaceLabel(const char* slidePath, const char* labelPath, LabelBytes accepted);
+// The same for any bytes, true exactly when the label was written.
 bool ReplaceLabelStream(const char* slidePath, const char* labelPath);
 
 // Replaces the tileCount x 64-byte index by u32 length + zlib data and sets
