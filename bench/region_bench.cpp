@@ -41,13 +41,25 @@ struct Origin {
   int y;
 };
 
-// The stored tiles a region reads: those of the finest level that is not
-// finer than needed (the level the library composes from), over the window
-// the region maps to on it.
+// The level a region at `factor` times the scan scale is composed from: of
+// the two stored levels around it the coarser one, unless that one would have
+// to be enlarged by more than 1.5 times (the rule of the library's region
+// composition, which the slide does not hand out).
+int SourceLevel(const strata::Slide& slide, float factor) {
+  const double wanted = 1.0 / factor;
+  const int finer = slide.BestLevelForDownsample(wanted);
+  const std::vector<strata::SlideLevel>& levels = slide.Levels();
+  const auto coarser = static_cast<std::size_t>(finer) + 1;
+  if (coarser >= levels.size() || levels[coarser].downsample / wanted > 1.5) return finer;
+  return static_cast<int>(coarser);
+}
+
+// The stored tiles a region reads, over the window the region maps to on
+// its source level.
 std::vector<std::vector<unsigned char>> CoveringTiles(const strata::Slide& slide, float factor,
                                                       const Origin& origin) {
   std::vector<std::vector<unsigned char>> tiles;
-  const int level = slide.BestLevelForDownsample(1.0 / factor);
+  const int level = SourceLevel(slide, factor);
   const strata::SlideLevel& stored = slide.Levels()[static_cast<std::size_t>(level)];
   // Region pixels to level pixels.
   const double toLevel = 1.0 / (factor * stored.downsample);
