@@ -3,8 +3,8 @@
 // the other benches share (100,000 x 80,000 by default, written once) is
 // served by a private loopback nginx (keep-alive on) and, through a latency
 // proxy, as if from a server 20 ms away. For the local file, HTTP on
-// loopback and HTTP through the proxy, the bench prints the requests and the
-// time of a full open and a block open (medians of three), a 2048 x 2048
+// loopback and HTTP through the proxy, the bench prints the requests (as
+// nginx logged them) and the time of a full open and a block open (medians of three), a 2048 x 2048
 // region and 100 random 1024 x 1024 regions, "before" (STRATA_HTTP_CACHE_MB=0, STRATA_HTTP_REUSE=0:
 // one fresh connection per read, nothing fetched ahead) and "after" (the
 // defaults); then four threads' tile rate on one handle, local against
