@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
-#include "strata/platform/file_io.h"
-#include "strata/platform/terminal.h"
-#include "strata/ztx/ztx_writer.h"
+#include "strata/slide/slide_writer.h"
+#include "strata/slide/system.h"
 #include "tools/synthetic_tissue.h"
 
 namespace strata::bench {
@@ -15,33 +15,66 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+std::string TileRangesPath(const std::string& slidePath) { return slidePath + ".tiles"; }
+
+std::vector<TileRange> ReadTileRanges(const std::string& slidePath) {
+  std::vector<TileRange> ranges;
+  std::ifstream in(TileRangesPath(slidePath));
+  TileRange range;
+  while (in >> range.x >> range.y >> range.length >> range.position) ranges.push_back(range);
+  if (!in.eof()) ranges.clear();
+  return ranges;
+}
+
+namespace {
+
+bool WriteTileRanges(const std::string& path, const writer::ZtxLayout& layout, int scanScale) {
+  std::ofstream out(path);
+  for (const writer::WrittenTile& tile : layout.tiles) {
+    if (tile.scale != static_cast<float>(scanScale)) continue;
+    out << tile.x << ' ' << tile.y << ' ' << tile.length << ' ' << layout.indexOffset + tile.offset
+        << '\n';
+  }
+  out.close();
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
 bool EnsureBenchSlide(const std::string& path, int width, int height, int scanScale,
                       std::uint32_t seed) {
-  if (platform::FileExists(path)) return true;
-  ztx::ZtxWriterOptions options;
+  const std::string rangesPath = TileRangesPath(path);
+  if (system::FileExists(path) && system::FileExists(rangesPath)) return true;
+  writer::ZtxWriterOptions options;
   options.version = 1.3f;
   options.scanScale = scanScale;
   const tools::SyntheticTissue tissue(width, height, seed);
-  const bool terminal = platform::IsTerminal(stderr);
-  std::fprintf(stderr, "writing %s (%d x %d) once; later runs reuse it\n", path.c_str(), width,
-               height);
+  const bool terminal = system::IsTerminal(stderr);
+  std::fprintf(stderr, "writing %s (%d x %d) and its tile ranges once; later runs reuse them\n",
+               path.c_str(), width, height);
   const std::string temporary = path + ".partial";
   std::string error;
   const auto start = Clock::now();
-  ztx::ZtxWriter writer(options);
+  writer::ZtxWriter writer(options);
+  writer::ZtxLayout layout;
   const bool written = writer.Write(
       temporary, width, height,
       [&tissue](int top, int rows, unsigned char* rgb) { return tissue.FillRows(top, rows, rgb); },
-      &error, nullptr,
+      &error, &layout,
       [terminal, start](std::int64_t done, std::int64_t total) {
         if (!terminal || (done % 500 != 0 && done != total)) return;
         std::fprintf(stderr, "\r  %lld/%lld tiles, %.0f s", static_cast<long long>(done),
                      static_cast<long long>(total), SecondsSince(start));
       });
   if (terminal) std::fputc('\n', stderr);
-  if (!written || !platform::RenameFile(temporary, path)) {
+  const std::string rangesTemporary = rangesPath + ".partial";
+  const bool rangesWritten = written && WriteTileRanges(rangesTemporary, layout, scanScale);
+  if (written && !rangesWritten) error = "cannot write " + rangesTemporary;
+  if (!rangesWritten || !system::RenameFile(temporary, path) ||
+      !system::RenameFile(rangesTemporary, rangesPath)) {
     std::fprintf(stderr, "cannot write the bench slide: %s\n", error.c_str());
-    platform::RemoveFile(temporary);
+    system::RemoveFile(temporary);
+    system::RemoveFile(rangesTemporary);
     return false;
   }
   std::fprintf(stderr, "written in %.0f s\n", SecondsSince(start));
@@ -55,7 +88,7 @@ std::string SharedBenchSlide(const std::string& dir, int width, int height) {
       dir + "/bench-" + std::to_string(width) + "x" + std::to_string(height) + ".ztx";
   if (!EnsureBenchSlide(path, width, height, 40, 2024)) return std::string();
   std::printf("slide: %s (%.2f GB)\n", path.c_str(),
-              static_cast<double>(platform::FileSize(path)) / 1e9);
+              static_cast<double>(system::FileSize(path)) / 1e9);
   return path;
 }
 
@@ -84,7 +117,7 @@ bool ParseBenchArguments(int argc, char** argv, const std::set<std::string>& opt
 }
 
 std::string BenchDir(const tools::Arguments& arguments) {
-  const char* fromEnvironment = platform::EnvironmentValue("STRATA_BENCH_DIR");
+  const char* fromEnvironment = system::EnvironmentValue("STRATA_BENCH_DIR");
   return arguments.Text("--dir",
                         fromEnvironment != nullptr ? fromEnvironment : "/tmp/strata-bench");
 }

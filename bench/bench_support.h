@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tools/arguments.h"
 
@@ -16,11 +17,27 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start);
 
 // Makes sure `path` holds a version 1.3 synthetic-tissue slide of width x
-// height at `scanScale`: an existing file is reused, otherwise it is written
-// (to a temporary name, renamed when complete), with progress on a terminal.
-// False, with a line on standard error, when it cannot be written.
+// height at `scanScale`, with its base-level tile ranges beside it
+// (TileRangesPath): an existing pair is reused, otherwise both are written
+// (to temporary names, renamed when complete), with progress on a terminal.
+// False, with a line on standard error, when they cannot be written.
 bool EnsureBenchSlide(const std::string& path, int width, int height, int scanScale,
                       std::uint32_t seed);
+
+// Where one stored base-level tile of a bench slide lies in its file, as the
+// writer reported it: the reference that reading through the library is
+// measured against, which the library itself does not hand out.
+struct TileRange {
+  int x = 0;  // level-0 pixels
+  int y = 0;
+  int length = 0;
+  std::int64_t position = 0;  // from the start of the file
+};
+
+// PATH.tiles: one "x y length position" line per base-level tile.
+std::string TileRangesPath(const std::string& slidePath);
+// The ranges EnsureBenchSlide kept; empty when the file is missing or bad.
+std::vector<TileRange> ReadTileRanges(const std::string& slidePath);
 
 // The 40x slide that open_tiles_bench and reader_bench share:
 // DIR/bench-WxH.ztx, written once. Prints its path and size; "" on failure.

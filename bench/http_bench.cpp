@@ -3,8 +3,8 @@
 // the other benches share (100,000 x 80,000 by default, written once) is
 // served by a private loopback nginx (keep-alive on) and, through a latency
 // proxy, as if from a server 20 ms away. For the local file, HTTP on
-// loopback and HTTP through the proxy, the bench prints the requests and the
-// time of a full open and a block open (medians of three), a 2048 x 2048
+// loopback and HTTP through the proxy, the bench prints the requests (as
+// nginx logged them) and the time of a full open and a block open (medians of three), a 2048 x 2048
 // region and 100 random 1024 x 1024 regions, "before" (STRATA_HTTP_CACHE_MB=0, STRATA_HTTP_REUSE=0:
 // one fresh connection per read, nothing fetched ahead) and "after" (the
 // defaults); then four threads' tile rate on one handle, local against
@@ -30,11 +30,8 @@
 
 #include "bench/bench_support.h"
 #include "bench/pyramid_tiff_writer.h"
-#include "strata/model/http_file_operation_tool.h"
-#include "strata/platform/file_io.h"
+#include "strata/slide/system.h"
 #include "strata/strata.h"
-#include "strata/ztx/tile_info.h"
-#include "strata/ztx/ztx_data_file.h"
 #include "tools/loopback/latency_proxy.h"
 #include "tools/loopback/nginx_server.h"
 
@@ -86,45 +83,31 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
   return parsed;
 }
 
-struct StoredTile {
-  float scale;
-  int x, y, length;
-};
-
-// The first `count` tiles of the slide's index, in index order.
-std::vector<StoredTile> IndexTiles(const std::string& path, int count) {
-  std::vector<StoredTile> tiles;
-  IMAGE_INFO_STRUCT handle{};
-  if (!InitImageFileFunc(&handle, path.c_str())) return tiles;
-  if (auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide)) {
-    for (const TileInfo& tile : slide->Tiles()) {
-      if (static_cast<int>(tiles.size()) == count) break;
-      tiles.push_back({tile.scale, tile.x, tile.y, tile.length});
-    }
-  }
-  UnInitImageFileFunc(&handle);
+// The first `count` base-level tiles the writer stored, in the order it
+// stored them.
+std::vector<strata::bench::TileRange> IndexTiles(const std::string& path, int count) {
+  std::vector<strata::bench::TileRange> tiles = strata::bench::ReadTileRanges(path);
+  if (static_cast<int>(tiles.size()) > count) tiles.resize(static_cast<std::size_t>(count));
   return tiles;
 }
 
 // "before": every read one request on a fresh connection, nothing ahead.
 void UseSettings(bool before) {
-  for (const char* name : {CHTTPFileOperationTool::kCacheSizeVariable,
-                           CHTTPFileOperationTool::kConnectionReuseVariable}) {
+  for (const char* name : {"STRATA_HTTP_CACHE_MB", "STRATA_HTTP_REUSE"}) {
     if (before) {
-      strata::platform::SetEnvironmentValue(name, "0");
+      strata::system::SetEnvironmentValue(name, "0");
     } else {
-      strata::platform::UnsetEnvironmentValue(name);
+      strata::system::UnsetEnvironmentValue(name);
     }
   }
 }
 
-// Transfers the handle's reader has made (0 for local files).
-long RequestsOf(IMAGE_INFO_STRUCT& handle) {
-  auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide);
-  auto* reader = slide == nullptr
-                     ? nullptr
-                     : dynamic_cast<CHTTPFileOperationTool*>(slide->GetFileOperationTool());
-  return reader == nullptr ? 0 : static_cast<long>(reader->GetStatistics().requests);
+// Requests the server has answered so far (every route's requests reach the
+// one nginx; the proxy only delays them); null for the local file.
+using RequestCounter = const NginxServer*;
+
+long RequestsSoFar(RequestCounter server) {
+  return server == nullptr ? 0 : server->SettledAccessLogLines();
 }
 
 struct Cost {
@@ -139,19 +122,21 @@ struct Region {
 
 // The median of three opens (one open is at the mercy of the scheduler);
 // the requests of one.
-Cost TimeOpen(const std::string& path, bool block, const BenchOptions& options) {
+Cost TimeOpen(const std::string& path, bool block, const BenchOptions& options,
+              RequestCounter server) {
   const int left = options.width / 2 - 1024;
   const int top = options.height / 2 - 1024;
   std::vector<Cost> runs;
   for (int run = 0; run < 3; ++run) {
     Cost cost;
     IMAGE_INFO_STRUCT handle{};
+    const long before = RequestsSoFar(server);
     const auto start = Clock::now();
     cost.ok = block ? InitImageFileFuncAsBlock(&handle, path.c_str(), left, top, left + 2048,
                                                top + 2048, options.scanScale)
                     : InitImageFileFunc(&handle, path.c_str());
     cost.seconds = SecondsSince(start);
-    cost.requests = RequestsOf(handle);
+    cost.requests = RequestsSoFar(server) - before;
     UnInitImageFileFunc(&handle);
     runs.push_back(cost);
   }
@@ -161,9 +146,10 @@ Cost TimeOpen(const std::string& path, bool block, const BenchOptions& options) 
   return runs[1];
 }
 
-Cost TimeRegions(IMAGE_INFO_STRUCT& handle, const std::vector<Region>& regions, float scale) {
+Cost TimeRegions(IMAGE_INFO_STRUCT& handle, const std::vector<Region>& regions, float scale,
+                 RequestCounter server) {
   Cost cost;
-  const long before = RequestsOf(handle);
+  const long before = RequestsSoFar(server);
   const auto start = Clock::now();
   for (const Region& region : regions) {
     unsigned char* out = nullptr;
@@ -175,7 +161,7 @@ Cost TimeRegions(IMAGE_INFO_STRUCT& handle, const std::vector<Region>& regions, 
     DeleteImageDataFunc(out);
   }
   cost.seconds = SecondsSince(start);
-  cost.requests = RequestsOf(handle) - before;
+  cost.requests = RequestsSoFar(server) - before;
   return cost;
 }
 
@@ -184,17 +170,18 @@ struct RouteCosts {
 };
 
 RouteCosts MeasureRoute(const std::string& path, const BenchOptions& options,
-                        const std::vector<Region>& big, const std::vector<Region>& random) {
+                        const std::vector<Region>& big, const std::vector<Region>& random,
+                        RequestCounter server) {
   RouteCosts costs;
-  costs.fullOpen = TimeOpen(path, false, options);
-  costs.blockOpen = TimeOpen(path, true, options);
+  costs.fullOpen = TimeOpen(path, false, options, server);
+  costs.blockOpen = TimeOpen(path, true, options, server);
   IMAGE_INFO_STRUCT handle{};
   if (!InitImageFileFunc(&handle, path.c_str())) {
     costs.region.ok = costs.randomRegions.ok = false;
     return costs;
   }
-  costs.region = TimeRegions(handle, big, options.scanScale);
-  costs.randomRegions = TimeRegions(handle, random, options.scanScale);
+  costs.region = TimeRegions(handle, big, options.scanScale, server);
+  costs.randomRegions = TimeRegions(handle, random, options.scanScale, server);
   UnInitImageFileFunc(&handle);
   return costs;
 }
@@ -222,7 +209,7 @@ struct Rate {
 };
 
 // Every thread walks its share of the tiles, `rounds` times, on one handle.
-Rate MeasureTiles(const std::string& path, const std::vector<StoredTile>& tiles,
+Rate MeasureTiles(const std::string& path, const std::vector<strata::bench::TileRange>& tiles,
                   const BenchOptions& options) {
   IMAGE_INFO_STRUCT handle{};
   Rate rate;
@@ -240,11 +227,11 @@ Rate MeasureTiles(const std::string& path, const std::vector<StoredTile>& tiles,
       for (int round = 0; round < options.rounds; ++round) {
         for (std::size_t i = static_cast<std::size_t>(t); i < tiles.size();
              i += static_cast<std::size_t>(options.threads)) {
-          const StoredTile& tile = tiles[i];
+          const strata::bench::TileRange& tile = tiles[i];
           buffer.resize(static_cast<std::size_t>(tile.length) + 1);
           unsigned char* out = buffer.data();
           int length = 0;
-          GetImageStreamFunc(&handle, tile.scale, tile.x, tile.y, &length, &out);
+          GetImageStreamFunc(&handle, options.scanScale, tile.x, tile.y, &length, &out);
           if (length != tile.length) ++failed;
           ++done;
         }
@@ -317,9 +304,9 @@ int main(int argc, char** argv) {
   LatencyProxy proxy(server.port(), std::chrono::milliseconds(options.delayMs));
   const std::string fileName = localPath.substr(localPath.rfind('/') + 1);
   const std::string tiffName = tiffPath.substr(tiffPath.rfind('/') + 1);
-  const std::vector<StoredTile> tiles = IndexTiles(localPath, options.tiles);
+  const std::vector<strata::bench::TileRange> tiles = IndexTiles(localPath, options.tiles);
   std::printf("TIFF: %s (%.2f GB); proxy delay %d ms per request\n", tiffPath.c_str(),
-              tiffWritten ? static_cast<double>(strata::platform::FileSize(tiffPath)) / 1e9 : 0.0,
+              tiffWritten ? static_cast<double>(strata::system::FileSize(tiffPath)) / 1e9 : 0.0,
               options.delayMs);
 
   std::mt19937 random(2024);
@@ -332,13 +319,13 @@ int main(int argc, char** argv) {
   const std::string loopbackUrl = server.Url(fileName);
   const std::string proxyUrl = proxy.Url("/" + fileName);
   UseSettings(false);
-  const RouteCosts local = MeasureRoute(localPath, options, big, regions);
+  const RouteCosts local = MeasureRoute(localPath, options, big, regions, nullptr);
   UseSettings(true);
-  const RouteCosts loopbackBefore = MeasureRoute(loopbackUrl, options, big, regions);
-  const RouteCosts proxyBefore = MeasureRoute(proxyUrl, options, big, regions);
+  const RouteCosts loopbackBefore = MeasureRoute(loopbackUrl, options, big, regions, &server);
+  const RouteCosts proxyBefore = MeasureRoute(proxyUrl, options, big, regions, &server);
   UseSettings(false);
-  const RouteCosts loopbackAfter = MeasureRoute(loopbackUrl, options, big, regions);
-  const RouteCosts proxyAfter = MeasureRoute(proxyUrl, options, big, regions);
+  const RouteCosts loopbackAfter = MeasureRoute(loopbackUrl, options, big, regions, &server);
+  const RouteCosts proxyAfter = MeasureRoute(proxyUrl, options, big, regions, &server);
 
   std::printf("\nrequests and time:\n");
   PrintRoute("local file", local, true, options.regions);
@@ -358,7 +345,7 @@ int main(int argc, char** argv) {
   std::printf("random regions, proxy before / after: %6.2f\n",
               proxyBefore.randomRegions.seconds / proxyAfter.randomRegions.seconds);
 
-  std::printf("\n%d threads, %d rounds over the first %zu tiles of the index, one handle:\n",
+  std::printf("\n%d threads, %d rounds over the first %zu base-level tiles of the index, one handle:\n",
               options.threads, options.rounds, tiles.size());
   const Rate localRate = MeasureTiles(localPath, tiles, options);
   UseSettings(true);

@@ -1,22 +1,14 @@
 #include "bench/pyramid_tiff_writer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 
-#include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
-#include "strata/platform/file_io.h"
-#include "strata/strata.h"
-#include "strata/ztx/tile_info.h"
-#include "strata/ztx/ztx_data_file.h"
-#include "strata/ztx/ztx_header.h"
+#include "strata/slide.h"
+#include "strata/slide/image_codec.h"
+#include "strata/slide/system.h"
 #include "tools/tiff_file.h"
 
 namespace strata::bench {
@@ -25,43 +17,6 @@ namespace {
 
 constexpr int kTile = 256;
 constexpr int kEdgeQuality = 75;
-
-// One stored level: its size and its tiles on the 256-pixel grid (null where
-// the slide stores none; the first record of a cell wins, as when reading).
-struct StoredLevel {
-  int width = 0;
-  int height = 0;
-  int columns = 0;
-  std::vector<const TileInfo*> grid;
-};
-
-// Levels by scale, largest scale (the base level) first. A level is the base
-// size times scale / scanScale, rounded up; its edge tiles may be stored
-// larger than the level reaches.
-std::map<float, StoredLevel, std::greater<float>> StoredLevels(const std::vector<TileInfo>& tiles,
-                                                               int width, int height,
-                                                               double scanScale) {
-  std::map<float, StoredLevel, std::greater<float>> levels;
-  for (const TileInfo& tile : tiles) {
-    StoredLevel& level = levels[tile.scale];
-    level.width = static_cast<int>(std::ceil(width * (tile.scale / scanScale)));
-    level.height = static_cast<int>(std::ceil(height * (tile.scale / scanScale)));
-  }
-  for (auto& [scale, level] : levels) {
-    level.columns = (level.width + kTile - 1) / kTile;
-    const int rows = (level.height + kTile - 1) / kTile;
-    level.grid.assign(static_cast<std::size_t>(level.columns) * rows, nullptr);
-  }
-  for (const TileInfo& tile : tiles) {
-    if (tile.x < 0 || tile.y < 0 || tile.x % kTile != 0 || tile.y % kTile != 0) continue;
-    StoredLevel& level = levels[tile.scale];
-    const std::size_t cell =
-        static_cast<std::size_t>(tile.y / kTile) * level.columns + tile.x / kTile;
-    if (tile.x / kTile >= level.columns || cell >= level.grid.size()) continue;
-    if (level.grid[cell] == nullptr) level.grid[cell] = &tile;
-  }
-  return levels;
-}
 
 std::vector<unsigned char> EncodeWholeTile(const std::vector<unsigned char>& pixels) {
   unsigned char* stream = nullptr;
@@ -91,38 +46,34 @@ std::vector<unsigned char> PaddedTile(const std::vector<unsigned char>& stream) 
 
 class TileCopier {
  public:
-  TileCopier(const std::string& slidePath, std::int64_t indexOffset)
-      : slide_(slidePath, std::ios::binary), indexOffset_(indexOffset) {}
+  explicit TileCopier(const Slide& slide) : slide_(slide) {}
 
-  bool ok() const { return static_cast<bool>(slide_); }
-
-  // The JPEG stream of one whole tile for the cell; empty on failure.
-  std::vector<unsigned char> WholeTile(const TileInfo* tile) {
-    if (tile == nullptr) {
+  // The JPEG stream of one whole tile for the cell (white where the slide
+  // stores none); empty on failure.
+  std::vector<unsigned char> WholeTile(int level, std::int64_t column, std::int64_t row) {
+    const Status read = slide_.ReadTile(level, column, row, &tile_);
+    if (read.code() == Status::Code::kNotFound) {
       if (white_.empty()) {
         white_ = EncodeWholeTile(std::vector<unsigned char>(std::size_t{kTile} * kTile * 3, 255));
       }
       return white_;
     }
-    std::vector<unsigned char> stream(static_cast<std::size_t>(std::max(tile->length, 0)));
-    slide_.seekg(indexOffset_ + tile->offset);
-    slide_.read(reinterpret_cast<char*>(stream.data()),
-                static_cast<std::streamsize>(stream.size()));
-    if (!slide_ || stream.empty()) return {};
-    if (tile->width == kTile && tile->height == kTile) return stream;
-    return PaddedTile(stream);
+    if (!read.ok() || tile_.encoding != TileEncoding::kJpeg || tile_.bytes.empty()) return {};
+    if (tile_.width == kTile && tile_.height == kTile) return tile_.bytes;
+    return PaddedTile(tile_.bytes);
   }
 
  private:
-  std::ifstream slide_;
-  std::int64_t indexOffset_;
+  const Slide& slide_;
+  Tile tile_;
   std::vector<unsigned char> white_;
 };
 
-void SetLevelTags(TIFF* tiff, const StoredLevel& level, bool reduced) {
+void SetLevelTags(TIFF* tiff, const SlideLevel& level, bool reduced) {
   // Readers take only directories marked as reduced images for lower levels.
   TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, reduced ? FILETYPE_REDUCEDIMAGE : 0);
-  tools::SetRgbLayout(tiff, level.width, level.height, PHOTOMETRIC_YCBCR);
+  tools::SetRgbLayout(tiff, static_cast<int>(level.width), static_cast<int>(level.height),
+                      PHOTOMETRIC_YCBCR);
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
@@ -131,47 +82,50 @@ void SetLevelTags(TIFF* tiff, const StoredLevel& level, bool reduced) {
   TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
 }
 
-bool WriteLevel(TIFF* tiff, const StoredLevel& level, bool reduced, TileCopier& copier) {
-  SetLevelTags(tiff, level, reduced);
-  for (std::size_t cell = 0; cell < level.grid.size(); ++cell) {
-    std::vector<unsigned char> stream = copier.WholeTile(level.grid[cell]);
-    if (stream.empty() || TIFFWriteRawTile(tiff, static_cast<ttile_t>(cell), stream.data(),
-                                           static_cast<tmsize_t>(stream.size())) < 0) {
-      return false;
+bool WriteLevel(TIFF* tiff, int index, const SlideLevel& level, TileCopier& copier) {
+  SetLevelTags(tiff, level, index > 0);
+  const std::int64_t columns = (level.width + kTile - 1) / kTile;
+  const std::int64_t rows = (level.height + kTile - 1) / kTile;
+  for (std::int64_t row = 0; row < rows; ++row) {
+    for (std::int64_t column = 0; column < columns; ++column) {
+      std::vector<unsigned char> stream = copier.WholeTile(index, column, row);
+      const auto cell = static_cast<ttile_t>(row * columns + column);
+      if (stream.empty() || TIFFWriteRawTile(tiff, cell, stream.data(),
+                                             static_cast<tmsize_t>(stream.size())) < 0) {
+        return false;
+      }
     }
   }
   return TIFFWriteDirectory(tiff) != 0;
 }
 
 bool WriteLevels(const std::string& slidePath, const std::string& tiffPath, std::string* error) {
-  IMAGE_INFO_STRUCT handle{};
-  if (!InitImageFileFunc(&handle, slidePath.c_str())) {
-    *error = "cannot open the slide " + slidePath;
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(slidePath, &slide);
+  if (!opened.ok()) {
+    *error = opened.message();
     return false;
   }
-  std::unique_ptr<IMAGE_INFO_STRUCT, void (*)(IMAGE_INFO_STRUCT*)> closer(
-      &handle, [](IMAGE_INFO_STRUCT* opened) { UnInitImageFileFunc(opened); });
-  auto* slide = dynamic_cast<CZTXDataFile*>(handle.slide);
-  if (slide == nullptr || slide->GetZtxHeader() == nullptr) {
-    *error = "not a ZTX slide: " + slidePath;
-    return false;
-  }
-  TileCopier copier(slidePath, slide->GetZtxHeader()->GetIndexOffset());
-  tools::TiffFile tiff(TIFFOpen(tiffPath.c_str(), "w8"));
-  if (!copier.ok() || tiff == nullptr) {
-    *error = "cannot read the slide or create " + tiffPath;
-    return false;
-  }
-  bool reduced = false;
-  CZTXDataHeader* header = slide->GetZtxHeader();
-  const auto levels =
-      StoredLevels(slide->Tiles(), header->GetWidth(), header->GetHeight(), header->GetScanScale());
-  for (const auto& [scale, level] : levels) {
-    if (!WriteLevel(tiff.get(), level, reduced, copier)) {
-      *error = "cannot write the tiles of the " + std::to_string(scale) + "x level";
+  // The stored JPEG streams are copied as they are, so the slide's tiles
+  // must be the TIFF's.
+  for (const SlideLevel& level : slide->Levels()) {
+    if (level.tileWidth != kTile || level.tileHeight != kTile) {
+      *error = "the slide's tiles are not " + std::to_string(kTile) + " pixels square: " + slidePath;
       return false;
     }
-    reduced = true;
+  }
+  TileCopier copier(*slide);
+  tools::TiffFile tiff(TIFFOpen(tiffPath.c_str(), "w8"));
+  if (tiff == nullptr) {
+    *error = "cannot create " + tiffPath;
+    return false;
+  }
+  const std::vector<SlideLevel>& levels = slide->Levels();
+  for (std::size_t index = 0; index < levels.size(); ++index) {
+    if (!WriteLevel(tiff.get(), static_cast<int>(index), levels[index], copier)) {
+      *error = "cannot write the tiles of level " + std::to_string(index);
+      return false;
+    }
   }
   tiff.reset();
   return true;
@@ -182,18 +136,18 @@ bool WriteLevels(const std::string& slidePath, const std::string& tiffPath, std:
 bool WritePyramidTiff(const std::string& slidePath, const std::string& tiffPath,
                       std::string* error) {
   if (WriteLevels(slidePath, tiffPath, error)) return true;
-  platform::RemoveFile(tiffPath);
+  system::RemoveFile(tiffPath);
   return false;
 }
 
 bool EnsurePyramidTiff(const std::string& slidePath, const std::string& tiffPath,
                        std::string* error) {
-  if (platform::FileExists(tiffPath)) return true;
+  if (system::FileExists(tiffPath)) return true;
   const std::string partial = tiffPath + ".partial";
   if (!WritePyramidTiff(slidePath, partial, error)) return false;
-  if (platform::RenameFile(partial, tiffPath)) return true;
+  if (system::RenameFile(partial, tiffPath)) return true;
   *error = "cannot rename " + partial;
-  platform::RemoveFile(partial);
+  system::RemoveFile(partial);
   return false;
 }
 

@@ -63,7 +63,8 @@ def make_slides(out, folder):
                 def tiles(level=level, columns=columns, rows=rows):
                     for row in range(rows):
                         for column in range(columns):
-                            yield slide._native.read_tile_stream(level, column, row)
+                            # (encoding, stored bytes, width, height)
+                            yield slide._native.read_tile_stream(level, column, row)[1]
                 writer.write(tiles(), shape=(height, width, 3), dtype='uint8',
                              tile=(tile_h, tile_w), compression='jpeg', photometric='ycbcr',
                              subfiletype=0 if level == 0 else 1, metadata=None)

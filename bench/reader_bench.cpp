@@ -23,10 +23,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "bench/bench_support.h"
-#include "strata/platform/file_io.h"
 #include "strata/strata.h"
-#include "strata/ztx/ztx_writer.h"
-#include "tools/synthetic_tissue.h"
 #include "ztxreader/ztx_reader.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Region composition speed: GetImageDataRoiFunc on 2048 x 2048 regions at
 // the scan scale and at 0.3 times it, next to decoding the same stored tiles
-// with the library's own DecodeJpeg in the same run (bytes fetched before
+// (strata::Slide::ReadTile) with the library's own DecodeJpeg in the same run (bytes fetched before
 // the clock starts). The ratio shows what composing costs beyond decoding;
 // the aim at the scan scale is 0.8 or better.
 //
@@ -20,14 +20,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "strata/model/image_buffer.h"
-#include "strata/model/image_codec.h"
-#include "strata/platform/file_io.h"
+#include "strata/slide.h"
+#include "strata/slide/image_codec.h"
 #include "strata/strata.h"
-#include "strata/ztx/ztx_data_file.h"
-#include "strata/ztx/ztx_header.h"
-#include "strata/ztx/ztx_writer.h"
-#include "tools/synthetic_tissue.h"
 
 namespace {
 
@@ -46,23 +41,36 @@ struct Origin {
   int y;
 };
 
-// The stored tiles a region reads: the level SelectSourceScale picks, over
-// the window the region maps to on it.
-std::vector<std::vector<unsigned char>> CoveringTiles(CZTXDataFile& slide, float scale,
+// The level a region at `factor` times the scan scale is composed from: of
+// the two stored levels around it the coarser one, unless that one would have
+// to be enlarged by more than 1.5 times (the rule of the library's region
+// composition, which the slide does not hand out).
+int SourceLevel(const strata::Slide& slide, float factor) {
+  const double wanted = 1.0 / factor;
+  const int finer = slide.BestLevelForDownsample(wanted);
+  const std::vector<strata::SlideLevel>& levels = slide.Levels();
+  const auto coarser = static_cast<std::size_t>(finer) + 1;
+  if (coarser >= levels.size() || levels[coarser].downsample / wanted > 1.5) return finer;
+  return static_cast<int>(coarser);
+}
+
+// The stored tiles a region reads, over the window the region maps to on
+// its source level.
+std::vector<std::vector<unsigned char>> CoveringTiles(const strata::Slide& slide, float factor,
                                                       const Origin& origin) {
   std::vector<std::vector<unsigned char>> tiles;
-  const float source = slide.SelectSourceScale(scale);
-  const float factor = source / scale;
-  const int block = slide.GetZtxHeader()->GetBlockSize();
-  const int left = static_cast<int>(origin.x * factor) / block * block;
-  const int top = static_cast<int>(origin.y * factor) / block * block;
-  const int right = static_cast<int>((origin.x + kRegionSize) * factor);
-  const int bottom = static_cast<int>((origin.y + kRegionSize) * factor);
-  for (int x = left; x < right; x += block) {
-    for (int y = top; y < bottom; y += block) {
-      const TileInfo* tile = slide.FindTile(source, x, y);
-      std::vector<unsigned char> bytes;
-      if (tile != nullptr && slide.ReadStoredTile(*tile, bytes)) tiles.push_back(bytes);
+  const int level = SourceLevel(slide, factor);
+  const strata::SlideLevel& stored = slide.Levels()[static_cast<std::size_t>(level)];
+  // Region pixels to level pixels.
+  const double toLevel = 1.0 / (factor * stored.downsample);
+  const auto first = [](double at, int edge) { return static_cast<std::int64_t>(at) / edge; };
+  const auto last = [](double at, int edge) { return (static_cast<std::int64_t>(at) - 1) / edge; };
+  strata::Tile tile;
+  for (std::int64_t column = first(origin.x * toLevel, stored.tileWidth);
+       column <= last((origin.x + kRegionSize) * toLevel, stored.tileWidth); ++column) {
+    for (std::int64_t row = first(origin.y * toLevel, stored.tileHeight);
+         row <= last((origin.y + kRegionSize) * toLevel, stored.tileHeight); ++row) {
+      if (slide.ReadTile(level, column, row, &tile).ok()) tiles.push_back(tile.bytes);
     }
   }
   return tiles;
@@ -75,8 +83,9 @@ struct Rates {
 
 // Each region is composed and then its tiles decoded right after, so both
 // rates see the same machine load.
-Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>& origins) {
-  auto& slide = *dynamic_cast<CZTXDataFile*>(handle.slide);
+Rates Measure(IMAGE_INFO_STRUCT& handle, const strata::Slide& slide, float factor,
+              const std::vector<Origin>& origins) {
+  const float scale = kScanScale * factor;
   const double megapixels = static_cast<double>(kRegionSize) * kRegionSize * origins.size() / 1e6;
   double regionSeconds = 0.0;
   double decodeSeconds = 0.0;
@@ -91,7 +100,7 @@ Rates Measure(IMAGE_INFO_STRUCT& handle, float scale, const std::vector<Origin>&
     DeleteImageDataFunc(pixels);
     regionSeconds += SecondsSince(regionStart);
 
-    const auto tiles = CoveringTiles(slide, scale, origin);
+    const auto tiles = CoveringTiles(slide, factor, origin);
     const auto decodeStart = Clock::now();
     for (const auto& bytes : tiles) {
       int width = 0;
@@ -130,8 +139,10 @@ int main(int argc, char** argv) {
   const std::string path = dir + "/region_bench_16k.ztx";
   if (!EnsureBenchSlide(path, kSlideSize, kSlideSize, kScanScale, 7)) return 1;
   IMAGE_INFO_STRUCT handle{};
-  if (!InitImageFileFunc(&handle, path.c_str())) {
+  std::unique_ptr<strata::Slide> slide;
+  if (!InitImageFileFunc(&handle, path.c_str()) || !strata::Slide::Open(path, &slide).ok()) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    UnInitImageFileFunc(&handle);
     return 1;
   }
   std::mt19937 random(11);
@@ -143,8 +154,8 @@ int main(int argc, char** argv) {
     std::uniform_int_distribution<int> place(0, std::max(0, extent));
     std::vector<Origin> origins;
     for (int i = 0; i < regions; ++i) origins.push_back({place(random), place(random)});
-    Measure(handle, scale, {origins.front()});  // warm the file cache
-    const Rates rates = Measure(handle, scale, origins);
+    Measure(handle, *slide, factor, {origins.front()});  // warm the file cache
+    const Rates rates = Measure(handle, *slide, factor, origins);
     std::printf("%4gx (%.1fx) %14.1f %14.1f %8.2f\n", static_cast<double>(factor),
                 static_cast<double>(scale), rates.region, rates.decode,
                 rates.region / rates.decode);

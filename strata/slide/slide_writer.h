@@ -14,6 +14,7 @@ using ztx::PropertyItem;
 using ztx::RowSource;
 using ztx::StoredImage;
 using ztx::TileEncoding;
+using ztx::WrittenTile;
 using ztx::ZtxLayout;
 using ztx::ZtxWriter;
 using ztx::ZtxWriterOptions;

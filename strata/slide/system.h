@@ -27,6 +27,8 @@ using platform::IsRegularFile;
 using platform::IsSameFile;
 using platform::OpenStream;
 using platform::OwnedStream;
+// Reads at an offset without moving the stream (pread where there is one).
+using platform::ReadAt;
 using platform::RemoveFile;
 using platform::RenameFile;
 using platform::ResolvedPath;
@@ -37,6 +39,7 @@ using platform::SyncStream;
 using platform::DirectoryOfAddress;
 using platform::EnvironmentValue;
 using platform::SetEnvironmentValue;
+using platform::UnsetEnvironmentValue;
 using platform::ToLocalTime;
 using platform::ToUniversalTime;
 // Threads, terminals and stopping.
