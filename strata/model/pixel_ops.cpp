@@ -115,20 +115,35 @@ unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canv
 unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int sourceHeight,
                               int destinationWidth, int destinationHeight) {
   if (pixels == nullptr || sourceWidth <= 0 || sourceHeight <= 0) return nullptr;
-  std::size_t sourceBytes = 0;
-  if (!CheckedPixelBytes(sourceWidth, sourceHeight, 3, sourceBytes)) return nullptr;
   unsigned char* out = NewPixelBuffer(destinationWidth, destinationHeight, false);
   if (out == nullptr) return nullptr;
+  ResizeBilinearInto(pixels, sourceWidth, sourceHeight, destinationWidth, destinationHeight, out,
+                     static_cast<std::size_t>(destinationWidth) * 3);
+  return out;
+}
+
+bool ResizeBilinearInto(const unsigned char* pixels, int sourceWidth, int sourceHeight,
+                        int destinationWidth, int destinationHeight, unsigned char* out,
+                        std::size_t outStride) {
+  if (pixels == nullptr || out == nullptr || sourceWidth <= 0 || sourceHeight <= 0 ||
+      destinationWidth <= 0 || destinationHeight <= 0) {
+    return false;
+  }
+  std::size_t sourceBytes = 0;
+  if (!CheckedPixelBytes(sourceWidth, sourceHeight, 3, sourceBytes)) return false;
+  const std::size_t rowBytes = static_cast<std::size_t>(destinationWidth) * 3;
   if (sourceWidth == destinationWidth && sourceHeight == destinationHeight) {
     // The sampling rule maps every pixel onto itself with weight 1.
-    std::memcpy(out, pixels, sourceBytes);
-    return out;
+    for (int i = 0; i < destinationHeight; ++i) {
+      std::memcpy(out + static_cast<std::size_t>(i) * outStride,
+                  pixels + static_cast<std::size_t>(i) * rowBytes, rowBytes);
+    }
+    return true;
   }
   const AxisSamples columns = SampleAxis(sourceWidth, destinationWidth);
   const AxisSamples rows = SampleAxis(sourceHeight, destinationHeight);
   SampledRows sampled(pixels, static_cast<std::size_t>(sourceWidth) * 3, columns);
   // Column weights per output byte, so the inner loop runs over plain arrays.
-  const std::size_t rowBytes = static_cast<std::size_t>(destinationWidth) * 3;
   std::vector<float> towardsFirst(rowBytes);
   std::vector<float> towardsSecond(rowBytes);
   for (std::size_t n = 0; n < rowBytes; ++n) {
@@ -140,7 +155,7 @@ unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int 
     const SampledRows::Row& lower = sampled.Get(rows.second[i], rows.first[i]);
     const float fy = rows.fraction[i];
     const float oneMinusFy = 1.0f - fy;
-    unsigned char* target = out + static_cast<std::size_t>(i) * rowBytes;
+    unsigned char* target = out + static_cast<std::size_t>(i) * outStride;
     const float* a = upper.first.data();
     const float* b = upper.second.data();
     const float* c = lower.first.data();
@@ -153,7 +168,7 @@ unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int 
       target[n] = TruncateToByte(w00 * a[n] + w01 * b[n] + w10 * c[n] + w11 * d[n]);
     }
   }
-  return out;
+  return true;
 }
 
 unsigned char* InterleavePlanes(const unsigned char* red, const unsigned char* green,

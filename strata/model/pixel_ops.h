@@ -23,6 +23,11 @@ unsigned char* CropPixels(const unsigned char* canvas, int canvasWidth, int canv
 // so equal sizes copy the pixels exactly.
 unsigned char* ResizeBilinear(const unsigned char* pixels, int sourceWidth, int sourceHeight,
                               int destinationWidth, int destinationHeight);
+// The same into rows of `out` that lie `outStride` bytes apart (a window of
+// a larger image); false for unusable sizes.
+bool ResizeBilinearInto(const unsigned char* pixels, int sourceWidth, int sourceHeight,
+                        int destinationWidth, int destinationHeight, unsigned char* out,
+                        std::size_t outStride);
 
 // Interleaves three grey planes into RGB; a null plane gives 0 in its channel.
 unsigned char* InterleavePlanes(const unsigned char* red, const unsigned char* green,

@@ -29,7 +29,8 @@ class PyramidLevelGrid : public TileGridReader {
     std::vector<std::pair<int, int>> narrow;
     narrow.reserve(origins.size());
     for (const auto& [x, y] : origins) {
-      if (x <= INT_MAX && y <= INT_MAX) narrow.emplace_back(static_cast<int>(x), static_cast<int>(y));
+      if (x <= INT_MAX && y <= INT_MAX)
+        narrow.emplace_back(static_cast<int>(x), static_cast<int>(y));
     }
     pyramid_.AnnounceTiles(scale_, narrow);
   }
@@ -123,13 +124,14 @@ Composed ComposeScaledRegionInto(ScaledRegionSource& source, float scale, int x,
   if (!source.FillWindow(sourceScale, window.x, window.y, window.width, window.height, target)) {
     return Composed::kFailed;
   }
-  PixelBuffer shrunk(
-      ResizeBilinear(pixels.get(), window.width, window.height, clip.width, clip.height));
-  if (shrunk == nullptr) return Composed::kFailed;
-  pixels.reset();
+  // Resized straight into its place in the output.
+  unsigned char* place = out + static_cast<std::size_t>(clip.pasteTop) * stride +
+                         static_cast<std::size_t>(clip.pasteLeft) * 3;
+  if (!ResizeBilinearInto(pixels.get(), window.width, window.height, clip.width, clip.height, place,
+                          stride)) {
+    return Composed::kFailed;
+  }
   WhitenAround(out, width, height, clip);
-  PastePixels(out, width, height, shrunk.get(), clip.width, clip.height, clip.pasteLeft,
-              clip.pasteTop);
   return Composed::kRegion;
 }
 
