@@ -215,6 +215,8 @@ const std::vector<std::string> kZtxKeys = {"ztx.version", "ztx.scan-scale", "ztx
 const std::vector<std::string> kZtxImages = {"label", "macro", "thumbnail"};
 const std::vector<std::string> kSvsKeys = {"aperio.AppMag", "aperio.MPP", "tiff.Make",
                                            "openslide.mpp-x", "openslide.objective-power"};
+// The bridges report no keys of their own: the common ones come from the facts.
+const std::vector<std::string> kBridgeKeys = {"openslide.objective-power", "openslide.mpp-x"};
 const std::vector<std::string> kBridgeImages = {"label", "macro", "thumbnail"};
 constexpr double kJpegTolerance = 2.5;
 const char* const kStandinPaints =
@@ -359,11 +361,11 @@ const std::vector<SlideCase>& SlideCases() {
       {"bif-standin", StandinBif, Route::kOpenSlideStandin, "ventana", "",
        {"ventana.ScanRes", "openslide.objective-power"}, {"thumbnail"}, "",
        Reference::kOpenSlideStandin, 0, nullptr, kStandinPaints},
-      {"dmetrix", Dmetrix, Route::kBridgeStandin, "dmetrix", "", {"openslide.vendor"},
-       kBridgeImages, "", Reference::kBridgePattern},
-      {"motic", Motic, Route::kBridgeStandin, "motic", "", {"openslide.vendor"}, kBridgeImages, "",
+      {"dmetrix", Dmetrix, Route::kBridgeStandin, "dmetrix", "", kBridgeKeys, kBridgeImages, "",
        Reference::kBridgePattern},
-      {"tmap", Tmap, Route::kBridgeStandin, "tmap", "", {"openslide.vendor"}, {}, "",
+      {"motic", Motic, Route::kBridgeStandin, "motic", "", kBridgeKeys, kBridgeImages, "",
+       Reference::kBridgePattern},
+      {"tmap", Tmap, Route::kBridgeStandin, "tmap", "", {"openslide.objective-power"}, {}, "",
        Reference::kNone, 0, kTmapWindow},
       {"dicom", DicomFolder, Route::kDirect, "dicom", "dicom", {"dicom.PatientName"},
        {"label", "macro", "thumbnail"}, DicomSlideSpec{}.iccProfile, Reference::kWrittenDicom},
