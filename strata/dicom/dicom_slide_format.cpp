@@ -13,6 +13,17 @@
 namespace strata::dicom {
 namespace {
 
+// Frames at the right and bottom edges are stored whole: a stream's tile
+// is the cell the level keeps (the stream decodes larger), while pixels
+// stay the whole frame they are.
+void CutToTheLevel(const SlideLevel& level, std::int64_t column, std::int64_t row, Tile* tile) {
+  if (tile->encoding == TileEncoding::kRgb) return;
+  tile->width = static_cast<int>(
+      std::min<std::int64_t>(tile->width, level.width - column * level.tileWidth));
+  tile->height = static_cast<int>(
+      std::min<std::int64_t>(tile->height, level.height - row * level.tileHeight));
+}
+
 using Instances = std::vector<std::unique_ptr<DicomInstance>>;
 using Parts = std::vector<const DicomInstance*>;
 
@@ -234,6 +245,9 @@ Status DicomSlideFormat::ReadTile(int level, std::int64_t column, std::int64_t r
   // Empty cells and cells past the grid are no fault of the frames.
   if (read.code() == Status::Code::kDamaged || read.code() == Status::Code::kIoError) {
     FrameFailureWatch::Report(read);
+  }
+  if (read.ok()) {
+    CutToTheLevel(description_.levels[static_cast<std::size_t>(level)], column, row, tile);
   }
   return read;
 }

@@ -234,8 +234,11 @@ Status ZtxSlideFormat::ReadTile(int level, std::int64_t column, std::int64_t row
   }
   const bool jpeg = LooksLikeJpeg(tile->bytes.data(), tile->bytes.size());
   tile->encoding = slide_->TilesAreBmp() && !jpeg ? TileEncoding::kBmp : TileEncoding::kJpeg;
-  tile->width = std::min(stored->width, info.tileWidth);
-  tile->height = std::min(stored->height, info.tileHeight);
+  // Edge tiles are stored whole; the tile is the cell the level keeps.
+  tile->width = static_cast<int>(std::min<std::int64_t>(
+      {stored->width, info.tileWidth, info.width - column * info.tileWidth}));
+  tile->height = static_cast<int>(std::min<std::int64_t>(
+      {stored->height, info.tileHeight, info.height - row * info.tileHeight}));
   return Status::Ok();
 }
 

@@ -3,12 +3,16 @@ package's own (strata.Slide) and the drop-in (strata.openslide). Where
 OpenSlide reads the format, the drop-in's levels, properties, regions,
 thumbnails, Deep Zoom tiles and associated images are Debian's
 openslide-python's, exactly; elsewhere regions are the slide's own tiles
-(or, for the OpenSlide stand-in, the pixels it is known to paint)."""
+(or, for the OpenSlide stand-in, the pixels it is known to paint). The
+zarr view and the tiles of `strata serve` show the same pixels."""
 import contextlib
 import dataclasses
+import io
 import re
 import shutil
 import subprocess
+import urllib.parse
+import urllib.request
 
 import numpy as np
 import pytest
@@ -410,3 +414,55 @@ def test_generic_tiff_without_objective_power_opens(cases):
         assert slide.scan_scale == 1.0 and 'openslide.objective-power' not in slide.properties
         np.testing.assert_array_equal(slide.read_scaled(30, 20, 50, 40, 1.0),
                                       slide.read_region((30, 20), 0, (50, 40), as_array=True)[:, :, :3])
+
+
+@contextlib.contextmanager
+def serving(location):
+    """`strata serve` of one slide on a free loopback port, stopped after."""
+    process = subprocess.Popen([STRATA_TOOL, 'serve', '--port', '0', location],
+                               stdout=subprocess.PIPE, text=True)
+    try:
+        line = process.stdout.readline()
+        match = re.search(r'http://127\.0\.0\.1:(\d+)/', line)
+        assert match, line
+        yield 'http://127.0.0.1:%s' % match.group(1)
+    finally:
+        process.terminate()
+        process.wait(timeout=10)
+        process.stdout.close()
+
+
+def fetch(url):
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    with opener.open(url, timeout=30) as reply:
+        return reply.read()
+
+
+def test_server_tiles(case):
+    if case.standin is not None:
+        pytest.skip('the server runs apart: the stand-in is scripted in this process only')
+    native = case.native()
+    name = urllib.parse.quote(case.path.rsplit('/', 1)[-1])
+    width, height = native.dimensions
+    with serving(case.path) as base:
+        dzi = fetch('%s/dz/%s.dzi' % (base, name)).decode()
+        size = int(re.search(r'TileSize="(\d+)"', dzi).group(1))
+        assert re.search(r'Width="(\d+)" Height="(\d+)"', dzi).groups() == (str(width),
+                                                                           str(height))
+        top = (max(width, height) - 1).bit_length()  # the full-resolution level
+        # Full resolution: the region on white; one level down: the scaled read.
+        for level, scale in ((top, 1), (top - 1, 2)):
+            w_level, h_level = -(-width // scale), -(-height // scale)
+            columns, rows = -(-w_level // size), -(-h_level // size)
+            for column, row in {(0, 0), (columns - 1, rows - 1)}:
+                x, y = column * size, row * size
+                w, h = min(size, w_level - x), min(size, h_level - y)
+                tile = np.asarray(Image.open(io.BytesIO(fetch('%s/dz/%s_files/%d/%d_%d.jpeg' % (
+                    base, name, level, column, row)))).convert('RGB'))
+                assert tile.shape == (h, w, 3), (level, column, row)
+                if scale == 1:
+                    expected = on_white(native.read_region((x, y), 0, (w, h), as_array=True))
+                else:
+                    expected = native.read_scaled(x, y, w, h, native.scan_scale / scale)
+                difference = np.abs(tile.astype(int) - expected.astype(int)).mean()
+                assert difference < 3 * scale, (level, column, row, difference)
