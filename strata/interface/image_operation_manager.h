@@ -110,6 +110,10 @@ class STRATA_API CImageOperationManager {
   static int GetStoredLevels(IMAGE_INFO_STRUCT handle, StoredLevel* levels, int capacity);
   static int GetPropertyItems(IMAGE_INFO_STRUCT handle, PropertyItemView* items, int capacity);
 
+  // The reason behind the last failure (see GetLastErrorTextFunc): copies
+  // at most capacity - 1 bytes and a terminator, returns the whole length.
+  static int GetLastErrorText(const IMAGE_INFO_STRUCT* handle, char* text, int capacity);
+
   static bool ChangeLabelInfo(const char* slidePath, const char* labelPath);
   static bool CompressBlockDataInfo(const char* slidePath);
   static bool UnCompressBlockDataInfo(const char* slidePath);

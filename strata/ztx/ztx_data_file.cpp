@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "strata/model/failure_note.h"
 #include "strata/model/file_operation_tool.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
@@ -35,6 +36,11 @@ constexpr std::int64_t kMaxTileBytes = 64LL << 20;
 constexpr std::int64_t kDefaultBlockSize = 256;
 
 using strata::IsUsableScale;
+using strata::Status;
+
+Status Truncated(std::int64_t fileSize) {
+  return Status::Damaged("ZTX slide truncated at byte " + std::to_string(fileSize));
+}
 
 // The record class of a layout: the 1.0 form, the wide form for every later
 // layout, none for an unknown version. The new object reads through `reader`.
@@ -87,14 +93,21 @@ CZTXDataFile::~CZTXDataFile() = default;
 // ---------------------------------------------------------------- probing
 
 int CZTXDataFile::ProbeVersion() {
-  if (reader_ == nullptr) return -1;
+  if (reader_ == nullptr) return Fail(-1, Status::IoError("cannot read the file"));
   ByteBuffer buffer;
-  if (!reader_->Read(0, strata::ztx::kProbeBytes, &buffer)) return -1;
+  if (!reader_->Read(0, strata::ztx::kProbeBytes, &buffer)) {
+    return Fail(-1, strata::TakeNotedFailure(Status::IoError("cannot read the first bytes")));
+  }
+  const std::string leading = strata::LeadingBytesText(buffer.Storage(), buffer.Filled());
   strata::ztx::NormaliseMarker(buffer.Peek(4));
   std::uint32_t marker = 0;
   float version = 0.0f;
-  if (!buffer.TakeU32(marker) || marker != strata::ztx::kZtxMarker) return -1;
-  if (!buffer.Skip(8) || !buffer.TakeF32(version)) return -1;
+  if (buffer.Filled() < 4 || !buffer.TakeU32(marker) || marker != strata::ztx::kZtxMarker) {
+    return Fail(-1, Status::UnsupportedFormat("not a ZTX slide: " + leading));
+  }
+  if (buffer.Filled() < 16 || !buffer.Skip(8) || !buffer.TakeF32(version)) {
+    return Fail(-1, Truncated(static_cast<std::int64_t>(buffer.Filled())));
+  }
   version_ = version;
   layout_ = strata::ztx::HeaderLayoutOf(version);
   tileEntrySize_ = strata::ztx::EntryBytesOf(layout_);
@@ -145,18 +158,25 @@ CThumDataBlock* CZTXDataFile::GetThumbBlock() {
 // ---------------------------------------------------------------- loading
 
 int CZTXDataFile::LoadHeaderRecord() {
+  lastStatus_ = Status::Ok();
   // A rewrite that was interrupted is rolled back before anything is read; a
   // slide that needs it but cannot be written is not opened.
   if (GetPath()[0] != 0 && std::strstr(GetPath(), "http:") == nullptr &&
       strata::ztx::RecoverInterruptedRewrite(GetPath()) == strata::ztx::JournalRecovery::kRefused) {
-    return -1;
+    return Fail(-1, Status::IoError("an interrupted rewrite cannot be rolled back"));
   }
   if (ProbeVersion() != 0) return -1;
   PrefetchHead();
-  if (GetHeader() == nullptr) return -1;
+  if (GetHeader() == nullptr) {
+    return Fail(-1, Status::Unsupported("unknown ZTX version " + std::to_string(version_)));
+  }
   // A header that failed to read fails the load: its fields would otherwise
   // be partly unset.
-  return header_->LoadRecord() == 0 ? 0 : -1;
+  if (header_->LoadRecord() == 0) return 0;
+  const bool cut = fileSize_ >= 0 && (fileSize_ < strata::ztx::kZtxHeaderBytes ||
+                                      header_->GetPreviewPos() > fileSize_);
+  return Fail(-1, cut ? Truncated(fileSize_)
+                      : strata::TakeNotedFailure(Status::Damaged("damaged ZTX header")));
 }
 
 int CZTXDataFile::LoadSectionRecords() {
@@ -211,12 +231,17 @@ int CZTXDataFile::FillTileMap(const TileBlockFilter* filter) {
   std::unique_ptr<CZTXDataBlock> block(NewTileBlock());
   if (block == nullptr) return -1;
   ByteBuffer index;
-  if (LoadTileIndex(index) != 0) return -1;
+  if (LoadTileIndex(index) != 0) {
+    if (!lastStatus_.ok()) return -1;
+    return Fail(-1, strata::TakeNotedFailure(Status::Damaged("damaged tile index")));
+  }
   tiles_.Clear();
   const int count = header_->GetTileCount();
   if (filter == nullptr && count > 0) tiles_.Reserve(static_cast<std::size_t>(count));
   for (int entry = 0; entry < count; ++entry) {
-    if (block->ReadEntry(&index) != 0) return -1;
+    if (block->ReadEntry(&index) != 0) {
+      return Fail(-1, Status::Damaged("damaged tile index entry " + std::to_string(entry)));
+    }
     if (filter != nullptr && !filter->Holds(*block)) continue;
     tiles_.Insert(block->CurrentTile());
     // A block load stops once every whole tile of the rectangle is present.
@@ -251,7 +276,7 @@ int CZTXDataFile::LoadPlainIndex(ByteBuffer& buffer, std::int64_t count, std::in
   const std::int64_t bytes = count * tileEntrySize_;
   std::int64_t end = 0;
   if (bytes > std::numeric_limits<int>::max() || !CheckedEnd(indexOffset, bytes, end)) return -1;
-  if (fileSize_ >= 0 && end > fileSize_) return -1;
+  if (fileSize_ >= 0 && end > fileSize_) return Fail(-1, Truncated(fileSize_));
   if (!reader_->Read(static_cast<std::uint64_t>(indexOffset), static_cast<int>(bytes), &buffer)) {
     return -1;
   }
@@ -276,7 +301,7 @@ int CZTXDataFile::LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count,
       !CheckedEnd(indexOffset, 4 + compressedLength, end)) {
     return -1;
   }
-  if (fileSize_ >= 0 && end > fileSize_) return -1;
+  if (fileSize_ >= 0 && end > fileSize_) return Fail(-1, Truncated(fileSize_));
   // zlib neither expands by more than its ratio limit nor stores more than
   // compressBound of what it packed.
   if (expanded > static_cast<std::int64_t>(strata::kMaxBufferBytes) ||
