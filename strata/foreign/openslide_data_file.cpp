@@ -63,7 +63,9 @@ int COpenSlideDataFile::OpenSource(bool requireObjectivePower) {
   // A slide OpenSlide recognised but could not read comes back in an error
   // state; it is kept for CloseFile to close.
   if (!library_.Loaded()) return Fail(-1, Status::Unsupported("OpenSlide is not available"));
-  if (slide_ == nullptr) return Fail(-1, Status::UnsupportedFormat("OpenSlide does not recognise the file"));
+  if (slide_ == nullptr) {
+    return Fail(-1, Status::UnsupportedFormat("OpenSlide does not recognise the file"));
+  }
   if (const char* error = library_.Error(slide_)) {
     return Fail(-1, Status::Damaged(std::string("OpenSlide: ") + error));
   }

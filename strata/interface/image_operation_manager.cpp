@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,8 +10,8 @@
 #include "strata/interface/boundary_guard.h"
 #include "strata/interface/failure_log.h"
 #include "strata/model/data_file.h"
-#include "strata/model/image_buffer.h"
 #include "strata/model/failure_note.h"
+#include "strata/model/image_buffer.h"
 #include "strata/slide/format_registry.h"
 #include "strata/version.h"
 #include "strata/ztx/ztx_maintenance.h"
@@ -57,14 +58,21 @@ bool OnPath(Describe describe, Body body) {
   return Reported(nullptr, false, describe, body);
 }
 
+// "20", "2.5": a scale as a reader writes it.
+std::string ScaleText(float scale) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(scale));
+  return text;
+}
+
 std::string TileText(float scale, int x, int y) {
-  return "tile at scale " + std::to_string(scale) + " (" + std::to_string(x) + ", " +
+  return "tile at scale " + ScaleText(scale) + " (" + std::to_string(x) + ", " +
          std::to_string(y) + ")";
 }
 
 std::string RegionText(float scale, int x, int y, int width, int height) {
   return "region " + std::to_string(width) + " x " + std::to_string(height) + " at scale " +
-         std::to_string(scale) + " (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+         ScaleText(scale) + " (" + std::to_string(x) + ", " + std::to_string(y) + ")";
 }
 
 // Why a slide could not be opened, prefixed with its path: the location
@@ -77,11 +85,13 @@ void KeepOpenFailure(const char* path, const CDataFile* slide) noexcept {
       if (slide != nullptr && !slide->LastStatus().ok()) {
         reason = slide->LastStatus();
       } else {
-        reason = strata::TakeNotedFailure(slide == nullptr ? strata::NotASlide(location)
-                                                           : Status::Damaged("cannot open the slide"));
+        reason =
+            strata::TakeNotedFailure(slide == nullptr ? strata::NotASlide(location)
+                                                      : Status::Damaged("cannot open the slide"));
       }
     }
-    strata::interface::RecordFailure(nullptr, location.empty() ? reason : reason.Prefixed(location));
+    strata::interface::RecordFailure(nullptr,
+                                     location.empty() ? reason : reason.Prefixed(location));
   } catch (...) {
   }
 }
@@ -133,17 +143,18 @@ bool PathImage(PathImageOperation operation, const char* name, const char* path,
   ClearImageOutputs(data, length, width, height);
   if (path == nullptr || data == nullptr) return false;
   int result = 0;
-  OnPath([&] { return std::string(path) + ": reading the " + name; }, [&] {
-    result = Guarded(kRaised, [&] {
-      std::unique_ptr<CDataFile> slide(CImageOperationManager::CreateDataFile(path));
-      if (slide == nullptr) {
-        strata::NoteFailure(NoFormatReason(path));
-        return 0;
-      }
-      return ((*slide).*operation)(path, data, length, width, height) ? 1 : 0;
-    });
-    return result == 1;
-  });
+  OnPath([&] { return std::string(path) + ": reading the " + name; },
+         [&] {
+           result = Guarded(kRaised, [&] {
+             std::unique_ptr<CDataFile> slide(CImageOperationManager::CreateDataFile(path));
+             if (slide == nullptr) {
+               strata::NoteFailure(NoFormatReason(path));
+               return 0;
+             }
+             return ((*slide).*operation)(path, data, length, width, height) ? 1 : 0;
+           });
+           return result == 1;
+         });
   if (result == kRaised) ClearImageOutputs(data, length, width, height);
   return result == 1;
 }
@@ -155,11 +166,13 @@ bool HandleImage(const IMAGE_INFO_STRUCT& handle, const char* name, unsigned cha
   ClearImageOutputs(data, length, width, height);
   if (data == nullptr) return false;
   int result = 0;
-  OnHandle(handle, [&] { return std::string("reading the ") + name; }, [&] {
-    if (handle.slide == nullptr) return false;
-    result = Guarded(kRaised, [&] { return read(*handle.slide) ? 1 : 0; });
-    return result == 1;
-  });
+  OnHandle(
+      handle, [&] { return std::string("reading the ") + name; },
+      [&] {
+        if (handle.slide == nullptr) return false;
+        result = Guarded(kRaised, [&] { return read(*handle.slide) ? 1 : 0; });
+        return result == 1;
+      });
   if (result == kRaised) ClearImageOutputs(data, length, width, height);
   return result == 1;
 }
@@ -225,57 +238,65 @@ float CImageOperationManager::GetDllVersion() { return kDllVersion; }
 bool CImageOperationManager::GetHeaderInfo(IMAGE_INFO_STRUCT handle, int& height, int& width,
                                            int& scanScale, float& spendTime, double& scanTime,
                                            float& captureResolution, int& blockSize) {
-  return OnHandle(handle, [] { return std::string("reading the header"); }, [&] {
-    return Guarded(false, [&] {
-      CDataHeader* header = HeaderOf(handle);
-      if (header == nullptr) return false;
-      height = header->GetHeight();
-      width = header->GetWidth();
-      scanScale = header->GetScanScale();
-      spendTime = static_cast<float>(header->GetSpendTime());
-      scanTime = static_cast<double>(header->GetScanTime());
-      captureResolution = header->GetCaptureResolution();
-      blockSize = header->GetBlockSize();
-      return true;
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the header"); },
+      [&] {
+        return Guarded(false, [&] {
+          CDataHeader* header = HeaderOf(handle);
+          if (header == nullptr) return false;
+          height = header->GetHeight();
+          width = header->GetWidth();
+          scanScale = header->GetScanScale();
+          spendTime = static_cast<float>(header->GetSpendTime());
+          scanTime = static_cast<double>(header->GetScanTime());
+          captureResolution = header->GetCaptureResolution();
+          blockSize = header->GetBlockSize();
+          return true;
+        });
+      });
 }
 
 bool CImageOperationManager::GetVersionInfo(IMAGE_INFO_STRUCT handle, float& version) {
-  return OnHandle(handle, [] { return std::string("reading the version"); }, [&] {
-    return Guarded(false, [&] {
-      CDataHeader* header = HeaderOf(handle);
-      if (header == nullptr) return false;
-      version = header->GetVersion();
-      return true;
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the version"); },
+      [&] {
+        return Guarded(false, [&] {
+          CDataHeader* header = HeaderOf(handle);
+          if (header == nullptr) return false;
+          version = header->GetVersion();
+          return true;
+        });
+      });
 }
 
 bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int& year, int& month,
                                                  int& day, int& hour, int& minute, int& second,
                                                  int& hoursTaken, int& minutesTaken,
                                                  int& secondsTaken) {
-  return OnHandle(handle, [] { return std::string("reading the scan time"); }, [&] {
-    if (handle.slide == nullptr) return false;
-    return Guarded(false, [&] {
-      return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second, hoursTaken,
-                                                minutesTaken, secondsTaken);
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the scan time"); },
+      [&] {
+        if (handle.slide == nullptr) return false;
+        return Guarded(false, [&] {
+          return handle.slide->ReadScanTimeDuration(year, month, day, hour, minute, second,
+                                                    hoursTaken, minutesTaken, secondsTaken);
+        });
+      });
 }
 
 bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial) {
   if (serial == nullptr) return false;
-  return OnHandle(handle, [] { return std::string("reading the machine serial"); }, [&] {
-    return Guarded(false, [&] {
-      CDataHeader* header = HeaderOf(handle);
-      if (header == nullptr) return false;
-      const char* text = header->GetMachineSerial();
-      std::strcpy(serial, text == nullptr ? "" : text);
-      return true;
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the machine serial"); },
+      [&] {
+        return Guarded(false, [&] {
+          CDataHeader* header = HeaderOf(handle);
+          if (header == nullptr) return false;
+          const char* text = header->GetMachineSerial();
+          std::strcpy(serial, text == nullptr ? "" : text);
+          return true;
+        });
+      });
 }
 
 bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial,
@@ -294,35 +315,39 @@ bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char
 }
 
 bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first, int& second) {
-  return OnHandle(handle, [] { return std::string("reading the scan levels"); }, [&] {
-    return Guarded(false, [&] {
-      CDataHeader* header = HeaderOf(handle);
-      if (header == nullptr) return false;
-      first = header->GetScanLevelFirst();
-      second = header->GetScanLevelSecond();
-      return true;
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the scan levels"); },
+      [&] {
+        return Guarded(false, [&] {
+          CDataHeader* header = HeaderOf(handle);
+          if (header == nullptr) return false;
+          first = header->GetScanLevelFirst();
+          second = header->GetScanLevelSecond();
+          return true;
+        });
+      });
 }
 
 bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle, int& channelCount,
                                                        char*& id1, char*& id2, char*& id3,
                                                        char*& id4, char*& id5, char*& id6) {
-  return OnHandle(handle, [] { return std::string("reading the channels"); }, [&] {
-    return Guarded(false, [&] {
-      CDataHeader* header = HeaderOf(handle);
-      if (header == nullptr) return false;
-      channelCount = header->GetChannelCount();
-      char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
-      int index = 0;
-      for (char** identifier : identifiers) {
-        const char* text = header->GetChannelIdentifier(index++);
-        // The texts belong to the slide; callers only read them.
-        *identifier = const_cast<char*>(text == nullptr ? "" : text);
-      }
-      return true;
-    });
-  });
+  return OnHandle(
+      handle, [] { return std::string("reading the channels"); },
+      [&] {
+        return Guarded(false, [&] {
+          CDataHeader* header = HeaderOf(handle);
+          if (header == nullptr) return false;
+          channelCount = header->GetChannelCount();
+          char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
+          int index = 0;
+          for (char** identifier : identifiers) {
+            const char* text = header->GetChannelIdentifier(index++);
+            // The texts belong to the slide; callers only read them.
+            *identifier = const_cast<char*>(text == nullptr ? "" : text);
+          }
+          return true;
+        });
+      });
 }
 
 namespace {
@@ -330,24 +355,27 @@ namespace {
 // A tile read delivers through *buffer and length: it failed when nothing
 // was delivered. The pointer result is the slide's own (always null).
 template <typename Read>
-Bytes TileRead(IMAGE_INFO_STRUCT& handle, float scale, int x, int y, const int& length,
-               Read read) {
+Bytes TileRead(IMAGE_INFO_STRUCT& handle, float scale, int x, int y, const int& length, Read read) {
   Bytes result = nullptr;
-  OnHandle(handle, [&] { return TileText(scale, x, y); }, [&] {
-    if (handle.slide == nullptr) return false;
-    result = Guarded<Bytes>(nullptr, [&] { return read(*handle.slide); });
-    return length > 0;
-  });
+  OnHandle(
+      handle, [&] { return TileText(scale, x, y); },
+      [&] {
+        if (handle.slide == nullptr) return false;
+        result = Guarded<Bytes>(nullptr, [&] { return read(*handle.slide); });
+        return length > 0;
+      });
   return result;
 }
 
 template <typename Read>
 bool RegionRead(const IMAGE_INFO_STRUCT& handle, float scale, int x, int y, int width, int height,
                 Read read) {
-  return OnHandle(handle, [&] { return RegionText(scale, x, y, width, height); }, [&] {
-    if (handle.slide == nullptr) return false;
-    return Guarded(false, [&] { return read(*handle.slide); });
-  });
+  return OnHandle(
+      handle, [&] { return RegionText(scale, x, y, width, height); },
+      [&] {
+        if (handle.slide == nullptr) return false;
+        return Guarded(false, [&] { return read(*handle.slide); });
+      });
 }
 
 }  // namespace
@@ -483,9 +511,8 @@ bool Maintenance(const char* slidePath, const char* what, Body body) {
 }  // namespace
 
 bool CImageOperationManager::ChangeLabelInfo(const char* slidePath, const char* labelPath) {
-  return Maintenance(slidePath, "replacing the label", [&] {
-    return strata::ztx::ReplaceLabelStream(slidePath, labelPath);
-  });
+  return Maintenance(slidePath, "replacing the label",
+                     [&] { return strata::ztx::ReplaceLabelStream(slidePath, labelPath); });
 }
 
 bool CImageOperationManager::CompressBlockDataInfo(const char* slidePath) {

@@ -183,7 +183,8 @@ Status CheckSlideLocation(const std::string& location) {
   if (location.rfind("https://", 0) == 0) {
     return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
   }
-  if (platform::IsDirectory(location)) return Status::IsDirectory("is a directory, not a slide file");
+  if (platform::IsDirectory(location))
+    return Status::IsDirectory("is a directory, not a slide file");
   if (!platform::FileExists(location)) return Status::NotFound("no such file");
   if (!platform::IsRegularFile(location)) return Status::UnsupportedFormat("is not a regular file");
   return Status::Ok();

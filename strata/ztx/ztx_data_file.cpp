@@ -208,7 +208,9 @@ unsigned char* CZTXDataFile::ReadTileStream(float scale, int x, int y, int& leng
   length = tile->length;
   // Without a buffer the caller only learns the stored length.
   if (!callerBuffer) return nullptr;
-  if (ReadTileBytes(header_->GetIndexOffset(), tile->offset, tile->length, out) != 0) length = 0;
+  if (store_.ReadInto(header_->GetIndexOffset(), tile->offset, tile->length, out) != 0) {
+    length = 0;
+  }
   return nullptr;
 }
 

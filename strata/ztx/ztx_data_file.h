@@ -118,20 +118,12 @@ class CZTXDataFile : public CDataFile {
   const TileInfo* FindTile(float scale, int x, int y) const { return index_.Find(scale, x, y); }
   std::size_t TileCount() const { return index_.size(); }
   const std::vector<TileInfo>& Tiles() const { return index_.Records(); }
-  float SelectSourceScale(float scale) { return strata::ztx::TileIndex::SourceScale(header_.get(), scale); }
-  bool IsUnstoredLevel(float scale) { return strata::ztx::TileIndex::IsUnstoredLevel(header_.get(), scale); }
+  float SelectSourceScale(float scale) {
+    return strata::ztx::TileIndex::SourceScale(header_.get(), scale);
+  }
   // True when `scale` is a level the file does not store and the tile was
   // composed as a 256 x 256 JPEG into a new library buffer at *out.
   bool ComposeMissingLevelTile(float scale, int x, int y, int& length, unsigned char** out);
-  // For a level the file does not store: composes the tile and copies it into
-  // the caller's buffer at *out (when out and *out are set), setting length
-  // (0 when it cannot be composed). False for stored levels.
-  bool DeliverComposedTile(float scale, int x, int y, int& length, unsigned char** out);
-  // The largest frame the tile at (scale, x, y) may decode to.
-  strata::ztx::TileLimits DecodeLimitsAt(float scale, int x, int y);
-  int ReadTileBytes(std::int64_t position, std::int64_t offset, int length, unsigned char** out) {
-    return store_.ReadInto(position, offset, length, out);
-  }
   bool ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
                         unsigned char** out) {
     return store_.ReadSection(position, offset, length, out);
@@ -153,6 +145,13 @@ class CZTXDataFile : public CDataFile {
   // Loads the index (whole, or the tiles of a block); 0 or -1 with a reason.
   int LoadIndex(const TileIndex::BlockFilter* filter);
   int LoadSectionRecords();
+  bool IsUnstoredLevel(float scale) { return TileIndex::IsUnstoredLevel(header_.get(), scale); }
+  // For a level the file does not store: composes the tile and copies it into
+  // the caller's buffer at *out (when out and *out are set), setting length
+  // (0 when it cannot be composed). False for stored levels.
+  bool DeliverComposedTile(float scale, int x, int y, int& length, unsigned char** out);
+  // The largest frame the tile at (scale, x, y) may decode to.
+  strata::ztx::TileLimits DecodeLimitsAt(float scale, int x, int y);
   // One tile (stored or composed) into a new library buffer.
   bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
   // Shared by the region composers: fetch, decode and place tiles.
