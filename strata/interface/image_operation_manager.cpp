@@ -90,6 +90,7 @@ void KeepOpenFailure(const char* path, const CDataFile* slide) noexcept {
                                                       : Status::Damaged("cannot open the slide"));
       }
     }
+    reason = strata::PreferTransportFailure(location, reason);
     strata::interface::RecordFailure(nullptr,
                                      location.empty() ? reason : reason.Prefixed(location));
   } catch (...) {

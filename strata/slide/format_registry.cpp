@@ -194,4 +194,11 @@ Status NotASlide(const std::string& location) {
   return Status::UnsupportedFormat("not a slide: " + FirstBytesText(location));
 }
 
+Status PreferTransportFailure(const std::string& location, Status reason) {
+  const Status noted = TakeNotedFailure(Status::Ok());
+  const bool transport = noted.code() == Status::Code::kIoError &&
+                         location.find("http://") != std::string::npos;
+  return transport ? noted : reason;
+}
+
 }  // namespace strata

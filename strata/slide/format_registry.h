@@ -47,6 +47,11 @@ Status CheckSlideLocation(const std::string& location);
 // The reason for a file no format takes: "not a slide: starts with ...".
 Status NotASlide(const std::string& location);
 
+// For a URL whose open failed: the HTTP failure noted on this thread while
+// opening ("HTTP status 404") when there is one, as that is what every later
+// step then stumbled over; otherwise `reason`. Clears the note.
+Status PreferTransportFailure(const std::string& location, Status reason);
+
 }  // namespace strata
 
 #endif  // STRATA_SLIDE_FORMAT_REGISTRY_H_

@@ -10,6 +10,7 @@
 #include <new>
 #include <limits>
 
+#include "strata/model/failure_note.h"
 #include "strata/model/region_geometry.h"
 #include "strata/model/slide_format.h"
 #include "strata/platform/directory.h"
@@ -110,7 +111,9 @@ Slide::~Slide() = default;
 Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
   slide->reset();
   std::unique_ptr<SlideFormat> format;
-  const Status opened = Guard("opening", [&] { return OpenFormat(location, &format); });
+  ClearNotedFailure();
+  Status opened = Guard("opening", [&] { return OpenFormat(location, &format); });
+  if (!opened.ok()) opened = PreferTransportFailure(location, opened);
   if (!opened.ok()) return location.empty() ? opened : opened.Prefixed(location);
   slide->reset(new Slide(location, std::move(format)));
   return Status::Ok();

@@ -132,6 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
                  [](BadInputs& in) { return in.dir.File("plain.tif"); }, nullptr, kNoPower},
         BadInput{"HttpStatus", [](BadInputs& in) { return in.server.Url("/slide.ztx"); },
                  "HTTP status 404", "HTTP status 404"},
+        BadInput{"HttpStatusOfATiff", [](BadInputs& in) { return in.server.Url("/slide.svs"); },
+                 "HTTP status 404", "HTTP status 404"},
+        BadInput{"HttpStatusWithoutAName", [](BadInputs& in) { return in.server.Url("/slide"); },
+                 "HTTP status 404", "HTTP status 404"},
         BadInput{"OpenSlideError", [](BadInputs& in) { return in.dir.File("broken.mrxs"); },
                  kOpenSlide, kOpenSlide}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
