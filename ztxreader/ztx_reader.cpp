@@ -239,10 +239,6 @@ bool reader::OpenSlide(bool readAll) {
 }
 
 void reader::ReportOpenFailure() const {
-  std::ostringstream bytes;
-  bytes << std::hex;
-  for (const char c : m_path) bytes << static_cast<int>(static_cast<unsigned char>(c)) << ' ';
-  std::cout << bytes.str() << std::flush;
   std::cerr << "Read " << m_path << " failed." << std::endl;
 }
 

@@ -129,6 +129,18 @@ STRATA_API bool GetThumnailImagePathFunc(const char* path, unsigned char** data,
 STRATA_API bool GetThumnailImageOnlyPathFunc(const char* path, unsigned char** data, int* length,
                                              int* width, int* height);
 
+/* Why a call failed, as one short line that starts with what failed
+ * ("/data/a.ztx: no such file", "tile at scale 20 (0, 0): HTTP status 503").
+ * With a handle that holds a slide: the last failure of a call on that slide
+ * made by the calling thread. With a null or empty handle (a failed open
+ * leaves it empty): the calling thread's last failure of any call.
+ * Copies at most capacity - 1 bytes and a terminating zero into text (when
+ * text is not null and capacity > 0) and returns the reason's whole length
+ * without the terminator, so a result >= capacity asks for a larger buffer;
+ * 0 when there is no failure to tell. A later success does not clear the
+ * reason; closing the handle drops the slide's reasons. */
+STRATA_API int GetLastErrorTextFunc(const IMAGE_INFO_STRUCT* handle, char* text, int capacity);
+
 /* In-place maintenance of local ZTX files. */
 STRATA_API bool ChangeLabelInfoFunc(const char* slidePath, const char* labelPath);
 STRATA_API bool CompressBlockDataInfoFunc(const char* slidePath);

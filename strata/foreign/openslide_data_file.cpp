@@ -16,6 +16,7 @@
 #include "strata/platform/file_io.h"
 
 using strata::PixelBuffer;
+using strata::Status;
 using strata::foreign::OpenSlideLevel;
 using strata::foreign::ToLevel0;
 
@@ -51,16 +52,28 @@ bool COpenSlideDataFile::UsableObjectivePower(const char* text) {
   return end != text && std::isfinite(value) && std::atoi(text) > 0;
 }
 
+Status COpenSlideDataFile::NoObjectivePower() {
+  return Status::Unsupported("no objective power recorded; the C interface needs one");
+}
+
 int COpenSlideDataFile::OpenSource(bool requireObjectivePower) {
   CloseFile();
   library_ = strata::foreign::OpenSlideLibrary::Current();
   slide_ = library_.Open(path_);
   // A slide OpenSlide recognised but could not read comes back in an error
   // state; it is kept for CloseFile to close.
-  if (slide_ == nullptr || library_.Error(slide_) != nullptr) return -1;
+  if (!library_.Loaded()) return Fail(-1, Status::Unsupported("OpenSlide is not available"));
+  if (slide_ == nullptr) {
+    return Fail(-1, Status::UnsupportedFormat("OpenSlide does not recognise the file"));
+  }
+  if (const char* error = library_.Error(slide_)) {
+    return Fail(-1, Status::Damaged(std::string("OpenSlide: ") + error));
+  }
   std::unique_ptr<COpenSlideDataHeader> header = NewHeader(library_, slide_);
-  if (!header->Build()) return -1;
-  if (requireObjectivePower && !UsableObjectivePower(header->ObjectivePower())) return -1;
+  if (!header->Build()) return Fail(-1, Status::Damaged("OpenSlide reports unusable levels"));
+  if (requireObjectivePower && !UsableObjectivePower(header->ObjectivePower())) {
+    return Fail(-1, NoObjectivePower());
+  }
   header_ = std::move(header);
   return 0;
 }

@@ -125,6 +125,9 @@ class COpenSlideDataFile : public CDataFile {
   void AdoptHeader(std::unique_ptr<COpenSlideDataHeader> header) { header_ = std::move(header); }
   // True when the objective power is a positive number whose atoi is usable.
   static bool UsableObjectivePower(const char* text);
+  // Why a slide without one is refused: the C interface addresses levels by
+  // magnification.
+  static strata::Status NoObjectivePower();
 
  private:
   using ImageReader = bool (COpenSlideDataFile::*)(unsigned char**, int&, int&, int&);

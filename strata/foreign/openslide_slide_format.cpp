@@ -211,6 +211,10 @@ Status OpenOpenSlideSlide(const std::string& path, std::unique_ptr<SlideFormat>*
   const OpenSlideHandle handle = library.Open(path.c_str());
   if (handle == nullptr) return Status::UnsupportedFormat("OpenSlide does not recognise the file");
   auto made = std::make_unique<OpenSlideFormat>(library, handle);
+  // A file OpenSlide recognised but cannot read: its own words say why.
+  if (const char* error = library.Error(handle)) {
+    return Status::Damaged(std::string("OpenSlide: ") + error);
+  }
   const Status described = made->Describe(path);
   if (!described.ok()) return described;
   *format = std::move(made);

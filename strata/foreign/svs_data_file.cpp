@@ -52,7 +52,7 @@ int CSVSDataFile::OpenSource(bool requireObjectivePower) {
         return Fail(-1, Status::Damaged("the slide's size or levels are unusable"));
       }
       if (requireObjectivePower && !UsableObjectivePower(header->ObjectivePower())) {
-        return Fail(-1, Status::Unsupported("the slide records no objective power"));
+        return Fail(-1, NoObjectivePower());
       }
       AdoptHeader(std::move(header));
       native_ = std::move(native);

@@ -210,4 +210,8 @@ bool UnCompressBlockDataInfoFunc(const char* slidePath) {
   return Manager::UnCompressBlockDataInfo(slidePath);
 }
 
+int GetLastErrorTextFunc(const IMAGE_INFO_STRUCT* handle, char* text, int capacity) {
+  return Manager::GetLastErrorText(handle, text, capacity);
+}
+
 }  // extern "C"

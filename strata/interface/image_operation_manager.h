@@ -91,24 +91,9 @@ class STRATA_API CImageOperationManager {
   static bool GetThumnailImageOnly(const char* path, unsigned char** data, int& length, int& width,
                                    int& height);
 
-  // What a slide stores beyond the header facts, for callers that present it
-  // as a pyramid (the Python package). Both fill at most `capacity` entries
-  // and return how many the slide has (so a second call can fetch them all),
-  // or -1 for an empty handle. Slides that keep no tile map report no levels.
-  struct StoredLevel {
-    float scale;  // magnification of the level
-    int width;    // pixels at that scale, up to the far edge of its last tile
-    int height;
-    int tileWidth;  // edge of the level's tile grid
-    int tileHeight;
-  };
-  struct PropertyItemView {
-    int identifier;
-    int length;
-    const unsigned char* value;  // belongs to the slide until the handle closes
-  };
-  static int GetStoredLevels(IMAGE_INFO_STRUCT handle, StoredLevel* levels, int capacity);
-  static int GetPropertyItems(IMAGE_INFO_STRUCT handle, PropertyItemView* items, int capacity);
+  // The reason behind the last failure (see GetLastErrorTextFunc): copies
+  // at most capacity - 1 bytes and a terminator, returns the whole length.
+  static int GetLastErrorText(const IMAGE_INFO_STRUCT* handle, char* text, int capacity);
 
   static bool ChangeLabelInfo(const char* slidePath, const char* labelPath);
   static bool CompressBlockDataInfo(const char* slidePath);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "strata/model/failure_note.h"
 #include "strata/platform/code_page.h"
 #include "strata/platform/debug_output.h"
 #include "strata/platform/file_io.h"
@@ -564,12 +565,19 @@ CHTTPFileOperationTool::AttemptOutcome CHTTPFileOperationTool::Attempt(
     if (reuseConnections_) ReturnHandle(std::move(handle));
   };
   const bool cutShort = result == CURLE_WRITE_ERROR && response.Satisfied();
-  if (result != CURLE_OK && !cutShort) return AttemptOutcome::kRetry;
+  if (result != CURLE_OK && !cutShort) {
+    strata::NoteFailure(strata::Status::IoError(std::string("HTTP transfer failed: ") +
+                                                curl_easy_strerror(result)));
+    return AttemptOutcome::kRetry;
+  }
   DebugOutput("perform success!\n");
 
-  const AttemptOutcome outcome =
-      OutcomeOfStatus(ResponseStatus(handle.get()), offset, response.BodyBytes());
+  const long status = ResponseStatus(handle.get());
+  const AttemptOutcome outcome = OutcomeOfStatus(status, offset, response.BodyBytes());
   if (outcome != AttemptOutcome::kDelivered) {
+    strata::NoteFailure(strata::Status::IoError(
+        status == kHttpOk ? std::string("the HTTP server ignores byte ranges")
+                          : "HTTP status " + std::to_string(status)));
     if (result == CURLE_OK) keepHandle();
     return outcome;
   }

@@ -13,7 +13,10 @@
 #include "strata/foreign/unici_data_file.h"
 #include "strata/model/byte_buffer.h"
 #include "strata/model/data_file_slide_format.h"
+#include "strata/model/failure_note.h"
 #include "strata/model/file_operation_tool.h"
+#include "strata/platform/directory.h"
+#include "strata/platform/file_io.h"
 #include "strata/tiff/tiff_slide.h"
 #include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_format.h"
@@ -176,14 +179,31 @@ const FormatEntry* FormatForFolder(const std::string& folder) {
 
 std::string FirstBytesText(const std::string& location) {
   const std::vector<unsigned char> head = FirstBytes(location, 8);
-  if (head.empty()) return "is empty";
-  std::string text = "starts with";
-  char hex[4];
-  for (const unsigned char byte : head) {
-    std::snprintf(hex, sizeof hex, " %02x", byte);
-    text += hex;
+  return LeadingBytesText(head.data(), head.size());
+}
+
+Status CheckSlideLocation(const std::string& location) {
+  if (location.empty()) return Status::InvalidArgument("the slide path is empty");
+  if (location.find("http://") != std::string::npos) return Status::Ok();
+  if (location.rfind("https://", 0) == 0) {
+    return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
   }
-  return text;
+  if (platform::IsDirectory(location))
+    return Status::IsDirectory("is a directory, not a slide file");
+  if (!platform::FileExists(location)) return Status::NotFound("no such file");
+  if (!platform::IsRegularFile(location)) return Status::UnsupportedFormat("is not a regular file");
+  return Status::Ok();
+}
+
+Status NotASlide(const std::string& location) {
+  return Status::UnsupportedFormat("not a slide: " + FirstBytesText(location));
+}
+
+Status PreferTransportFailure(const std::string& location, Status reason) {
+  const Status noted = TakeNotedFailure(Status::Ok());
+  const bool transport = noted.code() == Status::Code::kIoError &&
+                         location.find("http://") != std::string::npos;
+  return transport ? noted : reason;
 }
 
 }  // namespace strata

@@ -34,9 +34,23 @@ const FormatEntry* FormatByContent(const std::string& location, std::string* for
 // The entry that opens a folder as one slide (a DICOM series), or null.
 const FormatEntry* FormatForFolder(const std::string& folder);
 
-// The first bytes of the file as text for a reason ("starts with 7b 0a ..."),
-// or "is empty".
+// The first bytes of the file as text for a reason ("starts with 7b 0a ...
+// '{.'"), or "is empty".
 std::string FirstBytesText(const std::string& location);
+
+// Why a location names no slide file before any format looks at it: an empty
+// path, an https:// URL, a folder, a missing or irregular file. Ok for
+// http:// URLs and regular files. The façade and the C exports share it, so
+// both say the same.
+Status CheckSlideLocation(const std::string& location);
+
+// The reason for a file no format takes: "not a slide: starts with ...".
+Status NotASlide(const std::string& location);
+
+// For a URL whose open failed: the HTTP failure noted on this thread while
+// opening ("HTTP status 404") when there is one, as that is what every later
+// step then stumbled over; otherwise `reason`. Clears the note.
+Status PreferTransportFailure(const std::string& location, Status reason);
 
 }  // namespace strata
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <limits>
 
+#include "strata/model/failure_note.h"
 #include "strata/model/region_geometry.h"
 #include "strata/model/slide_format.h"
 #include "strata/platform/directory.h"
@@ -26,14 +27,6 @@ constexpr std::size_t kDefaultCacheBytes = 32u << 20;
 constexpr std::uint64_t kReadBudgetBytes = 512ull << 20;
 
 bool IsUrl(const std::string& location) { return location.find("http://") != std::string::npos; }
-
-// Where a local path is unusable, why.
-Status CheckLocalPath(const std::string& path) {
-  if (platform::IsDirectory(path)) return Status::IsDirectory("is a directory, not a slide file");
-  if (!platform::FileExists(path)) return Status::NotFound("no such file");
-  if (!platform::IsRegularFile(path)) return Status::UnsupportedFormat("is not a regular file");
-  return Status::Ok();
-}
 
 // The shortest decimal text that reads back as the same double, without an
 // exponent for the numbers slides have ("20", not "2e+01").
@@ -73,28 +66,20 @@ void AddCommonProperties(const SlideDescription& description,
 }
 
 Status OpenFormat(const std::string& location, std::unique_ptr<SlideFormat>* format) {
-  if (location.empty()) return Status::InvalidArgument("the slide path is empty");
   if (location.find('\0') != std::string::npos) {
     return Status::InvalidArgument("the slide path holds a zero byte");
   }
-  if (!IsUrl(location)) {
-    if (location.rfind("https://", 0) == 0) {
-      return Status::Unsupported("https:// URLs cannot be read; the library reads http:// URLs");
-    }
-    // A folder is a slide when it holds a DICOM series.
-    if (platform::IsDirectory(location)) {
-      const FormatEntry* folder = FormatForFolder(location);
-      if (folder != nullptr) return folder->open(location, format);
-    }
-    const Status usable = CheckLocalPath(location);
-    if (!usable.ok()) return usable;
+  // A folder is a slide when it holds a DICOM series.
+  if (!IsUrl(location) && platform::IsDirectory(location)) {
+    const FormatEntry* folder = FormatForFolder(location);
+    if (folder != nullptr) return folder->open(location, format);
   }
+  const Status usable = CheckSlideLocation(location);
+  if (!usable.ok()) return usable;
   const FormatEntry* entry = FormatByName(location.c_str());
   std::string detected;
   if (entry == nullptr) entry = FormatByContent(location, &detected);
-  if (entry == nullptr) {
-    return Status::UnsupportedFormat("not a slide: " + FirstBytesText(location));
-  }
+  if (entry == nullptr) return NotASlide(location);
   return entry->open(location, format);
 }
 
@@ -126,7 +111,9 @@ Slide::~Slide() = default;
 Status Slide::Open(const std::string& location, std::unique_ptr<Slide>* slide) {
   slide->reset();
   std::unique_ptr<SlideFormat> format;
-  const Status opened = Guard("opening", [&] { return OpenFormat(location, &format); });
+  ClearNotedFailure();
+  Status opened = Guard("opening", [&] { return OpenFormat(location, &format); });
+  if (!opened.ok()) opened = PreferTransportFailure(location, opened);
   if (!opened.ok()) return location.empty() ? opened : opened.Prefixed(location);
   slide->reset(new Slide(location, std::move(format)));
   return Status::Ok();
@@ -137,7 +124,7 @@ std::string Slide::DetectFormat(const std::string& path) {
     const FormatEntry* folder = FormatForFolder(path);
     return folder == nullptr ? "" : folder->format;
   }
-  if (!IsUrl(path) && !CheckLocalPath(path).ok()) return "";
+  if (!CheckSlideLocation(path).ok()) return "";
   std::string format;
   const FormatEntry* entry = FormatByContent(path, &format);
   return entry == nullptr ? "" : format;

@@ -1,24 +1,19 @@
-// Label, preview and thumbnail of a ZTX slide, for a loaded slide and
-// straight from a path.
+#include "strata/ztx/ztx_associated_images.h"
+
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
-#include "strata/model/file_operation_tool.h"
 #include "strata/model/image_buffer.h"
 #include "strata/model/image_codec.h"
 #include "strata/model/pixel_ops.h"
-#include "strata/ztx/ztx_data_file.h"
 #include "strata/ztx/ztx_header.h"
-#include "strata/ztx/ztx_image_blocks.h"
+#include "strata/ztx/ztx_tile_index.h"
 #include "strata/ztx/ztx_tile_pixels.h"
+#include "strata/ztx/ztx_tile_store.h"
 
+namespace strata::ztx {
 namespace {
-
-// Associated images are at most a few megabytes; when the reader cannot tell
-// the file size, a larger record is damaged rather than worth fetching.
-constexpr int kMaxUnsizedSectionImage = 256 << 20;
 
 // What a section record says about its image.
 struct SectionImage {
@@ -43,11 +38,11 @@ SectionImage SectionImageOf(std::int64_t position, Block& block) {
   return image;
 }
 
-bool CopySection(CZTXDataFile& slide, const SectionImage& image, unsigned char** data, int& length,
+bool CopySection(TileStore& store, const SectionImage& image, unsigned char** data, int& length,
                  int& width, int& height) {
   if (!image.present || data == nullptr) return false;
   unsigned char* bytes = nullptr;
-  if (!slide.ReadSectionBytes(image.position, image.offset, image.length, &bytes)) return false;
+  if (!store.ReadSection(image.position, image.offset, image.length, &bytes)) return false;
   *data = bytes;
   length = image.length;
   width = image.width;
@@ -64,80 +59,82 @@ bool CanvasFitsThumbnail(int canvasWidth, int canvasHeight, int imageWidth, int 
          canvasHeight < static_cast<std::int64_t>(imageHeight) + kStep;
 }
 
+template <typename Block, typename Wide>
+Block* Made(std::unique_ptr<Block>& block, HeaderLayout layout, CFileOperationTool* reader) {
+  if (block == nullptr) block = NewForLayout<Block, Wide>(layout, reader);
+  return block.get();
+}
+
 }  // namespace
 
-bool CZTXDataFile::ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
-                                    unsigned char** out) {
-  if (out == nullptr || reader_ == nullptr || position <= 0 || offset <= 0 || length <= 0) {
-    return false;
-  }
-  std::int64_t start = 0;
-  std::int64_t end = 0;
-  if (__builtin_add_overflow(position, offset, &start) ||
-      __builtin_add_overflow(start, static_cast<std::int64_t>(length), &end)) {
-    return false;
-  }
-  // A record pointing past the end of the file means the image is missing.
-  if (fileSize_ >= 0 && end > fileSize_) return false;
-  if (fileSize_ < 0 && length > kMaxUnsizedSectionImage) return false;
-  ByteBuffer buffer;
-  if (!reader_->Read(static_cast<std::uint64_t>(start), length, &buffer) ||
-      buffer.Filled() != static_cast<std::size_t>(length)) {
-    return false;
-  }
-  unsigned char* copy = strata::AllocateBuffer(static_cast<std::size_t>(length));
-  if (copy == nullptr) return false;
-  std::memcpy(copy, buffer.Storage(), static_cast<std::size_t>(length));
-  *out = copy;
+CZTXLabelDataBlock* AssociatedImages::LabelBlock(HeaderLayout layout, CFileOperationTool* reader) {
+  return Made<CZTXLabelDataBlock, CZTXLabelDataBlock1100>(label_, layout, reader);
+}
+
+CZTXPreViewDataBlock* AssociatedImages::PreviewBlock(HeaderLayout layout,
+                                                     CFileOperationTool* reader) {
+  return Made<CZTXPreViewDataBlock, CZTXPreViewDataBlock1100>(preview_, layout, reader);
+}
+
+CZTXThumDataBlock* AssociatedImages::ThumbnailBlock(HeaderLayout layout,
+                                                    CFileOperationTool* reader) {
+  return Made<CZTXThumDataBlock, CZTXThumDataBlock1100>(thumbnail_, layout, reader);
+}
+
+bool AssociatedImages::LoadRecords(CZTXDataHeader& header, HeaderLayout layout,
+                                   CFileOperationTool* reader) {
+  // An absent or damaged image shows later as a failed fetch.
+  if (PreviewBlock(layout, reader) == nullptr) return false;
+  preview_->SetSectionPos(header.GetPreviewPos());
+  preview_->LoadRecord();
+  if (LabelBlock(layout, reader) == nullptr) return false;
+  label_->SetSectionPos(header.GetLabelPos());
+  label_->LoadRecord();
+  if (ThumbnailBlock(layout, reader) == nullptr) return false;
+  thumbnail_->SetSectionPos(header.GetThumbnailOffset());
+  thumbnail_->LoadRecord();
   return true;
+}
+
+bool AssociatedImages::LoadThumbnailRecord(CZTXDataHeader& header, HeaderLayout layout,
+                                           CFileOperationTool* reader) {
+  if (ThumbnailBlock(layout, reader) == nullptr) return false;
+  thumbnail_->SetSectionPos(header.GetThumbnailOffset());
+  return thumbnail_->LoadRecord() == 0;
 }
 
 // ---------------------------------------------------------------- label, preview
 
-bool CZTXDataFile::GetLabel(unsigned char** data, int& length, int& width, int& height) {
-  if (header_ == nullptr || labelBlock_ == nullptr) return false;
+bool AssociatedImages::Label(CZTXDataHeader* header, TileStore& store, unsigned char** data,
+                             int& length, int& width, int& height) {
+  if (header == nullptr || label_ == nullptr) return false;
   // A label whose bytes cannot be read is reported missing, not as success.
-  return CopySection(*this, SectionImageOf(header_->GetLabelOffset(), *labelBlock_), data, length,
+  return CopySection(store, SectionImageOf(header->GetLabelOffset(), *label_), data, length, width,
+                     height);
+}
+
+bool AssociatedImages::Preview(CZTXDataHeader* header, TileStore& store, unsigned char** data,
+                               int& length, int& width, int& height) {
+  if (header == nullptr || preview_ == nullptr) return false;
+  return CopySection(store, SectionImageOf(header->GetPreviewOffset(), *preview_), data, length,
                      width, height);
-}
-
-bool CZTXDataFile::GetPreview(unsigned char** data, int& length, int& width, int& height) {
-  if (header_ == nullptr || previewBlock_ == nullptr) return false;
-  return CopySection(*this, SectionImageOf(header_->GetPreviewOffset(), *previewBlock_), data,
-                     length, width, height);
-}
-
-bool CZTXDataFile::SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data,
-                                        int& length, int& width, int& height) {
-  PathSession session(*this, path);
-  return session.opened() && LoadHeaderRecord() == 0 && LoadSectionRecords() == 0 &&
-         (this->*get)(data, length, width, height);
-}
-
-bool CZTXDataFile::GetLabelFromPath(const char* path, unsigned char** data, int& length, int& width,
-                                    int& height) {
-  return SectionImageFromPath(path, &CZTXDataFile::GetLabel, data, length, width, height);
-}
-
-bool CZTXDataFile::GetPreviewFromPath(const char* path, unsigned char** data, int& length,
-                                      int& width, int& height) {
-  return SectionImageFromPath(path, &CZTXDataFile::GetPreview, data, length, width, height);
 }
 
 // ---------------------------------------------------------------- thumbnail
 
-int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height) {
-  if (header_ == nullptr || thumbBlock_ == nullptr || data == nullptr) return 0;
+int AssociatedImages::StoredThumbnail(CZTXDataHeader* header, TileStore& store,
+                                      unsigned char** data, int& length, int& width, int& height) {
+  if (header == nullptr || thumbnail_ == nullptr || data == nullptr) return 0;
   unsigned char* stream = nullptr;
-  const int storedLength = thumbBlock_->GetImageLength();
-  if (!ReadSectionBytes(header_->GetThumbnailOffset(), thumbBlock_->GetImageOffset(), storedLength,
-                        &stream)) {
+  const int storedLength = thumbnail_->GetImageLength();
+  if (!store.ReadSection(header->GetThumbnailOffset(), thumbnail_->GetImageOffset(), storedLength,
+                         &stream)) {
     return 0;
   }
   int normalisedLength = storedLength;
-  int normalisedWidth = thumbBlock_->GetImageWidth();
-  int normalisedHeight = thumbBlock_->GetImageHeight();
-  if (!NormaliseThumbnail(&stream, normalisedLength, normalisedWidth, normalisedHeight)) {
+  int normalisedWidth = thumbnail_->GetImageWidth();
+  int normalisedHeight = thumbnail_->GetImageHeight();
+  if (!Normalise(*header, store, &stream, normalisedLength, normalisedWidth, normalisedHeight)) {
     return -1;
   }
   *data = stream;
@@ -152,11 +149,12 @@ int CZTXDataFile::ReadStoredThumbnail(unsigned char** data, int& length, int& wi
 // A thumbnail that matches in either direction is kept as stored; otherwise
 // it is placed top-left on a white canvas of the target size and re-encoded
 // as JPEG. *data is consumed on failure.
-bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height) {
-  strata::OwnedBuffer stored(*data);
+bool AssociatedImages::Normalise(CZTXDataHeader& header, const TileStore& store,
+                                 unsigned char** data, int& length, int& width, int& height) {
+  OwnedBuffer stored(*data);
   *data = nullptr;
-  float targetWidth = static_cast<float>(header_->GetWidth());
-  float targetHeight = static_cast<float>(header_->GetHeight());
+  float targetWidth = static_cast<float>(header.GetWidth());
+  float targetHeight = static_cast<float>(header.GetHeight());
   while (!(std::fabs(targetWidth - width) < 64.0f && std::fabs(targetHeight - height) < 64.0f) &&
          !(targetWidth < 64.0f && targetHeight < 64.0f)) {
     targetWidth *= 0.5f;
@@ -170,17 +168,16 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   }
   std::size_t canvasBytes = 0;
   if (canvasWidth <= 0 || canvasHeight <= 0 ||
-      !strata::CheckedPixelBytes(canvasWidth, canvasHeight, 3, canvasBytes)) {
+      !CheckedPixelBytes(canvasWidth, canvasHeight, 3, canvasBytes)) {
     return false;
   }
   // The stored image may not decode larger than its record says.
   int decodedWidth = 0;
   int decodedHeight = 0;
-  strata::OwnedBuffer decoded(width > 0 && height > 0
-                                  ? DecodeStoredImage(stored.get(), length,
-                                                      strata::ztx::TileLimits{width, height},
-                                                      decodedWidth, decodedHeight)
-                                  : nullptr);
+  OwnedBuffer decoded(width > 0 && height > 0
+                          ? store.Decode(stored.get(), length, TileLimits{width, height},
+                                         decodedWidth, decodedHeight)
+                          : nullptr);
   if (decoded == nullptr) {
     length = 0;
     width = canvasWidth;
@@ -191,17 +188,17 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
   // larger one comes from a header and record that disagree with the image,
   // and would be memory spent on white.
   if (!CanvasFitsThumbnail(canvasWidth, canvasHeight, decodedWidth, decodedHeight) ||
-      !strata::FitsRegionMemoryBudget(canvasBytes)) {
+      !FitsRegionMemoryBudget(canvasBytes)) {
     length = 0;
     return false;
   }
   std::vector<unsigned char> canvas(canvasBytes, 255);
-  strata::PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.get(), decodedWidth,
-                      decodedHeight, 0, 0);
+  PastePixels(canvas.data(), canvasWidth, canvasHeight, decoded.get(), decodedWidth, decodedHeight,
+              0, 0);
   unsigned char* encoded = nullptr;
   int encodedLength = 0;
-  strata::EncodeJpeg(canvas.data(), static_cast<int>(canvasBytes), &encoded, encodedLength,
-                     canvasWidth, canvasHeight);
+  EncodeJpeg(canvas.data(), static_cast<int>(canvasBytes), &encoded, encodedLength, canvasWidth,
+             canvasHeight);
   if (encoded == nullptr) return false;
   *data = encoded;
   length = encodedLength;
@@ -211,12 +208,13 @@ bool CZTXDataFile::NormaliseThumbnail(unsigned char** data, int& length, int& wi
 }
 
 // The tile at (0, 0) of the level at which the slide fits in 256 x 256.
-bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
-                                     bool sizeFromTile) {
-  if (header_ == nullptr || data == nullptr) return false;
-  float scale = static_cast<float>(header_->GetScanScale());
-  std::int64_t levelWidth = header_->GetWidth();
-  std::int64_t levelHeight = header_->GetHeight();
+bool AssociatedImages::FallbackThumbnail(CZTXDataHeader* header, const TileIndex& index,
+                                         const TileReader& read, unsigned char** data, int& length,
+                                         int& width, int& height, bool sizeFromTile) {
+  if (header == nullptr || data == nullptr) return false;
+  float scale = static_cast<float>(header->GetScanScale());
+  std::int64_t levelWidth = header->GetWidth();
+  std::int64_t levelHeight = header->GetHeight();
   while (levelWidth > 256 || levelHeight > 256) {
     levelWidth = static_cast<std::int64_t>(static_cast<double>(levelWidth) * 0.5 + 0.5);
     levelHeight = static_cast<std::int64_t>(static_cast<double>(levelHeight) * 0.5 + 0.5);
@@ -224,11 +222,11 @@ bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& wid
   }
   unsigned char* stream = nullptr;
   int streamLength = 0;
-  if (!ReadTileAllocated(scale, 0, 0, &stream, streamLength)) return false;
+  if (!read(scale, 0, 0, &stream, streamLength)) return false;
   int reportedWidth = static_cast<int>(levelWidth);
   int reportedHeight = static_cast<int>(levelHeight);
   if (sizeFromTile) {
-    const TileInfo* tile = FindTile(scale, 0, 0);
+    const TileInfo* tile = index.Find(scale, 0, 0);
     reportedWidth = tile != nullptr ? tile->width : 256;
     reportedHeight = tile != nullptr ? tile->height : 256;
   }
@@ -239,30 +237,4 @@ bool CZTXDataFile::FallbackThumbnail(unsigned char** data, int& length, int& wid
   return true;
 }
 
-int CZTXDataFile::GetThumbnail(unsigned char** data, int& length, int& width, int& height) {
-  const int stored = ReadStoredThumbnail(data, length, width, height);
-  if (stored != 0) return stored > 0 ? 1 : 0;
-  return FallbackThumbnail(data, length, width, height, false) ? 1 : 0;
-}
-
-bool CZTXDataFile::GetThumbnailFromPath(const char* path, unsigned char** data, int& length,
-                                        int& width, int& height) {
-  {
-    PathSession session(*this, path);
-    if (!session.opened() || LoadHeaderRecord() != 0 || LoadSectionRecords() != 0) return false;
-    const int stored = ReadStoredThumbnail(data, length, width, height);
-    if (stored != 0) return stored > 0;
-  }
-  // No stored thumbnail: load the tile index and fall back to a tile.
-  PathSession session(*this, path);
-  return session.opened() && LoadFile() == 0 &&
-         FallbackThumbnail(data, length, width, height, true);
-}
-
-bool CZTXDataFile::GetThumbnailOnlyFromPath(const char* path, unsigned char** data, int& length,
-                                            int& width, int& height) {
-  PathSession session(*this, path);
-  if (!session.opened() || LoadHeaderRecord() != 0 || GetThumbBlock() == nullptr) return false;
-  thumbBlock_->SetSectionPos(header_->GetThumbnailOffset());
-  return thumbBlock_->LoadRecord() == 0 && ReadStoredThumbnail(data, length, width, height) > 0;
-}
+}  // namespace strata::ztx

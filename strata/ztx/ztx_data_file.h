@@ -1,6 +1,9 @@
-// The slide object of a ZTX file: open and load (whole or restricted to a
-// block), tile lookup and access, associated images, regions, lookup-table
-// adjustment and multi-channel output.
+// The slide object of a ZTX file, as the C interface drives it: open and load
+// (whole or restricted to a block), then tiles, associated images, regions,
+// lookup-table adjustment and multi-channel output. The work is done by the
+// tile index (ztx_tile_index.h), the tile store (ztx_tile_store.h) and the
+// associated images (ztx_associated_images.h); this class ties them to the
+// header and the reader.
 //
 // A loaded slide serves concurrent tile and region reads: they only read the
 // tile map and the header and fetch bytes through the reader, whose lock
@@ -19,12 +22,14 @@
 #include "strata/slide_types.h"
 #include "strata/status.h"
 #include "strata/ztx/tile_info.h"
-#include "strata/ztx/tile_map.h"
+#include "strata/ztx/ztx_associated_images.h"
 #include "strata/ztx/ztx_format.h"
 #include "strata/ztx/ztx_header.h"
 #include "strata/ztx/ztx_image_blocks.h"
 #include "strata/ztx/ztx_tile_block.h"
+#include "strata/ztx/ztx_tile_index.h"
 #include "strata/ztx/ztx_tile_pixels.h"
+#include "strata/ztx/ztx_tile_store.h"
 
 class CZTXDataFile : public CDataFile {
  public:
@@ -104,73 +109,51 @@ class CZTXDataFile : public CDataFile {
     bool opened_;
   };
 
-  // --- ZTX steps ---
+  // --- ZTX steps, delegated to the index, the tile store and the images ---
   // Reads the first 128 bytes, checks the marker, stores version and entry size.
   int ProbeVersion();
   int GetTileEntrySize() const { return tileEntrySize_; }
   // The header as its ZTX class (null until GetHeader created it).
   CZTXDataHeader* GetZtxHeader() const { return header_.get(); }
-  // Leaves the whole index, expanded, in `buffer`; 0 or -1.
-  int LoadTileIndex(ByteBuffer& buffer);
-  // The record filed under the key of (scale, x, y), or null. Owned by the slide.
-  const TileInfo* FindTile(float scale, int x, int y) const { return tiles_.Find(scale, x, y); }
-  std::size_t TileCount() const { return tiles_.size(); }
-  // Every filed record, in index order.
-  const std::vector<TileInfo>& Tiles() const { return tiles_.Records(); }
-  // The stored scale from which a region at `scale` is composed; 0 when there
-  // is no header or the scale is not a positive number.
-  float SelectSourceScale(float scale);
-  // True when `scale` is a level the file does not store (level modes 1, 2).
-  bool IsUnstoredLevel(float scale);
+  const TileInfo* FindTile(float scale, int x, int y) const { return index_.Find(scale, x, y); }
+  std::size_t TileCount() const { return index_.size(); }
+  const std::vector<TileInfo>& Tiles() const { return index_.Records(); }
+  float SelectSourceScale(float scale) {
+    return strata::ztx::TileIndex::SourceScale(header_.get(), scale);
+  }
   // True when `scale` is a level the file does not store and the tile was
   // composed as a 256 x 256 JPEG into a new library buffer at *out.
   bool ComposeMissingLevelTile(float scale, int x, int y, int& length, unsigned char** out);
-  // For a level the file does not store: composes the tile and copies it into
-  // the caller's buffer at *out (when out and *out are set), setting length
-  // (0 when it cannot be composed). False for stored levels.
-  bool DeliverComposedTile(float scale, int x, int y, int& length, unsigned char** out);
-  // The largest frame the tile at (scale, x, y) may decode to.
-  strata::ztx::TileLimits DecodeLimitsAt(float scale, int x, int y);
-  // Reads `length` bytes at position + offset into the caller's buffer at *out
-  // (cleared first). 0 on success; -1, with *out untouched, when the read
-  // fails or delivers fewer bytes.
-  int ReadTileBytes(std::int64_t position, std::int64_t offset, int length, unsigned char** out);
-  // Reads a section's image stream into a new library buffer at *out.
   bool ReadSectionBytes(std::int64_t position, std::int64_t offset, int length,
-                        unsigned char** out);
-  // The stored bytes of one tile into `bytes` (allocating); false on a failed
-  // or short read.
-  bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes);
-  // Announces to the reader that these tiles' bytes will be read soon.
-  void PrefetchTiles(const std::vector<const TileInfo*>& tiles);
-  void PrefetchHead();
-  // True when the header's image format tag names BMP streams.
-  bool TilesAreBmp();
+                        unsigned char** out) {
+    return store_.ReadSection(position, offset, length, out);
+  }
+  bool ReadStoredTile(const TileInfo& tile, std::vector<unsigned char>& bytes) {
+    return store_.ReadTile(tile, bytes);
+  }
+  void PrefetchTiles(const std::vector<const TileInfo*>& tiles) { store_.PrefetchTiles(tiles); }
+  bool TilesAreBmp() { return store_.TilesAreBmp(); }
   // The region of ReadRegion as a new RGB image (white where a region lies
   // wholly outside the slide).
   strata::Status ComposeRegionInto(double scale, std::int64_t x, std::int64_t y, int width,
                                    int height, strata::Image* rgb);
 
  private:
-  // Loads header, and for a full load the three section records, without the
-  // tile index; 0 or -1.
+  using TileIndex = strata::ztx::TileIndex;
+  // Probes and loads the header record, binding the tile store to it; 0 or -1.
   int LoadHeaderRecord();
+  // Loads the index (whole, or the tiles of a block); 0 or -1 with a reason.
+  int LoadIndex(const TileIndex::BlockFilter* filter);
   int LoadSectionRecords();
-  // Walks the index into the tile map, keeping only entries that `filter`
-  // holds (all when null); 0 or -1.
-  struct TileBlockFilter;
-  int FillTileMap(const TileBlockFilter* filter);
-  int LoadPlainIndex(ByteBuffer& buffer, std::int64_t count, std::int64_t indexOffset);
-  int LoadCompressedIndex(ByteBuffer& buffer, std::int64_t count, std::int64_t indexOffset);
-  // The tile block class of the probed version, or null.
-  CZTXDataBlock* NewTileBlock() const;
-  // True when a record's stream lies inside the file and fits a buffer.
-  bool StoredTilePlausible(const TileInfo& tile) const;
+  bool IsUnstoredLevel(float scale) { return TileIndex::IsUnstoredLevel(header_.get(), scale); }
+  // For a level the file does not store: composes the tile and copies it into
+  // the caller's buffer at *out (when out and *out are set), setting length
+  // (0 when it cannot be composed). False for stored levels.
+  bool DeliverComposedTile(float scale, int x, int y, int& length, unsigned char** out);
+  // The largest frame the tile at (scale, x, y) may decode to.
+  strata::ztx::TileLimits DecodeLimitsAt(float scale, int x, int y);
   // One tile (stored or composed) into a new library buffer.
   bool ReadTileAllocated(float scale, int x, int y, unsigned char** out, int& length);
-  // Decodes a stored stream (BMP or JPEG by the header tag) into RGB pixels.
-  unsigned char* DecodeStoredImage(const unsigned char* stream, int length,
-                                   const strata::ztx::TileLimits& limits, int& width, int& height);
   // Shared by the region composers: fetch, decode and place tiles.
   int ComposeRegion(float scale, int x, int y, int width, int height, unsigned char** out,
                     int& length, bool encode, const bool* channels);
@@ -181,23 +164,16 @@ class CZTXDataFile : public CDataFile {
   using ImageGetter = bool (CZTXDataFile::*)(unsigned char**, int&, int&, int&);
   bool SectionImageFromPath(const char* path, ImageGetter get, unsigned char** data, int& length,
                             int& width, int& height);
-  // Thumbnail helpers.
-  bool NormaliseThumbnail(unsigned char** data, int& length, int& width, int& height);
   bool FallbackThumbnail(unsigned char** data, int& length, int& width, int& height,
                          bool sizeFromTile);
-  // 1: stored thumbnail read and normalised; 0: none stored or readable;
-  // -1: stored but it cannot be decoded.
-  int ReadStoredThumbnail(unsigned char** data, int& length, int& width, int& height);
 
-  TileMap tiles_;
-  std::unique_ptr<CZTXLabelDataBlock> labelBlock_;
-  std::unique_ptr<CZTXPreViewDataBlock> previewBlock_;
-  std::unique_ptr<CZTXThumDataBlock> thumbBlock_;
+  std::unique_ptr<CZTXDataHeader> header_;
+  TileIndex index_;
+  strata::ztx::TileStore store_;
+  strata::ztx::AssociatedImages images_;
   float version_ = 0.0f;
   strata::ztx::HeaderLayout layout_ = strata::ztx::HeaderLayout::kUnknown;
   int tileEntrySize_ = 0;
-  std::unique_ptr<CZTXDataHeader> header_;
-  std::int64_t fileSize_ = -1;  // -1 when the reader cannot tell
   strata::LookupTableCache lookupTable_;
 };
 

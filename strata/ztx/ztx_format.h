@@ -5,6 +5,8 @@
 #define STRATA_ZTX_ZTX_FORMAT_H_
 
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "strata/model/header_items.h"
 
@@ -108,6 +110,20 @@ inline bool HasWidePositions(HeaderLayout layout) {
 // Index entry size of a probed version: 68 for 1.0, 64 for any other.
 inline int EntryBytesOf(HeaderLayout layout) {
   return layout == HeaderLayout::k1000 ? kEntryBytes1000 : kEntryBytes;
+}
+
+// A new record object of a layout: the 1.0 form, the wide form for every
+// later layout, none for an unknown version. It reads through `reader`.
+template <typename Narrow, typename Wide, typename Reader>
+std::unique_ptr<Narrow> NewForLayout(HeaderLayout layout, Reader* reader) {
+  std::unique_ptr<Narrow> made;
+  if (layout == HeaderLayout::k1000) {
+    made.reset(new (std::nothrow) Narrow());
+  } else if (HasWidePositions(layout)) {
+    made.reset(new (std::nothrow) Wide());
+  }
+  if (made != nullptr) made->SetFileOperationTool(reader);
+  return made;
 }
 
 // If the four bytes at `marker` carry every bit of kZtxMarker, overwrites them

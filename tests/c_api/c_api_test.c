@@ -22,11 +22,16 @@ static void check_version(void) {
 }
 
 static void check_missing_slide(void) {
+  static const char reason[] = "/nonexistent-strata-folder/missing.ztx: no such file";
+  char text[sizeof reason + 8];
   IMAGE_INFO_STRUCT handle;
   handle.slide = NULL;
   check(!InitImageFileFunc(&handle, "/nonexistent-strata-folder/missing.ztx"),
         "opening a missing slide fails");
   check(handle.slide == NULL, "the handle stays empty");
+  check(GetLastErrorTextFunc(&handle, text, (int)sizeof text) == (int)strlen(reason),
+        "GetLastErrorTextFunc returns the reason's length");
+  check(strcmp(text, reason) == 0, "GetLastErrorTextFunc says the file is missing");
   check(UnInitImageFileFunc(&handle), "closing an empty handle succeeds");
   check(!DeleteImageDataFunc(NULL), "DeleteImageDataFunc(NULL) fails");
 }

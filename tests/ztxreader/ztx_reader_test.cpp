@@ -129,6 +129,21 @@ TEST(ReaderPathTest, CharacterCutOffAtTheEndCountsAsUtf8AndFailsToConvert) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), " not a ztx file.\n");
 }
 
+// A failed open says so on stderr and leaves stdout to the caller, in both
+// open modes.
+TEST(ReaderPathTest, MissingSlideWritesNothingToStdout) {
+  TempDir dir;
+  const std::string missing = dir.File("missing.ztx");
+  for (const bool readAll : {false, true}) {
+    lumora::reader reader;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(reader.ReadInfo(missing, 0.0, readAll));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Read " + missing + " failed.\n");
+  }
+}
+
 TEST(ReaderPathTest, FourByteSequenceIsNotUtf8AndPassesUnchanged) {
   lumora::reader reader;
   testing::internal::CaptureStderr();

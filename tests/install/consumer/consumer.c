@@ -13,7 +13,12 @@ int main(int argc, char** argv) {
   double when = 0.0;
   if (argc != 2) return 2;
   if (GetDllVersionFunc(&version) != STRATA_DLL_VERSION) return 3;
-  if (!InitImageFileFunc(&slide, argv[1])) return 4;
+  if (!InitImageFileFunc(&slide, argv[1])) {
+    char why[512];
+    GetLastErrorTextFunc(NULL, why, (int)sizeof why);
+    fprintf(stderr, "%s\n", why);
+    return 4;
+  }
   GetHeaderInfoFunc(slide, &height, &width, &scale, &spend, &when, &resolution, &block);
   UnInitImageFileFunc(&slide);
   printf("%s %.1f %d x %d\n", STRATA_VERSION_STRING, version, width, height);
