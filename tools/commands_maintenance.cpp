@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "strata/slide.h"
 #include "strata/slide/image_codec.h"
 #include "strata/slide/slide_maintenance.h"
-#include "strata/strata.h"
 #include "tools/command.h"
 #include "tools/image_output.h"
 #include "tools/pending_output.h"
@@ -34,24 +34,20 @@ int RunRegion(const Arguments& arguments) {
       !arguments.Int("--height", 0, 1, 1 << 20, &height, &error)) {
     return ReportUsageError(error);
   }
-  SlideHandle slide;
-  if (!slide.Open(path, &error)) return ReportError(error);
-  unsigned char* data = nullptr;
-  int length = 0;
-  const bool jpeg = kind == PictureKind::kJpeg;
-  const bool ok =
-      GetImageDataRoiFunc(slide.get(), scale, x, y, width, height, &data, &length, jpeg);
-  OwnedBuffer buffer(data);
-  if (!ok || buffer == nullptr || length <= 0) {
+  std::unique_ptr<Slide> slide;
+  const Status opened = Slide::Open(path, &slide);
+  if (!opened.ok()) return ReportError(CannotOpen(path, opened.message()));
+  Image rgb;
+  const Status read = slide->ReadScaled(scale, x, y, width, height, &rgb);
+  if (!read.ok()) {
     return ReportError("no region " + std::to_string(width) + " x " + std::to_string(height) +
                        " at (" + std::to_string(x) + ", " + std::to_string(y) + ") in " + path +
-                       " (outside the slide, or too large)");
+                       ": " + read.message());
   }
-  const bool written =
-      jpeg ? WriteOutputFile(output, buffer.get(), static_cast<std::size_t>(length), &error)
-           : WritePixelPicture(output, buffer.get(), width, height, &error);
-  if (!written) return ReportError(error);
-  std::printf("wrote %s (%d x %d, %s)\n", output.c_str(), width, height, jpeg ? "JPEG" : "PNG");
+  if (!WritePixelPicture(output, rgb.pixels.data(), rgb.width, rgb.height, &error)) {
+    return ReportError(error);
+  }
+  std::printf("wrote %s (%d x %d, %s)\n", output.c_str(), width, height, PictureKindName(kind));
   return kExitSuccess;
 }
 
@@ -97,8 +93,9 @@ std::vector<Command> MaintenanceCommands() {
        {},
        {"--scale", "--width", "--height", "-o"},
        "X, Y, W and H are pixels in the grid of scale S (at the slide's scan scale, level-0 "
-       "pixels; at half of it, pixels of the slide halved). X and Y default to 0 and may lie "
-       "outside the slide. The output's suffix decides its encoding.",
+       "pixels; at half of it, pixels of the slide halved; a slide that records no objective "
+       "power has scale 1 at level 0). X and Y default to 0 and may lie outside the slide. Any "
+       "format the library opens. The output's suffix decides its encoding.",
        RunRegion},
       {"set-label",
        "SLIDE LABEL.jpg|LABEL.bmp",

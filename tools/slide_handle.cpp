@@ -1,8 +1,6 @@
 #include "tools/slide_handle.h"
 
-#include <memory>
-
-#include "strata/slide.h"
+#include <algorithm>
 
 namespace strata::tools {
 
@@ -15,13 +13,16 @@ std::string CannotOpen(const std::string& path, const std::string& reason) {
 
 bool SlideHandle::Open(const std::string& path, std::string* error) {
   if (InitImageFileFunc(&handle_, path.c_str())) return true;
-  // The slide façade says why a file is no slide; what it opens and the C
-  // interface still refuses is a slide without a scale to address.
-  std::unique_ptr<Slide> slide;
-  const Status opened = Slide::Open(path, &slide);
-  *error = CannotOpen(path, opened.ok() ? "the slide records no objective power, which reads "
-                                          "at a scale need"
-                                        : opened.message());
+  // The library keeps the reason of this thread's failed open.
+  std::string reason(256, '\0');
+  int length = GetLastErrorTextFunc(nullptr, reason.data(), static_cast<int>(reason.size()));
+  if (length >= static_cast<int>(reason.size())) {
+    reason.assign(static_cast<std::size_t>(length) + 1, '\0');
+    length = GetLastErrorTextFunc(nullptr, reason.data(), static_cast<int>(reason.size()));
+  }
+  reason.resize(
+      static_cast<std::size_t>(std::max(0, std::min(length, static_cast<int>(reason.size()) - 1))));
+  *error = CannotOpen(path, reason.empty() ? "not a slide this library opens" : reason);
   return false;
 }
 
