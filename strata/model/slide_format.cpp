@@ -16,14 +16,15 @@ namespace {
 
 // One level of a format as a tile grid, with the decoded-tile cache when
 // the read has one.
-class FormatLevelGrid : public TileGridReader {
+class FormatLevelGrid : public CachingTileGrid {
  public:
   FormatLevelGrid(const SlideFormat& format, int level, const TileCacheUse& cache)
-      : format_(format), level_(level), cache_(cache),
+      : CachingTileGrid(cache, level,
+                        format.Description().levels[static_cast<std::size_t>(level)].tileWidth,
+                        format.Description().levels[static_cast<std::size_t>(level)].tileHeight),
+        format_(format),
+        level_(level),
         info_(format.Description().levels[static_cast<std::size_t>(level)]) {}
-
-  int CellWidth() const override { return info_.tileWidth; }
-  int CellHeight() const override { return info_.tileHeight; }
 
   bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override {
     fetched_.bytes.clear();
@@ -48,25 +49,9 @@ class FormatLevelGrid : public TileGridReader {
     format_.PrefetchTiles(level_, origins);
   }
 
-  bool KeepsTiles() const override { return cache_.cache != nullptr; }
-  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override {
-    return cache_.cache->Find(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight);
-  }
-  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
-            int height) override {
-    auto tile = std::make_shared<Image>();
-    tile->width = width;
-    tile->height = height;
-    tile->channels = 3;
-    tile->pixels.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
-    cache_.cache->Keep(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight,
-                       std::move(tile));
-  }
-
  private:
   const SlideFormat& format_;
   int level_;
-  TileCacheUse cache_;
   const SlideLevel& info_;
   Tile fetched_;
 };
@@ -83,8 +68,7 @@ class FormatLevelsSource : public ScaledRegionSource {
 
   bool Geometry(int& width, int& height, float& scanScale) override {
     const SlideFacts& facts = format_.Description().facts;
-    if (facts.width <= 0 || facts.height <= 0 || facts.width > INT_MAX ||
-        facts.height > INT_MAX) {
+    if (facts.width <= 0 || facts.height <= 0 || facts.width > INT_MAX || facts.height > INT_MAX) {
       return false;
     }
     width = static_cast<int>(facts.width);
@@ -143,6 +127,20 @@ class FormatLevelsSource : public ScaledRegionSource {
 
 }  // namespace
 
+std::shared_ptr<const Image> CachingTileGrid::KeptTile(std::int64_t x, std::int64_t y) {
+  return cache_.cache->Find(cache_.owner, level_, x / tileWidth_, y / tileHeight_);
+}
+
+void CachingTileGrid::Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
+                           int height) {
+  auto tile = std::make_shared<Image>();
+  tile->width = width;
+  tile->height = height;
+  tile->channels = 3;
+  tile->pixels.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
+  cache_.cache->Keep(cache_.owner, level_, x / tileWidth_, y / tileHeight_, std::move(tile));
+}
+
 SlideFormat::~SlideFormat() = default;
 
 double SlideFormat::BaseScale() const {
@@ -158,8 +156,8 @@ Status SlideFormat::ReadAssociatedImage(const std::string& name, Image*) const {
   return Status::NotFound("the slide has no associated image \"" + name + "\"");
 }
 
-void SlideFormat::PrefetchTiles(int, const std::vector<std::pair<std::int64_t, std::int64_t>>&)
-    const {}
+void SlideFormat::PrefetchTiles(int,
+                                const std::vector<std::pair<std::int64_t, std::int64_t>>&) const {}
 
 PixelBuffer SlideFormat::DecodeTile(int level, const Tile& tile, int& width, int& height) const {
   width = height = 0;
@@ -180,8 +178,8 @@ PixelBuffer SlideFormat::DecodeTile(int level, const Tile& tile, int& width, int
   const TileLimits limits = info.tileWidth > 0 && info.tileHeight > 0
                                 ? TileLimits{info.tileWidth, info.tileHeight}
                                 : kAnyFrame;
-  return DecodeTileStream(tile.bytes.data(), tile.bytes.size(),
-                          tile.encoding == TileEncoding::kBmp, limits, width, height);
+  return DecodeTileStream(tile.bytes.data(), tile.bytes.size(), tile.encoding == TileEncoding::kBmp,
+                          limits, width, height);
 }
 
 void SlideFormat::FillFromGrid(int level, std::int64_t left, std::int64_t top, int width,
@@ -249,13 +247,11 @@ Status ComposeInto(ScaledRegionSource& source, double scale, std::int64_t x, std
   }
   switch (ComposeScaledRegionInto(source, static_cast<float>(scale), static_cast<int>(x),
                                   static_cast<int>(y), width, height, rgb->pixels.data())) {
-    case Composed::kRegion:
-      return Status::Ok();
+    case Composed::kRegion: return Status::Ok();
     case Composed::kOutside:
       std::fill(rgb->pixels.begin(), rgb->pixels.end(), 255);
       return Status::Ok();
-    case Composed::kFailed:
-      break;
+    case Composed::kFailed: break;
   }
   return Status::IoError("the region at (" + std::to_string(x) + ", " + std::to_string(y) +
                          ") could not be read");

@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "strata/model/image_buffer.h"
-#include "strata/status.h"
+#include "strata/model/tile_grid.h"
 #include "strata/slide_types.h"
+#include "strata/status.h"
 #include "strata/tile_cache.h"
 
 namespace strata {
@@ -37,6 +38,30 @@ struct SlideDescription {
 struct TileCacheUse {
   TileCache* cache = nullptr;
   std::uint64_t owner = 0;
+};
+
+// The tile grid of one level whose decoded tiles are kept in the read's
+// cache, when it has one; formats add how tiles are fetched and decoded.
+class CachingTileGrid : public TileGridReader {
+ public:
+  CachingTileGrid(const TileCacheUse& cache, int level, int tileWidth, int tileHeight)
+      : cache_(cache), level_(level), tileWidth_(tileWidth), tileHeight_(tileHeight) {}
+
+  int CellWidth() const override { return tileWidth_; }
+  int CellHeight() const override { return tileHeight_; }
+  bool KeepsTiles() const override { return cache_.cache != nullptr; }
+  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override;
+  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
+            int height) override;
+
+ protected:
+  int level() const { return level_; }
+
+ private:
+  TileCacheUse cache_;
+  int level_;
+  int tileWidth_;
+  int tileHeight_;
 };
 
 class SlideFormat {
@@ -72,9 +97,8 @@ class SlideFormat {
 
   // Tiles of `level` (top-left corners in level pixels) about to be read,
   // so that their bytes can be fetched ahead together. Only advice.
-  virtual void PrefetchTiles(int level,
-                             const std::vector<std::pair<std::int64_t, std::int64_t>>& origins)
-      const;
+  virtual void PrefetchTiles(
+      int level, const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) const;
 
   // Decodes a tile of `level` to RGB, bounded by the level's tile size; null
   // when it does not decode.

@@ -77,16 +77,17 @@ class SlideTiles : public PaintTiles {
 // One level as a tile grid for whole-pixel windows. Every tile of these
 // slides exists, so a tile that cannot be read or decoded is damage, which
 // the grid remembers instead of leaving the cell empty.
-class LevelGrid : public TileGridReader {
+class LevelGrid : public CachingTileGrid {
  public:
   LevelGrid(const SlideFormat& slide, int level, const TiffLevel& info, const TileCacheUse& cache)
-      : slide_(slide), level_(level), info_(info), cache_(cache) {}
-
-  int CellWidth() const override { return info_.tileWidth; }
-  int CellHeight() const override { return info_.tileHeight; }
+      : CachingTileGrid(cache, level, info.tileWidth, info.tileHeight),
+        slide_(slide),
+        level_(level),
+        info_(info) {}
   bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override {
     fetched_.bytes.clear();
-    const Status read = slide_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_);
+    const Status read =
+        slide_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_);
     if (!read.ok()) {
       Remember(read);
       return false;
@@ -111,20 +112,6 @@ class LevelGrid : public TileGridReader {
   void AnnounceTiles(const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) override {
     slide_.PrefetchTiles(level_, origins);
   }
-  bool KeepsTiles() const override { return cache_.cache != nullptr; }
-  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override {
-    return cache_.cache->Find(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight);
-  }
-  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
-            int height) override {
-    auto tile = std::make_shared<Image>();
-    tile->width = width;
-    tile->height = height;
-    tile->channels = 3;
-    tile->pixels.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
-    cache_.cache->Keep(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight,
-                       std::move(tile));
-  }
   const Status& Failure() const { return failure_; }
 
  private:
@@ -135,7 +122,6 @@ class LevelGrid : public TileGridReader {
   const SlideFormat& slide_;
   int level_;
   const TiffLevel& info_;
-  TileCacheUse cache_;
   Tile fetched_;
   Status failure_;
 };
@@ -216,8 +202,8 @@ Status TiffSlide::ReadTile(int level, std::int64_t column, std::int64_t row, Til
     return Status::NotFound("level " + std::to_string(level) + " has no tile at column " +
                             std::to_string(column) + ", row " + std::to_string(row));
   }
-  const int width =
-      static_cast<int>(std::min<std::int64_t>(info.tileWidth, info.width - column * info.tileWidth));
+  const int width = static_cast<int>(
+      std::min<std::int64_t>(info.tileWidth, info.width - column * info.tileWidth));
   const int height = static_cast<int>(
       std::min<std::int64_t>(info.tileHeight, info.height - row * info.tileHeight));
   tile->width = width;
@@ -247,9 +233,8 @@ Status TiffSlide::ReadWholeJpeg(int level, std::int64_t column, std::int64_t row
   return store_->ReadJpeg(level, column, row, place);
 }
 
-void TiffSlide::PrefetchTiles(int level,
-                              const std::vector<std::pair<std::int64_t, std::int64_t>>& origins)
-    const {
+void TiffSlide::PrefetchTiles(
+    int level, const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) const {
   const TiffLevel& info = Layout().levels[static_cast<std::size_t>(level)];
   std::vector<std::pair<std::int64_t, std::int64_t>> cells;
   cells.reserve(origins.size());
@@ -258,8 +243,8 @@ void TiffSlide::PrefetchTiles(int level,
 }
 
 Status TiffSlide::FillLevelWindow(int level, std::int64_t left, std::int64_t top, int width,
-                                int height, const TileCacheUse& cache, unsigned char* pixels,
-                                std::size_t stride, int channels) const {
+                                  int height, const TileCacheUse& cache, unsigned char* pixels,
+                                  std::size_t stride, int channels) const {
   const TiffLevel& info = Layout().levels[static_cast<std::size_t>(level)];
   const unsigned char missing = channels == 4 ? 0 : 255;
   const std::int64_t x0 = std::max<std::int64_t>(left, 0);
