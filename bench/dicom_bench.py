@@ -64,7 +64,7 @@ def encapsulated(frames):
 
 
 def write_instance(path, level, size, tile, frames, mpp):
-    """One level as a Part 10 file: explicit VR little endian, JPEG frames."""
+    """One level as a DICOM file: explicit VR little endian, JPEG frames."""
     sop = '%s.%d' % (ROOT_UID, level + 1)
     meta = (element(0x0002, 0x0001, 'OB', b'\0\1') + element(0x0002, 0x0002, 'UI', WHOLE_SLIDE) +
             element(0x0002, 0x0003, 'UI', sop) + element(0x0002, 0x0010, 'UI', JPEG_BASELINE))

@@ -134,7 +134,7 @@ Bytes Jpeg(int size, int shade) {
 }
 
 // The preamble, the meta information and the data set.
-Bytes Part10(const std::string& syntax, const DataSetBytes& body) {
+Bytes DicomFile(const std::string& syntax, const DataSetBytes& body) {
   Bytes file(128, 0);
   for (const char c : std::string("DICM")) file.push_back(static_cast<unsigned char>(c));
   DataSetBytes meta(true);
@@ -207,13 +207,13 @@ int main(int argc, char** argv) {
   for (const bool table : {true, false}) {
     DataSetBytes data = Image(true, "YBR_FULL_422", "TILED_FULL", 2);
     Write(folder + (table ? "/jpeg-table.dcm" : "/jpeg-fragments.dcm"),
-          Part10(jpegSyntax, data.Frames(jpeg, table)));
+          DicomFile(jpegSyntax, data.Frames(jpeg, table)));
   }
   DataSetBytes sparse = Image(true, "RGB", "TILED_SPARSE", 2);
   Write(folder + "/explicit-sparse.dcm",
-        Part10("1.2.840.10008.1.2.1", sparse.Add(0x7FE0, 0x0010, "OB", native)));
+        DicomFile("1.2.840.10008.1.2.1", sparse.Add(0x7FE0, 0x0010, "OB", native)));
   DataSetBytes implicit = Image(false, "RGB", "TILED_FULL", 2);
   Write(folder + "/implicit-full.dcm",
-        Part10("1.2.840.10008.1.2", implicit.Add(0x7FE0, 0x0010, "OW", native)));
+        DicomFile("1.2.840.10008.1.2", implicit.Add(0x7FE0, 0x0010, "OW", native)));
   return 0;
 }

@@ -371,11 +371,11 @@ Status Parser::ParseDataSet(DataSet* dataSet, const Extent& extent, int depth, b
 }
 
 Status Parser::ParseMeta() {
-  if (cursor_.Available(kPart10HeadBytes) < kPart10HeadBytes ||
-      !HasPart10Marker(cursor_.Data(), kPart10HeadBytes)) {
+  if (cursor_.Available(kFileHeadBytes) < kFileHeadBytes ||
+      !HasFileMarker(cursor_.Data(), kFileHeadBytes)) {
     return Status::UnsupportedFormat("not a DICOM file: no \"DICM\" after the 128-byte preamble");
   }
-  cursor_.Advance(kPart10HeadBytes);
+  cursor_.Advance(kFileHeadBytes);
   DataSet meta;
   for (;;) {
     const std::size_t got = cursor_.Available(2);
@@ -408,8 +408,8 @@ Status Parser::ParseBody() {
 
 }  // namespace
 
-bool HasPart10Marker(const unsigned char* head, std::size_t length) {
-  return head != nullptr && length >= kPart10HeadBytes && std::memcmp(head + 128, "DICM", 4) == 0;
+bool HasFileMarker(const unsigned char* head, std::size_t length) {
+  return head != nullptr && length >= kFileHeadBytes && std::memcmp(head + 128, "DICM", 4) == 0;
 }
 
 Status ParseFileMeta(CFileOperationTool& reader, InstanceHeader* header) {

@@ -1,4 +1,4 @@
-// Reads a DICOM Part 10 file (a 128-byte preamble, "DICM", the file meta
+// Reads a DICOM file (a 128-byte preamble, "DICM", the file meta
 // information, then one data set) through a byte-range reader, so that local
 // files and HTTP objects parse alike, up to the start of its pixel data.
 //
@@ -23,7 +23,7 @@
 
 namespace strata::dicom {
 
-constexpr std::size_t kPart10HeadBytes = 132;  // preamble and "DICM"
+constexpr std::size_t kFileHeadBytes = 132;  // preamble and "DICM"
 constexpr std::size_t kMaxKeptElements = 1u << 18;
 constexpr std::size_t kMaxKeptValueBytes = 1u << 20;
 constexpr std::uint64_t kMaxKeptBytes = 32u << 20;
@@ -54,8 +54,8 @@ struct InstanceHeader {
   PixelDataLocation pixelData;
 };
 
-// True when `head` (at least kPart10HeadBytes) carries the Part 10 marker.
-bool HasPart10Marker(const unsigned char* head, std::size_t length);
+// True when `head` (at least kFileHeadBytes) carries the "DICM" marker.
+bool HasFileMarker(const unsigned char* head, std::size_t length);
 
 // Reads only the file meta information.
 Status ParseFileMeta(CFileOperationTool& reader, InstanceHeader* header);

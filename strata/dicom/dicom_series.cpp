@@ -97,11 +97,11 @@ Status FromFolder(const std::string& folder, Instances* series) {
 bool IsDicomFile(const std::string& location) {
   std::unique_ptr<CFileOperationTool> reader(CreateFileOperationTool(location.c_str()));
   if (reader == nullptr || !reader->Open(location.c_str())) return false;
-  unsigned char head[kPart10HeadBytes];
+  unsigned char head[kFileHeadBytes];
   std::size_t delivered = 0;
   const bool read = reader->ReadInto(0, sizeof head, head, delivered);
   reader->Close();
-  return read && HasPart10Marker(head, delivered);
+  return read && HasFileMarker(head, delivered);
 }
 
 bool IsWholeSlideFile(const std::string& location) {

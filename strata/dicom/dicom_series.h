@@ -30,7 +30,7 @@ namespace strata::dicom {
 // others in the order of their file names.
 Status FindSeries(const std::string& location, std::vector<std::unique_ptr<DicomInstance>>* series);
 
-// True when the file (path or URL) starts like a DICOM Part 10 file.
+// True when the file (path or URL) starts like a DICOM file.
 bool IsDicomFile(const std::string& location);
 
 // True when the file's meta information names the whole-slide SOP class.

@@ -13,19 +13,9 @@
 namespace strata::foreign {
 namespace {
 
-// A number property, 0 when it is absent or no positive finite number.
-double PositiveNumber(const std::map<std::string, std::string>& properties,
-                      const std::string& name) {
-  const auto found = properties.find(name);
-  if (found == properties.end()) return 0.0;
-  char* end = nullptr;
-  const double value = std::strtod(found->second.c_str(), &end);
-  return end != found->second.c_str() && std::isfinite(value) && value > 0 ? value : 0.0;
-}
-
 int TileSide(const std::map<std::string, std::string>& properties, int level, const char* side) {
-  const double value =
-      PositiveNumber(properties, "openslide.level[" + std::to_string(level) + "].tile-" + side);
+  const double value = PositiveNumberProperty(
+      properties, "openslide.level[" + std::to_string(level) + "].tile-" + side);
   return value >= 1 && value <= 1 << 16 ? static_cast<int>(value) : 0;
 }
 
@@ -99,9 +89,9 @@ Status OpenSlideFormat::Describe(const std::string& path) {
   facts.format = vendor != p.end() ? vendor->second : "openslide";
   facts.width = description_.levels[0].width;
   facts.height = description_.levels[0].height;
-  facts.objectivePower = PositiveNumber(p, "openslide.objective-power");
-  facts.micronsPerPixelX = PositiveNumber(p, "openslide.mpp-x");
-  facts.micronsPerPixelY = PositiveNumber(p, "openslide.mpp-y");
+  facts.objectivePower = PositiveNumberProperty(p, "openslide.objective-power");
+  facts.micronsPerPixelX = PositiveNumberProperty(p, "openslide.mpp-x");
+  facts.micronsPerPixelY = PositiveNumberProperty(p, "openslide.mpp-y");
   facts.version = 0;
   if (const char* const* names = library_.AssociatedImageNames(slide_)) {
     for (; *names != nullptr; ++names) description_.associatedImages.emplace_back(*names);
@@ -114,8 +104,8 @@ Status OpenSlideFormat::Describe(const std::string& path) {
   return Status::Ok();
 }
 
-Status OpenSlideFormat::ReadRegion(int level, std::int64_t x, std::int64_t y, int width,
-                                   int height, const TileCacheUse&, Image* rgba) const {
+Status OpenSlideFormat::ReadRegion(int level, std::int64_t x, std::int64_t y, int width, int height,
+                                   const TileCacheUse&, Image* rgba) const {
   if (!AllocateImage(width, height, 4, rgba)) {
     return Status::TooLarge("a " + std::to_string(width) + " x " + std::to_string(height) +
                             " region is over the memory budget");
@@ -132,7 +122,8 @@ Status OpenSlideFormat::ReadRegion(int level, std::int64_t x, std::int64_t y, in
 Status OpenSlideFormat::ReadTile(int level, std::int64_t column, std::int64_t row,
                                  Tile* tile) const {
   const SlideLevel& info = description_.levels[static_cast<std::size_t>(level)];
-  if (info.tileWidth <= 0 || info.tileHeight <= 0) return SlideFormat::ReadTile(level, column, row, tile);
+  if (info.tileWidth <= 0 || info.tileHeight <= 0)
+    return SlideFormat::ReadTile(level, column, row, tile);
   const std::int64_t left = column * info.tileWidth;
   const std::int64_t top = row * info.tileHeight;
   if (left >= info.width || top >= info.height) {
@@ -157,15 +148,15 @@ Status OpenSlideFormat::ReadScaled(double scale, std::int64_t x, std::int64_t y,
                                    int height, Image* rgb) const {
   std::vector<double> downsamples;
   for (const SlideLevel& level : description_.levels) downsamples.push_back(level.downsample);
-  LevelWindowSource source(description_.facts.width, description_.facts.height, BaseScale(),
-                           std::move(downsamples),
-                           [this](int level, std::int64_t lx, std::int64_t ly, int w, int h,
-                                  const WindowTarget& target) {
-                             return ReadLevelRgbInto(library_, slide_, level, lx, ly, w, h,
-                                                     background_, target);
-                           });
+  LevelWindowSource source(
+      description_.facts.width, description_.facts.height, BaseScale(), std::move(downsamples),
+      [this](int level, std::int64_t lx, std::int64_t ly, int w, int h,
+             const WindowTarget& target) {
+        return ReadLevelRgbInto(library_, slide_, level, lx, ly, w, h, background_, target);
+      });
   const Status composed = ComposeInto(source, scale, x, y, width, height, rgb);
-  if (!composed.ok() && library_.Error(slide_) != nullptr) return Failure("reading a region failed");
+  if (!composed.ok() && library_.Error(slide_) != nullptr)
+    return Failure("reading a region failed");
   return composed;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -13,48 +14,6 @@
 
 namespace strata {
 namespace {
-
-// One level of a format as a tile grid, with the decoded-tile cache when
-// the read has one.
-class FormatLevelGrid : public CachingTileGrid {
- public:
-  FormatLevelGrid(const SlideFormat& format, int level, const TileCacheUse& cache)
-      : CachingTileGrid(cache, level,
-                        format.Description().levels[static_cast<std::size_t>(level)].tileWidth,
-                        format.Description().levels[static_cast<std::size_t>(level)].tileHeight),
-        format_(format),
-        level_(level),
-        info_(format.Description().levels[static_cast<std::size_t>(level)]) {}
-
-  bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override {
-    fetched_.bytes.clear();
-    if (!format_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_).ok()) {
-      return false;
-    }
-    // The grid hands streams around as plain bytes; the encoding stays here.
-    stream.swap(fetched_.bytes);
-    return true;
-  }
-  PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
-                         int& height) override {
-    Tile tile;
-    tile.encoding = fetched_.encoding;
-    tile.width = fetched_.width;
-    tile.height = fetched_.height;
-    tile.bytes = stream;
-    return format_.DecodeTile(level_, tile, width, height);
-  }
-  bool TilesAreColourJpeg() override { return true; }
-  void AnnounceTiles(const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) override {
-    format_.PrefetchTiles(level_, origins);
-  }
-
- private:
-  const SlideFormat& format_;
-  int level_;
-  const SlideLevel& info_;
-  Tile fetched_;
-};
 
 // The stored levels of a format as the source of regions at any scale.
 class FormatLevelsSource : public ScaledRegionSource {
@@ -127,18 +86,65 @@ class FormatLevelsSource : public ScaledRegionSource {
 
 }  // namespace
 
-std::shared_ptr<const Image> CachingTileGrid::KeptTile(std::int64_t x, std::int64_t y) {
-  return cache_.cache->Find(cache_.owner, level_, x / tileWidth_, y / tileHeight_);
+FormatTileGrid::FormatTileGrid(const SlideFormat& format, int level, const TileCacheUse& cache)
+    : format_(format),
+      level_(level),
+      info_(format.Description().levels[static_cast<std::size_t>(level)]),
+      cache_(cache) {}
+
+bool FormatTileGrid::FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) {
+  fetched_.bytes.clear();
+  const Status read =
+      format_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_);
+  if (!read.ok()) {
+    TileFailed(read);
+    return false;
+  }
+  stream.swap(fetched_.bytes);
+  return true;
 }
 
-void CachingTileGrid::Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
-                           int height) {
+PixelBuffer FormatTileGrid::DecodeTile(const std::vector<unsigned char>& stream, int& width,
+                                       int& height) {
+  Tile tile;
+  tile.encoding = fetched_.encoding;
+  tile.width = fetched_.width;
+  tile.height = fetched_.height;
+  tile.bytes = stream;
+  PixelBuffer pixels = format_.DecodeTile(level_, tile, width, height);
+  if (pixels == nullptr) {
+    TileFailed(Status::Damaged("a tile of level " + std::to_string(level_) + " does not decode"));
+  }
+  return pixels;
+}
+
+void FormatTileGrid::AnnounceTiles(
+    const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) {
+  format_.PrefetchTiles(level_, origins);
+}
+
+std::shared_ptr<const Image> FormatTileGrid::KeptTile(std::int64_t x, std::int64_t y) {
+  return cache_.cache->Find(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight);
+}
+
+void FormatTileGrid::Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
+                          int height) {
   auto tile = std::make_shared<Image>();
   tile->width = width;
   tile->height = height;
   tile->channels = 3;
   tile->pixels.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
-  cache_.cache->Keep(cache_.owner, level_, x / tileWidth_, y / tileHeight_, std::move(tile));
+  cache_.cache->Keep(cache_.owner, level_, x / info_.tileWidth, y / info_.tileHeight,
+                     std::move(tile));
+}
+
+double PositiveNumberProperty(const std::map<std::string, std::string>& properties,
+                              const std::string& name) {
+  const auto found = properties.find(name);
+  if (found == properties.end()) return 0.0;
+  char* end = nullptr;
+  const double value = std::strtod(found->second.c_str(), &end);
+  return end != found->second.c_str() && std::isfinite(value) && value > 0 ? value : 0.0;
 }
 
 SlideFormat::~SlideFormat() = default;
@@ -185,7 +191,7 @@ PixelBuffer SlideFormat::DecodeTile(int level, const Tile& tile, int& width, int
 void SlideFormat::FillFromGrid(int level, std::int64_t left, std::int64_t top, int width,
                                int height, const TileCacheUse& cache, unsigned char* pixels,
                                std::size_t stride, int channels) const {
-  FormatLevelGrid grid(*this, level, cache);
+  FormatTileGrid grid(*this, level, cache);
   const WindowTarget target{pixels, stride, channels};
   FillFromTileGrid(grid, left, top, width, height, target, channels == 4 ? 0 : 255);
 }

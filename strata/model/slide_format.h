@@ -40,30 +40,6 @@ struct TileCacheUse {
   std::uint64_t owner = 0;
 };
 
-// The tile grid of one level whose decoded tiles are kept in the read's
-// cache, when it has one; formats add how tiles are fetched and decoded.
-class CachingTileGrid : public TileGridReader {
- public:
-  CachingTileGrid(const TileCacheUse& cache, int level, int tileWidth, int tileHeight)
-      : cache_(cache), level_(level), tileWidth_(tileWidth), tileHeight_(tileHeight) {}
-
-  int CellWidth() const override { return tileWidth_; }
-  int CellHeight() const override { return tileHeight_; }
-  bool KeepsTiles() const override { return cache_.cache != nullptr; }
-  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override;
-  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
-            int height) override;
-
- protected:
-  int level() const { return level_; }
-
- private:
-  TileCacheUse cache_;
-  int level_;
-  int tileWidth_;
-  int tileHeight_;
-};
-
 class SlideFormat {
  public:
   SlideFormat() = default;
@@ -116,6 +92,43 @@ class SlideFormat {
  protected:
   SlideDescription description_;
 };
+
+// One level of a format as a tile grid: tiles read and decoded through the
+// format, decoded tiles kept in the read's cache when it has one.
+class FormatTileGrid : public TileGridReader {
+ public:
+  FormatTileGrid(const SlideFormat& format, int level, const TileCacheUse& cache);
+
+  int CellWidth() const override { return info_.tileWidth; }
+  int CellHeight() const override { return info_.tileHeight; }
+  bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override;
+  PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
+                         int& height) override;
+  bool TilesAreColourJpeg() override { return true; }
+  void AnnounceTiles(const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) override;
+  bool KeepsTiles() const override { return cache_.cache != nullptr; }
+  std::shared_ptr<const Image> KeptTile(std::int64_t x, std::int64_t y) override;
+  void Keep(std::int64_t x, std::int64_t y, const unsigned char* rgb, int width,
+            int height) override;
+
+ protected:
+  // Told why a tile could not be read or decoded; the cell stays missing.
+  virtual void TileFailed(const Status& failure) { (void)failure; }
+
+ private:
+  const SlideFormat& format_;
+  int level_;
+  const SlideLevel& info_;
+  TileCacheUse cache_;
+  // The encoding of the tile last fetched: the grid hands streams around as
+  // plain bytes.
+  Tile fetched_;
+};
+
+// A property's value as a positive finite number; 0 when it is absent or
+// anything else.
+double PositiveNumberProperty(const std::map<std::string, std::string>& properties,
+                              const std::string& name);
 
 class ScaledRegionSource;
 

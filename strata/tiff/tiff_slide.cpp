@@ -16,16 +16,6 @@
 namespace strata::tiff {
 namespace {
 
-// A number property, 0 when it is absent or no positive finite number.
-double PositiveNumber(const std::map<std::string, std::string>& properties,
-                      const std::string& name) {
-  const auto found = properties.find(name);
-  if (found == properties.end()) return 0.0;
-  char* end = nullptr;
-  const double value = std::strtod(found->second.c_str(), &end);
-  return end != found->second.c_str() && std::isfinite(value) && value > 0 ? value : 0.0;
-}
-
 PaintGeometry GeometryOf(const TiffLevel& level) {
   PaintGeometry geometry;
   geometry.width = level.width;
@@ -77,52 +67,20 @@ class SlideTiles : public PaintTiles {
 // One level as a tile grid for whole-pixel windows. Every tile of these
 // slides exists, so a tile that cannot be read or decoded is damage, which
 // the grid remembers instead of leaving the cell empty.
-class LevelGrid : public CachingTileGrid {
+class LevelGrid : public FormatTileGrid {
  public:
   LevelGrid(const SlideFormat& slide, int level, const TiffLevel& info, const TileCacheUse& cache)
-      : CachingTileGrid(cache, level, info.tileWidth, info.tileHeight),
-        slide_(slide),
-        level_(level),
-        info_(info) {}
-  bool FetchTile(std::int64_t x, std::int64_t y, std::vector<unsigned char>& stream) override {
-    fetched_.bytes.clear();
-    const Status read =
-        slide_.ReadTile(level_, x / info_.tileWidth, y / info_.tileHeight, &fetched_);
-    if (!read.ok()) {
-      Remember(read);
-      return false;
-    }
-    stream.swap(fetched_.bytes);
-    return true;
-  }
-  PixelBuffer DecodeTile(const std::vector<unsigned char>& stream, int& width,
-                         int& height) override {
-    Tile tile;
-    tile.encoding = fetched_.encoding;
-    tile.width = fetched_.width;
-    tile.height = fetched_.height;
-    tile.bytes = stream;
-    PixelBuffer pixels = slide_.DecodeTile(level_, tile, width, height);
-    if (pixels == nullptr) {
-      Remember(Status::Damaged("a tile of level " + std::to_string(level_) + " does not decode"));
-    }
-    return pixels;
-  }
+      : FormatTileGrid(slide, level, cache), info_(info) {}
   bool TilesAreColourJpeg() override { return info_.coding == TileCoding::kJpeg; }
-  void AnnounceTiles(const std::vector<std::pair<std::int64_t, std::int64_t>>& origins) override {
-    slide_.PrefetchTiles(level_, origins);
-  }
   const Status& Failure() const { return failure_; }
 
- private:
-  void Remember(const Status& failure) {
+ protected:
+  void TileFailed(const Status& failure) override {
     if (failure_.ok()) failure_ = failure;
   }
 
-  const SlideFormat& slide_;
-  int level_;
+ private:
   const TiffLevel& info_;
-  Tile fetched_;
   Status failure_;
 };
 
@@ -188,9 +146,9 @@ void TiffSlide::Describe(std::map<std::string, std::string> properties) {
   facts.format = layout.vendor;
   facts.width = layout.levels.front().width;
   facts.height = layout.levels.front().height;
-  facts.objectivePower = PositiveNumber(properties, "openslide.objective-power");
-  facts.micronsPerPixelX = PositiveNumber(properties, "openslide.mpp-x");
-  facts.micronsPerPixelY = PositiveNumber(properties, "openslide.mpp-y");
+  facts.objectivePower = PositiveNumberProperty(properties, "openslide.objective-power");
+  facts.micronsPerPixelX = PositiveNumberProperty(properties, "openslide.mpp-x");
+  facts.micronsPerPixelY = PositiveNumberProperty(properties, "openslide.mpp-y");
   // The profile of the file: its first directory's.
   description_.iccProfile = store_->Directories().front().iccProfile;
   description_.properties = std::move(properties);

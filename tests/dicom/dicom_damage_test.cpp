@@ -32,28 +32,28 @@ struct DamageCase {
 void PrintTo(const DamageCase& c, std::ostream* out) { *out << c.name; }
 
 // Level 0 of the fixture pattern (5 x 4 tiles of 128), as one instance.
-DicomImageSpec Level(FrameCoding coding, const std::string& fileName = "level-0.dcm") {
-  DicomImageSpec spec;
-  spec.fileName = fileName;
-  spec.width = 600;
-  spec.height = 400;
-  spec.rgb = ExpectedBaseImage(spec.width, spec.height);
-  spec.coding = coding;
-  return spec;
+DicomImageRecipe Level(FrameCoding coding, const std::string& fileName = "level-0.dcm") {
+  DicomImageRecipe recipe;
+  recipe.fileName = fileName;
+  recipe.width = 600;
+  recipe.height = 400;
+  recipe.rgb = ExpectedBaseImage(recipe.width, recipe.height);
+  recipe.coding = coding;
+  return recipe;
 }
 
-std::string Write(const TempDir& dir, const DicomImageSpec& spec) {
+std::string Write(const TempDir& dir, const DicomImageRecipe& recipe) {
   WrittenDicom written;
-  EXPECT_TRUE(WriteDicom(dir.path(), spec, &written));
+  EXPECT_TRUE(WriteDicom(dir.path(), recipe, &written));
   return written.path;
 }
 
-Maker Written(std::function<void(DicomImageSpec&)> change,
+Maker Written(std::function<void(DicomImageRecipe&)> change,
               FrameCoding coding = FrameCoding::kJpeg) {
   return [change, coding](const TempDir& dir) {
-    DicomImageSpec spec = Level(coding);
-    change(spec);
-    return Write(dir, spec);
+    DicomImageRecipe recipe = Level(coding);
+    change(recipe);
+    return Write(dir, recipe);
   };
 }
 
@@ -75,9 +75,9 @@ Maker Edited(FrameCoding coding, std::function<void(Bytes&)> edit) {
   };
 }
 
-// A Part 10 file by hand: explicit little endian whole-slide meta
+// A DICOM file by hand: explicit little endian whole-slide meta
 // information, then `body`.
-Bytes Part10(const Bytes& body) {
+Bytes DicomFile(const Bytes& body) {
   const auto element = [](std::uint16_t group, std::uint16_t number, const char* vr,
                           const std::string& value) {
     Bytes bytes = {
@@ -103,7 +103,7 @@ Bytes Part10(const Bytes& body) {
 Maker Handmade(const Bytes& body) {
   return [body](const TempDir& dir) {
     const std::string path = dir.File("handmade.dcm");
-    WriteFileBytes(path, Part10(body));
+    WriteFileBytes(path, DicomFile(body));
     return path;
   };
 }
@@ -138,19 +138,19 @@ Bytes DeepSequences(int depth) {
 
 std::vector<DamageCase> Cases() {
   const auto frames = [](const char* count) {
-    return [count](DicomImageSpec& spec) { spec.numberOfFrames = count; };
+    return [count](DicomImageRecipe& recipe) { recipe.numberOfFrames = count; };
   };
   return {
       {"NativeFrameCountAbovePixelData", Written(frames("21"), FrameCoding::kExplicitLittle),
        Status::Code::kDamaged, "NumberOfFrames says 21 frames of 49152 bytes"},
       {"FrameCountBelowOffsetTable", Written(frames("19")), Status::Code::kDamaged,
        "the offset table lists 20 frames, NumberOfFrames says 19"},
-      {"FrameCountAboveFragments", Written([](DicomImageSpec& spec) {
-         spec.offsetTable = false;
-         spec.numberOfFrames = "21";
+      {"FrameCountAboveFragments", Written([](DicomImageRecipe& recipe) {
+         recipe.offsetTable = false;
+         recipe.numberOfFrames = "21";
        }),
        Status::Code::kDamaged, "20 fragments for 21 frames"},
-      {"FullTilingShortOfFrames", Written([](DicomImageSpec& spec) { spec.frameCount = 15; }),
+      {"FullTilingShortOfFrames", Written([](DicomImageRecipe& recipe) { recipe.frameCount = 15; }),
        Status::Code::kDamaged,
        "NumberOfFrames says 15 frames, the 5 x 4 tiles of the 600 x 400 image need 20"},
       {"FrameCountBeyondLimit", Written(frames("99999999")), Status::Code::kDamaged,
@@ -163,30 +163,30 @@ std::vector<DamageCase> Cases() {
        Status::Code::kDamaged, "truncated: the frames end at byte"},
       {"TruncatedHeader", Edited(FrameCoding::kJpeg, [](Bytes& bytes) { bytes.resize(700); }),
        Status::Code::kDamaged, "truncated"},
-      {"OffsetTableIntoAFragment", Written([](DicomImageSpec& spec) {
-         for (unsigned frame = 0; frame < 20; ++frame) spec.basicOffsets.push_back(frame * 16);
+      {"OffsetTableIntoAFragment", Written([](DicomImageRecipe& recipe) {
+         for (unsigned frame = 0; frame < 20; ++frame) recipe.basicOffsets.push_back(frame * 16);
        }),
        Status::Code::kDamaged, "where no fragment starts"},
-      {"OffsetTablePastTheEnd", Written([](DicomImageSpec& spec) {
+      {"OffsetTablePastTheEnd", Written([](DicomImageRecipe& recipe) {
          for (unsigned frame = 0; frame < 20; ++frame) {
-           spec.basicOffsets.push_back(frame * 0x1000000u);
+           recipe.basicOffsets.push_back(frame * 0x1000000u);
          }
        }),
        Status::Code::kDamaged, "past the end of the file"},
-      {"OffsetTableFalling", Written([](DicomImageSpec& spec) {
+      {"OffsetTableFalling", Written([](DicomImageRecipe& recipe) {
          for (unsigned frame = 0; frame < 20; ++frame) {
-           spec.basicOffsets.push_back(frame == 0 ? 0 : 100000 - 2 * frame);
+           recipe.basicOffsets.push_back(frame == 0 ? 0 : 100000 - 2 * frame);
          }
        }),
        Status::Code::kDamaged, "do not rise"},
-      {"FrameOffTheGrid", Written([](DicomImageSpec& spec) {
-         spec.sparse = true;
-         spec.positionShift = 5;
+      {"FrameOffTheGrid", Written([](DicomImageRecipe& recipe) {
+         recipe.sparse = true;
+         recipe.positionShift = 5;
        }),
        Status::Code::kDamaged, "off the tile grid"},
       {"MissingConcatenationPart",
        [](const TempDir& dir) {
-         DicomImageSpec part = Level(FrameCoding::kJpeg, "part-1.dcm");
+         DicomImageRecipe part = Level(FrameCoding::kJpeg, "part-1.dcm");
          part.concatenationUid = "1.2.826.0.1.3680043.10.1137.77";
          part.concatenationNumber = 1;
          part.concatenationTotal = 2;
@@ -196,7 +196,7 @@ std::vector<DamageCase> Cases() {
        Status::Code::kDamaged, "has 1 of its 2 instances"},
       {"OnlyAssociatedImages",
        [](const TempDir& dir) {
-         DicomImageSpec label = Level(FrameCoding::kExplicitLittle, "label.dcm");
+         DicomImageRecipe label = Level(FrameCoding::kExplicitLittle, "label.dcm");
          label.flavor = "LABEL";
          return Write(dir, label);
        },
@@ -204,7 +204,7 @@ std::vector<DamageCase> Cases() {
       {"DamagedInstanceOfTheSeries",
        [](const TempDir& dir) {
          const std::string level0 = Write(dir, Level(FrameCoding::kJpeg));
-         DicomImageSpec level1 = Level(FrameCoding::kJpeg, "level-1.dcm");
+         DicomImageRecipe level1 = Level(FrameCoding::kJpeg, "level-1.dcm");
          level1.width = 300;
          level1.height = 200;
          level1.rgb.resize(300 * 200 * 3);
@@ -219,17 +219,17 @@ std::vector<DamageCase> Cases() {
       {"TwoSeriesInOneFolder",
        [](const TempDir& dir) {
          Write(dir, Level(FrameCoding::kJpeg));
-         DicomImageSpec other = Level(FrameCoding::kJpeg, "other.dcm");
+         DicomImageRecipe other = Level(FrameCoding::kJpeg, "other.dcm");
          other.seriesUid = "1.2.826.0.1.3680043.10.1137.2";
          Write(dir, other);
          return dir.path();
        },
        Status::Code::kUnsupportedFormat, "2 DICOM whole-slide series"},
       {"Jpeg2000Syntax",
-       Written([](DicomImageSpec& spec) { spec.transferSyntax = "1.2.840.10008.1.2.4.91"; }),
+       Written([](DicomImageRecipe& recipe) { recipe.transferSyntax = "1.2.840.10008.1.2.4.91"; }),
        Status::Code::kUnsupported, "transfer syntax 1.2.840.10008.1.2.4.91 (JPEG 2000)"},
       {"NotAWholeSlideImage",
-       Written([](DicomImageSpec& spec) { spec.sopClass = "1.2.840.10008.5.1.4.1.1.2"; }),
+       Written([](DicomImageRecipe& recipe) { recipe.sopClass = "1.2.840.10008.5.1.4.1.1.2"; }),
        Status::Code::kUnsupportedFormat, "no whole-slide image"},
       {"NoDicomMarker",
        [](const TempDir& dir) {
@@ -284,10 +284,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, DicomDamageTest, ::testing::ValuesIn(Cases()),
 // memory to match the claim.
 TEST(DicomDamageBounds, ClaimedFramesCostNoMemory) {
   TempDir dir;
-  DicomImageSpec spec = Level(FrameCoding::kJpeg);
-  spec.offsetTable = false;
-  spec.numberOfFrames = "4194304";
-  const std::string path = Write(dir, spec);
+  DicomImageRecipe recipe = Level(FrameCoding::kJpeg);
+  recipe.offsetTable = false;
+  recipe.numberOfFrames = "4194304";
+  const std::string path = Write(dir, recipe);
   Status status;
   const std::int64_t growth = PeakMemoryGrowth([&] {
     std::unique_ptr<Slide> slide;

@@ -23,20 +23,20 @@ class DicomHttpTest : public ::testing::TestWithParam<FrameCoding> {
  protected:
   // Writes one level of the pattern and serves its bytes, cut to `keep`.
   std::string Serve(std::size_t cut = 0, const std::string& flavor = "VOLUME") {
-    DicomImageSpec spec;
-    spec.width = 600;
-    spec.height = 400;
-    spec.rgb = ExpectedBaseImage(spec.width, spec.height);
-    spec.coding = GetParam();
-    spec.flavor = flavor;
-    spec.iccProfile = "profile!";  // even: DCMTK pads odd values
-    EXPECT_TRUE(WriteDicom(dir_.path(), spec, &written_));
+    DicomImageRecipe recipe;
+    recipe.width = 600;
+    recipe.height = 400;
+    recipe.rgb = ExpectedBaseImage(recipe.width, recipe.height);
+    recipe.coding = GetParam();
+    recipe.flavor = flavor;
+    recipe.iccProfile = "profile!";  // even: DCMTK pads odd values
+    EXPECT_TRUE(WriteDicom(dir_.path(), recipe, &written_));
     const std::vector<unsigned char> bytes = ReadFileBytes(written_.path);
     object_.assign(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(cut));
     server_ = std::make_unique<LoopbackHttpServer>(
         [this](const Request& request, int) { return RangeReply(object_, request); });
     // A neighbour on disk that a URL must not pick up.
-    DicomImageSpec label = spec;
+    DicomImageRecipe label = recipe;
     label.fileName = "label.dcm";
     label.flavor = "LABEL";
     WrittenDicom unused;

@@ -34,12 +34,12 @@ void PrintTo(const SeriesCase& c, std::ostream* out) { *out << c.name; }
 class DicomSeriesTest : public ::testing::TestWithParam<SeriesCase> {
  protected:
   void SetUp() override {
-    DicomSlideSpec spec;
-    spec.coding = GetParam().coding;
-    spec.sparse = GetParam().sparse;
-    spec.offsetTable = GetParam().offsetTable;
-    spec.fragmentKilobytes = GetParam().fragmentKilobytes;
-    written_ = WriteDicomSlide(dir_.path(), spec);
+    DicomSlideRecipe recipe;
+    recipe.coding = GetParam().coding;
+    recipe.sparse = GetParam().sparse;
+    recipe.offsetTable = GetParam().offsetTable;
+    recipe.fragmentKilobytes = GetParam().fragmentKilobytes;
+    written_ = WriteDicomSlide(dir_.path(), recipe);
     ASSERT_EQ(written_.levels.size(), 3u);
   }
 
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DicomSlideTest, DescribesTheSeries) {
   TempDir dir;
-  const WrittenSlide written = WriteDicomSlide(dir.path(), DicomSlideSpec{});
+  const WrittenSlide written = WriteDicomSlide(dir.path(), DicomSlideRecipe{});
   // A copy of an instance counts once; other files are passed over.
   WriteFileBytes(dir.File("copy.dcm"), ReadFileBytes(written.levels[0].path));
   WriteFileBytes(dir.File("notes.txt"), Bytes(300, 'x'));
@@ -149,11 +149,11 @@ TEST(DicomSlideTest, DescribesTheSeries) {
   EXPECT_DOUBLE_EQ(facts.objectivePower, 20);
   ASSERT_TRUE(facts.hasScanTime);
   EXPECT_EQ(facts.scanTime, 1714972689);  // 2024-05-06 07:18:09 +02:00
-  EXPECT_EQ(slide->IccProfile(), DicomSlideSpec{}.iccProfile);
+  EXPECT_EQ(slide->IccProfile(), DicomSlideRecipe{}.iccProfile);
 
   const std::map<std::string, std::string>& properties = slide->Properties();
   const std::map<std::string, std::string> expected = {
-      {"dicom.SeriesInstanceUID", DicomSlideSpec{}.seriesUid},
+      {"dicom.SeriesInstanceUID", DicomSlideRecipe{}.seriesUid},
       {"dicom.PatientName", "Doe^Jane"},
       {"dicom.ImageType[2]", "VOLUME"},
       {"dicom.TotalPixelMatrixColumns", "600"},
@@ -209,9 +209,9 @@ TEST(DicomSlideTest, DescribesTheSeries) {
 // Threads reading one slide at once each get the pixels they would alone.
 TEST(DicomSlideTest, ConcurrentReadsAgree) {
   TempDir dir;
-  DicomSlideSpec spec;
-  spec.sparse = true;
-  const WrittenSlide written = WriteDicomSlide(dir.path(), spec);
+  DicomSlideRecipe recipe;
+  recipe.sparse = true;
+  const WrittenSlide written = WriteDicomSlide(dir.path(), recipe);
   const Bytes expected = ExpectedLevelRgba(written, 0);
   std::unique_ptr<Slide> slide;
   ASSERT_TRUE(Slide::Open(dir.path(), &slide).ok());
@@ -241,20 +241,20 @@ TEST(DicomSlideTest, ConcurrentReadsAgree) {
 // A level split over the instances of a concatenation reads as one.
 TEST(DicomSlideTest, ConcatenatedLevelReadsWhole) {
   TempDir dir;
-  DicomImageSpec spec;
-  spec.width = 600;
-  spec.height = 400;
-  spec.rgb = ExpectedBaseImage(spec.width, spec.height);
-  spec.coding = FrameCoding::kExplicitLittle;
-  spec.concatenationUid = "1.2.826.0.1.3680043.10.1137.77";
-  spec.concatenationTotal = 2;
+  DicomImageRecipe recipe;
+  recipe.width = 600;
+  recipe.height = 400;
+  recipe.rgb = ExpectedBaseImage(recipe.width, recipe.height);
+  recipe.coding = FrameCoding::kExplicitLittle;
+  recipe.concatenationUid = "1.2.826.0.1.3680043.10.1137.77";
+  recipe.concatenationTotal = 2;
   for (const int part : {2, 1}) {
-    spec.fileName = "part-" + std::to_string(part) + ".dcm";
-    spec.concatenationNumber = part;
-    spec.firstFrame = part == 1 ? 0 : 12;
-    spec.frameCount = part == 1 ? 12 : 8;
+    recipe.fileName = "part-" + std::to_string(part) + ".dcm";
+    recipe.concatenationNumber = part;
+    recipe.firstFrame = part == 1 ? 0 : 12;
+    recipe.frameCount = part == 1 ? 12 : 8;
     WrittenDicom written;
-    ASSERT_TRUE(WriteDicom(dir.path(), spec, &written));
+    ASSERT_TRUE(WriteDicom(dir.path(), recipe, &written));
   }
   std::unique_ptr<Slide> slide;
   const Status opened = Slide::Open(dir.File("part-2.dcm"), &slide);
@@ -262,9 +262,9 @@ TEST(DicomSlideTest, ConcatenatedLevelReadsWhole) {
   Image region;
   ASSERT_TRUE(slide->ReadRegion(0, 0, 0, 600, 400, &region).ok());
   std::size_t mismatches = 0;
-  for (std::size_t i = 0, j = 0; j < spec.rgb.size(); i += 4, j += 3) {
+  for (std::size_t i = 0, j = 0; j < recipe.rgb.size(); i += 4, j += 3) {
     mismatches +=
-        !std::equal(spec.rgb.begin() + j, spec.rgb.begin() + j + 3, region.pixels.begin() + i) ||
+        !std::equal(recipe.rgb.begin() + j, recipe.rgb.begin() + j + 3, region.pixels.begin() + i) ||
         region.pixels[i + 3] != 255;
   }
   EXPECT_EQ(mismatches, 0u);
@@ -274,25 +274,25 @@ TEST(DicomSlideTest, ConcatenatedLevelReadsWhole) {
 // their colours (decoders would take them for YCbCr).
 TEST(DicomSlideTest, UnmarkedRgbJpegFramesKeepTheirColours) {
   TempDir dir;
-  DicomImageSpec spec;
-  spec.width = 200;
-  spec.height = 150;
-  spec.rgb.resize(static_cast<std::size_t>(spec.width) * spec.height * 3);
-  for (std::size_t i = 0; i < spec.rgb.size(); ++i) {
-    spec.rgb[i] = static_cast<unsigned char>(i % 3 == 0 ? 200 : i % 3 == 1 ? 40 : 90);
+  DicomImageRecipe recipe;
+  recipe.width = 200;
+  recipe.height = 150;
+  recipe.rgb.resize(static_cast<std::size_t>(recipe.width) * recipe.height * 3);
+  for (std::size_t i = 0; i < recipe.rgb.size(); ++i) {
+    recipe.rgb[i] = static_cast<unsigned char>(i % 3 == 0 ? 200 : i % 3 == 1 ? 40 : 90);
   }
-  spec.rgbJpeg = true;
+  recipe.rgbJpeg = true;
   WrittenDicom written;
-  ASSERT_TRUE(WriteDicom(dir.path(), spec, &written));
+  ASSERT_TRUE(WriteDicom(dir.path(), recipe, &written));
   std::unique_ptr<Slide> slide;
   ASSERT_TRUE(Slide::Open(written.path, &slide).ok());
   Image region;
-  ASSERT_TRUE(slide->ReadRegion(0, 0, 0, spec.width, spec.height, &region).ok());
+  ASSERT_TRUE(slide->ReadRegion(0, 0, 0, recipe.width, recipe.height, &region).ok());
   long error = 0;
-  for (std::size_t i = 0, j = 0; j < spec.rgb.size(); i += 4, j += 3) {
-    for (int c = 0; c < 3; ++c) error += std::abs(region.pixels[i + c] - spec.rgb[j + c]);
+  for (std::size_t i = 0, j = 0; j < recipe.rgb.size(); i += 4, j += 3) {
+    for (int c = 0; c < 3; ++c) error += std::abs(region.pixels[i + c] - recipe.rgb[j + c]);
   }
-  EXPECT_LT(error / static_cast<long>(spec.rgb.size()), 3);
+  EXPECT_LT(error / static_cast<long>(recipe.rgb.size()), 3);
 }
 
 }  // namespace

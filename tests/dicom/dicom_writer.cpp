@@ -26,17 +26,17 @@ namespace strata::test {
 namespace {
 
 // The tile at (column, row), padded with black past the image's edges.
-Bytes CutTile(const DicomImageSpec& spec, int column, int row) {
-  Bytes tile(static_cast<std::size_t>(spec.tileWidth) * spec.tileHeight * 3, 0);
-  for (int y = 0; y < spec.tileHeight; ++y) {
-    const int sourceY = row * spec.tileHeight + y;
-    if (sourceY >= spec.height) break;
-    for (int x = 0; x < spec.tileWidth; ++x) {
-      const int sourceX = column * spec.tileWidth + x;
-      if (sourceX >= spec.width) break;
-      const std::size_t from = (static_cast<std::size_t>(sourceY) * spec.width + sourceX) * 3;
-      const std::size_t to = (static_cast<std::size_t>(y) * spec.tileWidth + x) * 3;
-      std::copy(spec.rgb.begin() + from, spec.rgb.begin() + from + 3, tile.begin() + to);
+Bytes CutTile(const DicomImageRecipe& recipe, int column, int row) {
+  Bytes tile(static_cast<std::size_t>(recipe.tileWidth) * recipe.tileHeight * 3, 0);
+  for (int y = 0; y < recipe.tileHeight; ++y) {
+    const int sourceY = row * recipe.tileHeight + y;
+    if (sourceY >= recipe.height) break;
+    for (int x = 0; x < recipe.tileWidth; ++x) {
+      const int sourceX = column * recipe.tileWidth + x;
+      if (sourceX >= recipe.width) break;
+      const std::size_t from = (static_cast<std::size_t>(sourceY) * recipe.width + sourceX) * 3;
+      const std::size_t to = (static_cast<std::size_t>(y) * recipe.tileWidth + x) * 3;
+      std::copy(recipe.rgb.begin() + from, recipe.rgb.begin() + from + 3, tile.begin() + to);
     }
   }
   return tile;
@@ -77,11 +77,11 @@ Bytes UnmarkedRgbJpeg(const Bytes& rgb, int width, int height) {
   return bytes;
 }
 
-Bytes EncodeFrame(const DicomImageSpec& spec, const Bytes& tile) {
-  if (spec.rgbJpeg) return UnmarkedRgbJpeg(tile, spec.tileWidth, spec.tileHeight);
+Bytes EncodeFrame(const DicomImageRecipe& recipe, const Bytes& tile) {
+  if (recipe.rgbJpeg) return UnmarkedRgbJpeg(tile, recipe.tileWidth, recipe.tileHeight);
   unsigned char* stream = nullptr;
   int length = 0;
-  if (!EncodeJpegWithQuality(tile.data(), spec.tileWidth, spec.tileHeight, 3, 90, &stream,
+  if (!EncodeJpegWithQuality(tile.data(), recipe.tileWidth, recipe.tileHeight, 3, 90, &stream,
                              length)) {
     return {};
   }
@@ -100,30 +100,30 @@ bool Check(const OFCondition& condition, const char* what) {
   return condition.good();
 }
 
-void PutAttributes(DcmDataset& data, const DicomImageSpec& spec, std::size_t frames) {
+void PutAttributes(DcmDataset& data, const DicomImageRecipe& recipe, std::size_t frames) {
   const std::string sop =
-      spec.sopInstanceUid.empty()
-          ? spec.seriesUid + "." +
-                std::to_string(std::hash<std::string>{}(spec.fileName) % 100000000)
-          : spec.sopInstanceUid;
-  data.putAndInsertString(DCM_SOPClassUID, spec.sopClass.empty()
+      recipe.sopInstanceUid.empty()
+          ? recipe.seriesUid + "." +
+                std::to_string(std::hash<std::string>{}(recipe.fileName) % 100000000)
+          : recipe.sopInstanceUid;
+  data.putAndInsertString(DCM_SOPClassUID, recipe.sopClass.empty()
                                                ? UID_VLWholeSlideMicroscopyImageStorage
-                                               : spec.sopClass.c_str());
+                                               : recipe.sopClass.c_str());
   data.putAndInsertString(DCM_SOPInstanceUID, sop.c_str());
   data.putAndInsertString(DCM_StudyInstanceUID, "1.2.826.0.1.3680043.10.1137.9");
-  data.putAndInsertString(DCM_SeriesInstanceUID, spec.seriesUid.c_str());
+  data.putAndInsertString(DCM_SeriesInstanceUID, recipe.seriesUid.c_str());
   data.putAndInsertString(DCM_Modality, "SM");
   data.putAndInsertString(DCM_Manufacturer, "Strata tests");
-  data.putAndInsertString(DCM_PatientName, spec.patientName.c_str());
+  data.putAndInsertString(DCM_PatientName, recipe.patientName.c_str());
   data.putAndInsertString(DCM_AcquisitionDateTime, "20240506071809+0200");
   data.putAndInsertString(DCM_BarcodeValue, "SLIDE-0042");
-  data.putAndInsertString(DCM_ImageType, FlavorType(spec.flavor).c_str());
-  data.putAndInsertUint16(DCM_Rows, static_cast<Uint16>(spec.tileHeight));
-  data.putAndInsertUint16(DCM_Columns, static_cast<Uint16>(spec.tileWidth));
-  data.putAndInsertUint32(DCM_TotalPixelMatrixColumns, static_cast<Uint32>(spec.width));
-  data.putAndInsertUint32(DCM_TotalPixelMatrixRows, static_cast<Uint32>(spec.height));
+  data.putAndInsertString(DCM_ImageType, FlavorType(recipe.flavor).c_str());
+  data.putAndInsertUint16(DCM_Rows, static_cast<Uint16>(recipe.tileHeight));
+  data.putAndInsertUint16(DCM_Columns, static_cast<Uint16>(recipe.tileWidth));
+  data.putAndInsertUint32(DCM_TotalPixelMatrixColumns, static_cast<Uint32>(recipe.width));
+  data.putAndInsertUint32(DCM_TotalPixelMatrixRows, static_cast<Uint32>(recipe.height));
   data.putAndInsertUint16(DCM_SamplesPerPixel, 3);
-  const bool ybr = spec.coding == FrameCoding::kJpeg && !spec.rgbJpeg;
+  const bool ybr = recipe.coding == FrameCoding::kJpeg && !recipe.rgbJpeg;
   data.putAndInsertString(DCM_PhotometricInterpretation, ybr ? "YBR_FULL_422" : "RGB");
   data.putAndInsertUint16(DCM_PlanarConfiguration, 0);
   data.putAndInsertUint16(DCM_BitsAllocated, 8);
@@ -131,40 +131,40 @@ void PutAttributes(DcmDataset& data, const DicomImageSpec& spec, std::size_t fra
   data.putAndInsertUint16(DCM_HighBit, 7);
   data.putAndInsertUint16(DCM_PixelRepresentation, 0);
   const std::string count =
-      spec.numberOfFrames.empty() ? std::to_string(frames) : spec.numberOfFrames;
+      recipe.numberOfFrames.empty() ? std::to_string(frames) : recipe.numberOfFrames;
   data.putAndInsertString(DCM_NumberOfFrames, count.c_str());
   data.putAndInsertString(DCM_DimensionOrganizationType,
-                          spec.sparse ? "TILED_SPARSE" : "TILED_FULL");
+                          recipe.sparse ? "TILED_SPARSE" : "TILED_FULL");
   data.putAndInsertUint32(DCM_TotalPixelMatrixFocalPlanes, 1);
   data.putAndInsertUint32(DCM_NumberOfOpticalPaths, 1);
   DcmItem* shared = nullptr;
   DcmItem* measures = nullptr;
   data.findOrCreateSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0);
   shared->findOrCreateSequenceItem(DCM_PixelMeasuresSequence, measures, 0);
-  measures->putAndInsertString(DCM_PixelSpacing, spec.pixelSpacing.c_str());
+  measures->putAndInsertString(DCM_PixelSpacing, recipe.pixelSpacing.c_str());
   DcmItem* path = nullptr;
   data.findOrCreateSequenceItem(DCM_OpticalPathSequence, path, 0);
   path->putAndInsertString(DCM_OpticalPathIdentifier, "1");
-  if (!spec.objectivePower.empty()) {
-    path->putAndInsertString(DCM_ObjectiveLensPower, spec.objectivePower.c_str());
+  if (!recipe.objectivePower.empty()) {
+    path->putAndInsertString(DCM_ObjectiveLensPower, recipe.objectivePower.c_str());
   }
-  if (!spec.iccProfile.empty()) {
+  if (!recipe.iccProfile.empty()) {
     path->putAndInsertUint8Array(DCM_ICCProfile,
-                                 reinterpret_cast<const Uint8*>(spec.iccProfile.data()),
-                                 static_cast<unsigned long>(spec.iccProfile.size()));
+                                 reinterpret_cast<const Uint8*>(recipe.iccProfile.data()),
+                                 static_cast<unsigned long>(recipe.iccProfile.size()));
   }
-  if (!spec.concatenationUid.empty()) {
-    data.putAndInsertString(DCM_ConcatenationUID, spec.concatenationUid.c_str());
+  if (!recipe.concatenationUid.empty()) {
+    data.putAndInsertString(DCM_ConcatenationUID, recipe.concatenationUid.c_str());
     data.putAndInsertUint16(DCM_InConcatenationNumber,
-                            static_cast<Uint16>(spec.concatenationNumber));
+                            static_cast<Uint16>(recipe.concatenationNumber));
     data.putAndInsertUint16(DCM_InConcatenationTotalNumber,
-                            static_cast<Uint16>(spec.concatenationTotal));
+                            static_cast<Uint16>(recipe.concatenationTotal));
     data.putAndInsertUint32(DCM_ConcatenationFrameOffsetNumber,
-                            static_cast<Uint32>(spec.firstFrame));
+                            static_cast<Uint32>(recipe.firstFrame));
   }
 }
 
-void PutPositions(DcmDataset& data, const DicomImageSpec& spec,
+void PutPositions(DcmDataset& data, const DicomImageRecipe& recipe,
                   const std::vector<std::pair<int, int>>& tiles) {
   for (std::size_t n = 0; n < tiles.size(); ++n) {
     DcmItem* frame = nullptr;
@@ -172,13 +172,13 @@ void PutPositions(DcmDataset& data, const DicomImageSpec& spec,
     data.findOrCreateSequenceItem(DCM_PerFrameFunctionalGroupsSequence, frame, -2);
     frame->findOrCreateSequenceItem(DCM_PlanePositionSlideSequence, plane, 0);
     plane->putAndInsertSint32(DCM_ColumnPositionInTotalImagePixelMatrix,
-                              tiles[n].first * spec.tileWidth + 1 + spec.positionShift);
+                              tiles[n].first * recipe.tileWidth + 1 + recipe.positionShift);
     plane->putAndInsertSint32(DCM_RowPositionInTotalImagePixelMatrix,
-                              tiles[n].second * spec.tileHeight + 1);
+                              tiles[n].second * recipe.tileHeight + 1);
   }
 }
 
-bool PutJpegFrames(DcmDataset& data, const DicomImageSpec& spec, const std::vector<Bytes>& frames) {
+bool PutJpegFrames(DcmDataset& data, const DicomImageRecipe& recipe, const std::vector<Bytes>& frames) {
   auto* sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
   auto* offsetItem = new DcmPixelItem(DCM_PixelItemTag);
   sequence->insert(offsetItem);
@@ -186,13 +186,13 @@ bool PutJpegFrames(DcmDataset& data, const DicomImageSpec& spec, const std::vect
   for (const Bytes& frame : frames) {
     if (!Check(sequence->storeCompressedFrame(offsets, const_cast<Uint8*>(frame.data()),
                                               static_cast<Uint32>(frame.size()),
-                                              spec.fragmentKilobytes),
+                                              recipe.fragmentKilobytes),
                "storing a frame")) {
       delete sequence;
       return false;
     }
   }
-  if (spec.offsetTable) offsetItem->createOffsetTable(offsets);
+  if (recipe.offsetTable) offsetItem->createOffsetTable(offsets);
   auto* pixels = new DcmPixelData(DCM_PixelData);
   pixels->putOriginalRepresentation(EXS_JPEGProcess1, nullptr, sequence);
   return Check(data.insert(pixels, true), "inserting the pixel data");
@@ -230,32 +230,32 @@ void PatchOffsetTable(const std::string& path, const std::vector<unsigned>& offs
 
 }  // namespace
 
-bool WriteDicom(const std::string& folder, const DicomImageSpec& spec, WrittenDicom* written) {
+bool WriteDicom(const std::string& folder, const DicomImageRecipe& recipe, WrittenDicom* written) {
   *written = WrittenDicom();
-  written->path = folder + "/" + spec.fileName;
-  written->tileWidth = spec.tileWidth;
-  written->tileHeight = spec.tileHeight;
-  written->jpeg = spec.coding == FrameCoding::kJpeg;
-  const int columns = (spec.width + spec.tileWidth - 1) / spec.tileWidth;
-  const int rows = (spec.height + spec.tileHeight - 1) / spec.tileHeight;
+  written->path = folder + "/" + recipe.fileName;
+  written->tileWidth = recipe.tileWidth;
+  written->tileHeight = recipe.tileHeight;
+  written->jpeg = recipe.coding == FrameCoding::kJpeg;
+  const int columns = (recipe.width + recipe.tileWidth - 1) / recipe.tileWidth;
+  const int rows = (recipe.height + recipe.tileHeight - 1) / recipe.tileHeight;
   std::vector<std::pair<int, int>> tiles;
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       const std::size_t index = static_cast<std::size_t>(row) * columns + column;
-      if (spec.sparse && !spec.present.empty() && !spec.present[index]) continue;
+      if (recipe.sparse && !recipe.present.empty() && !recipe.present[index]) continue;
       tiles.emplace_back(column, row);
     }
   }
   // Sparse frames are stored in reverse, so that only positions place them.
-  if (spec.sparse) std::reverse(tiles.begin(), tiles.end());
-  const int first = spec.firstFrame;
-  const int count = spec.frameCount < 0 ? static_cast<int>(tiles.size()) - first : spec.frameCount;
+  if (recipe.sparse) std::reverse(tiles.begin(), tiles.end());
+  const int first = recipe.firstFrame;
+  const int count = recipe.frameCount < 0 ? static_cast<int>(tiles.size()) - first : recipe.frameCount;
   tiles = std::vector<std::pair<int, int>>(tiles.begin() + first, tiles.begin() + first + count);
   Bytes native;
   for (const auto& [column, row] : tiles) {
-    const Bytes tile = CutTile(spec, column, row);
-    if (spec.coding == FrameCoding::kJpeg) {
-      written->frames.push_back(EncodeFrame(spec, tile));
+    const Bytes tile = CutTile(recipe, column, row);
+    if (recipe.coding == FrameCoding::kJpeg) {
+      written->frames.push_back(EncodeFrame(recipe, tile));
     } else {
       written->frames.push_back(tile);
       native.insert(native.end(), tile.begin(), tile.end());
@@ -265,39 +265,39 @@ bool WriteDicom(const std::string& folder, const DicomImageSpec& spec, WrittenDi
 
   DcmFileFormat file;
   DcmDataset& data = *file.getDataset();
-  PutAttributes(data, spec, tiles.size());
-  if (spec.sparse) PutPositions(data, spec, tiles);
+  PutAttributes(data, recipe, tiles.size());
+  if (recipe.sparse) PutPositions(data, recipe, tiles);
   E_TransferSyntax syntax = EXS_JPEGProcess1;
-  if (spec.coding == FrameCoding::kJpeg) {
-    if (!PutJpegFrames(data, spec, written->frames)) return false;
+  if (recipe.coding == FrameCoding::kJpeg) {
+    if (!PutJpegFrames(data, recipe, written->frames)) return false;
   } else {
-    syntax = spec.coding == FrameCoding::kExplicitLittle ? EXS_LittleEndianExplicit
+    syntax = recipe.coding == FrameCoding::kExplicitLittle ? EXS_LittleEndianExplicit
                                                          : EXS_LittleEndianImplicit;
     data.putAndInsertUint8Array(DCM_PixelData, native.data(),
                                 static_cast<unsigned long>(native.size()));
   }
   if (!Check(file.saveFile(written->path.c_str(), syntax), "saving the file")) return false;
-  if (!spec.transferSyntax.empty()) RelabelSyntax(written->path, syntax, spec.transferSyntax);
-  if (!spec.basicOffsets.empty()) PatchOffsetTable(written->path, spec.basicOffsets);
+  if (!recipe.transferSyntax.empty()) RelabelSyntax(written->path, syntax, recipe.transferSyntax);
+  if (!recipe.basicOffsets.empty()) PatchOffsetTable(written->path, recipe.basicOffsets);
   return true;
 }
 
-WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideSpec& spec) {
+WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideRecipe& recipe) {
   WrittenSlide slide;
-  for (int level = 0; level < spec.levels; ++level) {
-    DicomImageSpec image;
+  for (int level = 0; level < recipe.levels; ++level) {
+    DicomImageRecipe image;
     image.fileName = "level-" + std::to_string(level) + ".dcm";
-    image.rgb = ExpectedLevelImage(spec.width, spec.height, level, &image.width, &image.height);
-    image.tileWidth = image.tileHeight = spec.tile;
-    image.coding = spec.coding;
-    image.sparse = spec.sparse;
-    image.offsetTable = spec.offsetTable;
-    image.fragmentKilobytes = spec.fragmentKilobytes;
-    image.iccProfile = spec.iccProfile;
-    image.seriesUid = spec.seriesUid;
-    const int columns = (image.width + spec.tile - 1) / spec.tile;
-    const int rows = (image.height + spec.tile - 1) / spec.tile;
-    for (int n = 0; spec.sparse && n < columns * rows; ++n) {
+    image.rgb = ExpectedLevelImage(recipe.width, recipe.height, level, &image.width, &image.height);
+    image.tileWidth = image.tileHeight = recipe.tile;
+    image.coding = recipe.coding;
+    image.sparse = recipe.sparse;
+    image.offsetTable = recipe.offsetTable;
+    image.fragmentKilobytes = recipe.fragmentKilobytes;
+    image.iccProfile = recipe.iccProfile;
+    image.seriesUid = recipe.seriesUid;
+    const int columns = (image.width + recipe.tile - 1) / recipe.tile;
+    const int rows = (image.height + recipe.tile - 1) / recipe.tile;
+    for (int n = 0; recipe.sparse && n < columns * rows; ++n) {
       image.present.push_back((n % columns + 2 * (n / columns)) % 3 != 1);
     }
     WrittenDicom written;
@@ -306,7 +306,7 @@ WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideSpec& sp
     slide.levelPixels.push_back(image.rgb);
     slide.levelSizes.emplace_back(image.width, image.height);
   }
-  if (!spec.associated) return slide;
+  if (!recipe.associated) return slide;
   struct Associated {
     const char* flavor;
     const char* file;
@@ -320,14 +320,14 @@ WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideSpec& sp
       {"THUMBNAIL", "thumbnail.dcm", 75, 50, FrameCoding::kExplicitLittle},
   };
   for (const Associated& associated : images) {
-    DicomImageSpec image;
+    DicomImageRecipe image;
     image.fileName = associated.file;
     image.flavor = associated.flavor;
     image.width = image.tileWidth = associated.width;
     image.height = image.tileHeight = associated.height;
     image.rgb = ExpectedBaseImage(associated.width, associated.height);
     image.coding = associated.coding;
-    image.seriesUid = spec.seriesUid;
+    image.seriesUid = recipe.seriesUid;
     WrittenDicom written;
     if (!WriteDicom(folder, image, &written)) return slide;
     if (image.flavor == std::string("LABEL")) {

@@ -16,7 +16,7 @@ using Bytes = std::vector<unsigned char>;
 
 enum class FrameCoding { kJpeg, kExplicitLittle, kImplicitLittle };
 
-struct DicomImageSpec {
+struct DicomImageRecipe {
   std::string fileName = "image.dcm";
   std::string flavor = "VOLUME";  // ImageType value 3
   int width = 0;                  // the total pixel matrix
@@ -61,12 +61,12 @@ struct WrittenDicom {
 
 // Writes the instance into `folder`. A failure is a test failure and
 // gives false.
-bool WriteDicom(const std::string& folder, const DicomImageSpec& spec, WrittenDicom* written);
+bool WriteDicom(const std::string& folder, const DicomImageRecipe& recipe, WrittenDicom* written);
 
 // A whole slide: a pyramid of the fixture pattern (ExpectedLevelImage),
 // one instance a level, and a label (uncompressed), an overview (JPEG) and
 // a thumbnail (uncompressed, one frame).
-struct DicomSlideSpec {
+struct DicomSlideRecipe {
   int width = 600;
   int height = 400;
   int tile = 128;
@@ -91,7 +91,7 @@ struct WrittenSlide {
 
 // Writes the slide's files level-0.dcm, level-1.dcm, ..., label.dcm,
 // overview.dcm and thumbnail.dcm into `folder`.
-WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideSpec& spec);
+WrittenSlide WriteDicomSlide(const std::string& folder, const DicomSlideRecipe& recipe);
 
 // The level of the slide as a reader should show it: RGBA, the written
 // frames (decoded, for JPEG) in their cells, transparent where no frame is.

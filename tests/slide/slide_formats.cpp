@@ -123,7 +123,7 @@ const WrittenSlide& Dicom() {
   static const WrittenSlide written = [] {
     const std::string folder = Folder().File("dicom");
     std::filesystem::create_directory(folder);
-    return WriteDicomSlide(folder, DicomSlideSpec{});
+    return WriteDicomSlide(folder, DicomSlideRecipe{});
   }();
   return written;
 }
@@ -368,7 +368,7 @@ const std::vector<SlideCase>& SlideCases() {
       {"tmap", Tmap, Route::kBridgeStandin, "tmap", "", {"openslide.objective-power"}, {}, "",
        Reference::kNone, 0, kTmapWindow},
       {"dicom", DicomFolder, Route::kDirect, "dicom", "dicom", {"dicom.PatientName"},
-       {"label", "macro", "thumbnail"}, DicomSlideSpec{}.iccProfile, Reference::kWrittenDicom},
+       {"label", "macro", "thumbnail"}, DicomSlideRecipe{}.iccProfile, Reference::kWrittenDicom},
   };
   return cases;
 }
