@@ -12,11 +12,11 @@ usage: dicom_bench.py [--out BUILD/out] [--dir CACHE] [--seconds S]
 import argparse
 import os
 import pathlib
-import random
 import struct
 import subprocess
 import sys
-import time
+
+from bench_timing import rate, region_reads
 
 WIDTH, HEIGHT = 12288, 9216
 WHOLE_SLIDE = '1.2.840.10008.5.1.4.1.1.77.1.6'
@@ -129,16 +129,6 @@ def make_slides(out, folder):
     return str(ztx), str(series / 'level-0.dcm')
 
 
-def rate(work, seconds):
-    """Calls work(rng) for about `seconds`; returns calls a second."""
-    work(random.Random(99))  # warm up
-    rng, count, start = random.Random(7), 0, time.perf_counter()
-    while time.perf_counter() - start < seconds:
-        work(rng)
-        count += 1
-    return count / (time.perf_counter() - start)
-
-
 def main():
     args = parse()
     sys.path.insert(0, args.out)
@@ -150,15 +140,6 @@ def main():
     print('slide %d x %d, levels %s' % (WIDTH, HEIGHT, ours.level_dimensions[:3]))
     print('%-30s %10s %10s %7s' % ('case (Mpx/s)', 'dicom', 'ztx', 'ratio'))
 
-    def region_case(slide, level, size):
-        ds = int(round(slide.level_downsamples[level]))
-        w, h = slide.level_dimensions[level]
-
-        def work(rng):
-            x, y = rng.randrange(0, w - size), rng.randrange(0, h - size)
-            slide.read_region((x * ds, y * ds), level, (size, size), as_array=True)
-        return work
-
     def open_case(path):
         def work(_rng):
             strata.open_slide(path).close()
@@ -166,8 +147,8 @@ def main():
 
     for size in (512, 2048):
         for level in (0, 1, 2):
-            a = rate(region_case(ours, level, size), args.seconds) * size * size / 1e6
-            b = rate(region_case(theirs, level, size), args.seconds) * size * size / 1e6
+            a = rate(region_reads(ours, level, size, as_array=True), args.seconds) * size * size / 1e6
+            b = rate(region_reads(theirs, level, size, as_array=True), args.seconds) * size * size / 1e6
             print('%-30s %10.1f %10.1f %6.2fx' % ('read_region L%d %d^2' % (level, size), a, b,
                                                  a / b))
     a, b = rate(open_case(dicom), args.seconds), rate(open_case(ztx), args.seconds)

@@ -16,13 +16,12 @@ this part).
 usage: python_slide_bench.py [--out BUILD/out] [--dir CACHE] [--seconds S] [--drop-in-only]
 """
 import argparse
-import concurrent.futures
 import os
 import pathlib
-import random
 import subprocess
 import sys
-import time
+
+from bench_timing import rate, region_reads
 
 WIDTH, HEIGHT = 12288, 9216
 
@@ -72,21 +71,6 @@ def make_slides(out, folder):
     return str(ztx), str(tif)
 
 
-def rate(work, seconds, threads=1):
-    """Calls work(rng) on `threads` threads for about `seconds`; returns calls/s."""
-    def loop(seed):
-        rng = random.Random(seed)
-        count, start = 0, time.perf_counter()
-        while time.perf_counter() - start < seconds:
-            work(rng)
-            count += 1
-        return count, time.perf_counter() - start
-    work(random.Random(99))  # warm up
-    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
-        results = list(pool.map(loop, range(threads)))
-    return sum(c for c, _ in results) / max(t for _, t in results)
-
-
 def drop_in_against_openslide(args):
     """strata.openslide.OpenSlide and openslide.OpenSlide on the same SVS."""
     import numpy as np
@@ -105,23 +89,14 @@ def drop_in_against_openslide(args):
     print('%-34s %10s %10s %7s' % ('read_region, 1 thread (Mpx/s)', 'drop-in', 'openslide',
                                    'ratio'))
 
-    def region_case(slide, level, size):
-        ds = slide.level_downsamples[level]
-        w, h = slide.level_dimensions[level]
-
-        def work(rng):
-            x, y = rng.randrange(0, w - size), rng.randrange(0, h - size)
-            slide.read_region((int(x * ds), int(y * ds)), level, (size, size))
-        return work
-
     for level in (0, 2):
         for size in (1024, 2048):
             # The same pixels first: the speed of different results means nothing.
             location = (int(300 * ours.level_downsamples[level]),) * 2
             assert np.array_equal(np.asarray(ours.read_region(location, level, (size, size))),
                                   np.asarray(theirs.read_region(location, level, (size, size))))
-            a = rate(region_case(ours, level, size), args.seconds) * size * size / 1e6
-            b = rate(region_case(theirs, level, size), args.seconds) * size * size / 1e6
+            a = rate(region_reads(ours, level, size), args.seconds) * size * size / 1e6
+            b = rate(region_reads(theirs, level, size), args.seconds) * size * size / 1e6
             print('%-34s %10.1f %10.1f %6.2fx' % ('level %d, %d^2' % (level, size), a, b, a / b))
 
 
@@ -142,15 +117,6 @@ def main():
     assert ours.level_dimensions[:3] == theirs.level_dimensions[:3], 'levels differ'
     print('slide %d x %d, levels %s' % (WIDTH, HEIGHT, ours.level_dimensions[:3]))
     print('%-34s %10s %10s %7s' % ('case (Mpx/s)', 'strata', 'openslide', 'ratio'))
-
-    def region_case(slide, level, size):
-        ds = int(slide.level_downsamples[level])
-        w, h = slide.level_dimensions[level]
-
-        def work(rng):
-            x, y = rng.randrange(0, w - size), rng.randrange(0, h - size)
-            slide.read_region((x * ds, y * ds), level, (size, size))
-        return work
 
     def ours_scaled(size, ds):
         scale = ours.scan_scale / ds
@@ -177,8 +143,8 @@ def main():
     for threads in (1, 2):
         for size in (1024, 2048):
             for level in (0, 1, 2):
-                a = rate(region_case(ours, level, size), args.seconds, threads) * size * size / 1e6
-                b = rate(region_case(theirs, level, size), args.seconds, threads) * size * size / 1e6
+                a = rate(region_reads(ours, level, size), args.seconds, threads) * size * size / 1e6
+                b = rate(region_reads(theirs, level, size), args.seconds, threads) * size * size / 1e6
                 rows.append(('read_region L%d %d^2 %dT' % (level, size, threads), a, b))
             a = rate(ours_scaled(size, 3), args.seconds, threads) * size * size / 1e6
             b = rate(theirs_scaled(size, 3), args.seconds, threads) * size * size / 1e6

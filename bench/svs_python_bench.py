@@ -11,7 +11,8 @@ import argparse
 import pathlib
 import random
 import sys
-import time
+
+from bench_timing import rate, region_reads
 
 
 def parse():
@@ -21,17 +22,6 @@ def parse():
     p.add_argument('--out', default=str(here.parent / 'build' / 'release' / 'out'))
     p.add_argument('--seconds', type=float, default=3.0, help='time per measurement')
     return p.parse_args()
-
-
-def rate(work, seconds):
-    """Calls work(rng) for about `seconds`; returns calls per second."""
-    rng = random.Random(7)
-    work(random.Random(99))  # warm up
-    count, start = 0, time.perf_counter()
-    while time.perf_counter() - start < seconds:
-        work(rng)
-        count += 1
-    return count / (time.perf_counter() - start)
 
 
 def main():
@@ -45,15 +35,6 @@ def main():
     print('%s: levels %s' % (args.svs, ours.level_dimensions[:3]))
     print('%-34s %10s %10s %7s' % ('read_region, 1 thread (Mpx/s)', 'strata', 'openslide', 'ratio'))
 
-    def region_case(slide, level, size):
-        ds = int(round(slide.level_downsamples[level]))
-        w, h = slide.level_dimensions[level]
-
-        def work(rng):
-            x, y = rng.randrange(0, max(1, w - size)), rng.randrange(0, max(1, h - size))
-            slide.read_region((x * ds, y * ds), level, (size, size))
-        return work
-
     for level in (0, 2):
         for size in (1024, 2048):
             probe = random.Random(3)
@@ -61,8 +42,8 @@ def main():
             x = probe.randrange(0, max(1, ours.level_dimensions[level][0] - size)) * ds
             assert (ours.read_region((x, 0), level, (size, size)).tobytes() ==
                     theirs.read_region((x, 0), level, (size, size)).tobytes()), 'pixels differ'
-            a = rate(region_case(ours, level, size), args.seconds) * size * size / 1e6
-            b = rate(region_case(theirs, level, size), args.seconds) * size * size / 1e6
+            a = rate(region_reads(ours, level, size), args.seconds) * size * size / 1e6
+            b = rate(region_reads(theirs, level, size), args.seconds) * size * size / 1e6
             print('%-34s %10.1f %10.1f %6.2fx' % ('level %d, %d^2' % (level, size), a, b, a / b))
 
 
