@@ -53,6 +53,12 @@ bool OnHandle(const IMAGE_INFO_STRUCT& handle, Describe describe, Body body) {
   return Reported(handle.slide, true, describe, body);
 }
 
+// OnHandle for a body that may throw: whatever it throws is a failure.
+template <typename Describe, typename Body>
+bool GuardedOnHandle(const IMAGE_INFO_STRUCT& handle, Describe describe, Body body) {
+  return OnHandle(handle, describe, [&] { return Guarded(false, body); });
+}
+
 template <typename Describe, typename Body>
 bool OnPath(Describe describe, Body body) {
   return Reported(nullptr, false, describe, body);
@@ -66,8 +72,8 @@ std::string ScaleText(float scale) {
 }
 
 std::string TileText(float scale, int x, int y) {
-  return "tile at scale " + ScaleText(scale) + " (" + std::to_string(x) + ", " +
-         std::to_string(y) + ")";
+  return "tile at scale " + ScaleText(scale) + " (" + std::to_string(x) + ", " + std::to_string(y) +
+         ")";
 }
 
 std::string RegionText(float scale, int x, int y, int width, int height) {
@@ -239,34 +245,30 @@ float CImageOperationManager::GetDllVersion() { return kDllVersion; }
 bool CImageOperationManager::GetHeaderInfo(IMAGE_INFO_STRUCT handle, int& height, int& width,
                                            int& scanScale, float& spendTime, double& scanTime,
                                            float& captureResolution, int& blockSize) {
-  return OnHandle(
+  return GuardedOnHandle(
       handle, [] { return std::string("reading the header"); },
       [&] {
-        return Guarded(false, [&] {
-          CDataHeader* header = HeaderOf(handle);
-          if (header == nullptr) return false;
-          height = header->GetHeight();
-          width = header->GetWidth();
-          scanScale = header->GetScanScale();
-          spendTime = static_cast<float>(header->GetSpendTime());
-          scanTime = static_cast<double>(header->GetScanTime());
-          captureResolution = header->GetCaptureResolution();
-          blockSize = header->GetBlockSize();
-          return true;
-        });
+        CDataHeader* header = HeaderOf(handle);
+        if (header == nullptr) return false;
+        height = header->GetHeight();
+        width = header->GetWidth();
+        scanScale = header->GetScanScale();
+        spendTime = static_cast<float>(header->GetSpendTime());
+        scanTime = static_cast<double>(header->GetScanTime());
+        captureResolution = header->GetCaptureResolution();
+        blockSize = header->GetBlockSize();
+        return true;
       });
 }
 
 bool CImageOperationManager::GetVersionInfo(IMAGE_INFO_STRUCT handle, float& version) {
-  return OnHandle(
+  return GuardedOnHandle(
       handle, [] { return std::string("reading the version"); },
       [&] {
-        return Guarded(false, [&] {
-          CDataHeader* header = HeaderOf(handle);
-          if (header == nullptr) return false;
-          version = header->GetVersion();
-          return true;
-        });
+        CDataHeader* header = HeaderOf(handle);
+        if (header == nullptr) return false;
+        version = header->GetVersion();
+        return true;
       });
 }
 
@@ -287,16 +289,14 @@ bool CImageOperationManager::GetScanTimeDuration(IMAGE_INFO_STRUCT& handle, int&
 
 bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char* serial) {
   if (serial == nullptr) return false;
-  return OnHandle(
+  return GuardedOnHandle(
       handle, [] { return std::string("reading the machine serial"); },
       [&] {
-        return Guarded(false, [&] {
-          CDataHeader* header = HeaderOf(handle);
-          if (header == nullptr) return false;
-          const char* text = header->GetMachineSerial();
-          std::strcpy(serial, text == nullptr ? "" : text);
-          return true;
-        });
+        CDataHeader* header = HeaderOf(handle);
+        if (header == nullptr) return false;
+        const char* text = header->GetMachineSerial();
+        std::strcpy(serial, text == nullptr ? "" : text);
+        return true;
       });
 }
 
@@ -316,38 +316,34 @@ bool CImageOperationManager::GetMachineSerialNum(IMAGE_INFO_STRUCT& handle, char
 }
 
 bool CImageOperationManager::GetScanLevelInfo(IMAGE_INFO_STRUCT& handle, int& first, int& second) {
-  return OnHandle(
+  return GuardedOnHandle(
       handle, [] { return std::string("reading the scan levels"); },
       [&] {
-        return Guarded(false, [&] {
-          CDataHeader* header = HeaderOf(handle);
-          if (header == nullptr) return false;
-          first = header->GetScanLevelFirst();
-          second = header->GetScanLevelSecond();
-          return true;
-        });
+        CDataHeader* header = HeaderOf(handle);
+        if (header == nullptr) return false;
+        first = header->GetScanLevelFirst();
+        second = header->GetScanLevelSecond();
+        return true;
       });
 }
 
 bool CImageOperationManager::GetImageChannelIdentifier(IMAGE_INFO_STRUCT& handle, int& channelCount,
                                                        char*& id1, char*& id2, char*& id3,
                                                        char*& id4, char*& id5, char*& id6) {
-  return OnHandle(
+  return GuardedOnHandle(
       handle, [] { return std::string("reading the channels"); },
       [&] {
-        return Guarded(false, [&] {
-          CDataHeader* header = HeaderOf(handle);
-          if (header == nullptr) return false;
-          channelCount = header->GetChannelCount();
-          char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
-          int index = 0;
-          for (char** identifier : identifiers) {
-            const char* text = header->GetChannelIdentifier(index++);
-            // The texts belong to the slide; callers only read them.
-            *identifier = const_cast<char*>(text == nullptr ? "" : text);
-          }
-          return true;
-        });
+        CDataHeader* header = HeaderOf(handle);
+        if (header == nullptr) return false;
+        channelCount = header->GetChannelCount();
+        char** identifiers[] = {&id1, &id2, &id3, &id4, &id5, &id6};
+        int index = 0;
+        for (char** identifier : identifiers) {
+          const char* text = header->GetChannelIdentifier(index++);
+          // The texts belong to the slide; callers only read them.
+          *identifier = const_cast<char*>(text == nullptr ? "" : text);
+        }
+        return true;
       });
 }
 
