@@ -105,12 +105,12 @@ void PrintLevels(const Slide& slide) {
 
 // ZTX property items, by identifier.
 void PrintItems(const Slide& slide) {
+  if (slide.Facts().format != "ztx") return;
   const std::string prefix = "ztx.item.";
   std::vector<std::pair<std::string, std::string>> items;
   for (const auto& [key, value] : slide.Properties()) {
     if (key.rfind(prefix, 0) == 0) items.emplace_back(key.substr(prefix.size()), value);
   }
-  if (slide.Facts().format != "ztx") return;
   std::printf("items:              %zu\n", items.size());
   for (const auto& [identifier, value] : items) {
     std::printf("  %-4s \"%s\"\n", identifier.c_str(), value.c_str());
