@@ -382,6 +382,71 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot create"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+Bytes ReadPngRgb(const std::string& path, int* width, int* height) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  image.format = PNG_FORMAT_RGB;
+  Bytes rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+  *width = static_cast<int>(image.width);
+  *height = static_cast<int>(image.height);
+  return rgb;
+}
+
+// info and region on every kind of slide the command line meets: the
+// region's pixels are the slide façade's scaled read, byte for byte.
+class StrataCliFormats : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StrataCliFormats, InfoAndRegionReadTheSlide) {
+  UseStandinLibraries();
+  TempDir dir;
+  const std::string kind = GetParam();
+  std::string path;
+  if (kind == std::string("ztx")) {
+    path = MakeSlide(dir, SlideRecipe{});
+  } else if (kind == std::string("svs")) {
+    path = dir.File("s.svs");
+    ASSERT_EQ(RunStrata(dir, {"synth-svs", path, "--width=900", "--height=700"}).status, 0);
+  } else if (kind == std::string("tiff")) {
+    path = dir.File("plain.tiff");
+    const std::string fixture = fs::path(StrataProgram()).parent_path() / "tiff_fixture";
+    ASSERT_EQ(
+        std::system((Quote(fixture) + " tiff " + Quote(path) + " 900 700 > /dev/null").c_str()), 0);
+  } else {
+    path = dir.File("case.dmetrix");
+    WriteFileBytes(path, {});
+  }
+  const RunResult info = RunStrata(dir, {"info", path});
+  ASSERT_EQ(info.status, 0) << info.err;
+  std::unique_ptr<Slide> slide;
+  ASSERT_TRUE(Slide::Open(path, &slide).ok());
+  const std::string size = std::to_string(slide->Facts().width) + " x " +
+                           std::to_string(slide->Facts().height) + " pixels";
+  EXPECT_NE(info.out.find(size), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("levels:             " + std::to_string(slide->Levels().size())),
+            std::string::npos)
+      << info.out;
+
+  const double half = (slide->Facts().objectivePower > 0 ? slide->Facts().objectivePower : 1) / 2;
+  char scale[32];
+  std::snprintf(scale, sizeof scale, "%g", half);
+  const RunResult region = RunStrata(dir, {"region", path, "--scale", scale, "--x=37", "--y=21",
+                                           "--width=64", "--height=48", "-o", dir.File("r.png")});
+  ASSERT_EQ(region.status, 0) << region.err;
+  int width = 0, height = 0;
+  const Bytes written = ReadPngRgb(dir.File("r.png"), &width, &height);
+  Image expected;
+  ASSERT_TRUE(slide->ReadScaled(half, 37, 21, 64, 48, &expected).ok());
+  ASSERT_EQ(width, 64);
+  ASSERT_EQ(height, 48);
+  EXPECT_EQ(written, Bytes(expected.pixels.begin(), expected.pixels.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StrataCliFormats,
+                         ::testing::Values("ztx", "svs", "tiff", "dmetrix"));
+
 TEST(StrataCli, EveryCommandExplainsItselfWithHelp) {
   TempDir dir;
   const RunResult list = RunStrata(dir, {"help"});
